@@ -1,0 +1,12 @@
+#include "app/filelimit.h"
+
+#include <sys/resource.h>
+
+void raiseOpenFileLimit()
+{
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}

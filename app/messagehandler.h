@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QMutex>
+#include <QtGlobal>
+
+// Serialises every append to the day's log file; built before main runs.
+extern QMutex logMutex;
+
+// Appends every diagnostic message of the program, from any thread, to /log/yyyyMMdd.log.
+void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message);

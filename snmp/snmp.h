@@ -1,0 +1,41 @@
+#pragma once
+
+#include "snmp/snmpinfo.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QThread>
+
+#include <memory>
+
+// The engine the window sees. The object lives in the GUI thread; only run() executes on the engine thread,
+// where it drives the SNMP library's receive cycle.
+class SNMP : public QThread
+{
+    Q_OBJECT
+public:
+    explicit SNMP(QObject *parent = nullptr);
+    ~SNMP() override;
+
+    void startService();
+    void addHost(const SNMPInfo &info);
+    void modifyHost(const SNMPInfo &infoNew, const SNMPInfo &infoOld);
+    void removeHost(const QString &peer);
+
+signals:
+    void eventTriggered(const QString &host, int event);
+    void statusChanged(const QString &host, int status);
+    void dataReady(const QString &host, const QByteArray &data);
+
+public slots:
+    void handleEvent(const QString &host, int event);
+    void handleStatus(const QString &host, int status);
+    void onDataReady(const QString &host, const QByteArray &data);
+
+protected:
+    void run() override;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QObject>
+#include <QSqlDatabase>
+
+class QSqlQuery;
+
+// The one SQLite connection of the program, named by the full database path. GUI thread only: the connection
+// is never used from another thread.
+class Database : public QObject
+{
+    Q_OBJECT
+public:
+    static Database *instance();
+
+    bool open(const QString &name, const QString &user, const QString &password);
+    QSqlDatabase connection(const QString &name) const;
+    bool tableExists(const QSqlDatabase &connection, const QString &table) const;
+    static int rowCount(QSqlQuery &query);
+
+    // Schema creation at start-up; errors of the statements are ignored.
+    void createTables();
+
+private:
+    Database() = default;
+};

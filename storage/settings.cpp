@@ -1,0 +1,20 @@
+#include "storage/settings.h"
+
+#include "storage/privatefile.h"
+
+#include <QSettings>
+
+QVariant readSetting(const QString &path, const QString &key)
+{
+    QSettings settings(path, QSettings::IniFormat);
+    return settings.value(key, QVariant());
+}
+
+void writeSetting(const QString &path, const QString &key, const QVariant &value)
+{
+    // QSettings keeps the mode of an existing file when it rewrites it; make the first one private.
+    PrivateFile::ensure(path);
+    QSettings settings(path, QSettings::IniFormat);
+    settings.setValue(key, value);
+    settings.sync();
+}

@@ -1,0 +1,6 @@
+#include "ui/logdialog.h"
+
+LogDialog::LogDialog(QWidget *parent)
+    : QDialog(parent)
+{
+}

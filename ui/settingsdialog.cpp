@@ -1,0 +1,6 @@
+#include "ui/settingsdialog.h"
+
+SettingsDialog::SettingsDialog(QWidget *parent)
+    : QDialog(parent)
+{
+}
