@@ -1,0 +1,110 @@
+#include "app/messagehandler.h"
+#include "storage/apppaths.h"
+#include "support/scratchapp.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <thread>
+
+class TestMessageHandler : public QObject
+{
+    Q_OBJECT
+
+    QString logFile() const
+    {
+        return AppPaths::logDir() + QLatin1Char('/') + QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))
+            + QStringLiteral(".log");
+    }
+
+    QByteArray readLog() const
+    {
+        QFile f(logFile());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+private slots:
+    void init() { qInstallMessageHandler(messageHandler); }
+    void cleanup() { qInstallMessageHandler(nullptr); }
+
+    void levelWords_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("word");
+        QTest::newRow("debug") << int(QtDebugMsg) << "Debug:";
+        QTest::newRow("info") << int(QtInfoMsg) << "Info:";
+        QTest::newRow("warning") << int(QtWarningMsg) << "Warning:";
+        QTest::newRow("critical") << int(QtCriticalMsg) << "Critical:";
+    }
+
+    void levelWords()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, word);
+        ScratchApp app;
+        messageHandler(QtMsgType(type), QMessageLogContext(), QStringLiteral("hello world"));
+        const QString line = QString::fromUtf8(readLog());
+        const QRegularExpression shape(QStringLiteral(
+            "^\\[\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}\\] ") + QRegularExpression::escape(word)
+            + QStringLiteral(" hello world\n$"));
+        QVERIFY2(shape.match(line).hasMatch(), qPrintable(line));
+    }
+
+    void unknownTypeLeavesTwoBlanks()
+    {
+        ScratchApp app;
+        messageHandler(QtMsgType(42), QMessageLogContext(), QStringLiteral("odd"));
+        QVERIFY(readLog().endsWith("]  odd\n"));
+    }
+
+    void crLfIsKeptAndLinesAppend()
+    {
+        ScratchApp app;
+        qInfo("Start SNMP NMS service.\r\n");
+        qWarning("Create SNMP session failed!");
+        // The message's own CR LF stays, and the handler adds its LF: CR LF LF.
+        const QByteArray log = readLog();
+        QVERIFY2(log.contains("Info: Start SNMP NMS service.\r\n\n["), log.constData());
+        QVERIFY(log.endsWith("Warning: Create SNMP session failed!\n"));
+        QCOMPARE(log.count('\n'), 3);
+    }
+
+    void threadsNeverInterleave()
+    {
+        ScratchApp app;
+        const int perThread = 400;
+        auto writer = [](char tag) {
+            const QString text = QString(200, QLatin1Char(tag));
+            for (int i = 0; i < perThread; ++i)
+                qWarning().noquote() << text;
+        };
+        std::thread a(writer, 'a');
+        std::thread b(writer, 'b');
+        a.join();
+        b.join();
+        const QList<QByteArray> lines = readLog().split('\n');
+        QCOMPARE(lines.size(), 2 * perThread + 1);
+        for (int i = 0; i < 2 * perThread; ++i) {
+            const QByteArray body = lines.at(i).mid(lines.at(i).indexOf("Warning: ") + 9);
+            QVERIFY2(body == QByteArray(200, 'a') || body == QByteArray(200, 'b'), body.constData());
+        }
+    }
+
+    void deletedLogDirectoryLosesMessagesSilently()
+    {
+        ScratchApp app;
+        qWarning("before");
+        QVERIFY(QDir(AppPaths::logDir()).removeRecursively());
+        qWarning("after"); // must not crash, must not recreate the directory
+        QVERIFY(!QDir(AppPaths::logDir()).exists());
+        QDir().mkdir(AppPaths::logDir());
+        qWarning("again");
+        QVERIFY(readLog().endsWith("Warning: again\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMessageHandler)
+#include "tst_messagehandler.moc"

@@ -1,0 +1,99 @@
+#include "storage/apppaths.h"
+#include "storage/settings.h"
+#include "support/scratchapp.h"
+
+#include <QFile>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+
+    static QString path() { return AppPaths::settingsFilePath(); }
+
+private slots:
+    void absentKeyIsInvalid()
+    {
+        ScratchApp app(ScratchApp::Empty);
+        const QVariant v = readSetting(path(), QStringLiteral("shutdown/ac_failed_time"));
+        QVERIFY(!v.isValid());
+        QCOMPARE(v.toInt(), 0);
+        QCOMPARE(v.toBool(), false);
+        QCOMPARE(v.toString(), QString());
+    }
+
+    void conversions_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<int>("asInt");
+        QTest::addColumn<bool>("asBool");
+        QTest::newRow("true") << QByteArray("true") << 0 << true;
+        QTest::newRow("false") << QByteArray("false") << 0 << false;
+        QTest::newRow("number") << QByteArray("120") << 120 << true;
+        QTest::newRow("zero") << QByteArray("0") << 0 << false;
+        QTest::newRow("negative") << QByteArray("-5") << -5 << true;
+        QTest::newRow("not a number") << QByteArray("five") << 0 << true;
+        QTest::newRow("trailing text") << QByteArray("5 minutes") << 0 << true;
+    }
+
+    void conversions()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(int, asInt);
+        QFETCH(bool, asBool);
+        ScratchApp app(ScratchApp::Empty);
+        QFile f(path());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[shutdown]\nvalue=" + stored + "\n");
+        f.close();
+        const QVariant v = readSetting(path(), QStringLiteral("shutdown/value"));
+        QVERIFY(v.isValid());
+        QCOMPARE(v.toInt(), asInt);
+        QCOMPARE(v.toBool(), asBool);
+    }
+
+    void writeIsOnDiskWhenTheCallReturns()
+    {
+        ScratchApp app(ScratchApp::Empty);
+        writeSetting(path(), QStringLiteral("system/language"), 1);
+        writeSetting(path(), QStringLiteral("system/pop_warning"), true);
+        QFile f(path());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray content = f.readAll();
+        QVERIFY(content.contains("[system]"));
+        QVERIFY(content.contains("language=1"));
+        QVERIFY(content.contains("pop_warning=true"));
+        QCOMPARE(readSetting(path(), QStringLiteral("system/pop_warning")).toBool(), true);
+    }
+
+    void settingsFileIsPrivate()
+    {
+        ScratchApp app(ScratchApp::Empty);
+        writeSetting(path(), QStringLiteral("system/shutdown_app"), QStringLiteral("/opt/my app/run"));
+        writeSetting(path(), QStringLiteral("shutdown/batt_low_time"), 5); // a rewrite keeps the mode
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(path()).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0600u);
+        QCOMPARE(readSetting(path(), QStringLiteral("system/shutdown_app")).toString(), QStringLiteral("/opt/my app/run"));
+    }
+
+    void garbageFileReadsAsAbsent()
+    {
+        ScratchApp app(ScratchApp::Empty);
+        QFile f(path());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QByteArray junk;
+        for (int i = 0; i < 4096; ++i)
+            junk.append(char((i * 131 + 7) & 0xff));
+        f.write(junk);
+        f.close();
+        QCOMPARE(readSetting(path(), QStringLiteral("shutdown/ac_failed_capacity")).toInt(), 0);
+        writeSetting(path(), QStringLiteral("shutdown/ac_failed_capacity"), 20);
+        QCOMPARE(readSetting(path(), QStringLiteral("shutdown/ac_failed_capacity")).toInt(), 20);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettings)
+#include "tst_settings.moc"
