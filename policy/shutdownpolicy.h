@@ -21,7 +21,7 @@ public:
 
     void checkShutdownCondition(const QByteArray &data);
 
-    // Test seams: the length of one minute, and what "shut the system down" does.
+    // Test seams: the length of one minute, and what "shut the system down" does (default shutdownSystem()).
     void setMinuteMs(qint64 ms);
     void setShutdownHandler(std::function<void()> handler);
 
@@ -29,6 +29,10 @@ public:
     bool applicationHandled() const;
     QTimer *shutdownTimer() const;
     QProcess *shutdownProcess() const;
+
+    // What is left of the running timer in milliseconds, including the part of a very long countdown that
+    // does not fit into one timer interval; -1 when the timer is stopped.
+    qint64 remainingMs() const;
 
 signals:
     // A row for the event table under the object "System"; already translated. Never stored.
@@ -40,6 +44,10 @@ public slots:
     void onOffAPPFinished(int exitCode, QProcess::ExitStatus exitStatus);
 
 private:
+    void updateCountdown(bool trouble, int minutes);
+    void runShutdownApplication();
+    void armTimer(qint64 ms);
+
     struct Private;
     std::unique_ptr<Private> d;
 };
