@@ -1,6 +1,427 @@
 #include "ui/settingsdialog.h"
 
+#include "storage/apppaths.h"
+#include "storage/database.h"
+#include "storage/settings.h"
+#include "storage/statements.h"
+#include "ui/addhostdialog.h"
+#include "ui/userprompt.h"
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSqlQuery>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace {
+const QString keyPopWarning = QStringLiteral("system/pop_warning");
+const QString keyAppEnable = QStringLiteral("system/shutdown_app_enable");
+const QString keyApp = QStringLiteral("system/shutdown_app");
+const QString keyExecTime = QStringLiteral("system/shutdown_exec_time");
+const QString keyAcFailedTime = QStringLiteral("shutdown/ac_failed_time");
+const QString keyBattLowTime = QStringLiteral("shutdown/batt_low_time");
+const QString keyAcFailedCapacity = QStringLiteral("shutdown/ac_failed_capacity");
+
+QVariant read(const QString &key) { return readSetting(AppPaths::settingsFilePath(), key); }
+void write(const QString &key, const QVariant &value) { writeSetting(AppPaths::settingsFilePath(), key, value); }
+
+QSqlDatabase hostDatabase() { return Database::instance()->connection(AppPaths::databasePath()); }
+
+QLineEdit *numberEdit(QWidget *parent, const char *name, int top)
+{
+    auto *edit = new QLineEdit(parent);
+    edit->setObjectName(QLatin1String(name));
+    edit->setValidator(new QIntValidator(1, top, edit));
+    return edit;
+}
+} // namespace
+
 SettingsDialog::SettingsDialog(QWidget *parent)
     : QDialog(parent)
 {
+    buildWidgets();
+    retranslate();
+    loadGeneral();
+    loadShutdownCondition();
+
+    connect(hostTable, &QTableWidget::cellClicked, this, &SettingsDialog::hostClicked);
+    connect(appCheck, &QCheckBox::clicked, this, &SettingsDialog::onRadioBtnOffAPP);
+    connect(browseButton, &QPushButton::clicked, this, &SettingsDialog::onBrowseOffAPP);
+    connect(addButton, &QPushButton::clicked, this, &SettingsDialog::addSNMPHost);
+    connect(modifyButton, &QPushButton::clicked, this, &SettingsDialog::modifySNMPHost);
+    connect(removeButton, &QPushButton::clicked, this, &SettingsDialog::removeSNMPHost);
+    connect(sureButton, &QPushButton::clicked, this, &SettingsDialog::saveSettings);
+    connect(cancelButton, &QPushButton::clicked, this, &SettingsDialog::reject);
+}
+
+void SettingsDialog::buildWidgets()
+{
+    resize(405, 540);
+    setWindowFlags(Qt::WindowCloseButtonHint);
+    setAttribute(Qt::WA_QuitOnClose, false);
+
+    tabs = new QTabWidget(this);
+    tabs->setObjectName(QStringLiteral("tabs"));
+
+    // General page.
+    generalPage = new QWidget(tabs);
+    hostGroup = new QGroupBox(generalPage);
+    hostTable = new QTableWidget(0, 3, hostGroup);
+    hostTable->setObjectName(QStringLiteral("hostTable"));
+    hostTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    hostTable->horizontalHeader()->setStretchLastSection(true);
+    hostTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    addButton = new QPushButton(hostGroup);
+    addButton->setObjectName(QStringLiteral("addButton"));
+    modifyButton = new QPushButton(hostGroup);
+    modifyButton->setObjectName(QStringLiteral("modifyButton"));
+    removeButton = new QPushButton(hostGroup);
+    removeButton->setObjectName(QStringLiteral("removeButton"));
+    auto *hostButtons = new QHBoxLayout;
+    hostButtons->addStretch();
+    hostButtons->addWidget(addButton);
+    hostButtons->addWidget(modifyButton);
+    hostButtons->addWidget(removeButton);
+    auto *hostLayout = new QVBoxLayout(hostGroup);
+    hostLayout->addWidget(hostTable);
+    hostLayout->addLayout(hostButtons);
+
+    warningGroup = new QGroupBox(generalPage);
+    popupCheck = new QCheckBox(warningGroup);
+    popupCheck->setObjectName(QStringLiteral("popupCheck"));
+    auto *warningLayout = new QVBoxLayout(warningGroup);
+    warningLayout->addWidget(popupCheck);
+
+    auto *appGroup = new QGroupBox(generalPage);
+    appCheck = new QCheckBox(appGroup);
+    appCheck->setObjectName(QStringLiteral("appCheck"));
+    appPathEdit = new QLineEdit(appGroup);
+    appPathEdit->setObjectName(QStringLiteral("appPathEdit"));
+    browseButton = new QPushButton(appGroup);
+    browseButton->setObjectName(QStringLiteral("browseButton"));
+    auto *pathRow = new QHBoxLayout;
+    pathRow->addWidget(appPathEdit);
+    pathRow->addWidget(browseButton);
+    execTimeLabel = new QLabel(appGroup);
+    execTimeEdit = numberEdit(appGroup, "execTimeEdit", 90);
+    execTimeUnit = new QLabel(appGroup);
+    auto *timeRow = new QHBoxLayout;
+    timeRow->addStretch();
+    timeRow->addWidget(execTimeLabel);
+    timeRow->addWidget(execTimeEdit);
+    timeRow->addWidget(execTimeUnit);
+    auto *appLayout = new QVBoxLayout(appGroup);
+    appLayout->addWidget(appCheck);
+    appLayout->addLayout(pathRow);
+    appLayout->addLayout(timeRow);
+
+    auto *generalLayout = new QVBoxLayout(generalPage);
+    generalLayout->addWidget(hostGroup);
+    generalLayout->addWidget(warningGroup);
+    generalLayout->addWidget(appGroup);
+    tabs->addTab(generalPage, QString());
+
+    // Shutdown Condition page.
+    conditionPage = new QWidget(tabs);
+    acFailedTimeLabel = new QLabel(conditionPage);
+    acFailedTimeEdit = numberEdit(conditionPage, "acFailedTimeEdit", 9999);
+    acFailedTimeUnit = new QLabel(conditionPage);
+    battLowTimeLabel = new QLabel(conditionPage);
+    battLowTimeEdit = numberEdit(conditionPage, "battLowTimeEdit", 9999);
+    battLowTimeUnit = new QLabel(conditionPage);
+    acFailedCapacityLabel = new QLabel(conditionPage);
+    acFailedCapacityEdit = numberEdit(conditionPage, "acFailedCapacityEdit", 100);
+    acFailedCapacityUnit = new QLabel(conditionPage);
+    acFailedTimeEdit->setPlaceholderText(QStringLiteral("1~9999"));
+    battLowTimeEdit->setPlaceholderText(QStringLiteral("1~9999"));
+    acFailedCapacityEdit->setPlaceholderText(QStringLiteral("1~100"));
+    auto *grid = new QGridLayout;
+    grid->addWidget(acFailedTimeLabel, 0, 0);
+    grid->addWidget(acFailedTimeEdit, 0, 1);
+    grid->addWidget(acFailedTimeUnit, 0, 2);
+    grid->addWidget(battLowTimeLabel, 1, 0);
+    grid->addWidget(battLowTimeEdit, 1, 1);
+    grid->addWidget(battLowTimeUnit, 1, 2);
+    grid->addWidget(acFailedCapacityLabel, 2, 0);
+    grid->addWidget(acFailedCapacityEdit, 2, 1);
+    grid->addWidget(acFailedCapacityUnit, 2, 2);
+    auto *conditionLayout = new QVBoxLayout(conditionPage);
+    conditionLayout->addLayout(grid);
+    conditionLayout->addStretch();
+    tabs->addTab(conditionPage, QString());
+
+    sureButton = new QPushButton(this);
+    sureButton->setObjectName(QStringLiteral("sureButton"));
+    sureButton->setDefault(true);
+    cancelButton = new QPushButton(this);
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    auto *buttonRow = new QHBoxLayout;
+    buttonRow->addStretch();
+    buttonRow->addWidget(sureButton);
+    buttonRow->addWidget(cancelButton);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(tabs);
+    layout->addStretch();
+    layout->addLayout(buttonRow);
+}
+
+void SettingsDialog::retranslate()
+{
+    setWindowTitle(tr("Settings"));
+    tabs->setTabText(tabs->indexOf(generalPage), tr("General"));
+    tabs->setTabText(tabs->indexOf(conditionPage), tr("Shutdown Condition"));
+    hostTable->setHorizontalHeaderLabels({tr("Host address"), tr("SNMP port"), tr("SNMP version")});
+    hostGroup->setTitle(tr("Host connection"));
+    addButton->setText(tr("Add"));
+    modifyButton->setText(tr("Modify"));
+    removeButton->setText(tr("Remove"));
+    warningGroup->setTitle(tr("Warning messages"));
+    popupCheck->setText(tr("Popup warning message"));
+    appCheck->setText(tr("Run application before shutdown computer"));
+    browseButton->setText(tr("Browse..."));
+    execTimeLabel->setText(tr("Maximum execution time:"));
+    execTimeUnit->setText(tr("minute(s)"));
+    acFailedTimeLabel->setText(tr("AC failed shutdown time:"));
+    acFailedTimeUnit->setText(tr("minute(s)"));
+    battLowTimeLabel->setText(tr("Battery low shutdown time:"));
+    battLowTimeUnit->setText(tr("minute(s)"));
+    acFailedCapacityLabel->setText(tr("AC failed shutdown capacity:"));
+    acFailedCapacityUnit->setText(tr("%"));
+    sureButton->setText(tr("Sure"));
+    cancelButton->setText(tr("Cancel"));
+}
+
+void SettingsDialog::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        retranslate();
+    QDialog::changeEvent(event);
+}
+
+void SettingsDialog::loadGeneral()
+{
+    const QVariant popup = read(keyPopWarning);
+    if (popup.isValid()) {
+        loadedPopup = popup.toBool();
+        popupCheck->setChecked(loadedPopup);
+    } else {
+        write(keyPopWarning, true);
+        popupCheck->setChecked(true);
+        popupSeeded = true;
+    }
+
+    const QVariant enable = read(keyAppEnable);
+    if (enable.isValid()) {
+        appCheck->setChecked(enable.toBool());
+    } else {
+        write(keyAppEnable, false);
+        appCheck->setChecked(false);
+    }
+    setApplicationFieldsEnabled(enable.toBool());
+
+    const QVariant app = read(keyApp);
+    if (app.isValid())
+        appPathEdit->setText(app.toString());
+
+    const QVariant execTime = read(keyExecTime);
+    if (execTime.isValid()) {
+        execTimeEdit->setText(execTime.toString());
+    } else {
+        execTimeEdit->setText(QStringLiteral("15"));
+        write(keyExecTime, 15);
+    }
+
+    loadHostTable();
+}
+
+void SettingsDialog::loadHostTable()
+{
+    QSqlQuery query(hostDatabase());
+    if (!query.exec(QLatin1String(Sql::selectSessionTable)))
+        return;
+    while (query.next()) {
+        const int row = hostTable->rowCount();
+        hostTable->setRowCount(row + 1);
+        fillRow(row, query.value(0).toString(), query.value(1).toInt(), query.value(2).toInt());
+    }
+}
+
+void SettingsDialog::loadShutdownCondition()
+{
+    const struct
+    {
+        const QString &key;
+        QLineEdit *edit;
+        int fallback;
+    } fields[] = {{keyAcFailedTime, acFailedTimeEdit, 5},
+                  {keyBattLowTime, battLowTimeEdit, 5},
+                  {keyAcFailedCapacity, acFailedCapacityEdit, 20}};
+    for (const auto &field : fields) {
+        const QVariant value = read(field.key);
+        if (value.isValid()) {
+            field.edit->setText(value.toString());
+        } else {
+            write(field.key, field.fallback);
+            field.edit->setText(QString::number(field.fallback));
+        }
+    }
+}
+
+void SettingsDialog::fillRow(int row, const QString &ip, int port, int version)
+{
+    QString versionText;
+    if (version == Snmp::CommunityBased)
+        versionText = QStringLiteral("SNMP v1/v2");
+    else if (version == Snmp::Usm)
+        versionText = QStringLiteral("SNMP v3");
+    else
+        versionText = tr("Unknown");
+    const QString texts[] = {ip, QString::number(port), versionText};
+    for (int column = 0; column < 3; ++column) {
+        auto *item = new QTableWidgetItem(texts[column]);
+        item->setTextAlignment(Qt::AlignCenter);
+        hostTable->setItem(row, column, item);
+    }
+}
+
+void SettingsDialog::setApplicationFieldsEnabled(bool enabled)
+{
+    appPathEdit->setEnabled(enabled);
+    browseButton->setEnabled(enabled);
+    execTimeEdit->setEnabled(enabled);
+}
+
+void SettingsDialog::hostClicked(int row, int) { selectedRow = row; }
+
+void SettingsDialog::hostAddedEvent(const SNMPInfo &info)
+{
+    const int row = hostTable->rowCount();
+    hostTable->setRowCount(row + 1);
+    fillRow(row, info.ip, info.port, info.version);
+    emit hostAdded(info);
+}
+
+void SettingsDialog::hostModifiedEvent(const SNMPInfo &infoNew, const SNMPInfo &infoOld)
+{
+    if (selectedRow >= 0 && selectedRow < hostTable->rowCount())
+        fillRow(selectedRow, infoNew.ip, infoNew.port, infoNew.version);
+    emit hostModified(infoNew, infoOld);
+}
+
+void SettingsDialog::onRadioBtnOffAPP(bool checked) { setApplicationFieldsEnabled(checked); }
+
+void SettingsDialog::onBrowseOffAPP()
+{
+    const QString path = UserPrompt::openFileName(this, tr("Browse shutdown application"), AppPaths::root());
+    if (!path.isEmpty())
+        appPathEdit->setText(path);
+}
+
+void SettingsDialog::addSNMPHost()
+{
+    AddHostDialog dialog(false, SNMPInfo(), nullptr);
+    connect(&dialog, &AddHostDialog::hostAdded, this, &SettingsDialog::hostAddedEvent);
+    dialog.exec();
+}
+
+void SettingsDialog::modifySNMPHost()
+{
+    if (selectedRow < 0 || selectedRow >= hostTable->rowCount())
+        return;
+    SNMPInfo info;
+    info.ip = hostTable->item(selectedRow, 0)->text();
+    QSqlQuery query(hostDatabase());
+    query.prepare(QLatin1String(Sql::selectSessionDetails));
+    query.bindValue(QStringLiteral(":1"), info.ip);
+    // A row that is no longer stored cannot be modified; editing it would report a change nobody made.
+    if (!query.exec() || !query.next())
+        return;
+    info.port = query.value(0).toInt();
+    info.version = query.value(1).toInt();
+    if (info.version == Snmp::CommunityBased) {
+        info.community = query.value(2).toString();
+    } else if (info.version == Snmp::Usm) {
+        info.authType = query.value(3).toInt();
+        info.privType = query.value(4).toInt();
+        info.userName = query.value(5).toString();
+        info.password = query.value(6).toString();
+    }
+
+    AddHostDialog dialog(true, info, nullptr);
+    connect(&dialog, &AddHostDialog::hostModified, this, &SettingsDialog::hostModifiedEvent);
+    dialog.exec();
+}
+
+void SettingsDialog::removeSNMPHost()
+{
+    if (selectedRow < 0 || selectedRow >= hostTable->rowCount())
+        return;
+    const QString ip = hostTable->item(selectedRow, 0)->text();
+    const QString peer = ip + QLatin1Char(':') + hostTable->item(selectedRow, 1)->text();
+    const int answer = UserPrompt::information(this, tr("Information"), tr("Are you sure to remove host %1").arg(ip),
+                                               tr("Sure"), tr("Cancel"));
+    if (answer != 0)
+        return;
+    QSqlQuery query(hostDatabase());
+    query.prepare(QLatin1String(Sql::deleteSession));
+    query.bindValue(QStringLiteral(":1"), ip);
+    query.exec();
+    hostTable->removeRow(selectedRow);
+    emit hostRemoved(peer);
+    selectedRow = -1;
+}
+
+void SettingsDialog::saveSettings()
+{
+    if (!saveGeneral())
+        return;
+    saveShutdownCondition();
+    accept();
+}
+
+bool SettingsDialog::saveGeneral()
+{
+    if (appCheck->isChecked()) {
+        // A directory passes a plain existence test but can never be started.
+        if (!QFileInfo(appPathEdit->text()).isFile()) {
+            UserPrompt::warning(this, tr("Warning"), tr("Shutdown application is not exist!"), tr("Sure"));
+            return false;
+        }
+        const int execTime = execTimeEdit->text().toInt(nullptr, 10);
+        if (execTime < 1 || execTime > 90) {
+            UserPrompt::warning(this, tr("Warning"), tr("Maximun execution time is invalid!"), tr("Sure"));
+            return false;
+        }
+        write(keyApp, appPathEdit->text());
+        write(keyExecTime, execTime);
+    }
+    write(keyAppEnable, appCheck->isChecked());
+
+    const bool popup = popupCheck->isChecked();
+    if (popup != loadedPopup) {
+        write(keyPopWarning, popup);
+        emit popupStateChanged(popup);
+    } else if (popupSeeded) {
+        // The loader seeded true for an absent key; an unchecked box must not leave that true behind.
+        write(keyPopWarning, popup);
+    }
+    return true;
+}
+
+void SettingsDialog::saveShutdownCondition()
+{
+    write(keyAcFailedTime, acFailedTimeEdit->text().toInt(nullptr, 10));
+    write(keyBattLowTime, battLowTimeEdit->text().toInt(nullptr, 10));
+    write(keyAcFailedCapacity, acFailedCapacityEdit->text().toInt(nullptr, 10));
 }

@@ -4,7 +4,17 @@
 
 #include <QDialog>
 
-// Placeholder until the settings dialog lands.
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class QTableWidget;
+
+// Manages the stored hosts and the settings file. Host changes are written and reported at once, whatever the
+// user does with the dialog afterwards; the settings are written only by a "Sure" that passes the checks.
+// GUI thread only.
 class SettingsDialog : public QDialog
 {
     Q_OBJECT
@@ -16,4 +26,62 @@ signals:
     void hostAdded(const SNMPInfo &info);
     void hostModified(const SNMPInfo &infoNew, const SNMPInfo &infoOld);
     void popupStateChanged(bool popup);
+
+public slots:
+    void hostClicked(int row, int column);
+    void hostAddedEvent(const SNMPInfo &info);
+    void hostModifiedEvent(const SNMPInfo &infoNew, const SNMPInfo &infoOld);
+    void onRadioBtnOffAPP(bool checked);
+    void onBrowseOffAPP();
+    void addSNMPHost();
+    void modifySNMPHost();
+    void removeSNMPHost();
+    void saveSettings();
+
+protected:
+    void changeEvent(QEvent *event) override;
+
+private:
+    void buildWidgets();
+    void retranslate();
+    void loadGeneral();
+    void loadHostTable();
+    void loadShutdownCondition();
+    void fillRow(int row, const QString &ip, int port, int version);
+    void setApplicationFieldsEnabled(bool enabled);
+    bool saveGeneral();
+    void saveShutdownCondition();
+
+    int selectedRow = -1;
+    bool loadedPopup = false;
+    // The pop-up key was absent and seeded true while loading; a save must still make the file agree with the box.
+    bool popupSeeded = false;
+
+    QTabWidget *tabs = nullptr;
+    QWidget *generalPage = nullptr;
+    QWidget *conditionPage = nullptr;
+    QGroupBox *hostGroup = nullptr;
+    QTableWidget *hostTable = nullptr;
+    QPushButton *addButton = nullptr;
+    QPushButton *modifyButton = nullptr;
+    QPushButton *removeButton = nullptr;
+    QGroupBox *warningGroup = nullptr;
+    QCheckBox *popupCheck = nullptr;
+    QCheckBox *appCheck = nullptr;
+    QLineEdit *appPathEdit = nullptr;
+    QPushButton *browseButton = nullptr;
+    QLabel *execTimeLabel = nullptr;
+    QLineEdit *execTimeEdit = nullptr;
+    QLabel *execTimeUnit = nullptr;
+    QLabel *acFailedTimeLabel = nullptr;
+    QLineEdit *acFailedTimeEdit = nullptr;
+    QLabel *acFailedTimeUnit = nullptr;
+    QLabel *battLowTimeLabel = nullptr;
+    QLineEdit *battLowTimeEdit = nullptr;
+    QLabel *battLowTimeUnit = nullptr;
+    QLabel *acFailedCapacityLabel = nullptr;
+    QLineEdit *acFailedCapacityEdit = nullptr;
+    QLabel *acFailedCapacityUnit = nullptr;
+    QPushButton *sureButton = nullptr;
+    QPushButton *cancelButton = nullptr;
 };
