@@ -1,15 +1,67 @@
 #pragma once
 
-#include <QMainWindow>
+#include "snmp/snmpinfo.h"
 
+#include <QByteArray>
+#include <QMainWindow>
+#include <QProcess>
+#include <QSystemTrayIcon>
+
+class ListWidgetItem;
+class MainWindowPrivate;
+class QAction;
+class ShutdownPolicy;
 class SNMP;
 
-// Placeholder until the window lands.
+// The program's only window: host list with lamps, event table, menus, tray icon, and the owner of the
+// protection. Everything the engine reports ends up here. GUI thread only.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
     void setEngine(SNMP *engine);
+    ListWidgetItem *findHostItem(const QString &host) const;
+
+    QStringList hosts() const;
+    ShutdownPolicy *shutdownPolicy() const;
+
+public slots:
+    void showAboutDialog();
+    void showSettingsDialog();
+    void showLogDialog();
+    void onLanguageChanged(QAction *action);
+    void onEventTableContextMenu(const QPoint &pos);
+    void addSNMPHostEvent(const SNMPInfo &info);
+    void removeSNMPHostEvent(const QString &peer);
+    void modifySNMPHostEvent(const SNMPInfo &infoNew, const SNMPInfo &infoOld);
+    void storeSNMPEvent(const QString &host, int event);
+    void displaySNMPEvent(const QString &host, const QString &event);
+    void handleSNMPEvent(const QString &host, int event);
+    void handleSNMPStatus(const QString &host, int status);
+    void handleSNMPData(const QString &host, const QByteArray &data);
+    void onOffAPPTimeout();
+    void onOffAPPError(QProcess::ProcessError error);
+    void onOffAPPFinished(int exitCode, QProcess::ExitStatus exitStatus);
+    void onTrayIconActivated(QSystemTrayIcon::ActivationReason reason);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    struct Form;
+
+    void setupUi();
+    void retranslateUi();
+    void setupTrayIcon();
+    void loadHostItems();
+    void addHostItem(const QString &ip);
+    void removeHostItem(const QString &peer);
+    void updateClock();
+
+    Form *ui;
+    MainWindowPrivate *d;
 };

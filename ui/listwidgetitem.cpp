@@ -1,0 +1,101 @@
+#include "ui/listwidgetitem.h"
+
+#include "snmp/snmpinfo.h"
+#include "ui/led.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+
+#include <cstring>
+
+ListWidgetItem::ListWidgetItem(const QString &host, QWidget *parent)
+    : QWidget(parent)
+    , m_layout(new QHBoxLayout(this))
+    , m_label(new QLabel(this))
+    , m_led(new Led(this))
+    , m_host(host)
+{
+    m_label->setObjectName(QStringLiteral("hostLabel"));
+    m_led->setObjectName(QStringLiteral("led"));
+    m_label->setText(host);
+    m_layout->addWidget(m_label);
+    m_layout->addWidget(m_led);
+    m_layout->addStretch();
+    setStatus(0);
+}
+
+void ListWidgetItem::setStatus(int status)
+{
+    m_status = status;
+    if (status == Snmp::Offline)
+        m_led->setColor(Qt::gray);
+    else if (status == Snmp::Online)
+        m_led->setColor(Qt::green);
+    refreshToolTip();
+}
+
+void ListWidgetItem::setData(const QByteArray &data)
+{
+    // A short array (never sent by the engine) leaves the missing bytes at 0 instead of reading past its end.
+    Data incoming;
+    std::memcpy(&incoming, data.constData(), static_cast<size_t>(qMin<qsizetype>(data.size(), sizeof incoming)));
+    m_data = incoming;
+    setDetailToolTip();
+
+    const bool trouble = Snmp::isPowerTrouble(static_cast<unsigned char>(m_data.batteryStatus),
+                                              static_cast<unsigned char>(m_data.inputStatus));
+    if (trouble == m_trouble)
+        return;
+    m_trouble = trouble;
+    m_led->setColor(trouble ? Qt::red : Qt::green);
+}
+
+void ListWidgetItem::setHost(const QString &host)
+{
+    m_host = host;
+    m_label->setText(host);
+}
+
+void ListWidgetItem::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        refreshToolTip();
+    QWidget::changeEvent(event);
+}
+
+void ListWidgetItem::refreshToolTip()
+{
+    if (m_status == Snmp::Offline)
+        setToolTip(tr("Offline"));
+    else if (m_status == Snmp::Online)
+        setDetailToolTip();
+}
+
+void ListWidgetItem::setDetailToolTip()
+{
+    QString battery;
+    switch (m_data.batteryStatus) {
+    case Snmp::BatteryNormal: battery = tr("Normal"); break;
+    case Snmp::BatteryLow: battery = tr("Battery low"); break;
+    default: battery = tr("Unknow"); break;
+    }
+    QString input;
+    switch (m_data.inputStatus) {
+    case Snmp::InputNormal: input = tr("Normal"); break;
+    case Snmp::InputNoTransfer: input = tr("No transfer"); break;
+    case Snmp::InputHighLine: input = tr("High line voltage"); break;
+    default: input = tr("Unknown"); break;
+    }
+    QString output;
+    switch (m_data.outputStatus) {
+    case Snmp::OutputOnLine: output = tr("On line"); break;
+    case Snmp::OutputOnBattery: output = tr("On battery"); break;
+    case Snmp::OutputOnBypass: output = tr("On bypass"); break;
+    default: output = tr("Unknow"); break;
+    }
+    const QStringList lines {tr("Battery status: %1").arg(battery), tr("Input status: %1").arg(input),
+                             tr("Output status: %1").arg(output),
+                             tr("Battery capacity: %1 %").arg(static_cast<unsigned>(m_data.capacity))};
+    setToolTip(lines.join(QLatin1Char('\n')));
+}

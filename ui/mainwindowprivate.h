@@ -1,0 +1,40 @@
+#pragma once
+
+#include "policy/shutdownpolicy.h"
+#include "storage/eventcatalogue.h"
+
+#include <QSet>
+#include <QStringList>
+
+#include <memory>
+
+class Language;
+class MainWindow;
+class QTimer;
+class SNMP;
+
+// The main window's state. Plain record, GUI thread only, like the window.
+class MainWindowPrivate
+{
+public:
+    MainWindowPrivate();
+    ~MainWindowPrivate();
+    MainWindowPrivate(const MainWindowPrivate &) = delete;
+    MainWindowPrivate &operator=(const MainWindowPrivate &) = delete;
+
+    // At most this many warning boxes are open at once; each runs a nested loop in which the next event may
+    // open another, so a burst of notifications must not nest them without end.
+    static constexpr int maxOpenWarnings = 3;
+
+    MainWindow *window = nullptr;
+    SNMP *engine = nullptr; // not owned
+    QStringList hosts;      // entry i names row i of the host list
+    std::unique_ptr<EventCatalogue> catalogue;
+    Language *language; // owned: deleted with this record
+    std::unique_ptr<QTimer> clockTimer;
+    // The protection: countdown, shutdown application and the last data snapshot live in the policy.
+    std::unique_ptr<ShutdownPolicy> policy;
+    bool popupWarning = false;
+    QSet<int> popupEventCodes;
+    int openWarnings = 0;
+};
