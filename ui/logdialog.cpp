@@ -1,6 +1,270 @@
 #include "ui/logdialog.h"
 
-LogDialog::LogDialog(QWidget *parent)
-    : QDialog(parent)
+#include "export/xlsxexport.h"
+#include "storage/apppaths.h"
+#include "storage/database.h"
+#include "storage/eventcatalogue.h"
+#include "storage/statements.h"
+#include "ui/language.h"
+#include "ui/userprompt.h"
+
+#include <QCoreApplication>
+#include <QDateEdit>
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSqlQuery>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+struct LogDialog::Ui
 {
+    QLabel *startLabel = nullptr;
+    QDateEdit *startDate = nullptr;
+    QLabel *endLabel = nullptr;
+    QDateEdit *endDate = nullptr;
+    QPushButton *read = nullptr;
+    QTableWidget *table = nullptr;
+    QPushButton *save = nullptr;
+    QPushButton *clear = nullptr;
+    QPushButton *ok = nullptr;
+
+    void setupUi(QDialog *dialog)
+    {
+        dialog->resize(600, 450);
+        auto *layout = new QVBoxLayout(dialog);
+
+        auto *dateRow = new QHBoxLayout;
+        startLabel = new QLabel(dialog);
+        startDate = newDateEdit(dialog, QStringLiteral("startDateEdit"));
+        endLabel = new QLabel(dialog);
+        endDate = newDateEdit(dialog, QStringLiteral("endDateEdit"));
+        read = newButton(dialog, QStringLiteral("readButton"));
+        dateRow->addStretch();
+        dateRow->addWidget(startLabel);
+        dateRow->addWidget(startDate);
+        dateRow->addWidget(endLabel);
+        dateRow->addWidget(endDate);
+        dateRow->addWidget(read);
+        layout->addLayout(dateRow);
+
+        table = new QTableWidget(0, 3, dialog);
+        table->setObjectName(QStringLiteral("tableWidget"));
+        table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        table->horizontalHeader()->setStretchLastSection(true);
+        table->setColumnWidth(0, 130);
+        table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        for (int column = 0; column < 3; ++column)
+            table->setHorizontalHeaderItem(column, new QTableWidgetItem);
+        layout->addWidget(table);
+
+        auto *buttonRow = new QHBoxLayout;
+        save = newButton(dialog, QStringLiteral("saveButton"));
+        clear = newButton(dialog, QStringLiteral("clearButton"));
+        ok = newButton(dialog, QStringLiteral("okButton"));
+        buttonRow->addStretch();
+        buttonRow->addWidget(save);
+        buttonRow->addWidget(clear);
+        buttonRow->addWidget(ok);
+        layout->addLayout(buttonRow);
+    }
+
+    void retranslateUi(QDialog *dialog)
+    {
+        dialog->setWindowTitle(QCoreApplication::translate("LogWidget", "Event log"));
+        startLabel->setText(QCoreApplication::translate("LogWidget", "Start date:"));
+        endLabel->setText(QCoreApplication::translate("LogWidget", "End date:"));
+        read->setText(QCoreApplication::translate("LogWidget", "Read"));
+        save->setText(QCoreApplication::translate("LogWidget", "Save as..."));
+        clear->setText(QCoreApplication::translate("LogWidget", "Clear"));
+        ok->setText(QCoreApplication::translate("LogWidget", "OK"));
+        table->horizontalHeaderItem(0)->setText(QCoreApplication::translate("MainWidget", "Date"));
+        table->horizontalHeaderItem(1)->setText(QCoreApplication::translate("MainWidget", "Host address"));
+        table->horizontalHeaderItem(2)->setText(QCoreApplication::translate("MainWidget", "Event"));
+    }
+
+private:
+    static QDateEdit *newDateEdit(QWidget *parent, const QString &name)
+    {
+        auto *edit = new QDateEdit(QDate::currentDate(), parent);
+        edit->setObjectName(name);
+        edit->setCalendarPopup(true);
+        edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+        return edit;
+    }
+
+    static QPushButton *newButton(QWidget *parent, const QString &name)
+    {
+        auto *button = new QPushButton(parent);
+        button->setObjectName(name);
+        button->setAutoDefault(false);
+        return button;
+    }
+};
+
+namespace {
+uint localMidnight(const QDate &date)
+{
+    return static_cast<uint>(QDateTime(date, QTime(0, 0)).toSecsSinceEpoch());
+}
+
+QTableWidgetItem *centredItem(const QString &text)
+{
+    auto *item = new QTableWidgetItem(text);
+    item->setTextAlignment(Qt::AlignCenter);
+    return item;
+}
+} // namespace
+
+LogDialog::LogDialog(QWidget *parent)
+    : QDialog(parent),
+      m_ui(std::make_unique<Ui>()),
+      m_waitBox(new QMessageBox(this)),
+      m_catalogue(EventCatalogue::find(AppPaths::cataloguePath()))
+{
+    setWindowFlags(Qt::WindowCloseButtonHint);
+    setAttribute(Qt::WA_QuitOnClose, false);
+    m_ui->setupUi(this);
+    m_ui->retranslateUi(this);
+    onBtnReadLog();
+
+    connect(m_ui->read, &QPushButton::clicked, this, &LogDialog::onBtnReadLog);
+    connect(m_ui->save, &QPushButton::clicked, this, &LogDialog::onBtnSave);
+    connect(m_ui->clear, &QPushButton::clicked, this, &LogDialog::onBtnClear);
+    connect(m_ui->ok, &QPushButton::clicked, this, &LogDialog::accept);
+    connect(this, &LogDialog::exportStarted, this, &LogDialog::onWaitExport);
+    connect(this, &LogDialog::exportFinished, this, &LogDialog::onExportFinished);
+}
+
+LogDialog::~LogDialog()
+{
+    // Only reachable mid-export if the owner deletes the dialog outright; the thread holds no reference to the
+    // widgets, but it emits the dialog's signals, so it must end first.
+    if (m_exportThread.joinable())
+        m_exportThread.join();
+}
+
+void LogDialog::done(int result)
+{
+    if (m_exporting)
+        return;
+    QDialog::done(result);
+}
+
+void LogDialog::onBtnReadLog()
+{
+    QTableWidget *table = m_ui->table;
+    table->clearContents();
+    table->setRowCount(0);
+
+    const uint start = localMidnight(m_ui->startDate->date());
+    const uint end = localMidnight(m_ui->endDate->date()) + 86400;
+    if (start > end)
+        return;
+
+    QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
+    query.setForwardOnly(false);
+    query.prepare(QLatin1String(Sql::selectEventRange));
+    query.bindValue(QStringLiteral(":1"), start);
+    query.bindValue(QStringLiteral(":2"), end);
+    if (!query.exec())
+        return;
+    const int count = Database::rowCount(query);
+    if (count <= 0)
+        return;
+
+    const QString section = Language::eventSection();
+    const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    table->setUpdatesEnabled(false);
+    table->setRowCount(count);
+    for (int row = 0; row < count && query.next(); ++row) {
+        const QDateTime when = QDateTime::fromSecsSinceEpoch(query.value(0).toUInt());
+        const QString text = m_catalogue ? m_catalogue->text(section, query.value(2).toInt()) : QString();
+        table->setItem(row, 0, centredItem(when.toLocalTime().toString(format)));
+        table->setItem(row, 1, centredItem(query.value(1).toString()));
+        table->setItem(row, 2, centredItem(text));
+    }
+    table->setUpdatesEnabled(true);
+}
+
+void LogDialog::onBtnClear()
+{
+    const int answer = UserPrompt::information(
+        this, tr("Information"), tr("Are you sure to remove all logs?"), tr("Sure"), tr("Cancel"));
+    if (answer != 0)
+        return;
+    m_ui->table->clearContents();
+    m_ui->table->setRowCount(0);
+    QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
+    query.exec(QLatin1String(Sql::deleteAllEvents));
+    query.exec(QLatin1String(Sql::resetEventSequence));
+}
+
+void LogDialog::onBtnSave()
+{
+    // A second export would need a second thread slot; the first one has to report back before another starts.
+    if (m_exporting)
+        return;
+    const QString path
+        = UserPrompt::saveFileName(nullptr, tr("Save event log"), {tr("CSV file (*.csv)"), tr("XLSX file(*.xlsx)")});
+    if (path.isEmpty())
+        return;
+    if (m_exportThread.joinable())
+        m_exportThread.join();
+    m_exporting = true;
+    m_exportThread = std::thread(&LogDialog::exportLog, this, path, snapshot());
+}
+
+ExportTable LogDialog::snapshot() const
+{
+    const QTableWidget *table = m_ui->table;
+    ExportTable copy;
+    const int columns = table->columnCount();
+    copy.headers.reserve(columns);
+    for (int column = 0; column < columns; ++column) {
+        const QTableWidgetItem *header = table->horizontalHeaderItem(column);
+        copy.headers.append(header ? header->text() : QString());
+    }
+    copy.rows.reserve(table->rowCount());
+    for (int row = 0; row < table->rowCount(); ++row) {
+        QVector<QString> cells;
+        cells.reserve(columns);
+        for (int column = 0; column < columns; ++column) {
+            const QTableWidgetItem *item = table->item(row, column);
+            // An item with no text must stay distinguishable from no item: the CSV writer keeps its comma.
+            cells.append(item ? (item->text().isNull() ? QStringLiteral("") : item->text()) : QString());
+        }
+        copy.rows.append(cells);
+    }
+    return copy;
+}
+
+void LogDialog::exportLog(const QString path, const ExportTable table)
+{
+    emit exportStarted();
+    const bool result = path.endsWith(QLatin1String(".csv")) ? writeCsv(table, path) : writeXlsx(table, path);
+    emit exportFinished(result);
+}
+
+void LogDialog::onWaitExport()
+{
+    m_waitBox->setIcon(QMessageBox::Information);
+    m_waitBox->setWindowTitle(tr("Export log"));
+    m_waitBox->setText(tr("Waiting for operation completed..."));
+    // Its OK only hides the box; the dialog stays open until the result has been shown.
+    m_waitBox->exec();
+}
+
+void LogDialog::onExportFinished(bool result)
+{
+    if (m_exportThread.joinable())
+        m_exportThread.join();
+    if (m_waitBox->isVisible())
+        m_waitBox->done(QMessageBox::Ok);
+    UserPrompt::information(
+        this, tr("Information"), tr("Export log %1 !").arg(result ? tr("success") : tr("failed")), tr("Sure"));
+    m_exporting = false;
 }

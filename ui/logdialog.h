@@ -1,11 +1,50 @@
 #pragma once
 
+#include "export/logexport.h"
+
 #include <QDialog>
 
-// Placeholder until the event log dialog lands.
+#include <memory>
+#include <thread>
+
+class EventCatalogue;
+class QMessageBox;
+
+// The stored event history for a range of days, with clearing and export. GUI thread only, except exportLog,
+// which runs on the export thread and sees nothing of the dialog but its own arguments and the two signals.
 class LogDialog : public QDialog
 {
     Q_OBJECT
 public:
     explicit LogDialog(QWidget *parent = nullptr);
+    ~LogDialog() override;
+
+    // True from the start of an export until its result has been shown.
+    bool isExporting() const { return m_exporting; }
+
+    // Refuses to close while an export runs: the close button, Esc and "OK" all end up here.
+    void done(int result) override;
+
+signals:
+    void exportStarted();
+    void exportFinished(bool isSuccess);
+
+public slots:
+    void onBtnReadLog();
+    void onBtnSave();
+    void onBtnClear();
+    void onWaitExport();
+    void onExportFinished(bool result);
+
+private:
+    struct Ui;
+
+    void exportLog(const QString path, const ExportTable table);
+    ExportTable snapshot() const;
+
+    std::unique_ptr<Ui> m_ui;
+    QMessageBox *m_waitBox = nullptr;
+    EventCatalogue *m_catalogue = nullptr; // borrowed from the main window
+    std::thread m_exportThread;
+    bool m_exporting = false;
 };

@@ -1,0 +1,435 @@
+#include "storage/apppaths.h"
+#include "storage/database.h"
+#include "storage/eventcatalogue.h"
+#include "storage/statements.h"
+#include "support/scratchapp.h"
+#include "ui/language.h"
+#include "ui/logdialog.h"
+#include "ui/userprompt.h"
+
+#include <QDateEdit>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+// A day without a daylight-saving change in the zones where such changes happen.
+const QDate day(2024, 7, 10);
+
+uint at(const QDate &date, int h, int m, int s)
+{
+    return static_cast<uint>(QDateTime(date, QTime(h, m, s)).toSecsSinceEpoch());
+}
+
+QSqlDatabase db()
+{
+    return Database::instance()->connection(AppPaths::databasePath());
+}
+
+void storeEvent(uint date, const QString &host, int code)
+{
+    QSqlQuery query(db());
+    query.prepare(QStringLiteral("insert into snmp_event(date, host, event) values(:1, :2, :3);"));
+    query.bindValue(QStringLiteral(":1"), date);
+    query.bindValue(QStringLiteral(":2"), host);
+    query.bindValue(QStringLiteral(":3"), code);
+    QVERIFY2(query.exec(), qPrintable(query.lastError().text()));
+}
+
+int storedCount()
+{
+    QSqlQuery query(db());
+    return query.exec(QStringLiteral("select count(*) from snmp_event;")) && query.next() ? query.value(0).toInt() : -1;
+}
+
+QTableWidget *tableOf(LogDialog &dialog)
+{
+    return dialog.findChild<QTableWidget *>(QStringLiteral("tableWidget"));
+}
+
+QStringList column(LogDialog &dialog, int c)
+{
+    QStringList texts;
+    QTableWidget *table = tableOf(dialog);
+    for (int row = 0; row < table->rowCount(); ++row)
+        texts << (table->item(row, c) ? table->item(row, c)->text() : QStringLiteral("<none>"));
+    return texts;
+}
+
+void readRange(LogDialog &dialog, const QDate &start, const QDate &end)
+{
+    dialog.findChild<QDateEdit *>(QStringLiteral("startDateEdit"))->setDate(start);
+    dialog.findChild<QDateEdit *>(QStringLiteral("endDateEdit"))->setDate(end);
+    QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("readButton")), Qt::LeftButton);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+} // namespace
+
+class TestLogDialog : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    void windowAndTable();
+    void openingShowsTodayNewestFirst();
+    void dayRange_data();
+    void dayRange();
+    void eventTexts();
+    void clear_data();
+    void clear();
+    void cancelledFileDialogStartsNothing();
+    void exportResult_data();
+    void exportResult();
+    void cannotCloseWhileExporting();
+
+private:
+    UserPrompt::Answer answer(const UserPrompt::Request &request);
+
+    std::unique_ptr<ScratchApp> m_app;
+    std::unique_ptr<EventCatalogue> m_catalogue;
+    QList<UserPrompt::Request> m_requests;
+    int m_boxAnswer = 0;
+    QString m_savePath;
+    std::function<void()> m_onResult; // runs while the export result box would be on screen
+};
+
+UserPrompt::Answer TestLogDialog::answer(const UserPrompt::Request &request)
+{
+    m_requests << request;
+    UserPrompt::Answer result;
+    if (request.kind == UserPrompt::Kind::SaveFile) {
+        result.path = m_savePath;
+    } else if (request.text.startsWith(QLatin1String("Export log"))) {
+        if (m_onResult)
+            m_onResult();
+    } else {
+        result.button = m_boxAnswer;
+    }
+    return result;
+}
+
+void TestLogDialog::initTestCase()
+{
+    m_app = std::make_unique<ScratchApp>(ScratchApp::WithCatalogue);
+    QVERIFY(m_app->isValid());
+    Database::instance()->createTables();
+    QVERIFY(Database::instance()->tableExists(db(), QStringLiteral("snmp_event")) || storedCount() == 0);
+    m_catalogue = std::make_unique<EventCatalogue>(AppPaths::cataloguePath());
+    UserPrompt::setHook([this](const UserPrompt::Request &request) { return answer(request); });
+}
+
+void TestLogDialog::init()
+{
+    QSqlQuery query(db());
+    query.exec(QLatin1String(Sql::deleteAllEvents));
+    query.exec(QLatin1String(Sql::resetEventSequence));
+    m_requests.clear();
+    m_boxAnswer = 0;
+    m_savePath.clear();
+    m_onResult = nullptr;
+}
+
+void TestLogDialog::cleanupTestCase()
+{
+    UserPrompt::setHook(nullptr);
+    m_catalogue.reset();
+    m_app.reset();
+}
+
+void TestLogDialog::windowAndTable()
+{
+    LogDialog dialog;
+    QCOMPARE(dialog.size(), QSize(600, 450));
+    // Qt adds the title and system menu hints that a close button needs; nothing else may be there.
+    const Qt::WindowFlags hints = dialog.windowFlags() & ~Qt::WindowType_Mask;
+    QCOMPARE(hints & ~(Qt::WindowTitleHint | Qt::WindowSystemMenuHint), Qt::WindowCloseButtonHint);
+    QVERIFY(!dialog.testAttribute(Qt::WA_QuitOnClose));
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Event log"));
+    QTableWidget *table = tableOf(dialog);
+    QVERIFY(table);
+    QCOMPARE(table->columnCount(), 3);
+    QStringList titles;
+    for (int c = 0; c < 3; ++c)
+        titles << table->horizontalHeaderItem(c)->text();
+    QCOMPARE(titles, (QStringList {QStringLiteral("Date"), QStringLiteral("Host address"), QStringLiteral("Event")}));
+    QVERIFY(table->horizontalHeader()->stretchLastSection());
+    QCOMPARE(table->editTriggers(), QAbstractItemView::NoEditTriggers);
+    for (const char *name : {"startDateEdit", "endDateEdit"}) {
+        auto *edit = dialog.findChild<QDateEdit *>(QLatin1String(name));
+        QVERIFY(edit);
+        QCOMPARE(edit->date(), QDate::currentDate());
+        QCOMPARE(edit->displayFormat(), QStringLiteral("yyyy-MM-dd"));
+        QVERIFY(edit->calendarPopup());
+    }
+    QStringList buttons;
+    for (const char *name : {"readButton", "saveButton", "clearButton", "okButton"})
+        buttons << dialog.findChild<QPushButton *>(QLatin1String(name))->text();
+    QCOMPARE(buttons,
+        (QStringList {
+            QStringLiteral("Read"), QStringLiteral("Save as..."), QStringLiteral("Clear"), QStringLiteral("OK")}));
+    // "OK" closes the dialog with the accepted result.
+    dialog.show();
+    QSignalSpy accepted(&dialog, &QDialog::accepted);
+    QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("okButton")), Qt::LeftButton);
+    QCOMPARE(accepted.count(), 1);
+    QVERIFY(!dialog.isVisible());
+}
+
+void TestLogDialog::openingShowsTodayNewestFirst()
+{
+    const QDate today = QDate::currentDate();
+    storeEvent(at(today, 8, 0, 0), QStringLiteral("10.0.0.1"), 6);
+    storeEvent(at(today, 12, 30, 5), QStringLiteral("10.0.0.2"), 8);
+    storeEvent(at(today.addDays(-1), 23, 59, 59), QStringLiteral("10.0.0.3"), 6);
+    storeEvent(at(today.addDays(-3), 12, 0, 0), QStringLiteral("10.0.0.4"), 6);
+
+    LogDialog dialog;
+    QCOMPARE(column(dialog, 0),
+        (QStringList {today.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 12:30:05"),
+            today.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 08:00:00")}));
+    QCOMPARE(column(dialog, 1), (QStringList {QStringLiteral("10.0.0.2"), QStringLiteral("10.0.0.1")}));
+    QCOMPARE(column(dialog, 2),
+        (QStringList {QStringLiteral("Battery low"), QStringLiteral("UPS on battery (mains failure)")}));
+    QTableWidget *table = tableOf(dialog);
+    for (int c = 0; c < 3; ++c)
+        QCOMPARE(table->item(0, c)->textAlignment(), int(Qt::AlignCenter));
+}
+
+void TestLogDialog::dayRange_data()
+{
+    QTest::addColumn<int>("startOffset");
+    QTest::addColumn<int>("endOffset");
+    QTest::addColumn<QStringList>("hosts");
+    // Stored around the day: "before" 23:59:59 the evening before, "midnight" 00:00:00, "noon", "next"
+    // 00:00:00 of the following day, "late" a second after that, "far" two days on.
+    QTest::newRow("same day, with the following midnight")
+        << 0 << 0 << QStringList {QStringLiteral("next"), QStringLiteral("noon"), QStringLiteral("midnight")};
+    QTest::newRow("two days") << -1 << 0
+                              << QStringList {QStringLiteral("next"), QStringLiteral("noon"),
+                                     QStringLiteral("midnight"), QStringLiteral("before")};
+    QTest::newRow("start one day after end: the shared midnight alone")
+        << 1 << 0 << QStringList {QStringLiteral("next")};
+    QTest::newRow("start two days after end") << 2 << 0 << QStringList {};
+    QTest::newRow("following day") << 1 << 1 << QStringList {QStringLiteral("late"), QStringLiteral("next")};
+    QTest::newRow("a day without events") << 5 << 5 << QStringList {};
+}
+
+void TestLogDialog::dayRange()
+{
+    QFETCH(int, startOffset);
+    QFETCH(int, endOffset);
+    QFETCH(QStringList, hosts);
+    storeEvent(at(day.addDays(-1), 23, 59, 59), QStringLiteral("before"), 6);
+    storeEvent(at(day, 0, 0, 0), QStringLiteral("midnight"), 6);
+    storeEvent(at(day, 12, 0, 0), QStringLiteral("noon"), 6);
+    storeEvent(at(day.addDays(1), 0, 0, 0), QStringLiteral("next"), 6);
+    storeEvent(at(day.addDays(1), 0, 0, 1), QStringLiteral("late"), 6);
+    storeEvent(at(day.addDays(2), 12, 0, 0), QStringLiteral("far"), 6);
+
+    LogDialog dialog;
+    readRange(dialog, day.addDays(startOffset), day.addDays(endOffset));
+    QCOMPARE(column(dialog, 1), hosts);
+    QCOMPARE(tableOf(dialog)->rowCount(), hosts.size());
+}
+
+void TestLogDialog::eventTexts()
+{
+    const QDate today = QDate::currentDate();
+    storeEvent(at(today, 9, 0, 0), QStringLiteral("10.0.0.1"), 6);
+    storeEvent(at(today, 10, 0, 0), QStringLiteral("10.0.0.1"), 9999);
+    {
+        LogDialog dialog;
+        QCOMPARE(column(dialog, 2), (QStringList {QString(), QStringLiteral("UPS on battery (mains failure)")}));
+        QCOMPARE(column(dialog, 1), (QStringList {QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.1")}));
+    }
+    // The current language picks the section.
+    Language::instance()->setLanguage(Language::Chinese);
+    {
+        LogDialog dialog;
+        QCOMPARE(column(dialog, 2).value(1), QStringLiteral(u"UPS电池供电（市电故障）"));
+    }
+    Language::instance()->setLanguage(Language::English);
+    // Without a catalogue the rows are still listed, with empty texts.
+    m_catalogue.reset();
+    {
+        LogDialog dialog;
+        QCOMPARE(column(dialog, 2), (QStringList {QString(), QString()}));
+    }
+    m_catalogue = std::make_unique<EventCatalogue>(AppPaths::cataloguePath());
+}
+
+void TestLogDialog::clear_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<bool>("cleared");
+    QTest::newRow("Sure") << 0 << true;
+    QTest::newRow("Cancel") << 1 << false;
+    QTest::newRow("box closed") << -1 << false;
+}
+
+void TestLogDialog::clear()
+{
+    QFETCH(int, button);
+    QFETCH(bool, cleared);
+    const QDate today = QDate::currentDate();
+    for (int i = 0; i < 3; ++i)
+        storeEvent(at(today, 1, 0, i), QStringLiteral("10.0.0.1"), 6);
+    storeEvent(at(today.addDays(-10), 1, 0, 0), QStringLiteral("10.0.0.9"), 6); // not shown, cleared all the same
+
+    LogDialog dialog;
+    QCOMPARE(tableOf(dialog)->rowCount(), 3);
+    m_boxAnswer = button;
+    QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("clearButton")), Qt::LeftButton);
+
+    QCOMPARE(m_requests.size(), 1);
+    const UserPrompt::Request &question = m_requests.constFirst();
+    QCOMPARE(question.kind, UserPrompt::Kind::Information);
+    QCOMPARE(question.parent, &dialog);
+    QCOMPARE(question.title, QStringLiteral("Information"));
+    QCOMPARE(question.text, QStringLiteral("Are you sure to remove all logs?"));
+    QCOMPARE(question.buttons, (QStringList {QStringLiteral("Sure"), QStringLiteral("Cancel")}));
+
+    QCOMPARE(tableOf(dialog)->rowCount(), cleared ? 0 : 3);
+    QCOMPARE(storedCount(), cleared ? 0 : 4);
+
+    QSqlQuery query(db());
+    query.prepare(QLatin1String(Sql::insertEvent));
+    query.bindValue(QStringLiteral(":1"), QStringLiteral("10.0.0.1"));
+    query.bindValue(QStringLiteral(":2"), 1);
+    QVERIFY(query.exec());
+    QCOMPARE(query.lastInsertId().toInt(), cleared ? 1 : 5);
+}
+
+void TestLogDialog::cancelledFileDialogStartsNothing()
+{
+    LogDialog dialog;
+    dialog.show();
+    QSignalSpy started(&dialog, &LogDialog::exportStarted);
+    QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("saveButton")), Qt::LeftButton);
+    QCOMPARE(m_requests.size(), 1);
+    const UserPrompt::Request &request = m_requests.constFirst();
+    QCOMPARE(request.kind, UserPrompt::Kind::SaveFile);
+    QCOMPARE(request.parent, nullptr);
+    QCOMPARE(request.title, QStringLiteral("Save event log"));
+    QCOMPARE(request.buttons, (QStringList {QStringLiteral("CSV file (*.csv)"), QStringLiteral("XLSX file(*.xlsx)")}));
+    QVERIFY(!dialog.isExporting());
+    QTest::qWait(50);
+    QCOMPARE(started.count(), 0);
+    QCOMPARE(m_requests.size(), 1);
+    dialog.reject();
+    QVERIFY(!dialog.isVisible());
+}
+
+void TestLogDialog::exportResult_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("magic");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("csv") << QStringLiteral("log.csv") << QByteArray("Date,") << QStringLiteral("Export log success !");
+    QTest::newRow("upper-case .CSV is a workbook")
+        << QStringLiteral("log.CSV") << QByteArray("PK") << QStringLiteral("Export log success !");
+    QTest::newRow("xlsx") << QStringLiteral("log.xlsx") << QByteArray("PK") << QStringLiteral("Export log success !");
+    QTest::newRow("csv in a missing directory")
+        << QStringLiteral("missing/log.csv") << QByteArray() << QStringLiteral("Export log failed !");
+    QTest::newRow("xlsx in a missing directory")
+        << QStringLiteral("missing/log.xlsx") << QByteArray() << QStringLiteral("Export log failed !");
+}
+
+void TestLogDialog::exportResult()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, magic);
+    QFETCH(QString, result);
+    storeEvent(at(QDate::currentDate(), 7, 0, 0), QStringLiteral("10.0.0.5"), 6);
+    QTemporaryDir out;
+    m_savePath = out.filePath(file);
+    LogDialog dialog;
+    dialog.show();
+    QSignalSpy finished(&dialog, &LogDialog::exportFinished);
+    dialog.onBtnSave();
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog.isExporting(), 10000);
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(m_requests.size(), 2);
+    const UserPrompt::Request &box = m_requests.at(1);
+    QCOMPARE(box.kind, UserPrompt::Kind::Information);
+    QCOMPARE(box.title, QStringLiteral("Information"));
+    QCOMPARE(box.text, result);
+    QCOMPARE(box.buttons, QStringList {QStringLiteral("Sure")});
+    QVERIFY(readFile(m_savePath).startsWith(magic));
+}
+
+void TestLogDialog::cannotCloseWhileExporting()
+{
+    const QDate today = QDate::currentDate();
+    storeEvent(at(today, 7, 0, 0), QStringLiteral("10.0.0.5"), 6);
+    storeEvent(at(today, 7, 0, 1), QStringLiteral("10.0.0.6"), 9999);
+    QTemporaryDir out;
+    m_savePath = out.filePath(QStringLiteral("log.csv"));
+
+    LogDialog dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    bool openAtResult = false;
+    bool waitBoxClosedAtResult = false;
+    QString waitTitle;
+    QString waitText;
+    m_onResult = [&] {
+        openAtResult = dialog.isVisible() && dialog.isExporting();
+        auto *waitBox = dialog.findChild<QMessageBox *>();
+        waitBoxClosedAtResult = waitBox && !waitBox->isVisible();
+        waitTitle = waitBox ? waitBox->windowTitle() : QString();
+        waitText = waitBox ? waitBox->text() : QString();
+        // Closing from inside the result box is refused too; only after it has been handled may the dialog go.
+        dialog.reject();
+    };
+    QSignalSpy rejected(&dialog, &QDialog::rejected);
+    dialog.onBtnSave();
+    QVERIFY(dialog.isExporting());
+
+    // Every way out is refused while the export runs.
+    dialog.reject();
+    dialog.accept();
+    dialog.done(QDialog::Accepted);
+    dialog.close();
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("okButton")), Qt::LeftButton);
+    QVERIFY(dialog.isVisible());
+    // Changing the table while the thread writes is harmless: it works on the rows shown when it started.
+    m_boxAnswer = 0;
+    dialog.onBtnClear();
+    QCOMPARE(tableOf(dialog)->rowCount(), 0);
+
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog.isExporting(), 10000);
+    QVERIFY(openAtResult);
+    QVERIFY(waitBoxClosedAtResult);
+    QCOMPARE(waitTitle, QStringLiteral("Export log"));
+    QCOMPARE(waitText, QStringLiteral("Waiting for operation completed..."));
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(rejected.count(), 0);
+    const QString date = today.toString(QStringLiteral("yyyy-MM-dd"));
+    QCOMPARE(readFile(m_savePath),
+        QByteArray("Date,Host address,Event,\r\n'" + date.toLatin1() + " 07:00:01,10.0.0.6,,\r\n'" + date.toLatin1()
+            + " 07:00:00,10.0.0.5,UPS on battery (mains failure),\r\n"));
+
+    dialog.reject();
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(rejected.count(), 1);
+}
+
+QTEST_MAIN(TestLogDialog)
+#include "tst_logdialog.moc"
