@@ -1,0 +1,107 @@
+#include "policyrig.h"
+
+#include "policy/systemshutdown.h"
+#include "storage/apppaths.h"
+#include "storage/settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTest>
+
+namespace {
+int leaked = 0;
+}
+
+PolicyRig::PolicyRig(qint64 minute)
+    : minuteMs(minute)
+    , app(ScratchApp::Empty)
+{
+    clock.start();
+    policy.setMinuteMs(minuteMs);
+    policy.setShutdownHandler([this] {
+        ++requests;
+        requestTimes.append(clock.elapsed());
+    });
+    QObject::connect(&policy, &ShutdownPolicy::message, &policy, [this](const QString &text) {
+        messages.append(text);
+        if (text == PolicyText::starting())
+            applicationStartTime = clock.elapsed();
+    });
+}
+
+void PolicyRig::set(const QString &key, const QVariant &value)
+{
+    writeSetting(AppPaths::settingsFilePath(), key, value);
+}
+
+void PolicyRig::remove(const QString &key)
+{
+    QSettings settings(AppPaths::settingsFilePath(), QSettings::IniFormat);
+    settings.remove(key);
+    settings.sync();
+}
+
+void PolicyRig::conditions(int battLowTime, int acFailedTime, int acFailedCapacity)
+{
+    set(QStringLiteral("shutdown/batt_low_time"), battLowTime);
+    set(QStringLiteral("shutdown/ac_failed_time"), acFailedTime);
+    set(QStringLiteral("shutdown/ac_failed_capacity"), acFailedCapacity);
+}
+
+void PolicyRig::report(int battery, int input, int output, int capacity)
+{
+    QByteArray data;
+    for (int value : {battery, input, output, capacity})
+        data.append(char(value));
+    policy.checkShutdownCondition(data);
+}
+
+void PolicyRig::run(const QStringList &steps)
+{
+    for (const QString &step : steps) {
+        if (step.startsWith(QLatin1Char('+'))) {
+            QTest::qWait(int(step.mid(1).toDouble() * double(minuteMs)));
+        } else if (step.contains(QLatin1Char('='))) {
+            set(step.section(QLatin1Char('='), 0, 0), step.section(QLatin1Char('='), 1));
+        } else {
+            QByteArray data;
+            for (const QString &byte : step.split(QLatin1Char('.')))
+                data.append(char(byte.toInt()));
+            policy.checkShutdownCondition(data);
+        }
+    }
+}
+
+QString PolicyRig::script(const QString &body)
+{
+    QDir(app.path()).mkpath(QStringLiteral("my app"));
+    const QString path = app.path(QStringLiteral("my app/run me.sh"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return QString();
+    file.write("#!/bin/sh\n");
+    file.write(body.toUtf8());
+    file.write("\n");
+    file.close();
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return path;
+}
+
+namespace PolicyText {
+QString countdown(const char *minutes)
+{
+    return QStringLiteral("System will be shutdown in %1 minute(s)").arg(QLatin1String(minutes));
+}
+QString canceled() { return QStringLiteral("System shutdown is canceled"); }
+QString starting() { return QStringLiteral("Start to executing shutdown application."); }
+QString invalid() { return QStringLiteral("Shutdown application is invalid!"); }
+QString exited() { return QStringLiteral("Shutdown application exit!"); }
+} // namespace PolicyText
+
+void guardShutdownBackend()
+{
+    setShutdownBackend([] { ++leaked; });
+}
+
+int leakedShutdownRequests() { return leaked; }

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "policy/shutdownpolicy.h"
+#include "support/scratchapp.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+// One shutdown policy in a scratch application directory, with a shortened minute, its rows collected and
+// its shutdown requests counted instead of made.
+class PolicyRig
+{
+public:
+    explicit PolicyRig(qint64 minuteMs);
+
+    void set(const QString &key, const QVariant &value);
+    void remove(const QString &key);
+    // The three shutdown conditions: battery-low minutes, mains-failed minutes, capacity percent.
+    void conditions(int battLowTime, int acFailedTime, int acFailedCapacity);
+    void report(int battery, int input, int output, int capacity);
+
+    // A step of a scripted run: "a.b.c.d" is a report, "+m" waits m minutes, "key=value" saves a setting.
+    void run(const QStringList &steps);
+
+    // Writes an executable shell script into a directory whose name contains a blank; returns its path.
+    QString script(const QString &body);
+
+    qint64 minuteMs;
+    ScratchApp app;
+    ShutdownPolicy policy;
+    QStringList messages;
+    int requests = 0;
+    // Milliseconds since the rig was built, at each request and each "Start to executing" row.
+    QList<qint64> requestTimes;
+    qint64 applicationStartTime = -1;
+    QElapsedTimer clock;
+};
+
+namespace PolicyText {
+QString countdown(const char *minutes);
+QString canceled();
+QString starting();
+QString invalid();
+QString exited();
+} // namespace PolicyText
+
+// Fails the test when something reaches the process-wide shutdown: every request must come through a rig.
+void guardShutdownBackend();
+int leakedShutdownRequests();

@@ -1,0 +1,299 @@
+#include "policyrig.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+
+using namespace PolicyText;
+
+// The shutdown application step: what runs, for how long at most, and how many shutdown requests follow.
+// The applications are real shell scripts in a directory whose path contains a blank.
+class TestShutdownApplication : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { guardShutdownBackend(); }
+    void cleanup() { QCOMPARE(leakedShutdownRequests(), 0); }
+
+    void disabledRequestsAtOnce_data();
+    void disabledRequestsAtOnce();
+    void executionTime_data();
+    void executionTime();
+    void invalidApplication_data();
+    void invalidApplication();
+    void normalEnd();
+    void crash();
+    void failsToStart();
+    void hangingApplicationIsKilled_data();
+    void hangingApplicationIsKilled();
+    void cancelDoesNotStopTheApplication();
+    void quittingDoesNotRequestShutdown();
+};
+
+namespace {
+constexpr qint64 Minute = 100;
+
+// Trigger the application step through the capacity rule: no countdown involved.
+void triggerCapacityRule(PolicyRig &rig)
+{
+    rig.conditions(0, 0, 20);
+    rig.report(2, 0, 2, 100);
+    rig.report(2, 1, 3, 10);
+}
+} // namespace
+
+void TestShutdownApplication::disabledRequestsAtOnce_data()
+{
+    QTest::addColumn<QVariant>("enable");
+    QTest::newRow("key absent") << QVariant();
+    QTest::newRow("false") << QVariant(false);
+    QTest::newRow("text 0") << QVariant(QStringLiteral("0"));
+}
+
+void TestShutdownApplication::disabledRequestsAtOnce()
+{
+    QFETCH(QVariant, enable);
+    PolicyRig rig(Minute);
+    const QString app = rig.script(QStringLiteral("touch \"$(dirname \"$0\")/ran\""));
+    rig.set(QStringLiteral("system/shutdown_app"), app);
+    if (enable.isValid())
+        rig.set(QStringLiteral("system/shutdown_app_enable"), enable);
+
+    // The countdown's expiry reaches the application step.
+    rig.conditions(0, 1, 0);
+    rig.report(2, 0, 2, 100);
+    rig.report(2, 1, 3, 80);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.requests, 1, 5000);
+    QCOMPARE(rig.messages, QStringList{countdown("1.0")});
+    QVERIFY(rig.policy.applicationHandled());
+    QCOMPARE(rig.policy.shutdownProcess()->state(), QProcess::NotRunning);
+    QTest::qWait(int(2 * Minute));
+    QVERIFY(!QFile::exists(rig.app.path(QStringLiteral("my app/ran"))));
+    QCOMPARE(rig.requests, 1);
+}
+
+void TestShutdownApplication::executionTime_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<int>("minutes");
+
+    QTest::newRow("absent") << QVariant() << 15;
+    QTest::newRow("0") << QVariant(0) << 15;
+    QTest::newRow("91") << QVariant(91) << 15;
+    QTest::newRow("-3") << QVariant(-3) << 15;
+    QTest::newRow("120 by hand") << QVariant(120) << 15;
+    QTest::newRow("no number") << QVariant(QStringLiteral("ten")) << 15;
+    QTest::newRow("1") << QVariant(1) << 1;
+    QTest::newRow("7") << QVariant(7) << 7;
+    QTest::newRow("90") << QVariant(90) << 90;
+}
+
+void TestShutdownApplication::executionTime()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(int, minutes);
+
+    PolicyRig rig(Minute);
+    rig.set(QStringLiteral("system/shutdown_app_enable"), true);
+    rig.set(QStringLiteral("system/shutdown_app"), rig.script(QStringLiteral("exit 0")));
+    if (stored.isValid())
+        rig.set(QStringLiteral("system/shutdown_exec_time"), stored);
+
+    triggerCapacityRule(rig);
+    QTimer *timer = rig.policy.shutdownTimer();
+    QVERIFY(timer->isActive());
+    QCOMPARE(timer->interval(), int(minutes * Minute));
+    QVERIFY(!rig.policy.countdownActive());
+    QVERIFY(rig.policy.applicationHandled());
+    QTRY_COMPARE_WITH_TIMEOUT(rig.requests, 1, 5000);
+    QCOMPARE(rig.messages, QStringList{starting()});
+}
+
+void TestShutdownApplication::invalidApplication_data()
+{
+    QTest::addColumn<QVariant>("path");
+    QTest::newRow("no path stored") << QVariant();
+    QTest::newRow("empty path") << QVariant(QString());
+    QTest::newRow("no such file") << QVariant(QStringLiteral("/nonexistent/my app/run me.sh"));
+}
+
+// The application is enabled but cannot be run: the machine must still go down, at once.
+void TestShutdownApplication::invalidApplication()
+{
+    QFETCH(QVariant, path);
+    PolicyRig rig(Minute);
+    rig.set(QStringLiteral("system/shutdown_app_enable"), true);
+    if (path.isValid())
+        rig.set(QStringLiteral("system/shutdown_app"), path);
+
+    triggerCapacityRule(rig);
+    QCOMPARE(rig.messages, QStringList{invalid()});
+    QCOMPARE(rig.requests, 1);
+    QVERIFY(rig.policy.applicationHandled());
+    QCOMPARE(rig.policy.shutdownProcess()->state(), QProcess::NotRunning);
+
+    // Once handled, later qualifying reports change nothing.
+    rig.report(2, 1, 3, 5);
+    QCOMPARE(rig.requests, 1);
+}
+
+// A normal end: one request with the exit code in the log, no row of its own. The script also proves it got
+// no arguments, that nobody must read its output and that its input is at its end.
+void TestShutdownApplication::normalEnd()
+{
+    PolicyRig rig(Minute);
+    const QString app = rig.script(QStringLiteral("dir=$(dirname \"$0\")\n"
+                                                  "echo \"$#\" > \"$dir/arguments\"\n"
+                                                  "head -c 1000000 /dev/zero\n"
+                                                  "head -c 1000000 /dev/zero >&2\n"
+                                                  "read line\n"
+                                                  "exit 3"));
+    rig.set(QStringLiteral("system/shutdown_app_enable"), true);
+    rig.set(QStringLiteral("system/shutdown_app"), app);
+    rig.set(QStringLiteral("system/shutdown_exec_time"), 90);
+
+    QTest::ignoreMessage(QtDebugMsg, "System shutdown code: 3 , status: QProcess::NormalExit");
+    triggerCapacityRule(rig);
+    QCOMPARE(rig.messages, QStringList{starting()});
+    QCOMPARE(rig.requests, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.requests, 1, 5000);
+    QCOMPARE(rig.messages, QStringList{starting()});
+
+    QFile arguments(rig.app.path(QStringLiteral("my app/arguments")));
+    QVERIFY(arguments.open(QIODevice::ReadOnly));
+    QCOMPARE(arguments.readAll().trimmed(), QByteArray("0"));
+    QCOMPARE(rig.policy.shutdownProcess()->exitCode(), 3);
+    QVERIFY(rig.policy.applicationHandled());
+    // The step ran once: further qualifying reports start nothing.
+    rig.report(2, 1, 3, 4);
+    QCOMPARE(rig.messages, QStringList{starting()});
+    QCOMPARE(rig.requests, 1);
+}
+
+// A crash reports an error and then the end: two requests, and the step may run again afterwards.
+void TestShutdownApplication::crash()
+{
+    PolicyRig rig(Minute);
+    rig.set(QStringLiteral("system/shutdown_app_enable"), true);
+    rig.set(QStringLiteral("system/shutdown_app"), rig.script(QStringLiteral("kill -SEGV $$")));
+
+    QTest::ignoreMessage(QtDebugMsg, "System shutdown code: 0 , status: QProcess::NormalExit");
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^System shutdown code: .* QProcess::CrashExit$")));
+    triggerCapacityRule(rig);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.requests, 2, 5000);
+    QCOMPARE(rig.messages, (QStringList{starting(), exited()}));
+    QVERIFY(!rig.policy.applicationHandled());
+    QVERIFY(!rig.policy.shutdownTimer()->isActive());
+    QTest::qWait(int(2 * Minute));
+    QCOMPARE(rig.requests, 2);
+}
+
+// An enabled file that cannot be executed: one request, no end to report, and the next qualifying report
+// tries again.
+void TestShutdownApplication::failsToStart()
+{
+    PolicyRig rig(Minute);
+    const QString app = rig.script(QStringLiteral("exit 0"));
+    QFile::setPermissions(app, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    rig.set(QStringLiteral("system/shutdown_app_enable"), true);
+    rig.set(QStringLiteral("system/shutdown_app"), app);
+
+    triggerCapacityRule(rig);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.requests, 1, 5000);
+    QCOMPARE(rig.messages, (QStringList{starting(), exited()}));
+    QVERIFY(!rig.policy.applicationHandled());
+    QVERIFY(!rig.policy.shutdownTimer()->isActive());
+
+    rig.report(2, 1, 3, 9);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.requests, 2, 5000);
+    QCOMPARE(rig.messages, (QStringList{starting(), exited(), starting(), exited()}));
+}
+
+void TestShutdownApplication::hangingApplicationIsKilled_data()
+{
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<int>("limit");
+
+    // The countdown's expiry starts the application; that same expiry must not kill it.
+    QTest::newRow("started by the countdown's expiry") << QStringLiteral("countdown") << 3;
+    QTest::newRow("started by the capacity rule") << QStringLiteral("capacity") << 2;
+    // The capacity rule during a countdown leaves countdownActive set; the next expiry is still the limit.
+    QTest::newRow("started by the capacity rule during a countdown") << QStringLiteral("during") << 2;
+}
+
+void TestShutdownApplication::hangingApplicationIsKilled()
+{
+    QFETCH(QString, start);
+    QFETCH(int, limit);
+
+    PolicyRig rig(Minute);
+    rig.set(QStringLiteral("system/shutdown_app_enable"), true);
+    rig.set(QStringLiteral("system/shutdown_app"), rig.script(QStringLiteral("exec sleep 30")));
+    rig.set(QStringLiteral("system/shutdown_exec_time"), limit);
+
+    if (start == QLatin1String("countdown")) {
+        rig.conditions(0, 1, 0);
+        rig.report(2, 0, 2, 100);
+        rig.report(2, 1, 3, 80);
+    } else if (start == QLatin1String("capacity")) {
+        triggerCapacityRule(rig);
+    } else {
+        rig.conditions(0, 50, 20);
+        rig.report(2, 0, 2, 100);
+        rig.report(2, 1, 3, 80);
+        rig.report(2, 1, 3, 10);
+        QVERIFY(rig.policy.countdownActive());
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(rig.policy.shutdownProcess()->state() == QProcess::Running, 5000);
+
+    QTRY_COMPARE_WITH_TIMEOUT(rig.requests, 2, 10000);
+    QVERIFY(rig.messages.endsWith(exited()));
+    QCOMPARE(rig.messages.count(starting()), 1);
+    QCOMPARE(rig.policy.shutdownProcess()->exitStatus(), QProcess::CrashExit);
+    // Killed when its time was up, not before.
+    QVERIFY(rig.applicationStartTime >= 0);
+    const qint64 ran = rig.requestTimes.first() - rig.applicationStartTime;
+    QVERIFY2(ran >= limit * Minute - 20, qPrintable(QString::number(ran)));
+}
+
+// The capacity rule during a countdown, then the mains returns: the countdown is cancelled, the running
+// application is not, and its end still requests the shutdown.
+void TestShutdownApplication::cancelDoesNotStopTheApplication()
+{
+    PolicyRig rig(Minute);
+    rig.set(QStringLiteral("system/shutdown_app_enable"), true);
+    rig.set(QStringLiteral("system/shutdown_app"), rig.script(QStringLiteral("sleep 0.3")));
+    rig.conditions(0, 5, 20);
+    rig.report(2, 0, 2, 100);
+    rig.report(2, 1, 3, 50);
+    rig.report(2, 1, 3, 10);
+    rig.report(2, 0, 2, 10);
+    QCOMPARE(rig.messages, (QStringList{countdown("5.0"), starting(), canceled()}));
+    QVERIFY(!rig.policy.shutdownTimer()->isActive());
+    QCOMPARE(rig.requests, 0);
+    QVERIFY(rig.policy.shutdownProcess()->state() != QProcess::NotRunning);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.requests, 1, 5000);
+    QCOMPARE(rig.messages, (QStringList{countdown("5.0"), starting(), canceled()}));
+}
+
+// Ending the program while the application runs kills it, but that is no reason for a shutdown request.
+void TestShutdownApplication::quittingDoesNotRequestShutdown()
+{
+    int requests = 0;
+    {
+        PolicyRig rig(Minute);
+        rig.set(QStringLiteral("system/shutdown_app_enable"), true);
+        rig.set(QStringLiteral("system/shutdown_app"), rig.script(QStringLiteral("exec sleep 30")));
+        rig.policy.setShutdownHandler([&requests] { ++requests; });
+        triggerCapacityRule(rig);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.policy.shutdownProcess()->state() == QProcess::Running, 5000);
+        const QByteArray warning = QByteArray("QProcess: Destroyed while process (\"")
+            + rig.policy.shutdownProcess()->program().toUtf8() + QByteArray("\") is still running.");
+        QTest::ignoreMessage(QtWarningMsg, warning.constData());
+    }
+    QCOMPARE(requests, 0);
+}
+
+QTEST_GUILESS_MAIN(TestShutdownApplication)
+#include "tst_shutdownapplication.moc"
