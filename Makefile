@@ -39,3 +39,13 @@ lupdate: configure
 
 clean:
 	rm -rf $(BUILD)
+
+# The Debian package: a release build of its own, installed under /opt/vigilex, packed by CPack.
+PACKAGE_BUILD ?= build-package
+.PHONY: package
+package: deps
+	cmake -S . -B $(PACKAGE_BUILD) $(GENERATOR) $(LAUNCHER) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release \
+		-DCMAKE_INSTALL_PREFIX=/opt/vigilex -DVIGILEX_TESTS=OFF
+	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
+	cd $(PACKAGE_BUILD) && cpack -G DEB
+	@ls -1 $(PACKAGE_BUILD)/vigilex_*.deb

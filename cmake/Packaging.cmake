@@ -1,0 +1,102 @@
+# Install rules and the Debian package.
+#
+# The program keeps its files beside itself, so it is installed into one directory of its own
+# (default /opt/vigilex). Only the desktop integration goes to the system's usual places.
+
+if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
+    set(CMAKE_INSTALL_PREFIX /opt/vigilex CACHE PATH "Directory that holds the program and its cfg/, log/, data/" FORCE)
+endif()
+set(VIGILEX_DATADIR /usr/share CACHE PATH "Where the menu entry and the themed icons go")
+set(VIGILEX_XDG_CONFDIR /etc/xdg CACHE PATH "Where the autostart entry goes")
+set(VIGILEX_GROUP vigilex CACHE STRING "Group whose members may run the protection and change its configuration")
+
+set(VIGILEX_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging)
+set(VIGILEX_GENERATED_DIR ${CMAKE_BINARY_DIR}/packaging)
+set(VIGILEX_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+
+# Menu and autostart entries, and the maintainer scripts, name the installed program by its full path.
+configure_file(${VIGILEX_PACKAGING_DIR}/vigilex.desktop.in ${VIGILEX_GENERATED_DIR}/vigilex.desktop @ONLY)
+configure_file(${VIGILEX_PACKAGING_DIR}/vigilex-autostart.desktop.in ${VIGILEX_GENERATED_DIR}/autostart/vigilex.desktop @ONLY)
+foreach(script postinst prerm postrm)
+    configure_file(${VIGILEX_PACKAGING_DIR}/debian/${script}.in ${VIGILEX_GENERATED_DIR}/debian/${script} @ONLY
+        FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+endforeach()
+
+# Themed icons, drawn from the tray icon at build time so they always show the current shield.
+set(VIGILEX_ICON_SIZES 16 22 24 32 48 64 128 256)
+find_program(VIGILEX_CONVERT NAMES convert)
+find_program(VIGILEX_IDENTIFY NAMES identify)
+set(icon_outputs)
+if(VIGILEX_CONVERT AND VIGILEX_IDENTIFY)
+    foreach(size ${VIGILEX_ICON_SIZES})
+        list(APPEND icon_outputs ${VIGILEX_GENERATED_DIR}/icons/hicolor/${size}x${size}/apps/vigilex.png)
+    endforeach()
+    add_custom_command(OUTPUT ${icon_outputs}
+        COMMAND sh ${VIGILEX_PACKAGING_DIR}/make-icons.sh ${VIGILEX_CONVERT} ${VIGILEX_IDENTIFY}
+                ${CMAKE_SOURCE_DIR}/image/shield.ico ${VIGILEX_GENERATED_DIR}/icons/hicolor ${VIGILEX_ICON_SIZES}
+        DEPENDS ${CMAKE_SOURCE_DIR}/image/shield.ico ${VIGILEX_PACKAGING_DIR}/make-icons.sh
+        COMMENT "Drawing the themed icons from image/shield.ico" VERBATIM)
+    add_custom_target(vigilex_icons ALL DEPENDS ${icon_outputs})
+    install(DIRECTORY ${VIGILEX_GENERATED_DIR}/icons/hicolor DESTINATION ${VIGILEX_DATADIR}/icons)
+else()
+    message(WARNING "ImageMagick (convert, identify) not found: the package will have no menu icon")
+endif()
+
+# The program and what it reads beside itself.
+install(TARGETS vigilex vigilex-crashbox RUNTIME DESTINATION .)
+install(FILES ${CMAKE_SOURCE_DIR}/cfg/vigilex.cfg DESTINATION cfg)
+install(FILES ${VIGILEX_BIN_DIR}/translate/en.qm ${VIGILEX_BIN_DIR}/translate/zh.qm DESTINATION translate)
+# Shipped empty so that the package owns them; the maintainer script hands them to the group.
+install(DIRECTORY DESTINATION log)
+install(DIRECTORY DESTINATION data)
+
+install(FILES ${VIGILEX_GENERATED_DIR}/vigilex.desktop DESTINATION ${VIGILEX_DATADIR}/applications)
+install(FILES ${VIGILEX_GENERATED_DIR}/autostart/vigilex.desktop DESTINATION ${VIGILEX_XDG_CONFDIR}/autostart)
+
+# The shutdown permission for the group, when the rule is in the tree.
+file(GLOB polkit_rules ${VIGILEX_PACKAGING_DIR}/polkit/*.rules)
+if(polkit_rules)
+    install(FILES ${polkit_rules} DESTINATION ${VIGILEX_DATADIR}/polkit-1/rules.d)
+endif()
+
+# A direct `cmake --install` leaves the group, the shared directories and the capability to an explicit
+# `sudo sh <build>/packaging/debian/postinst configure`: an install step must not change the machine's groups.
+
+# Debian package.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vigilex)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "SNMP Vigilex")
+set(CPACK_PACKAGE_CONTACT "SNMP Vigilex maintainers <vigilex@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "UPS protection: watches UPS SNMP cards and shuts the computer down on power failure")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "UPS protection: watches UPS SNMP cards and shuts the computer down on power failure
+ SNMP Vigilex polls the SNMP network cards of one or more UPSes once a second,
+ receives their traps and informs on UDP port 162, stores every power event and
+ shuts the computer down in time when the mains has failed or the battery runs
+ low. It lives in the notification area of the desktop session.
+ .
+ Members of the group ${VIGILEX_GROUP} may run it and change its configuration.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+# Absolute destinations (menu, autostart, icons) must land in the staging tree, never in the build machine's root.
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_STRIP_FILES ON)
+# The SQLite driver is a plugin, the capability tool and addgroup are run by the maintainer scripts:
+# none of them shows up in the program's library dependencies.
+set(vigilex_depends "libqt5sql5-sqlite, libcap2-bin, adduser")
+find_program(VIGILEX_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(VIGILEX_DPKG_SHLIBDEPS)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+    string(APPEND vigilex_depends ", libqt5core5a, libqt5gui5, libqt5widgets5, libqt5network5, libqt5dbus5, libqt5sql5,"
+        " libsnmp40, libxlsxwriter4, libstdc++6, libc6")
+endif()
+set(CPACK_DEBIAN_PACKAGE_DEPENDS ${vigilex_depends})
+# logind and polkit carry out the shutdown; a machine without them still gets the monitoring.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "systemd, dbus, polkitd")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${VIGILEX_GENERATED_DIR}/debian/postinst ${VIGILEX_GENERATED_DIR}/debian/prerm ${VIGILEX_GENERATED_DIR}/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)

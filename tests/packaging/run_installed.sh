@@ -1,0 +1,79 @@
+#!/bin/bash
+# run_installed.sh PREFIX UID GID SCRATCH — run inside a fresh network namespace (unshare -n), as root.
+# Starts PREFIX/vigilex as UID with only GID as its group (a user who joined the program's group), offscreen,
+# and checks its start lines, that it holds UDP port 162 without root, and the modes of what it wrote.
+# Then SIGTERM: it must end cleanly.
+set -euo pipefail
+
+inst=$1 uid=$2 gid=$3 scratch=$4
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/packaging/common.sh
+. "$here/common.sh"
+trap - EXIT # the caller owns the scratch directory
+
+ip link set lo up
+
+# No system or session bus: whatever the program would ask of logind cannot reach it.
+env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME="$scratch/home" XDG_RUNTIME_DIR="$scratch/runtime" \
+    QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 \
+    DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent \
+    setpriv --reuid="$uid" --regid="$uid" --groups="$gid" "$inst/vigilex" >"$scratch/program.out" 2>&1 &
+pid=$!
+stop_program() { kill -TERM "$pid" 2>/dev/null || true; }
+trap stop_program EXIT
+
+# Bounded wait: 15 s for both start lines.
+started=no
+for _ in $(seq 1 150); do
+    if grep -qs 'Info: Start SNMP NMS service\.' "$inst"/log/*.log &&
+        grep -qs 'Info: Start SNMP trapd service\.' "$inst"/log/*.log; then
+        started=yes
+        break
+    fi
+    kill -0 "$pid" 2>/dev/null || fail "program ended early: $(cat "$scratch/program.out")"
+    sleep 0.1
+done
+[ $started = yes ] || fail "no start lines within 15 s; log: $(cat "$inst"/log/*.log 2>/dev/null)"
+pass "installed program started as uid $uid: 'Start SNMP NMS service.' and 'Start SNMP trapd service.' in its log"
+
+# The trap listener may open its socket a moment after the log line.
+bound=no
+for _ in $(seq 1 50); do
+    if ss -Hulnp 'sport = :162' | grep -q "pid=$pid,"; then
+        bound=yes
+        break
+    fi
+    sleep 0.1
+done
+[ $bound = yes ] || fail "program holds no UDP port 162 without root: $(ss -Hulnp) / $(grep -h Warning "$inst"/log/*.log)"
+pass "UDP port 162 is held by the unprivileged program (file capability)"
+
+# The database and the settings exist now (tables at start, the language index written at once):
+# owner and group only, and the group is the directory's.
+for _ in $(seq 1 50); do
+    [ -f "$inst/cfg/settings.ini" ] && [ -f "$inst/cfg/vigilex.db" ] && break
+    sleep 0.1
+done
+group=$(getent group "$gid" | cut -d: -f1)
+user=$(getent passwd "$uid" | cut -d: -f1)
+for file in cfg/vigilex.db cfg/settings.ini; do
+    [ -f "$inst/$file" ] || fail "$file was not created"
+    [ "$(stat -c '%a %U %G' "$inst/$file")" = "660 $user $group" ] ||
+        fail "$file is $(stat -c '%a %U %G' "$inst/$file"), want 660 $user $group"
+done
+pass "vigilex.db and settings.ini are 0660 $user:$group (nothing for others)"
+
+stop_program
+trap - EXIT
+status=0
+for _ in $(seq 1 100); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+done
+if kill -0 "$pid" 2>/dev/null; then
+    kill -KILL "$pid"
+    fail "program did not end within 10 s of SIGTERM"
+fi
+wait "$pid" || status=$?
+[ "$status" -eq 0 ] || fail "program ended with status $status after SIGTERM: $(cat "$scratch/program.out")"
+pass "SIGTERM ends the program with status 0"
