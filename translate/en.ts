@@ -1,4 +1,436 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US">
+<context>
+    <name>AboutDialog</name>
+    <message>
+        <source>About</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Built on</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The program is used for power off protection by SNMP.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>AddHostDialog</name>
+    <message>
+        <source>Modify</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sure</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Host format error!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>SNMP port error!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>SNMP version error!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Community error!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>SNMP host exists!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>User name cannot be null!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>User name must be greater than 8 characters!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Password must be greater than 8 characters!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Invalid IPv4 address!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Information</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Searching for host...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Success</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Host is online!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Host is offline!</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>ListWidgetItem</name>
+    <message>
+        <source>Offline</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Normal</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Battery low</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unknow</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No transfer</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>High line voltage</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unknown</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>On line</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>On battery</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>On bypass</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Battery status: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Input status: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Output status: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Battery capacity: %1 %</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>LogDialog</name>
+    <message>
+        <source>Information</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Are you sure to remove all logs?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sure</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Save event log</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>CSV file (*.csv)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>XLSX file(*.xlsx)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Export log</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Waiting for operation completed...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Export log %1 !</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>success</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>failed</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>LogWidget</name>
+    <message>
+        <source>Event log</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Start date:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>End date:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Read</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Save as...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>MainWidget</name>
+    <message>
+        <source>Date</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Host address</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Event</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Object</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>System</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>SNMP Vigilex</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>中文</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Log</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Minimize</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Show</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sure</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Clear content</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>Settings</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>General</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Shutdown Condition</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Host address</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>SNMP port</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>SNMP version</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Host connection</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Modify</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Warning messages</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Popup warning message</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Run application before shutdown computer</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Browse...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Maximum execution time:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>minute(s)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>AC failed shutdown time:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Battery low shutdown time:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>AC failed shutdown capacity:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sure</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unknown</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Browse shutdown application</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Information</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Are you sure to remove host %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Shutdown application is not exist!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Maximun execution time is invalid!</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
 </TS>
