@@ -125,7 +125,7 @@ UserPrompt::Answer TestLogDialog::answer(const UserPrompt::Request &request)
 
 void TestLogDialog::initTestCase()
 {
-    m_app = std::make_unique<ScratchApp>(ScratchApp::WithCatalogue);
+    m_app = std::make_unique<ScratchApp>(ScratchApp::Installed);
     QVERIFY(m_app->isValid());
     Database::instance()->createTables();
     QVERIFY(Database::instance()->tableExists(db(), QStringLiteral("snmp_event")) || storedCount() == 0);
@@ -257,13 +257,22 @@ void TestLogDialog::eventTexts()
         QCOMPARE(column(dialog, 2), (QStringList {QString(), QStringLiteral("UPS on battery (mains failure)")}));
         QCOMPARE(column(dialog, 1), (QStringList {QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.1")}));
     }
-    // The current language picks the section.
+    // The current language picks the section and the interface texts.
     Language::instance()->setLanguage(Language::Chinese);
     {
         LogDialog dialog;
         QCOMPARE(column(dialog, 2).value(1), QStringLiteral(u"UPS电池供电（市电故障）"));
+        QCOMPARE(dialog.windowTitle(), QStringLiteral(u"事件日志"));
+        QCOMPARE(tableOf(dialog)->horizontalHeaderItem(1)->text(), QStringLiteral(u"主机地址"));
+        QCOMPARE(dialog.findChild<QPushButton *>(QStringLiteral("saveButton"))->text(), QStringLiteral(u"另存为..."));
+        dialog.onBtnClear();
+        QCOMPARE(m_requests.value(0).text, QStringLiteral(u"确定要删除所有日志吗？"));
+        QCOMPARE(m_requests.value(0).buttons, (QStringList {QStringLiteral(u"确定"), QStringLiteral(u"取消")}));
     }
     Language::instance()->setLanguage(Language::English);
+    QCOMPARE(storedCount(), 0);
+    storeEvent(at(today, 9, 0, 0), QStringLiteral("10.0.0.1"), 6);
+    storeEvent(at(today, 10, 0, 0), QStringLiteral("10.0.0.1"), 9999);
     // Without a catalogue the rows are still listed, with empty texts.
     m_catalogue.reset();
     {
