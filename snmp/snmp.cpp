@@ -1,23 +1,164 @@
 #include "snmp/snmp.h"
 
-// Placeholder until the engine lands: keeps the interface the window and the entry build against.
+#include "snmp/snmplock.h"
+#include "snmp/snmpmanage.h"
+#include "snmp/snmptrapd.h"
+
+#include <QAtomicInteger>
+
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+#include <net-snmp/library/large_fd_set.h>
+
+#include <csignal>
+#include <cstdlib>
+
+namespace {
+
+constexpr int initialSetSize = 64;
+constexpr unsigned long idleSleepMs = 50;
+constexpr size_t altStackSize = 64 * 1024;
+
+// The library is process-wide; when several engines exist at once (tests do that), only the last one
+// shuts it down. GUI thread only.
+int liveEngines = 0;
+
+// The crash handler runs on an alternate stack, which is per thread: give the engine thread its own so that
+// a stack overflow here is caught too.
+class AltStack
+{
+public:
+    AltStack()
+        : m_memory(std::malloc(altStackSize))
+    {
+        if (!m_memory)
+            return;
+        stack_t stack{};
+        stack.ss_sp = m_memory;
+        stack.ss_size = altStackSize;
+        stack.ss_flags = 0;
+        if (sigaltstack(&stack, nullptr) != 0) {
+            std::free(m_memory);
+            m_memory = nullptr;
+        }
+    }
+    ~AltStack()
+    {
+        if (!m_memory)
+            return;
+        stack_t stack{};
+        stack.ss_flags = SS_DISABLE;
+        sigaltstack(&stack, nullptr);
+        std::free(m_memory);
+    }
+    AltStack(const AltStack &) = delete;
+    AltStack &operator=(const AltStack &) = delete;
+
+private:
+    void *m_memory;
+};
+
+} // namespace
+
 struct SNMP::Private
 {
+    SNMPManage *manage = nullptr;
+    SNMPTrapd *trapd = nullptr;
+    QAtomicInteger<int> running{0};
+    QAtomicInteger<quint64> passes{0};
 };
 
 SNMP::SNMP(QObject *parent)
     : QThread(parent)
     , d(new Private)
 {
+    d->manage = new SNMPManage;
+    d->trapd = new SNMPTrapd;
+    // Sockets need no library start-up on this platform.
+    if (liveEngines++ == 0)
+        withSnmpLibrary([] { init_snmp(Snmp::applicationName); });
+    d->manage->loadHosts();
+    connect(d->manage, &SNMPManage::eventTriggered, this, &SNMP::handleEvent);
+    connect(d->manage, &SNMPManage::statusChanged, this, &SNMP::handleStatus);
+    connect(d->manage, &SNMPManage::dataReady, this, &SNMP::onDataReady);
+    connect(d->trapd, &SNMPTrapd::eventTriggered, this, &SNMP::handleEvent);
 }
 
-SNMP::~SNMP() = default;
+SNMP::~SNMP()
+{
+    d->running.storeRelease(0);
+    d->manage->stopPolling();
+    d->trapd->stopListening();
+    wait();
+    if (--liveEngines == 0) {
+        withSnmpLibrary([] { snmp_shutdown(Snmp::applicationName); });
+        d->manage->forgetSessions();
+    } else {
+        d->manage->closeSessions();
+    }
+    delete d->trapd;
+    delete d->manage;
+}
 
-void SNMP::startService() { }
-void SNMP::addHost(const SNMPInfo &) { }
-void SNMP::modifyHost(const SNMPInfo &, const SNMPInfo &) { }
-void SNMP::removeHost(const QString &) { }
+void SNMP::startService()
+{
+    d->manage->startPolling();
+    d->trapd->startListening();
+    d->running.storeRelease(1);
+    start(QThread::InheritPriority);
+}
+
+void SNMP::addHost(const SNMPInfo &info) { d->manage->addSession(info); }
+
+void SNMP::modifyHost(const SNMPInfo &infoNew, const SNMPInfo &infoOld)
+{
+    d->manage->removeSession(infoOld.ip + QLatin1Char(':') + QString::number(infoOld.port));
+    d->manage->addSession(infoNew);
+}
+
+void SNMP::removeHost(const QString &peer) { d->manage->removeSession(peer); }
+
+SNMPManage *SNMP::manager() const { return d->manage; }
+SNMPTrapd *SNMP::listener() const { return d->trapd; }
+quint64 SNMP::loopPasses() const { return d->passes.loadAcquire(); }
+
 void SNMP::handleEvent(const QString &host, int event) { emit eventTriggered(host, event); }
 void SNMP::handleStatus(const QString &host, int status) { emit statusChanged(host, status); }
 void SNMP::onDataReady(const QString &host, const QByteArray &data) { emit dataReady(host, data); }
-void SNMP::run() { }
+
+void SNMP::run()
+{
+    AltStack altStack;
+    netsnmp_large_fd_set readfds;
+    netsnmp_large_fd_set writefds;
+    netsnmp_large_fd_set exceptfds;
+    netsnmp_large_fd_set_init(&readfds, initialSetSize);
+    netsnmp_large_fd_set_init(&writefds, initialSetSize);
+    netsnmp_large_fd_set_init(&exceptfds, initialSetSize);
+
+    while (d->running.loadAcquire()) {
+        d->passes.fetchAndAddRelaxed(1);
+        int numfds = 0;
+        int block = 0;
+        struct timeval timeout = {0, 0};
+        NETSNMP_LARGE_FD_ZERO(&readfds);
+        NETSNMP_LARGE_FD_ZERO(&writefds);
+        NETSNMP_LARGE_FD_ZERO(&exceptfds);
+        withSnmpLibrary([&] { snmp_select_info2(&numfds, &readfds, &timeout, &block); });
+        // Never block in select: the GUI thread must get the lock between passes, and the flag be seen.
+        timeout.tv_sec = 0;
+        timeout.tv_usec = 0;
+        const int ready = netsnmp_large_fd_set_select(numfds, &readfds, nullptr, nullptr, &timeout);
+        if (ready > 0) {
+            withSnmpLibrary([&] { snmp_read2(&readfds); });
+            continue;
+        }
+        if (ready == 0)
+            withSnmpLibrary([] { snmp_timeout(); });
+        msleep(idleSleepMs);
+    }
+
+    netsnmp_large_fd_set_cleanup(&readfds);
+    netsnmp_large_fd_set_cleanup(&writefds);
+    netsnmp_large_fd_set_cleanup(&exceptfds);
+}

@@ -8,6 +8,9 @@
 
 #include <memory>
 
+class SNMPManage;
+class SNMPTrapd;
+
 // The engine the window sees. The object lives in the GUI thread; only run() executes on the engine thread,
 // where it drives the SNMP library's receive cycle.
 class SNMP : public QThread
@@ -21,6 +24,11 @@ public:
     void addHost(const SNMPInfo &info);
     void modifyHost(const SNMPInfo &infoNew, const SNMPInfo &infoOld);
     void removeHost(const QString &peer);
+
+    // For tests and the benchmark: the parts the engine owns, and the number of loop passes so far.
+    SNMPManage *manager() const;
+    SNMPTrapd *listener() const;
+    quint64 loopPasses() const;
 
 signals:
     void eventTriggered(const QString &host, int event);

@@ -1,0 +1,110 @@
+#include "snmp/snmphandler.h"
+
+#include "snmp/snmpinfo.h"
+
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+
+#include <limits>
+
+namespace {
+
+bool isIntegerLike(u_char type)
+{
+    switch (type) {
+    case ASN_INTEGER:
+    case ASN_COUNTER:
+    case ASN_GAUGE:
+    case ASN_TIMETICKS:
+    case ASN_UINTEGER:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool sameName(const netsnmp_variable_list *var, const unsigned long *name, int length)
+{
+    static_assert(sizeof(oid) == sizeof(unsigned long), "the OID tables are written as unsigned long");
+    return snmp_oid_compare(var->name, var->name_length, reinterpret_cast<const oid *>(name), length) == 0;
+}
+
+} // namespace
+
+SNMPHandler *SNMPHandler::instance()
+{
+    static SNMPHandler *handler = new SNMPHandler;
+    return handler;
+}
+
+QByteArray SNMPHandler::dataOfResponse(const snmp_pdu *pdu)
+{
+    QByteArray data(Snmp::PolledObjectCount, '\0');
+    if (!pdu)
+        return data;
+    for (const netsnmp_variable_list *var = pdu->variables; var; var = var->next_variable) {
+        for (int i = 0; i < Snmp::PolledObjectCount; ++i) {
+            if (!sameName(var, Snmp::polledOid[i], Snmp::PolledOidLength))
+                continue;
+            // Exception values (noSuchObject and kin) and NULLs carry no value storage.
+            if (!var->val.string || var->val_len == 0)
+                break;
+            if (isIntegerLike(var->type) && var->val_len >= sizeof(long))
+                data[i] = static_cast<char>(*var->val.integer & 0xff);
+            else if (var->type == ASN_COUNTER64 && var->val_len >= sizeof(counter64))
+                data[i] = static_cast<char>(var->val.counter64->low & 0xff);
+            else
+                data[i] = static_cast<char>(var->val.string[0]);
+            break;
+        }
+    }
+    return data;
+}
+
+int SNMPHandler::eventOfNotification(const snmp_pdu *pdu)
+{
+    if (!pdu)
+        return -1;
+    qint64 n = -1;
+    switch (pdu->command) {
+    case SNMP_MSG_TRAP:
+        n = static_cast<qint32>(static_cast<quint32>(pdu->specific_type));
+        break;
+    case SNMP_MSG_INFORM:
+    case SNMP_MSG_TRAP2: {
+        const netsnmp_variable_list *var = pdu->variables;
+        while (var && !sameName(var, Snmp::trapOid, Snmp::TrapOidLength))
+            var = var->next_variable;
+        if (!var)
+            return -1;
+        // A hostile sender may put anything there: only an OBJECT IDENTIFIER with at least one sub-identifier
+        // names a notification. The last sub-identifier sits at val_len / sizeof(oid) - 1.
+        if (var->type != ASN_OBJECT_ID || !var->val.objid || var->val_len < sizeof(oid))
+            return -1;
+        const size_t last = var->val_len / sizeof(oid) - 1;
+        n = static_cast<qint32>(static_cast<quint32>(var->val.objid[last]));
+        break;
+    }
+    default:
+        return -1;
+    }
+    // n + 1 must still be an int.
+    if (n < 0 || n >= std::numeric_limits<qint32>::max())
+        return -1;
+    return static_cast<int>(n + 1);
+}
+
+void SNMPHandler::decodeResponse(snmp_session *session, snmp_pdu *pdu)
+{
+    const QByteArray data = dataOfResponse(pdu);
+    const QString host = session && session->peername ? QString::fromLatin1(session->peername) : QString();
+    emit gotSessionData(host, data);
+}
+
+void SNMPHandler::decodeNotification(const QString &host, snmp_pdu *pdu)
+{
+    const int event = eventOfNotification(pdu);
+    if (event < 0)
+        return;
+    emit gotTrapdData(host, event);
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+struct snmp_session;
+struct snmp_pdu;
+
+// Turns library PDUs into the program's values. One process-wide instance, created on first use in the GUI
+// thread and never destroyed. The decode methods run on the engine thread inside the library callbacks (the
+// engine-wide lock is then held); the signals reach their GUI-thread receivers queued. No state.
+class SNMPHandler : public QObject
+{
+    Q_OBJECT
+public:
+    static SNMPHandler *instance();
+
+    // A poll response: emits gotSessionData(session peer, 4-byte data array), whatever the PDU holds.
+    void decodeResponse(snmp_session *session, snmp_pdu *pdu);
+    // A trap, inform or v2 trap from host: emits gotTrapdData(host, n + 1) when the PDU names notification n.
+    void decodeNotification(const QString &host, snmp_pdu *pdu);
+
+    // The pure halves of the two decoders, for tests and fuzzing. eventOfNotification returns -1 for none.
+    static QByteArray dataOfResponse(const snmp_pdu *pdu);
+    static int eventOfNotification(const snmp_pdu *pdu);
+
+signals:
+    void gotSessionData(const QString &host, const QByteArray &data);
+    void gotTrapdData(const QString &host, int trap);
+
+private:
+    SNMPHandler() = default;
+};

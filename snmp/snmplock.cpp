@@ -1,0 +1,7 @@
+#include "snmp/snmplock.h"
+
+QRecursiveMutex &SnmpLock::mutex()
+{
+    static QRecursiveMutex libraryMutex;
+    return libraryMutex;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QRecursiveMutex>
+
+#include <utility>
+
+// Net-SNMP keeps no locks of its own, yet both threads use it: the GUI thread opens, closes and sends, the
+// engine thread selects, reads and times out. Every library call goes through withSnmpLibrary() (or an
+// SnmpLock in scope). The mutex is recursive because the library calls our callbacks from inside snmp_read2,
+// and the trap callback sends the inform acknowledgement from there.
+class SnmpLock
+{
+public:
+    SnmpLock() { mutex().lock(); }
+    ~SnmpLock() { mutex().unlock(); }
+    SnmpLock(const SnmpLock &) = delete;
+    SnmpLock &operator=(const SnmpLock &) = delete;
+
+    static QRecursiveMutex &mutex();
+};
+
+template<typename Fn>
+auto withSnmpLibrary(Fn &&fn) -> decltype(fn())
+{
+    SnmpLock lock;
+    return std::forward<Fn>(fn)();
+}

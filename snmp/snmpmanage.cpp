@@ -1,0 +1,304 @@
+#include "snmp/snmpmanage.h"
+
+#include "snmp/engineclock.h"
+#include "snmp/snmphandler.h"
+#include "snmp/snmplock.h"
+#include "storage/apppaths.h"
+#include "storage/database.h"
+#include "storage/statements.h"
+
+#include <QList>
+#include <QMap>
+#include <QSqlQuery>
+#include <QTimer>
+#include <QVariant>
+
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr int pollIntervalMs = 1000;
+constexpr qint64 silenceSeconds = 10;
+constexpr int peerNameSize = 32;
+
+struct PollSession
+{
+    netsnmp_session *handle;
+    QString peer;
+};
+
+// Engine thread, inside snmp_read2 with the library lock held.
+int responseCallback(int operation, netsnmp_session *session, int, netsnmp_pdu *pdu, void *)
+{
+    if (operation != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE)
+        return 0;
+    SNMPHandler::instance()->decodeResponse(session, pdu);
+    return 1;
+}
+
+} // namespace
+
+struct SNMPManage::Private
+{
+    QList<PollSession> sessions; // newest first
+    netsnmp_pdu *requestTemplate = nullptr;
+    std::unique_ptr<QTimer> pollTimer;
+    QMap<QString, int> statusMap;
+    QMap<QString, qint64> lastSeenMap;
+    quint64 removals = 0; // lets pollAll notice a session closed by a slot it signalled
+};
+
+SNMPManage::SNMPManage(QObject *parent)
+    : QObject(parent)
+    , d(new Private)
+{
+    d->pollTimer.reset(new QTimer);
+    buildRequest();
+    Database::instance()->createTables();
+    connect(SNMPHandler::instance(), &SNMPHandler::gotSessionData, this, &SNMPManage::onGotSessionData);
+    connect(d->pollTimer.get(), &QTimer::timeout, this, &SNMPManage::pollAll);
+}
+
+SNMPManage::~SNMPManage()
+{
+    if (d->requestTemplate)
+        withSnmpLibrary([this] { snmp_free_pdu(d->requestTemplate); });
+}
+
+void SNMPManage::buildRequest()
+{
+    withSnmpLibrary([this] {
+        netsnmp_pdu *pdu = snmp_pdu_create(SNMP_MSG_GET);
+        if (!pdu) {
+            qWarning("Create PDU failed!");
+            return;
+        }
+        for (const auto &name : Snmp::polledOid)
+            snmp_add_null_var(pdu, reinterpret_cast<const oid *>(name), Snmp::PolledOidLength);
+        d->requestTemplate = pdu;
+    });
+}
+
+void SNMPManage::startPolling()
+{
+    qInfo("Start SNMP NMS service.\r\n");
+    d->pollTimer->start(pollIntervalMs);
+}
+
+void SNMPManage::stopPolling() { d->pollTimer->stop(); }
+
+bool SNMPManage::isPolling() const { return d->pollTimer->isActive(); }
+
+void SNMPManage::loadHosts()
+{
+    QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
+    if (!query.exec(QLatin1String(Sql::selectAllSessions)))
+        return;
+    while (query.next()) {
+        SNMPInfo info;
+        info.ip = query.value(2).toString();
+        info.port = query.value(3).toInt();
+        info.version = query.value(4).toInt();
+        if (info.version == Snmp::CommunityBased) {
+            info.community = query.value(5).toString();
+        } else if (info.version == Snmp::Usm) {
+            info.authType = query.value(6).toInt();
+            info.privType = query.value(7).toInt();
+            info.userName = query.value(8).toString();
+            info.password = query.value(9).toString();
+        }
+        addSession(info);
+    }
+}
+
+void SNMPManage::configureUsm(snmp_session *session, const SNMPInfo &info)
+{
+    const QByteArray user = info.userName.toLocal8Bit();
+    const QByteArray privPass = info.password.toLocal8Bit();
+    session->version = SNMP_VERSION_3;
+    session->securityModel = SNMP_SEC_MODEL_USM;
+    // The library keeps its own copy when the session opens; until then the bytes must live, so strdup.
+    session->securityName = strdup(user.constData());
+    session->securityNameLen = static_cast<size_t>(user.size());
+
+    const Snmp::SecurityLevel level = Snmp::securityLevel(info.userName, info.password);
+    if (level == Snmp::SecurityLevel::NoAuthNoPriv) {
+        session->securityLevel = SNMP_SEC_LEVEL_NOAUTH;
+        return;
+    }
+    session->securityLevel = level == Snmp::SecurityLevel::AuthPriv ? SNMP_SEC_LEVEL_AUTHPRIV
+                                                                     : SNMP_SEC_LEVEL_AUTHNOPRIV;
+
+    size_t length = 0;
+    if (info.authType == Snmp::AuthMd5)
+        session->securityAuthProto = sc_get_auth_oid(NETSNMP_USMAUTH_HMACMD5, &length);
+    else if (info.authType == Snmp::AuthSha)
+        session->securityAuthProto = sc_get_auth_oid(NETSNMP_USMAUTH_HMACSHA1, &length);
+    session->securityAuthProtoLen = length;
+    session->securityAuthKeyLen = USM_AUTH_KU_LEN;
+    if (!session->securityAuthProto
+        || generate_Ku(session->securityAuthProto, static_cast<u_int>(session->securityAuthProtoLen),
+                       reinterpret_cast<const u_char *>(user.constData()), static_cast<size_t>(user.size()),
+                       session->securityAuthKey, &session->securityAuthKeyLen)
+               != SNMPERR_SUCCESS) {
+        qWarning("Error generating a key (Ku) from the supplied authentication pass phrase!");
+        return;
+    }
+    if (level != Snmp::SecurityLevel::AuthPriv)
+        return;
+
+    length = 0;
+    if (info.privType == Snmp::PrivDes)
+        session->securityPrivProto = sc_get_priv_oid(USM_CREATE_USER_PRIV_DES, &length);
+    else if (info.privType == Snmp::PrivAes)
+        session->securityPrivProto = sc_get_priv_oid(USM_CREATE_USER_PRIV_AES, &length);
+    session->securityPrivProtoLen = length;
+    session->securityPrivKeyLen = USM_PRIV_KU_LEN;
+    if (generate_Ku(session->securityAuthProto, static_cast<u_int>(session->securityAuthProtoLen),
+                    reinterpret_cast<const u_char *>(privPass.constData()), static_cast<size_t>(privPass.size()),
+                    session->securityPrivKey, &session->securityPrivKeyLen)
+        != SNMPERR_SUCCESS) {
+        qWarning("Error generating a key (Ku) from the supplied privacy pass phrase!");
+    }
+}
+
+void SNMPManage::addSession(const SNMPInfo &info)
+{
+    if (info.version != Snmp::CommunityBased && info.version != Snmp::Usm)
+        return;
+
+    const QString peer = info.peer();
+    char peerName[peerNameSize];
+    std::memset(peerName, 0, sizeof peerName);
+    std::strncpy(peerName, peer.toLocal8Bit().constData(), sizeof peerName - 1);
+    const QByteArray community = info.community.toLocal8Bit();
+
+    d->statusMap[peer] = Snmp::Offline;
+    d->lastSeenMap[peer] = EngineClock::nowSeconds();
+
+    netsnmp_session *handle = withSnmpLibrary([&]() -> netsnmp_session * {
+        netsnmp_session session;
+        snmp_sess_init(&session);
+        if (info.version == Snmp::CommunityBased) {
+            session.version = SNMP_VERSION_2c;
+            session.community = reinterpret_cast<u_char *>(const_cast<char *>(community.constData()));
+            session.community_len = static_cast<size_t>(community.size());
+        } else {
+            configureUsm(&session, info);
+        }
+        session.peername = peerName;
+        session.callback = responseCallback;
+        session.callback_magic = nullptr;
+        netsnmp_session *opened = snmp_open(&session);
+        free(session.securityName);
+        return opened;
+    });
+    if (!handle) {
+        qWarning("Create SNMP session failed!");
+        return;
+    }
+    d->sessions.prepend(PollSession{handle, QString::fromLocal8Bit(peerName)});
+}
+
+void SNMPManage::removeSession(const QString &peer)
+{
+    for (auto it = d->sessions.begin(); it != d->sessions.end(); ++it) {
+        if (it->peer != peer)
+            continue;
+        netsnmp_session *handle = it->handle;
+        d->sessions.erase(it);
+        d->statusMap.remove(peer);
+        d->lastSeenMap.remove(peer);
+        ++d->removals;
+        withSnmpLibrary([handle] { snmp_close(handle); });
+        return;
+    }
+}
+
+void SNMPManage::forgetSessions()
+{
+    ++d->removals;
+    d->sessions.clear();
+}
+
+void SNMPManage::closeSessions()
+{
+    const QList<PollSession> sessions = d->sessions;
+    ++d->removals;
+    d->sessions.clear();
+    withSnmpLibrary([&] {
+        for (const PollSession &s : sessions)
+            snmp_close(s.handle);
+    });
+}
+
+bool SNMPManage::hasSession(const snmp_session *handle) const
+{
+    for (const PollSession &s : qAsConst(d->sessions)) {
+        if (s.handle == handle)
+            return true;
+    }
+    return false;
+}
+
+int SNMPManage::sessionCount() const { return d->sessions.size(); }
+
+int SNMPManage::status(const QString &peer) const { return d->statusMap.value(peer, -1); }
+
+void SNMPManage::pollAll()
+{
+    const qint64 now = EngineClock::nowSeconds();
+    // The offline signals reach the window directly, and its slots may add or remove hosts meanwhile.
+    const QList<PollSession> sessions = d->sessions;
+    const quint64 removals = d->removals;
+    for (const PollSession &s : sessions) {
+        if (d->removals != removals && !hasSession(s.handle))
+            continue;
+        if (d->requestTemplate) {
+            withSnmpLibrary([&] {
+                netsnmp_pdu *request = snmp_clone_pdu(d->requestTemplate);
+                if (request && snmp_send(s.handle, request) == 0)
+                    snmp_free_pdu(request);
+            });
+        }
+        checkTimeout(now, s.peer);
+    }
+}
+
+void SNMPManage::checkTimeout(qint64 now, const QString &peer)
+{
+    const auto seen = d->lastSeenMap.find(peer);
+    if (seen == d->lastSeenMap.end())
+        return;
+    const qint64 elapsed = now - seen.value();
+    if (elapsed < 0 || elapsed <= silenceSeconds)
+        return;
+    seen.value() = now;
+    const auto state = d->statusMap.find(peer);
+    if (state == d->statusMap.end() || state.value() == Snmp::Offline)
+        return;
+    state.value() = Snmp::Offline;
+    const QString host = Snmp::hostOfPeer(peer);
+    emit statusChanged(host, Snmp::Offline);
+    emit eventTriggered(host, Snmp::EventHostLost);
+}
+
+void SNMPManage::onGotSessionData(const QString &peer, const QByteArray &data)
+{
+    const QString host = Snmp::hostOfPeer(peer);
+    const auto state = d->statusMap.find(peer);
+    if (state != d->statusMap.end() && state.value() != Snmp::Online) {
+        const int old = state.value();
+        state.value() = Snmp::Online;
+        emit statusChanged(host, Snmp::Online);
+        if (old == Snmp::Offline)
+            emit eventTriggered(host, Snmp::EventHostBack);
+    }
+    const auto seen = d->lastSeenMap.find(peer);
+    if (seen != d->lastSeenMap.end())
+        seen.value() = EngineClock::nowSeconds();
+    emit dataReady(host, data);
+}

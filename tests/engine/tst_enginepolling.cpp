@@ -1,0 +1,331 @@
+// Polling against a real agent: online detection, the data array, host changes, and the silence rule
+// driven with a replaceable clock so that it runs in a moment.
+#include "enginetest.h"
+#include "snmp/engineclock.h"
+#include "snmp/snmp.h"
+#include "snmp/snmpmanage.h"
+#include "storage/apppaths.h"
+#include "storage/database.h"
+#include "support/netns.h"
+#include "support/scratchapp.h"
+#include "support/upssim.h"
+
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+const QString local = QStringLiteral("127.0.0.1");
+constexpr int cardPort = 16100;
+constexpr int partialPort = 16101;
+constexpr int twinPortA = 16102;
+constexpr int twinPortB = 16103;
+constexpr int deadPort = 16199;
+} // namespace
+
+class TestEnginePolling : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void cardComesOnlineWithData_data();
+    void cardComesOnlineWithData();
+    void wrongCommunityNeverComesOnline();
+    void missingObjectsLeaveZeroBytes();
+    void hostsLoadFromDatabase();
+    void modifyHostResetsToOffline();
+    void twoPortsOnOneAddress();
+    void removeHost();
+    void silenceRule_data();
+    void silenceRule();
+    void cardThatNeverAnsweredStaysQuiet();
+    void offlineCardComesBack();
+
+private:
+    void makeEngine(bool start = true);
+    // Drives the poll by hand at the fake clock's time and waits until the answers are in.
+    void pollAt(qint64 seconds, int expectedData = -1);
+
+    std::unique_ptr<UpsSim> m_card;
+    std::unique_ptr<UpsSim> m_partial;
+    std::unique_ptr<UpsSim> m_twins;
+    std::unique_ptr<ScratchApp> m_app;
+    std::unique_ptr<SNMP> m_engine;
+    std::unique_ptr<QSignalSpy> m_status, m_events, m_data;
+    qint64 m_now = 0;
+};
+
+void TestEnginePolling::initTestCase()
+{
+    m_card.reset(new UpsSim(QStringLiteral("udp:127.0.0.1:%1").arg(cardPort)));
+    m_partial.reset(new UpsSim(QStringLiteral("udp:127.0.0.1:%1").arg(partialPort),
+                               {QStringLiteral("--omit"), QStringLiteral("1,2")}));
+    m_twins.reset(new UpsSim(QStringLiteral("udp:127.0.0.1:%1,udp:127.0.0.1:%2").arg(twinPortA).arg(twinPortB)));
+    QVERIFY2(m_card->start(), qPrintable(m_card->log()));
+    QVERIFY2(m_partial->start(), qPrintable(m_partial->log()));
+    QVERIFY2(m_twins->start(), qPrintable(m_twins->log()));
+}
+
+void TestEnginePolling::init()
+{
+    m_now = 1700000000;
+    EngineClock::setSource([this] { return m_now; });
+    m_app.reset(new ScratchApp(ScratchApp::Empty));
+    QVERIFY(m_card->setState(QStringLiteral("normal")));
+}
+
+void TestEnginePolling::cleanup()
+{
+    m_status.reset();
+    m_events.reset();
+    m_data.reset();
+    m_engine.reset();
+    m_app.reset();
+    EngineClock::setSource(nullptr);
+}
+
+void TestEnginePolling::makeEngine(bool start)
+{
+    m_engine.reset(new SNMP);
+    m_status.reset(new QSignalSpy(m_engine.get(), &SNMP::statusChanged));
+    m_events.reset(new QSignalSpy(m_engine.get(), &SNMP::eventTriggered));
+    m_data.reset(new QSignalSpy(m_engine.get(), &SNMP::dataReady));
+    if (start) {
+        m_engine->startService();
+        // The tests drive the poll themselves.
+        m_engine->manager()->stopPolling();
+    }
+}
+
+void TestEnginePolling::pollAt(qint64 seconds, int expectedData)
+{
+    m_now = seconds;
+    const int before = m_data->count();
+    m_engine->manager()->pollAll();
+    if (expectedData < 0) {
+        // Give the agents time to answer whatever they will.
+        QTest::qWait(300);
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(m_data->count() - before, expectedData, 3000);
+}
+
+void TestEnginePolling::cardComesOnlineWithData_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("normal") << "normal" << -1 << dataArray({2, 0, 2, 100});
+    QTest::newRow("mains failure") << "mains-failure" << -1 << dataArray({2, 1, 3, 100});
+    QTest::newRow("battery low") << "battery-low" << -1 << dataArray({3, 1, 3, 10});
+    QTest::newRow("capacity 100") << "capacity" << 100 << dataArray({2, 0, 2, 100});
+    QTest::newRow("capacity 0") << "capacity" << 0 << dataArray({2, 0, 2, 0});
+    QTest::newRow("capacity 300 keeps the low byte") << "capacity" << 300 << dataArray({2, 0, 2, 300 & 0xff});
+}
+
+void TestEnginePolling::cardComesOnlineWithData()
+{
+    QFETCH(QString, state);
+    QFETCH(int, value);
+    QFETCH(QByteArray, expected);
+    QVERIFY(m_card->setState(state, value));
+
+    makeEngine(false);
+    m_engine->addHost(v2cHost(local, cardPort));
+    m_engine->startService();
+    QTRY_VERIFY_WITH_TIMEOUT(m_data->count() >= 1, 4000);
+
+    const QList<QVariant> first = m_data->first();
+    QCOMPARE(first.at(0).toString(), local);
+    QCOMPARE(first.at(1).toByteArray(), expected);
+    QCOMPARE(m_status->count(), 1);
+    QCOMPARE(m_status->first(), (QList<QVariant>{local, 1}));
+    QCOMPARE(m_events->count(), 1);
+    QCOMPARE(m_events->first(), (QList<QVariant>{local, 1}));
+}
+
+void TestEnginePolling::wrongCommunityNeverComesOnline()
+{
+    makeEngine();
+    m_engine->addHost(v2cHost(local, cardPort, QStringLiteral("not-public")));
+    for (int i = 0; i < 3; ++i)
+        pollAt(m_now + 1);
+    QCOMPARE(m_data->count(), 0);
+    QCOMPARE(m_status->count(), 0);
+    QCOMPARE(m_events->count(), 0);
+    QCOMPARE(m_engine->manager()->status(QStringLiteral("127.0.0.1:%1").arg(cardPort)), 0);
+}
+
+void TestEnginePolling::missingObjectsLeaveZeroBytes()
+{
+    makeEngine();
+    m_engine->addHost(v2cHost(local, partialPort));
+    pollAt(m_now + 1, 1);
+    QCOMPARE(m_data->first().at(1).toByteArray(), dataArray({2, 0, 0, 100}));
+    QCOMPARE(m_status->count(), 1);
+}
+
+void TestEnginePolling::hostsLoadFromDatabase()
+{
+    // A second engine in the same process: the library starts again after the previous shutdown.
+    Database::instance()->createTables();
+    QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
+    const auto insert = [&](int port, int version, const QString &community) {
+        query.prepare(QStringLiteral("insert into snmp_session(date, ip, port, version, community) "
+                                     "values(strftime('%s','now'), :1, :2, :3, :4);"));
+        query.bindValue(QStringLiteral(":1"), local);
+        query.bindValue(QStringLiteral(":2"), port);
+        query.bindValue(QStringLiteral(":3"), version);
+        query.bindValue(QStringLiteral(":4"), community);
+        QVERIFY(query.exec());
+    };
+    insert(cardPort, 0, QStringLiteral("public"));
+    insert(partialPort, 7, QStringLiteral("public")); // neither version: ignored
+    makeEngine();
+    QCOMPARE(m_engine->manager()->sessionCount(), 1);
+    QCOMPARE(m_engine->manager()->status(QStringLiteral("127.0.0.1:%1").arg(partialPort)), -1);
+    pollAt(m_now + 1, 1);
+    QCOMPARE(m_data->first().at(1).toByteArray(), dataArray({2, 0, 2, 100}));
+}
+
+void TestEnginePolling::modifyHostResetsToOffline()
+{
+    makeEngine();
+    const SNMPInfo info = v2cHost(local, cardPort);
+    m_engine->addHost(info);
+    pollAt(m_now + 1, 1);
+    QCOMPARE(m_events->count(), 1);
+
+    m_engine->modifyHost(info, info);
+    QCOMPARE(m_engine->manager()->sessionCount(), 1);
+    QCOMPARE(m_engine->manager()->status(info.peer()), 0);
+    QCOMPARE(m_status->count(), 1); // the reset itself is silent
+
+    pollAt(m_now + 1, 1);
+    QCOMPARE(m_status->count(), 2);
+    QCOMPARE(m_status->last(), (QList<QVariant>{local, 1}));
+    QCOMPARE(m_events->count(), 2);
+    QCOMPARE(m_events->last(), (QList<QVariant>{local, 1}));
+}
+
+void TestEnginePolling::twoPortsOnOneAddress()
+{
+    makeEngine();
+    m_engine->addHost(v2cHost(local, twinPortA));
+    m_engine->addHost(v2cHost(local, twinPortB));
+    QCOMPARE(m_engine->manager()->sessionCount(), 2);
+    pollAt(m_now + 1, 2);
+    QCOMPARE(m_status->count(), 2);
+    for (const QList<QVariant> &signal : qAsConst(*m_status))
+        QCOMPARE(signal, (QList<QVariant>{local, 1}));
+    QCOMPARE(m_engine->manager()->status(QStringLiteral("127.0.0.1:%1").arg(twinPortA)), 1);
+    QCOMPARE(m_engine->manager()->status(QStringLiteral("127.0.0.1:%1").arg(twinPortB)), 1);
+
+    // Closing one leaves the other polled.
+    m_engine->removeHost(QStringLiteral("127.0.0.1:%1").arg(twinPortA));
+    QCOMPARE(m_engine->manager()->sessionCount(), 1);
+    m_data->clear();
+    pollAt(m_now + 1, 1);
+    QTest::qWait(200);
+    QCOMPARE(m_data->count(), 1);
+}
+
+void TestEnginePolling::removeHost()
+{
+    makeEngine();
+    m_engine->addHost(v2cHost(local, cardPort));
+    pollAt(m_now + 1, 1);
+
+    m_engine->removeHost(QStringLiteral("127.0.0.9:161"));
+    m_engine->removeHost(QStringLiteral("127.0.0.1")); // no port: not a peer
+    QCOMPARE(m_engine->manager()->sessionCount(), 1);
+    QCOMPARE(m_engine->manager()->status(QStringLiteral("127.0.0.1:%1").arg(cardPort)), 1);
+
+    m_engine->removeHost(QStringLiteral("127.0.0.1:%1").arg(cardPort));
+    QCOMPARE(m_engine->manager()->sessionCount(), 0);
+    QCOMPARE(m_engine->manager()->status(QStringLiteral("127.0.0.1:%1").arg(cardPort)), -1);
+    const int statusBefore = m_status->count();
+    pollAt(m_now + 1);
+    pollAt(m_now + 20);
+    QCOMPARE(m_status->count(), statusBefore);
+    QCOMPARE(m_events->count(), 1);
+}
+
+void TestEnginePolling::silenceRule_data()
+{
+    QTest::addColumn<QList<int>>("checks"); // seconds after the last answer at which the poll runs
+    QTest::addColumn<int>("offlineAt");     // index into checks of the one offline report, -1 for none
+    QTest::newRow("once a second: offline at 11") << QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13} << 10;
+    QTest::newRow("exactly 10 is not yet silence") << QList<int>{10} << -1;
+    QTest::newRow("a late check reports once") << QList<int>{30, 31, 60, 90} << 0;
+    QTest::newRow("clock stepped back") << QList<int>{-100, -5} << -1;
+}
+
+void TestEnginePolling::silenceRule()
+{
+    QFETCH(QList<int>, checks);
+    QFETCH(int, offlineAt);
+    makeEngine();
+    m_engine->addHost(v2cHost(local, cardPort));
+    pollAt(m_now, 1);
+    QCOMPARE(m_status->count(), 1);
+    const qint64 lastAnswer = m_now;
+
+    QVERIFY(m_card->setState(QStringLiteral("silent")));
+    for (int i = 0; i < checks.size(); ++i) {
+        pollAt(lastAnswer + checks.at(i));
+        const int offline = (offlineAt >= 0 && i >= offlineAt) ? 1 : 0;
+        QCOMPARE(m_status->count(), 1 + offline);
+        QCOMPARE(m_events->count(), 1 + offline);
+    }
+    if (offlineAt >= 0) {
+        QCOMPARE(m_status->last(), (QList<QVariant>{local, 0}));
+        QCOMPARE(m_events->last(), (QList<QVariant>{local, 0}));
+    }
+    QCOMPARE(m_data->count(), 1);
+}
+
+void TestEnginePolling::cardThatNeverAnsweredStaysQuiet()
+{
+    makeEngine();
+    m_engine->addHost(v2cHost(local, deadPort));
+    for (int s = 1; s <= 40; ++s) {
+        m_now += 1;
+        m_engine->manager()->pollAll();
+    }
+    QTest::qWait(300);
+    QCOMPARE(m_status->count(), 0);
+    QCOMPARE(m_events->count(), 0);
+    QCOMPARE(m_data->count(), 0);
+}
+
+void TestEnginePolling::offlineCardComesBack()
+{
+    makeEngine();
+    m_engine->addHost(v2cHost(local, cardPort));
+    pollAt(m_now, 1);
+    QVERIFY(m_card->setState(QStringLiteral("silent")));
+    pollAt(m_now + 11);
+    QCOMPARE(m_events->count(), 2);
+
+    QVERIFY(m_card->setState(QStringLiteral("normal")));
+    m_data->clear();
+    pollAt(m_now + 1);
+    QTRY_VERIFY_WITH_TIMEOUT(m_data->count() >= 1, 3000);
+    QCOMPARE(m_status->count(), 3);
+    QCOMPARE(m_status->last(), (QList<QVariant>{local, 1}));
+    QCOMPARE(m_events->count(), 3);
+    QCOMPARE(m_events->last(), (QList<QVariant>{local, 1}));
+    // Queued answers of the silent time may trail in; none of them repeats the event.
+    QTest::qWait(300);
+    QCOMPARE(m_events->count(), 3);
+}
+
+VIGILEX_NETNS_TEST_MAIN(TestEnginePolling)
+#include "tst_enginepolling.moc"
