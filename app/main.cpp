@@ -8,6 +8,25 @@
 
 #include <QApplication>
 
+#ifdef VIGILEX_DEMO
+#include "policy/systemshutdown.h"
+
+#include <QDateTime>
+#include <QFile>
+
+namespace {
+// The demo build watches a simulated card and must never power the machine off: a due shutdown is only
+// logged and appended to a file beside the program, which the demo script and its test look for.
+void recordDemoShutdown()
+{
+    qInfo("Demo: system shutdown requested (recorded, not performed)");
+    QFile marker(AppPaths::root() + QStringLiteral("/demo-shutdown-requests.txt"));
+    if (marker.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        marker.write(QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + " shutdown requested\n");
+}
+} // namespace
+#endif
+
 int main(int argc, char *argv[])
 {
     installCrashHandler(); // first, so that a crash anywhere later leaves a dump
@@ -19,12 +38,19 @@ int main(int argc, char *argv[])
     AppPaths::createDirectories();
     qInstallMessageHandler(messageHandler);
     QuitSignals quitSignals;
+#ifdef VIGILEX_DEMO
+    setShutdownBackend(recordDemoShutdown); // before anything that could ask for a shutdown exists
+#endif
 
     SNMP engine;
     engine.startService();
 
     MainWindow window;
     window.setEngine(&engine);
+#ifdef VIGILEX_DEMO
+    window.displaySNMPEvent(QCoreApplication::translate("MainWindow", "System"),
+                            QCoreApplication::translate("Demo", "Demo build: the system will not be shut down"));
+#endif
     window.show();
 
     return app.exec();

@@ -6,6 +6,10 @@
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
     set(CMAKE_INSTALL_PREFIX /opt/vigilex CACHE PATH "Directory that holds the program and its cfg/, log/, data/" FORCE)
 endif()
+if(CMAKE_INSTALL_PREFIX MATCHES "^/(usr(/local)?)?/?$")
+    message(WARNING "CMAKE_INSTALL_PREFIX is ${CMAKE_INSTALL_PREFIX}: the program keeps cfg/, log/, data/ and "
+        "translate/ beside itself, so give it a directory of its own, e.g. -DCMAKE_INSTALL_PREFIX=/opt/vigilex")
+endif()
 set(VIGILEX_DATADIR /usr/share CACHE PATH "Where the menu entry and the themed icons go")
 set(VIGILEX_XDG_CONFDIR /etc/xdg CACHE PATH "Where the autostart entry goes")
 set(VIGILEX_GROUP vigilex CACHE STRING "Group whose members may run the protection and change its configuration")
@@ -54,7 +58,7 @@ install(FILES ${VIGILEX_GENERATED_DIR}/vigilex.desktop DESTINATION ${VIGILEX_DAT
 install(FILES ${VIGILEX_GENERATED_DIR}/autostart/vigilex.desktop DESTINATION ${VIGILEX_XDG_CONFDIR}/autostart)
 
 # The shutdown permission for the group, when the rule is in the tree.
-file(GLOB polkit_rules ${VIGILEX_PACKAGING_DIR}/polkit/*.rules)
+file(GLOB polkit_rules CONFIGURE_DEPENDS ${VIGILEX_PACKAGING_DIR}/polkit/*.rules)
 if(polkit_rules)
     install(FILES ${polkit_rules} DESTINATION ${VIGILEX_DATADIR}/polkit-1/rules.d)
 endif()
