@@ -165,6 +165,8 @@ void MainWindow::setupUi()
 
     ui->eventTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     ui->eventTable->horizontalHeader()->setStretchLastSection(true);
+    // Sizing to the rows on screen only: measuring all 5000 rows on every new row is what makes a full table slow.
+    ui->eventTable->horizontalHeader()->setResizeContentsPrecision(0);
     ui->eventTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ui->eventTable->setContextMenuPolicy(Qt::CustomContextMenu);
 
@@ -323,7 +325,15 @@ void MainWindow::displaySNMPEvent(const QString &host, const QString &event)
         item->setTextAlignment(Qt::AlignCenter);
         table->setItem(row, column, item);
     }
-    table->scrollToBottom();
+    // Scrolling lays the whole table out again, which costs milliseconds per row at a few thousand rows; one
+    // scroll per pass of the event loop keeps a burst of notifications from freezing the window.
+    if (!d->scrollPending) {
+        d->scrollPending = true;
+        QTimer::singleShot(0, this, [this] {
+            d->scrollPending = false;
+            ui->eventTable->scrollToBottom();
+        });
+    }
 }
 
 void MainWindow::handleSNMPEvent(const QString &host, int event)

@@ -37,4 +37,5 @@ public:
     bool popupWarning = false;
     QSet<int> popupEventCodes;
     int openWarnings = 0;
+    bool scrollPending = false;
 };
