@@ -20,6 +20,9 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <cstdio>
+#include <ctime>
+
 struct LogDialog::Ui
 {
     QLabel *startLabel = nullptr;
@@ -111,6 +114,20 @@ uint localMidnight(const QDate &date)
     return static_cast<uint>(QDateTime(date, QTime(0, 0)).toSecsSinceEpoch());
 }
 
+// Qt's local-time conversion costs several microseconds a call, which a history of 60001 rows turns into most
+// of a second; the C library's conversion gives the same local time for a fraction of that.
+QString localTimeText(uint secs)
+{
+    const time_t when = static_cast<time_t>(secs);
+    struct tm local = {};
+    if (!localtime_r(&when, &local))
+        return QDateTime::fromSecsSinceEpoch(secs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    char text[64];
+    const int length = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
+        local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    return QString::fromLatin1(text, length);
+}
+
 QTableWidgetItem *centredItem(const QString &text)
 {
     auto *item = new QTableWidgetItem(text);
@@ -177,13 +194,12 @@ void LogDialog::onBtnReadLog()
         return;
 
     const QString section = Language::eventSection();
-    const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    tzset(); // localtime_r leaves the zone as it was last read
     table->setUpdatesEnabled(false);
     table->setRowCount(count);
     for (int row = 0; row < count && query.next(); ++row) {
-        const QDateTime when = QDateTime::fromSecsSinceEpoch(query.value(0).toUInt());
         const QString text = m_catalogue ? m_catalogue->text(section, query.value(2).toInt()) : QString();
-        table->setItem(row, 0, centredItem(when.toLocalTime().toString(format)));
+        table->setItem(row, 0, centredItem(localTimeText(query.value(0).toUInt())));
         table->setItem(row, 1, centredItem(query.value(1).toString()));
         table->setItem(row, 2, centredItem(text));
     }
