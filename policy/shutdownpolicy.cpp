@@ -121,7 +121,9 @@ void ShutdownPolicy::checkShutdownCondition(const QByteArray &data)
 
     const int threshold = setting("shutdown/ac_failed_capacity").toInt();
     const auto capacity = static_cast<signed char>(data.at(Snmp::BatteryCapacity));
-    if (input != Snmp::InputNormal && capacity < threshold)
+    // A threshold of 0 or less switches the rule off: a capacity byte of 128 or more reads as negative and
+    // must not shut the machine down while the rule is disabled.
+    if (input != Snmp::InputNormal && threshold > 0 && capacity < threshold)
         runShutdownApplication();
 
     d->lastData = data.left(Snmp::PolledObjectCount);

@@ -31,8 +31,18 @@ QString trimmedLeft(const QString &s)
 
 int parseCode(const QString &value)
 {
+    const bool hex = value.startsWith(QLatin1String("0x"));
+    const QString digits = hex ? value.mid(2) : value;
+    // Qt's conversion would skip white space around the number and take a second "0x"; the value must be whole.
+    for (int i = 0; i < digits.size(); ++i) {
+        const char c = digits.at(i).toLatin1();
+        const bool sign = i == 0 && (c == '+' || c == '-');
+        const bool digit = (c >= '0' && c <= '9') || (hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
+        if (!sign && !digit)
+            return 0;
+    }
     bool ok = false;
-    int code = value.startsWith(QLatin1String("0x")) ? value.mid(2).toInt(&ok, 16) : value.toInt(&ok, 10);
+    const int code = digits.toInt(&ok, hex ? 16 : 10);
     return ok ? code : 0;
 }
 } // namespace
@@ -76,13 +86,13 @@ QMap<QString, QMap<int, QString>> EventCatalogue::parse(const QByteArray &conten
         if (first == '[' && raw.indexOf(']', 1) > 0) {
             if (inSection)
                 sections.insert(name, entries); // a repeated section replaces the earlier block whole
-            const QString line = QString::fromUtf8(raw);
+            const QString line = QString::fromUtf8(raw.constData(), raw.size()); // a NUL must not end the line
             const int close = line.indexOf(QLatin1Char(']'), 1);
             name = line.mid(1, close - 1);
             entries.clear();
             inSection = true;
         } else if (first == '$' && inSection) {
-            QString line = QString::fromUtf8(raw);
+            QString line = QString::fromUtf8(raw.constData(), raw.size());
             const int hash = line.indexOf(QLatin1Char('#'));
             if (hash >= 0)
                 line.truncate(hash);
