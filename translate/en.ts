@@ -88,6 +88,13 @@
     </message>
 </context>
 <context>
+    <name>Demo</name>
+    <message>
+        <source>Demo build: the system will not be shut down</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>ListWidgetItem</name>
     <message>
         <source>Offline</source>

@@ -5,15 +5,15 @@
     <name>AboutDialog</name>
     <message>
         <source>About</source>
-        <translation type="unfinished"></translation>
+        <translation>关于</translation>
     </message>
     <message>
         <source>Built on</source>
-        <translation type="unfinished"></translation>
+        <translation>构建于</translation>
     </message>
     <message>
         <source>The program is used for power off protection by SNMP.</source>
-        <translation type="unfinished"></translation>
+        <translation>本程序通过 SNMP 为计算机提供断电保护。</translation>
     </message>
 </context>
 <context>
@@ -28,7 +28,7 @@
     </message>
     <message>
         <source>Sure</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished">确定</translation>
     </message>
     <message>
         <source>Host format error!</source>
@@ -68,7 +68,7 @@
     </message>
     <message>
         <source>Information</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished">提示</translation>
     </message>
     <message>
         <source>Searching for host...</source>
@@ -88,62 +88,69 @@
     </message>
 </context>
 <context>
+    <name>Demo</name>
+    <message>
+        <source>Demo build: the system will not be shut down</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>ListWidgetItem</name>
     <message>
         <source>Offline</source>
-        <translation type="unfinished"></translation>
+        <translation>离线</translation>
     </message>
     <message>
         <source>Normal</source>
-        <translation type="unfinished"></translation>
+        <translation>正常</translation>
     </message>
     <message>
         <source>Battery low</source>
-        <translation type="unfinished"></translation>
+        <translation>电池电量低</translation>
     </message>
     <message>
         <source>Unknow</source>
-        <translation type="unfinished"></translation>
+        <translation>未知</translation>
     </message>
     <message>
         <source>No transfer</source>
-        <translation type="unfinished"></translation>
+        <translation>无转换</translation>
     </message>
     <message>
         <source>High line voltage</source>
-        <translation type="unfinished"></translation>
+        <translation>输入电压过高</translation>
     </message>
     <message>
         <source>Unknown</source>
-        <translation type="unfinished"></translation>
+        <translation>未知</translation>
     </message>
     <message>
         <source>On line</source>
-        <translation type="unfinished"></translation>
+        <translation>在线</translation>
     </message>
     <message>
         <source>On battery</source>
-        <translation type="unfinished"></translation>
+        <translation>电池供电</translation>
     </message>
     <message>
         <source>On bypass</source>
-        <translation type="unfinished"></translation>
+        <translation>旁路供电</translation>
     </message>
     <message>
         <source>Battery status: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>电池状态：%1</translation>
     </message>
     <message>
         <source>Input status: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>输入状态：%1</translation>
     </message>
     <message>
         <source>Output status: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>输出状态：%1</translation>
     </message>
     <message>
         <source>Battery capacity: %1 %</source>
-        <translation type="unfinished"></translation>
+        <translation>电池容量：%1 %</translation>
     </message>
 </context>
 <context>
@@ -244,74 +251,74 @@
     </message>
     <message>
         <source>Time</source>
-        <translation type="unfinished"></translation>
+        <translation>时间</translation>
     </message>
     <message>
         <source>Object</source>
-        <translation type="unfinished"></translation>
+        <translation>对象</translation>
     </message>
 </context>
 <context>
     <name>MainWindow</name>
     <message>
         <source>System</source>
-        <translation type="unfinished"></translation>
+        <translation>系统</translation>
     </message>
     <message>
         <source>SNMP Vigilex</source>
-        <translation type="unfinished"></translation>
+        <translation>SNMP Vigilex 断电保护</translation>
     </message>
     <message>
         <source>Settings</source>
-        <translation type="unfinished"></translation>
+        <translation>设置</translation>
     </message>
     <message>
         <source>Language</source>
-        <translation type="unfinished"></translation>
+        <translation>语言</translation>
     </message>
     <message>
         <source>English</source>
-        <translation type="unfinished"></translation>
+        <translation>English</translation>
     </message>
     <message>
         <source>中文</source>
-        <translation type="unfinished"></translation>
+        <translation>中文</translation>
     </message>
     <message>
         <source>Help</source>
-        <translation type="unfinished"></translation>
+        <translation>帮助</translation>
     </message>
     <message>
         <source>About</source>
-        <translation type="unfinished"></translation>
+        <translation>关于</translation>
     </message>
     <message>
         <source>Log</source>
-        <translation type="unfinished"></translation>
+        <translation>日志</translation>
     </message>
     <message>
         <source>Minimize</source>
-        <translation type="unfinished"></translation>
+        <translation>最小化</translation>
     </message>
     <message>
         <source>Show</source>
-        <translation type="unfinished"></translation>
+        <translation>显示</translation>
     </message>
     <message>
         <source>Quit</source>
-        <translation type="unfinished"></translation>
+        <translation>退出</translation>
     </message>
     <message>
         <source>Warning</source>
-        <translation type="unfinished"></translation>
+        <translation>警告</translation>
     </message>
     <message>
         <source>Sure</source>
-        <translation type="unfinished"></translation>
+        <translation>确定</translation>
     </message>
     <message>
         <source>Clear content</source>
-        <translation type="unfinished"></translation>
+        <translation>清空内容</translation>
     </message>
 </context>
 <context>
@@ -330,7 +337,7 @@
     </message>
     <message>
         <source>Host address</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished">主机地址</translation>
     </message>
     <message>
         <source>SNMP port</source>
@@ -398,11 +405,11 @@
     </message>
     <message>
         <source>Sure</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished">确定</translation>
     </message>
     <message>
         <source>Cancel</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished">取消</translation>
     </message>
     <message>
         <source>Unknown</source>
@@ -414,7 +421,7 @@
     </message>
     <message>
         <source>Information</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished">提示</translation>
     </message>
     <message>
         <source>Are you sure to remove host %1</source>
