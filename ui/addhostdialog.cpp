@@ -226,7 +226,10 @@ void AddHostDialog::onBtnSureClicked()
         warn(tr("Host format error!"));
         return;
     }
-    if (portEdit->text().isEmpty()) {
+    // The validator lets a five-digit number above 65535 through while typing; no port is that large.
+    bool portOk = false;
+    const int port = portEdit->text().toInt(&portOk, 10);
+    if (!portOk || port < 0 || port > 65535) {
         warn(tr("SNMP port error!"));
         return;
     }
@@ -340,7 +343,9 @@ void AddHostDialog::onBtnQueryCliked()
     bool online = false;
     QMessageBox searching(QMessageBox::Information, tr("Information"), tr("Searching for host..."),
                           QMessageBox::NoButton, this);
-    // The probe runs inside the box's own event loop; the box has no button, so only the probe closes it.
+    // Qt gives a box without buttons an OK button when it is shown; adding and dropping one stops that. With no
+    // button the box cannot be dismissed, so only the probe, which runs inside the box's own loop, closes it.
+    delete searching.addButton(QMessageBox::Ok);
     QTimer start;
     start.setSingleShot(true);
     connect(&start, &QTimer::timeout, this, [&] {

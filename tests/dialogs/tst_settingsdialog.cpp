@@ -1,0 +1,619 @@
+#include "dialogtest.h"
+
+#include "storage/settings.h"
+#include "ui/addhostdialog.h"
+#include "ui/settingsdialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QIntValidator>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTranslator>
+#include <QtTest>
+
+using Snapshot = QMap<QString, QString>;
+
+namespace {
+Snapshot settingsSnapshot()
+{
+    QSettings settings(AppPaths::settingsFilePath(), QSettings::IniFormat);
+    Snapshot out;
+    for (const QString &key : settings.allKeys())
+        out.insert(key, settings.value(key).toString());
+    return out;
+}
+
+void presetSettings(const Snapshot &values)
+{
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        writeSetting(AppPaths::settingsFilePath(), it.key(), it.value());
+}
+
+const Snapshot seeded {{QStringLiteral("system/pop_warning"), QStringLiteral("true")},
+                       {QStringLiteral("system/shutdown_app_enable"), QStringLiteral("false")},
+                       {QStringLiteral("system/shutdown_exec_time"), QStringLiteral("15")},
+                       {QStringLiteral("shutdown/ac_failed_time"), QStringLiteral("5")},
+                       {QStringLiteral("shutdown/batt_low_time"), QStringLiteral("5")},
+                       {QStringLiteral("shutdown/ac_failed_capacity"), QStringLiteral("20")}};
+
+struct Form
+{
+    explicit Form(SettingsDialog &d)
+        : dialog(d)
+        , table(d.findChild<QTableWidget *>(QStringLiteral("hostTable")))
+        , add(d.findChild<QPushButton *>(QStringLiteral("addButton")))
+        , modify(d.findChild<QPushButton *>(QStringLiteral("modifyButton")))
+        , remove(d.findChild<QPushButton *>(QStringLiteral("removeButton")))
+        , popup(d.findChild<QCheckBox *>(QStringLiteral("popupCheck")))
+        , app(d.findChild<QCheckBox *>(QStringLiteral("appCheck")))
+        , path(d.findChild<QLineEdit *>(QStringLiteral("appPathEdit")))
+        , browse(d.findChild<QPushButton *>(QStringLiteral("browseButton")))
+        , execTime(d.findChild<QLineEdit *>(QStringLiteral("execTimeEdit")))
+        , acTime(d.findChild<QLineEdit *>(QStringLiteral("acFailedTimeEdit")))
+        , battTime(d.findChild<QLineEdit *>(QStringLiteral("battLowTimeEdit")))
+        , capacity(d.findChild<QLineEdit *>(QStringLiteral("acFailedCapacityEdit")))
+        , sure(d.findChild<QPushButton *>(QStringLiteral("sureButton")))
+        , cancel(d.findChild<QPushButton *>(QStringLiteral("cancelButton")))
+    {
+        QObject::connect(&d, &SettingsDialog::hostAdded, &d, [this](const SNMPInfo &i) { added << i; });
+        QObject::connect(&d, &SettingsDialog::hostModified, &d,
+                         [this](const SNMPInfo &n, const SNMPInfo &o) { modified << qMakePair(n, o); });
+        QObject::connect(&d, &SettingsDialog::hostRemoved, &d, [this](const QString &p) { removed << p; });
+        QObject::connect(&d, &SettingsDialog::popupStateChanged, &d, [this](bool on) { popups << on; });
+    }
+    bool complete() const
+    {
+        return table && add && modify && remove && popup && app && path && browse && execTime && acTime && battTime
+            && capacity && sure && cancel;
+    }
+    // A real mouse click on a cell of column 0.
+    void click(int row)
+    {
+        const QRect rect = table->visualItemRect(table->item(row, 0));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
+    }
+    QStringList column(int c) const
+    {
+        QStringList out;
+        for (int r = 0; r < table->rowCount(); ++r)
+            out << table->item(r, c)->text();
+        return out;
+    }
+    bool accepted() const { return dialog.result() == QDialog::Accepted; }
+
+    SettingsDialog &dialog;
+    QTableWidget *table;
+    QPushButton *add, *modify, *remove;
+    QCheckBox *popup, *app;
+    QLineEdit *path;
+    QPushButton *browse;
+    QLineEdit *execTime, *acTime, *battTime, *capacity;
+    QPushButton *sure, *cancel;
+    QList<SNMPInfo> added;
+    QList<QPair<SNMPInfo, SNMPInfo>> modified;
+    QStringList removed;
+    QList<bool> popups;
+};
+
+QStringList words(const char *joined) { return QString::fromUtf8(joined).split(QLatin1Char('|')); }
+
+int validatorTop(QLineEdit *edit)
+{
+    auto *v = qobject_cast<const QIntValidator *>(edit->validator());
+    return v && v->bottom() == 1 ? v->top() : -1;
+}
+
+// Runs `call` and reports whether it opened a modal window; one that did appear is closed again.
+bool opensModal(const std::function<void()> &call)
+{
+    bool opened = false;
+    QTimer rescue;
+    rescue.setInterval(20);
+    QObject::connect(&rescue, &QTimer::timeout, &rescue, [&] {
+        if (auto *modal = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+            opened = true;
+            modal->reject();
+        }
+    });
+    rescue.start();
+    call();
+    rescue.stop();
+    return opened;
+}
+} // namespace
+
+class TestSettingsDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(store.app.isValid()); }
+    void init()
+    {
+        store.reset();
+        prompts.requests.clear();
+        prompts.answers.clear();
+    }
+
+    void freshInstallationCancelLeavesSeededKeys()
+    {
+        QVERIFY(!QFile::exists(AppPaths::settingsFilePath()));
+        SettingsDialog dialog;
+        Form f(dialog);
+        QVERIFY(f.complete());
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Settings"));
+        QCOMPARE(dialog.size(), QSize(405, 540));
+        QVERIFY(closeButtonOnly(dialog));
+        QVERIFY(!dialog.testAttribute(Qt::WA_QuitOnClose));
+        QVERIFY(f.popup->isChecked());
+        QVERIFY(!f.app->isChecked());
+        QVERIFY(!f.path->isEnabled() && !f.browse->isEnabled() && !f.execTime->isEnabled());
+        QCOMPARE(f.path->text(), QString());
+        QCOMPARE(f.execTime->text(), QStringLiteral("15"));
+        QCOMPARE(f.acTime->text(), QStringLiteral("5"));
+        QCOMPARE(f.battTime->text(), QStringLiteral("5"));
+        QCOMPARE(f.capacity->text(), QStringLiteral("20"));
+        QCOMPARE(validatorTop(f.execTime), 90);
+        QCOMPARE(validatorTop(f.acTime), 9999);
+        QCOMPARE(validatorTop(f.battTime), 9999);
+        QCOMPARE(validatorTop(f.capacity), 100);
+        QCOMPARE(f.acTime->placeholderText(), QStringLiteral("1~9999"));
+        QCOMPARE(f.battTime->placeholderText(), QStringLiteral("1~9999"));
+        QCOMPARE(f.capacity->placeholderText(), QStringLiteral("1~100"));
+
+        auto *tabs = dialog.findChild<QTabWidget *>();
+        QCOMPARE(tabs->count(), 2);
+        QCOMPARE(tabs->tabText(0), QStringLiteral("General"));
+        QCOMPARE(tabs->tabText(1), QStringLiteral("Shutdown Condition"));
+        QCOMPARE(f.table->columnCount(), 3);
+        QCOMPARE(f.table->horizontalHeaderItem(0)->text(), QStringLiteral("Host address"));
+        QCOMPARE(f.table->horizontalHeaderItem(1)->text(), QStringLiteral("SNMP port"));
+        QCOMPARE(f.table->horizontalHeaderItem(2)->text(), QStringLiteral("SNMP version"));
+        QCOMPARE(f.table->editTriggers(), QAbstractItemView::NoEditTriggers);
+        QVERIFY(f.table->horizontalHeader()->stretchLastSection());
+        QStringList groups;
+        for (QGroupBox *g : dialog.findChildren<QGroupBox *>())
+            groups << g->title();
+        groups.sort();
+        QCOMPARE(groups, (QStringList {QString(), QStringLiteral("Host connection"), QStringLiteral("Warning messages")}));
+
+        QTimer::singleShot(0, f.cancel, &QPushButton::click);
+        dialog.exec();
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QCOMPARE(settingsSnapshot(), seeded);
+        QVERIFY(f.popups.isEmpty());
+    }
+
+    void storedValuesAreShownAndNotRewritten()
+    {
+        const Snapshot stored {{QStringLiteral("system/pop_warning"), QStringLiteral("false")},
+                               {QStringLiteral("system/shutdown_app_enable"), QStringLiteral("true")},
+                               {QStringLiteral("system/shutdown_app"), QStringLiteral("/opt/ups/before-off")},
+                               {QStringLiteral("system/shutdown_exec_time"), QStringLiteral("120")},
+                               {QStringLiteral("shutdown/ac_failed_time"), QStringLiteral("7")},
+                               {QStringLiteral("shutdown/batt_low_time"), QStringLiteral("8")},
+                               {QStringLiteral("shutdown/ac_failed_capacity"), QStringLiteral("30")}};
+        presetSettings(stored);
+        SettingsDialog dialog;
+        Form f(dialog);
+        QVERIFY(!f.popup->isChecked());
+        QVERIFY(f.app->isChecked());
+        QVERIFY(f.path->isEnabled() && f.browse->isEnabled() && f.execTime->isEnabled());
+        QCOMPARE(f.path->text(), QStringLiteral("/opt/ups/before-off"));
+        QCOMPARE(f.execTime->text(), QStringLiteral("120")); // shown as stored, although out of range
+        QCOMPARE(f.acTime->text(), QStringLiteral("7"));
+        QCOMPARE(f.battTime->text(), QStringLiteral("8"));
+        QCOMPARE(f.capacity->text(), QStringLiteral("30"));
+        QCOMPARE(settingsSnapshot(), stored);
+    }
+
+    void hostTableRows()
+    {
+        store.insert(communityHost(QStringLiteral("10.0.0.1"), 161));
+        store.insert(usmHost(QStringLiteral("10.0.0.2"), 1161, QStringLiteral("abcdefgh"), QString()));
+        SNMPInfo odd = communityHost(QStringLiteral("10.0.0.3"), 162);
+        odd.version = 2;
+        store.insert(odd);
+        SettingsDialog dialog;
+        Form f(dialog);
+        QCOMPARE(f.column(0), words("10.0.0.1|10.0.0.2|10.0.0.3"));
+        QCOMPARE(f.column(1), words("161|1161|162"));
+        QCOMPARE(f.column(2), words("SNMP v1/v2|SNMP v3|Unknown"));
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c)
+                QCOMPARE(f.table->item(r, c)->textAlignment(), int(Qt::AlignCenter));
+    }
+
+    void modifyAndRemoveNeedAMouseClick()
+    {
+        store.insert(communityHost(QStringLiteral("10.0.0.1"), 161));
+        store.insert(communityHost(QStringLiteral("10.0.0.2"), 161));
+        SettingsDialog dialog;
+        Form f(dialog);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        // Moving the current cell with the keyboard selects nothing.
+        f.table->setFocus();
+        QTest::keyClick(f.table, Qt::Key_Down);
+        QTest::keyClick(f.table, Qt::Key_Down);
+        QVERIFY(!opensModal([&] { f.modify->click(); }));
+        QVERIFY(!opensModal([&] { f.remove->click(); }));
+        QVERIFY(prompts.requests.isEmpty());
+        QCOMPARE(store.rows().size(), 2);
+        QCOMPARE(f.table->rowCount(), 2);
+        QVERIFY(f.removed.isEmpty());
+
+        // After a click, Modify opens the host dialog.
+        f.click(1);
+        QVERIFY(opensModal([&] { f.modify->click(); }));
+    }
+
+    void removal_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("cancel") << 1 << false;
+        QTest::newRow("box closed without a button") << -1 << false;
+        QTest::newRow("sure") << 0 << false;
+        QTest::newRow("sure, delete fails") << 0 << true;
+    }
+    void removal()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, readOnly);
+        store.insert(communityHost(QStringLiteral("10.0.0.1"), 161));
+        store.insert(communityHost(QStringLiteral("10.0.0.2"), 1161));
+        store.insert(communityHost(QStringLiteral("10.0.0.3"), 161));
+        SettingsDialog dialog;
+        Form f(dialog);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        f.click(1);
+        store.setReadOnly(readOnly);
+        prompts.answers << UserPrompt::Answer {answer, QString()};
+        f.remove->click();
+        store.setReadOnly(false);
+
+        QCOMPARE(prompts.requests.size(), 1);
+        const UserPrompt::Request &asked = prompts.requests.first();
+        QCOMPARE(asked.kind, UserPrompt::Kind::Information);
+        QCOMPARE(asked.title, QStringLiteral("Information"));
+        QCOMPARE(asked.text, QStringLiteral("Are you sure to remove host 10.0.0.2"));
+        QCOMPARE(asked.buttons, words("Sure|Cancel"));
+        QCOMPARE(asked.parent, &dialog);
+
+        if (answer != 0) {
+            QCOMPARE(store.rows().size(), 3);
+            QCOMPARE(f.column(0), words("10.0.0.1|10.0.0.2|10.0.0.3"));
+            QVERIFY(f.removed.isEmpty());
+            return;
+        }
+        QCOMPARE(store.rows().size(), readOnly ? 3 : 2);
+        QCOMPARE(f.column(0), words("10.0.0.1|10.0.0.3"));
+        QCOMPARE(f.removed, QStringList {QStringLiteral("10.0.0.2:1161")});
+        // The selection is gone: another Remove asks nothing until a row is clicked again.
+        f.remove->click();
+        QVERIFY(!opensModal([&] { f.modify->click(); }));
+        QCOMPARE(prompts.requests.size(), 1);
+        f.click(0);
+        f.remove->click();
+        QCOMPARE(prompts.requests.size(), 2);
+        QCOMPARE(f.removed.last(), QStringLiteral("10.0.0.1:161"));
+    }
+
+    void refusedSaveWritesNothing_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("execTime");
+        QTest::addColumn<QString>("message");
+        const QString program = QCoreApplication::applicationFilePath();
+        const QString notExist = QStringLiteral("Shutdown application is not exist!");
+        const QString badTime = QStringLiteral("Maximun execution time is invalid!");
+        QTest::newRow("empty path") << "" << "15" << notExist;
+        QTest::newRow("missing file") << "/nonexistent/before-off" << "15" << notExist;
+        QTest::newRow("directory") << QDir::tempPath() << "15" << notExist;
+        QTest::newRow("path checked before time") << "" << "120" << notExist;
+        QTest::newRow("time 120 from the file") << program << "120" << badTime;
+        QTest::newRow("time 91") << program << "91" << badTime;
+        QTest::newRow("time 0") << program << "0" << badTime;
+        QTest::newRow("time empty") << program << "" << badTime;
+        QTest::newRow("time not a number") << program << "ten" << badTime;
+    }
+    void refusedSaveWritesNothing()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, execTime);
+        QFETCH(QString, message);
+        presetSettings({{QStringLiteral("system/pop_warning"), QStringLiteral("false")},
+                        {QStringLiteral("system/shutdown_app_enable"), QStringLiteral("true")},
+                        {QStringLiteral("system/shutdown_app"), path},
+                        {QStringLiteral("system/shutdown_exec_time"), execTime}});
+        SettingsDialog dialog;
+        Form f(dialog);
+        const Snapshot before = settingsSnapshot();
+        f.popup->setChecked(true);
+        f.acTime->setText(QStringLiteral("77"));
+        f.capacity->setText(QStringLiteral("50"));
+        f.sure->click();
+        QCOMPARE(prompts.texts(), QStringList {message});
+        QCOMPARE(prompts.requests.first().kind, UserPrompt::Kind::Warning);
+        QCOMPARE(prompts.requests.first().title, QStringLiteral("Warning"));
+        QCOMPARE(prompts.requests.first().buttons, QStringList {QStringLiteral("Sure")});
+        QCOMPARE(settingsSnapshot(), before);
+        QVERIFY(f.popups.isEmpty());
+        QVERIFY(!f.accepted());
+    }
+
+    void enabledApplicationSaved_data()
+    {
+        QTest::addColumn<QString>("execTime");
+        QTest::newRow("1 minute") << "1";
+        QTest::newRow("90 minutes") << "90";
+        QTest::newRow("leading zero") << "07";
+    }
+    void enabledApplicationSaved()
+    {
+        QFETCH(QString, execTime);
+        const QString program = QCoreApplication::applicationFilePath();
+        SettingsDialog dialog;
+        Form f(dialog);
+        f.app->click();
+        QVERIFY(f.path->isEnabled() && f.browse->isEnabled() && f.execTime->isEnabled());
+        f.path->setText(program);
+        f.execTime->setText(execTime);
+        f.sure->click();
+        QVERIFY(prompts.requests.isEmpty());
+        QVERIFY(f.accepted());
+        Snapshot expected = seeded;
+        expected.insert(QStringLiteral("system/shutdown_app_enable"), QStringLiteral("true"));
+        expected.insert(QStringLiteral("system/shutdown_app"), program);
+        expected.insert(QStringLiteral("system/shutdown_exec_time"), QString::number(execTime.toInt()));
+        QCOMPARE(settingsSnapshot(), expected);
+    }
+
+    void disabledApplicationWritesOnlyTheEnableKey()
+    {
+        presetSettings({{QStringLiteral("system/pop_warning"), QStringLiteral("true")},
+                        {QStringLiteral("system/shutdown_app_enable"), QStringLiteral("true")},
+                        {QStringLiteral("system/shutdown_app"), QStringLiteral("/opt/ups/stored")},
+                        {QStringLiteral("system/shutdown_exec_time"), QStringLiteral("30")}});
+        SettingsDialog dialog;
+        Form f(dialog);
+        f.app->click();
+        QVERIFY(!f.path->isEnabled() && !f.browse->isEnabled() && !f.execTime->isEnabled());
+        f.path->setText(QStringLiteral("/somewhere/else"));
+        f.execTime->setText(QStringLiteral("200"));
+        f.sure->click();
+        QVERIFY(prompts.requests.isEmpty());
+        QVERIFY(f.accepted());
+        Snapshot expected = seeded;
+        expected.insert(QStringLiteral("system/shutdown_app_enable"), QStringLiteral("false"));
+        expected.insert(QStringLiteral("system/shutdown_app"), QStringLiteral("/opt/ups/stored"));
+        expected.insert(QStringLiteral("system/shutdown_exec_time"), QStringLiteral("30"));
+        QCOMPARE(settingsSnapshot(), expected);
+    }
+
+    void shutdownConditionSaved_data()
+    {
+        QTest::addColumn<QString>("ac");
+        QTest::addColumn<QString>("batt");
+        QTest::addColumn<QString>("capacity");
+        QTest::newRow("typed values") << "9999" << "1" << "100";
+        QTest::newRow("ac emptied") << "" << "5" << "20";
+        QTest::newRow("battery emptied") << "5" << "" << "20";
+        QTest::newRow("capacity emptied") << "5" << "5" << "";
+        QTest::newRow("all emptied") << "" << "" << "";
+    }
+    void shutdownConditionSaved()
+    {
+        QFETCH(QString, ac);
+        QFETCH(QString, batt);
+        QFETCH(QString, capacity);
+        SettingsDialog dialog;
+        Form f(dialog);
+        f.acTime->setText(ac);
+        f.battTime->setText(batt);
+        f.capacity->setText(capacity);
+        f.sure->click();
+        QVERIFY(f.accepted());
+        const Snapshot saved = settingsSnapshot();
+        QCOMPARE(saved.value(QStringLiteral("shutdown/ac_failed_time")), QString::number(ac.toInt()));
+        QCOMPARE(saved.value(QStringLiteral("shutdown/batt_low_time")), QString::number(batt.toInt()));
+        QCOMPARE(saved.value(QStringLiteral("shutdown/ac_failed_capacity")), QString::number(capacity.toInt()));
+    }
+
+    // After a successful save the file agrees with the box; the signal tells the window of a change from what
+    // the dialog read.
+    void popupSetting_data()
+    {
+        QTest::addColumn<QString>("stored"); // "" for an absent key
+        QTest::addColumn<bool>("box");
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<QList<bool>>("emitted");
+        QTest::newRow("absent, left checked") << "" << true << "true" << QList<bool> {true};
+        QTest::newRow("absent, unchecked") << "" << false << "false" << QList<bool> {};
+        QTest::newRow("true, kept") << "true" << true << "true" << QList<bool> {};
+        QTest::newRow("true, unchecked") << "true" << false << "false" << QList<bool> {false};
+        QTest::newRow("false, checked") << "false" << true << "true" << QList<bool> {true};
+        QTest::newRow("false, kept") << "false" << false << "false" << QList<bool> {};
+    }
+    void popupSetting()
+    {
+        QFETCH(QString, stored);
+        QFETCH(bool, box);
+        QFETCH(QString, saved);
+        QFETCH(QList<bool>, emitted);
+        if (!stored.isEmpty())
+            presetSettings({{QStringLiteral("system/pop_warning"), stored}});
+        SettingsDialog dialog;
+        Form f(dialog);
+        QCOMPARE(f.popup->isChecked(), stored != QLatin1String("false"));
+        if (f.popup->isChecked() != box)
+            f.popup->click();
+        f.sure->click();
+        QVERIFY(f.accepted());
+        QCOMPARE(settingsSnapshot().value(QStringLiteral("system/pop_warning")), saved);
+        QCOMPARE(f.popups, emitted);
+    }
+
+    void popupNotSavedOnCancel()
+    {
+        presetSettings({{QStringLiteral("system/pop_warning"), QStringLiteral("true")}});
+        SettingsDialog dialog;
+        Form f(dialog);
+        f.popup->click();
+        f.cancel->click();
+        QCOMPARE(settingsSnapshot().value(QStringLiteral("system/pop_warning")), QStringLiteral("true"));
+        QVERIFY(f.popups.isEmpty());
+    }
+
+    void browse_data()
+    {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("file chosen") << "/usr/local/bin/before-off" << "/usr/local/bin/before-off";
+        QTest::newRow("cancelled") << "" << "/opt/ups/stored";
+    }
+    void browse()
+    {
+        QFETCH(QString, chosen);
+        QFETCH(QString, shown);
+        presetSettings({{QStringLiteral("system/shutdown_app_enable"), QStringLiteral("true")},
+                        {QStringLiteral("system/shutdown_app"), QStringLiteral("/opt/ups/stored")}});
+        SettingsDialog dialog;
+        Form f(dialog);
+        prompts.answers << UserPrompt::Answer {0, chosen};
+        f.browse->click();
+        QCOMPARE(prompts.requests.size(), 1);
+        QCOMPARE(prompts.requests.first().kind, UserPrompt::Kind::OpenFile);
+        QCOMPARE(prompts.requests.first().title, QStringLiteral("Browse shutdown application"));
+        QCOMPARE(prompts.requests.first().text, AppPaths::root());
+        QCOMPARE(prompts.requests.first().parent, &dialog);
+        QCOMPARE(f.path->text(), shown);
+    }
+
+    void hostAddedStaysAfterCancel()
+    {
+        store.insert(communityHost(QStringLiteral("10.0.0.1"), 161));
+        SettingsDialog dialog;
+        Form f(dialog);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        bool seen = false;
+        whenModal<AddHostDialog>([&](AddHostDialog *host) {
+            seen = host->windowTitle() == QLatin1String("Add") && host->parent() == nullptr;
+            host->findChild<QLineEdit *>(QStringLiteral("hostEdit"))->setText(QStringLiteral("10.0.0.8"));
+            host->findChild<QLineEdit *>(QStringLiteral("portEdit"))->setText(QStringLiteral("1161"));
+            host->findChild<QPushButton *>(QStringLiteral("sureButton"))->click();
+        });
+        f.add->click();
+        QVERIFY(seen);
+        QCOMPARE(f.added.size(), 1);
+        QVERIFY(sameInfo(f.added.first(), communityHost(QStringLiteral("10.0.0.8"), 1161)));
+        QCOMPARE(f.column(0), words("10.0.0.1|10.0.0.8"));
+        QCOMPARE(f.column(1), words("161|1161"));
+        QCOMPARE(f.table->item(1, 2)->textAlignment(), int(Qt::AlignCenter));
+        // Adding selects nothing.
+        f.remove->click();
+        QVERIFY(prompts.requests.isEmpty());
+
+        f.cancel->click();
+        QCOMPARE(store.rows().size(), 2);
+        QCOMPARE(store.rows().last().value(QStringLiteral("ip")).toString(), QStringLiteral("10.0.0.8"));
+    }
+
+    void addCancelledChangesNothing()
+    {
+        SettingsDialog dialog;
+        Form f(dialog);
+        whenModal<AddHostDialog>([](AddHostDialog *host) { host->findChild<QPushButton *>(QStringLiteral("cancelButton"))->click(); });
+        f.add->click();
+        QVERIFY(f.added.isEmpty());
+        QCOMPARE(f.table->rowCount(), 0);
+        QVERIFY(store.rows().isEmpty());
+    }
+
+    void modifyThroughHostDialog()
+    {
+        store.insert(communityHost(QStringLiteral("10.0.0.1"), 161));
+        const SNMPInfo old = usmHost(QStringLiteral("10.0.0.2"), 161, QStringLiteral("operator1"),
+                                     QStringLiteral("secretsecret"), 1, 0);
+        store.insert(old);
+        SettingsDialog dialog;
+        Form f(dialog);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        f.click(1);
+        QString loadedUser;
+        whenModal<AddHostDialog>([&](AddHostDialog *host) {
+            loadedUser = host->findChild<QLineEdit *>(QStringLiteral("userNameEdit"))->text();
+            host->findChild<QLineEdit *>(QStringLiteral("hostEdit"))->setText(QStringLiteral("10.0.0.20"));
+            host->findChild<QRadioButton *>(QStringLiteral("v1v2Radio"))->click();
+            host->findChild<QLineEdit *>(QStringLiteral("communityEdit"))->setText(QStringLiteral("private"));
+            host->findChild<QPushButton *>(QStringLiteral("sureButton"))->click();
+        });
+        f.modify->click();
+        QCOMPARE(loadedUser, old.userName);
+        QCOMPARE(f.modified.size(), 1);
+        QVERIFY(sameInfo(f.modified[0].first, communityHost(QStringLiteral("10.0.0.20"), 161, QStringLiteral("private"))));
+        QVERIFY(sameInfo(f.modified[0].second, old));
+        QCOMPARE(f.column(0), words("10.0.0.1|10.0.0.20"));
+        QCOMPARE(f.column(2), words("SNMP v1/v2|SNMP v1/v2"));
+        QCOMPARE(store.rows().last().value(QStringLiteral("ip")).toString(), QStringLiteral("10.0.0.20"));
+    }
+
+    void modifyOfAHostNoLongerStoredDoesNothing()
+    {
+        store.insert(communityHost(QStringLiteral("10.0.0.1"), 161));
+        SettingsDialog dialog;
+        Form f(dialog);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        f.click(0);
+        store.exec(QStringLiteral("delete from snmp_session"));
+        QVERIFY(!opensModal([&] { f.modify->click(); }));
+        QVERIFY(f.modified.isEmpty());
+    }
+
+    void retranslatesOnLanguageChange()
+    {
+        store.insert(communityHost(QStringLiteral("10.0.0.3"), 162));
+        SNMPInfo odd = communityHost(QStringLiteral("10.0.0.4"), 162);
+        odd.version = 2;
+        store.insert(odd);
+        SettingsDialog dialog;
+        Form f(dialog);
+        QTranslator zh;
+        QVERIFY(zh.load(store.app.path(QStringLiteral("translate/zh.qm"))));
+        QVERIFY(QCoreApplication::installTranslator(&zh));
+        QCoreApplication::processEvents();
+        const QString chineseTitle = QCoreApplication::translate("SettingsDialog", "Settings");
+        QVERIFY(chineseTitle != QLatin1String("Settings"));
+        QCOMPARE(dialog.windowTitle(), chineseTitle);
+        QCOMPARE(f.table->horizontalHeaderItem(0)->text(), QCoreApplication::translate("SettingsDialog", "Host address"));
+        QCOMPARE(f.sure->text(), QCoreApplication::translate("SettingsDialog", "Sure"));
+        QCOMPARE(f.popup->text(), QCoreApplication::translate("SettingsDialog", "Popup warning message"));
+        QVERIFY(f.popup->text() != QLatin1String("Popup warning message"));
+        // Cells keep the language they were made in.
+        QCOMPARE(f.table->item(1, 2)->text(), QStringLiteral("Unknown"));
+        QCOMPARE(f.table->item(0, 2)->text(), QStringLiteral("SNMP v1/v2"));
+        QCoreApplication::removeTranslator(&zh);
+        QCoreApplication::processEvents();
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Settings"));
+    }
+
+private:
+    HostStore store;
+    PromptRecorder prompts;
+};
+
+QTEST_MAIN(TestSettingsDialog)
+#include "tst_settingsdialog.moc"
