@@ -20,71 +20,71 @@
     <name>AddHostDialog</name>
     <message>
         <source>Modify</source>
-        <translation type="unfinished"></translation>
+        <translation>修改</translation>
     </message>
     <message>
         <source>Warning</source>
-        <translation type="unfinished"></translation>
+        <translation>警告</translation>
     </message>
     <message>
         <source>Sure</source>
-        <translation type="unfinished">确定</translation>
+        <translation>确定</translation>
     </message>
     <message>
         <source>Host format error!</source>
-        <translation type="unfinished"></translation>
+        <translation>主机格式错误！</translation>
     </message>
     <message>
         <source>SNMP port error!</source>
-        <translation type="unfinished"></translation>
+        <translation>SNMP 端口错误！</translation>
     </message>
     <message>
         <source>SNMP version error!</source>
-        <translation type="unfinished"></translation>
+        <translation>SNMP 版本错误！</translation>
     </message>
     <message>
         <source>Community error!</source>
-        <translation type="unfinished"></translation>
+        <translation>团体名错误！</translation>
     </message>
     <message>
         <source>SNMP host exists!</source>
-        <translation type="unfinished"></translation>
+        <translation>SNMP 主机已存在！</translation>
     </message>
     <message>
         <source>User name cannot be null!</source>
-        <translation type="unfinished"></translation>
+        <translation>用户名不能为空！</translation>
     </message>
     <message>
         <source>User name must be greater than 8 characters!</source>
-        <translation type="unfinished"></translation>
+        <translation>用户名不能少于 8 个字符！</translation>
     </message>
     <message>
         <source>Password must be greater than 8 characters!</source>
-        <translation type="unfinished"></translation>
+        <translation>密码不能少于 8 个字符！</translation>
     </message>
     <message>
         <source>Invalid IPv4 address!</source>
-        <translation type="unfinished"></translation>
+        <translation>无效的 IPv4 地址！</translation>
     </message>
     <message>
         <source>Information</source>
-        <translation type="unfinished">提示</translation>
+        <translation>提示</translation>
     </message>
     <message>
         <source>Searching for host...</source>
-        <translation type="unfinished"></translation>
+        <translation>正在查找主机...</translation>
     </message>
     <message>
         <source>Success</source>
-        <translation type="unfinished"></translation>
+        <translation>成功</translation>
     </message>
     <message>
         <source>Host is online!</source>
-        <translation type="unfinished"></translation>
+        <translation>主机在线！</translation>
     </message>
     <message>
         <source>Host is offline!</source>
-        <translation type="unfinished"></translation>
+        <translation>主机离线！</translation>
     </message>
 </context>
 <context>
@@ -320,124 +320,188 @@
         <source>Clear content</source>
         <translation>清空内容</translation>
     </message>
+    <message>
+        <source>Add</source>
+        <translation>添加</translation>
+    </message>
+    <message>
+        <source>SNMP v1/v2</source>
+        <translation>SNMP v1/v2</translation>
+    </message>
+    <message>
+        <source>SNMP v3</source>
+        <translation>SNMP v3</translation>
+    </message>
+    <message>
+        <source>User name:</source>
+        <translation>用户名：</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>密码：</translation>
+    </message>
+    <message>
+        <source>Authenticate:</source>
+        <translation>认证：</translation>
+    </message>
+    <message>
+        <source>MD5</source>
+        <translation>MD5</translation>
+    </message>
+    <message>
+        <source>SHA</source>
+        <translation>SHA</translation>
+    </message>
+    <message>
+        <source>Privacy:</source>
+        <translation>加密：</translation>
+    </message>
+    <message>
+        <source>DES</source>
+        <translation>DES</translation>
+    </message>
+    <message>
+        <source>AES</source>
+        <translation>AES</translation>
+    </message>
+    <message>
+        <source>Host:</source>
+        <translation>主机：</translation>
+    </message>
+    <message>
+        <source>Query</source>
+        <translation>查询</translation>
+    </message>
+    <message>
+        <source>SNMP port:</source>
+        <translation>SNMP 端口：</translation>
+    </message>
+    <message>
+        <source>Community:</source>
+        <translation>团体名：</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
 </context>
 <context>
     <name>SettingsDialog</name>
     <message>
         <source>Settings</source>
-        <translation type="unfinished"></translation>
+        <translation>设置</translation>
     </message>
     <message>
         <source>General</source>
-        <translation type="unfinished"></translation>
+        <translation>常规</translation>
     </message>
     <message>
         <source>Shutdown Condition</source>
-        <translation type="unfinished"></translation>
+        <translation>关机条件</translation>
     </message>
     <message>
         <source>Host address</source>
-        <translation type="unfinished">主机地址</translation>
+        <translation>主机地址</translation>
     </message>
     <message>
         <source>SNMP port</source>
-        <translation type="unfinished"></translation>
+        <translation>SNMP 端口</translation>
     </message>
     <message>
         <source>SNMP version</source>
-        <translation type="unfinished"></translation>
+        <translation>SNMP 版本</translation>
     </message>
     <message>
         <source>Host connection</source>
-        <translation type="unfinished"></translation>
+        <translation>主机连接</translation>
     </message>
     <message>
         <source>Add</source>
-        <translation type="unfinished"></translation>
+        <translation>添加</translation>
     </message>
     <message>
         <source>Modify</source>
-        <translation type="unfinished"></translation>
+        <translation>修改</translation>
     </message>
     <message>
         <source>Remove</source>
-        <translation type="unfinished"></translation>
+        <translation>删除</translation>
     </message>
     <message>
         <source>Warning messages</source>
-        <translation type="unfinished"></translation>
+        <translation>警告消息</translation>
     </message>
     <message>
         <source>Popup warning message</source>
-        <translation type="unfinished"></translation>
+        <translation>弹出警告消息</translation>
     </message>
     <message>
         <source>Run application before shutdown computer</source>
-        <translation type="unfinished"></translation>
+        <translation>关机前运行应用程序</translation>
     </message>
     <message>
         <source>Browse...</source>
-        <translation type="unfinished"></translation>
+        <translation>浏览...</translation>
     </message>
     <message>
         <source>Maximum execution time:</source>
-        <translation type="unfinished"></translation>
+        <translation>最长执行时间：</translation>
     </message>
     <message>
         <source>minute(s)</source>
-        <translation type="unfinished"></translation>
+        <translation>分钟</translation>
     </message>
     <message>
         <source>AC failed shutdown time:</source>
-        <translation type="unfinished"></translation>
+        <translation>市电故障关机时间：</translation>
     </message>
     <message>
         <source>Battery low shutdown time:</source>
-        <translation type="unfinished"></translation>
+        <translation>电池低电关机时间：</translation>
     </message>
     <message>
         <source>AC failed shutdown capacity:</source>
-        <translation type="unfinished"></translation>
+        <translation>市电故障关机容量：</translation>
     </message>
     <message>
         <source>%</source>
-        <translation type="unfinished"></translation>
+        <translation>%</translation>
     </message>
     <message>
         <source>Sure</source>
-        <translation type="unfinished">确定</translation>
+        <translation>确定</translation>
     </message>
     <message>
         <source>Cancel</source>
-        <translation type="unfinished">取消</translation>
+        <translation>取消</translation>
     </message>
     <message>
         <source>Unknown</source>
-        <translation type="unfinished"></translation>
+        <translation>未知</translation>
     </message>
     <message>
         <source>Browse shutdown application</source>
-        <translation type="unfinished"></translation>
+        <translation>选择关机应用程序</translation>
     </message>
     <message>
         <source>Information</source>
-        <translation type="unfinished">提示</translation>
+        <translation>提示</translation>
     </message>
     <message>
         <source>Are you sure to remove host %1</source>
-        <translation type="unfinished"></translation>
+        <translation>确定要删除主机 %1 吗</translation>
     </message>
     <message>
         <source>Warning</source>
-        <translation type="unfinished"></translation>
+        <translation>警告</translation>
     </message>
     <message>
         <source>Shutdown application is not exist!</source>
-        <translation type="unfinished"></translation>
+        <translation>关机应用程序不存在！</translation>
     </message>
     <message>
         <source>Maximun execution time is invalid!</source>
-        <translation type="unfinished"></translation>
+        <translation>最长执行时间无效！</translation>
     </message>
 </context>
 </TS>

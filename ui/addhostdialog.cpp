@@ -27,9 +27,6 @@ const char AddHostDialog::ipv4Pattern[] =
     "((25[0-5]|2[0-4]\\d|((1\\d{2})|([1-9]?\\d)))\\.){3}(25[0-5]|2[0-4]\\d|((1\\d{2})|([1-9]?\\d)))";
 
 namespace {
-// The form's texts share the main window's translation context.
-QString formText(const char *text) { return QCoreApplication::translate("MainWindow", text); }
-
 QSqlDatabase hostDatabase() { return Database::instance()->connection(AppPaths::databasePath()); }
 } // namespace
 
@@ -151,23 +148,24 @@ void AddHostDialog::buildWidgets()
 
 void AddHostDialog::setTexts()
 {
-    setWindowTitle(formText("Add"));
-    v1v2Radio->setText(formText("SNMP v1/v2"));
-    v3Radio->setText(formText("SNMP v3"));
-    userNameLabel->setText(formText("User name:"));
-    passwordLabel->setText(formText("Password:"));
-    authLabel->setText(formText("Authenticate:"));
-    authCombo->setItemText(Snmp::AuthMd5, formText("MD5"));
-    authCombo->setItemText(Snmp::AuthSha, formText("SHA"));
-    privLabel->setText(formText("Privacy:"));
-    privCombo->setItemText(Snmp::PrivDes, formText("DES"));
-    privCombo->setItemText(Snmp::PrivAes, formText("AES"));
-    hostLabel->setText(formText("Host:"));
-    queryButton->setText(formText("Query"));
-    portLabel->setText(formText("SNMP port:"));
-    communityLabel->setText(formText("Community:"));
-    sureButton->setText(formText("Sure"));
-    cancelButton->setText(formText("Cancel"));
+    // The form's texts share the main window's translation context.
+    setWindowTitle(QCoreApplication::translate("MainWindow", "Add"));
+    v1v2Radio->setText(QCoreApplication::translate("MainWindow", "SNMP v1/v2"));
+    v3Radio->setText(QCoreApplication::translate("MainWindow", "SNMP v3"));
+    userNameLabel->setText(QCoreApplication::translate("MainWindow", "User name:"));
+    passwordLabel->setText(QCoreApplication::translate("MainWindow", "Password:"));
+    authLabel->setText(QCoreApplication::translate("MainWindow", "Authenticate:"));
+    authCombo->setItemText(Snmp::AuthMd5, QCoreApplication::translate("MainWindow", "MD5"));
+    authCombo->setItemText(Snmp::AuthSha, QCoreApplication::translate("MainWindow", "SHA"));
+    privLabel->setText(QCoreApplication::translate("MainWindow", "Privacy:"));
+    privCombo->setItemText(Snmp::PrivDes, QCoreApplication::translate("MainWindow", "DES"));
+    privCombo->setItemText(Snmp::PrivAes, QCoreApplication::translate("MainWindow", "AES"));
+    hostLabel->setText(QCoreApplication::translate("MainWindow", "Host:"));
+    queryButton->setText(QCoreApplication::translate("MainWindow", "Query"));
+    portLabel->setText(QCoreApplication::translate("MainWindow", "SNMP port:"));
+    communityLabel->setText(QCoreApplication::translate("MainWindow", "Community:"));
+    sureButton->setText(QCoreApplication::translate("MainWindow", "Sure"));
+    cancelButton->setText(QCoreApplication::translate("MainWindow", "Cancel"));
 }
 
 void AddHostDialog::loadHost()

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTranslator>
 #include <QValidator>
 #include <QtTest>
 
@@ -505,6 +506,29 @@ private slots:
         QTimer::singleShot(0, f.sure, &QPushButton::click);
         QCOMPARE(dialog.exec(), int(QDialog::Accepted));
         QCOMPARE(f.added.size(), 1);
+    }
+
+    // The form's texts come from the window's context, the title "Modify" and the messages from the dialog's.
+    void chineseTexts()
+    {
+        QTranslator zh;
+        QVERIFY(zh.load(store.app.path(QStringLiteral("translate/zh.qm"))));
+        QCoreApplication::installTranslator(&zh);
+        const SNMPInfo stored = communityHost(QStringLiteral("10.0.0.1"), 161);
+        store.insert(stored);
+        AddHostDialog add(false, SNMPInfo(), nullptr);
+        AddHostDialog modify(true, stored, nullptr);
+        Form f(add);
+        f.host->setText(QStringLiteral("10.0.0"));
+        f.sure->click();
+        QCoreApplication::removeTranslator(&zh);
+
+        QCOMPARE(add.windowTitle(), QStringLiteral("\u6dfb\u52a0"));
+        QCOMPARE(modify.windowTitle(), QStringLiteral("\u4fee\u6539"));
+        QCOMPARE(f.sure->text(), QStringLiteral("\u786e\u5b9a"));
+        QCOMPARE(add.findChild<QPushButton *>(QStringLiteral("queryButton"))->text(), QStringLiteral("\u67e5\u8be2"));
+        QCOMPARE(prompts.texts(), QStringList {QStringLiteral("\u4e3b\u673a\u683c\u5f0f\u9519\u8bef\uff01")});
+        QCOMPARE(prompts.requests.first().title, QStringLiteral("\u8b66\u544a"));
     }
 
 private:
