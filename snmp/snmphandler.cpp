@@ -81,7 +81,12 @@ int SNMPHandler::eventOfNotification(const snmp_pdu *pdu)
         // names a notification. The last sub-identifier sits at val_len / sizeof(oid) - 1.
         if (var->type != ASN_OBJECT_ID || !var->val.objid || var->val_len < sizeof(oid))
             return -1;
-        const size_t last = var->val_len / sizeof(oid) - 1;
+        const size_t count = var->val_len / sizeof(oid);
+        // Every well-formed OID has two sub-identifiers at least; the library reads an empty one as a single
+        // 0. Neither that nor zeroDotZero (0.0, the null identifier) names a notification.
+        if (count < 2 || (count == 2 && var->val.objid[0] == 0 && var->val.objid[1] == 0))
+            return -1;
+        const size_t last = count - 1;
         n = static_cast<qint32>(static_cast<quint32>(var->val.objid[last]));
         break;
     }
