@@ -109,9 +109,10 @@ private:
 };
 
 namespace {
+// The first second of the day in local time; on the few days that begin later than 00:00, the real start.
 uint localMidnight(const QDate &date)
 {
-    return static_cast<uint>(QDateTime(date, QTime(0, 0)).toSecsSinceEpoch());
+    return static_cast<uint>(date.startOfDay().toSecsSinceEpoch());
 }
 
 // Qt's local-time conversion costs several microseconds a call, which a history of 60001 rows turns into most
@@ -178,7 +179,9 @@ void LogDialog::onBtnReadLog()
     table->setRowCount(0);
 
     const uint start = localMidnight(m_ui->startDate->date());
-    const uint end = localMidnight(m_ui->endDate->date()) + 86400;
+    // The midnight that ends the end day, that second included. A fixed 86400 after the end day's midnight would
+    // drop the last hour of a day that has 25 and reach into the next day after one that has 23.
+    const uint end = localMidnight(m_ui->endDate->date().addDays(1));
     if (start > end)
         return;
 

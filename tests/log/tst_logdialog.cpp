@@ -16,6 +16,7 @@
 #include <QTableWidget>
 #include <QtTest>
 
+#include <ctime>
 #include <functional>
 #include <memory>
 
@@ -89,6 +90,8 @@ private slots:
     void openingShowsTodayNewestFirst();
     void dayRange_data();
     void dayRange();
+    void daylightSavingDays_data();
+    void daylightSavingDays();
     void eventTexts();
     void clear_data();
     void clear();
@@ -245,6 +248,68 @@ void TestLogDialog::dayRange()
     readRange(dialog, day.addDays(startOffset), day.addDays(endOffset));
     QCOMPARE(column(dialog, 1), hosts);
     QCOMPARE(tableOf(dialog)->rowCount(), hosts.size());
+}
+
+namespace {
+// Central European rules as a POSIX zone string, so no zone database is needed.
+class ZoneOverride
+{
+public:
+    explicit ZoneOverride(const QByteArray &zone) : m_had(qEnvironmentVariableIsSet("TZ")), m_old(qgetenv("TZ"))
+    {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~ZoneOverride()
+    {
+        if (m_had)
+            qputenv("TZ", m_old);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+
+private:
+    bool m_had;
+    QByteArray m_old;
+};
+} // namespace
+
+void TestLogDialog::daylightSavingDays_data()
+{
+    QTest::addColumn<QDate>("date");
+    QTest::addColumn<QStringList>("storedUtc");
+    QTest::addColumn<QStringList>("listed");
+    // 2024-10-27 has 25 hours: 00:00 CEST is 22:00 UTC the day before, the next midnight 23:00 UTC.
+    QTest::newRow("25-hour day keeps its last hour")
+        << QDate(2024, 10, 27)
+        << QStringList {QStringLiteral("2024-10-26T21:59:59"), QStringLiteral("2024-10-26T22:00:00"),
+               QStringLiteral("2024-10-27T22:30:00"), QStringLiteral("2024-10-27T23:00:00"),
+               QStringLiteral("2024-10-27T23:00:01")}
+        << QStringList {QStringLiteral("2024-10-28 00:00:00"), QStringLiteral("2024-10-27 23:30:00"),
+               QStringLiteral("2024-10-27 00:00:00")};
+    // 2024-03-31 has 23 hours: 00:00 CET is 23:00 UTC the day before, the next midnight 22:00 UTC.
+    QTest::newRow("23-hour day stops at the next midnight")
+        << QDate(2024, 3, 31)
+        << QStringList {QStringLiteral("2024-03-30T22:59:59"), QStringLiteral("2024-03-31T01:30:00"),
+               QStringLiteral("2024-03-31T22:00:00"), QStringLiteral("2024-03-31T22:30:00")}
+        << QStringList {QStringLiteral("2024-04-01 00:00:00"), QStringLiteral("2024-03-31 03:30:00")};
+}
+
+void TestLogDialog::daylightSavingDays()
+{
+    QFETCH(QDate, date);
+    QFETCH(QStringList, storedUtc);
+    QFETCH(QStringList, listed);
+    ZoneOverride zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    for (const QString &utc : storedUtc) {
+        QDateTime when = QDateTime::fromString(utc, Qt::ISODate);
+        when.setTimeSpec(Qt::UTC);
+        storeEvent(static_cast<uint>(when.toSecsSinceEpoch()), utc, 6);
+    }
+    LogDialog dialog;
+    readRange(dialog, date, date);
+    QCOMPARE(column(dialog, 0), listed);
 }
 
 void TestLogDialog::eventTexts()
