@@ -244,6 +244,7 @@ private slots:
         f.table->setFocus();
         QTest::keyClick(f.table, Qt::Key_Down);
         QTest::keyClick(f.table, Qt::Key_Down);
+        QVERIFY(f.table->currentRow() >= 0);
         QVERIFY(!opensModal([&] { f.modify->click(); }));
         QVERIFY(!opensModal([&] { f.remove->click(); }));
         QVERIFY(prompts.requests.isEmpty());
