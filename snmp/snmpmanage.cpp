@@ -35,6 +35,10 @@ int responseCallback(int operation, netsnmp_session *session, int, netsnmp_pdu *
 {
     if (operation != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE)
         return 0;
+    // A v3 agent that rejects our user, digest or protocol sends a Report from its security layer; that is
+    // no answer to the poll, and counting it would show a card we cannot read as online.
+    if (!pdu || pdu->command != SNMP_MSG_RESPONSE)
+        return 1;
     SNMPHandler::instance()->decodeResponse(session, pdu);
     return 1;
 }

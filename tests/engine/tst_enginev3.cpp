@@ -1,0 +1,126 @@
+// SNMP v3 cards: every authentication and privacy pair, and the security level that follows from the lengths
+// of the user name and the privacy pass phrase.
+#include "enginetest.h"
+#include "snmp/engineclock.h"
+#include "snmp/snmp.h"
+#include "snmp/snmpmanage.h"
+#include "support/netns.h"
+#include "support/scratchapp.h"
+#include "support/upssim.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+constexpr int cardPort = 16200;
+const QString local = QStringLiteral("127.0.0.1");
+} // namespace
+
+class TestEngineV3 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void usmHosts_data();
+    void usmHosts();
+    void unknownProtocolNumbersOpenNoWorkingSession();
+
+private:
+    std::unique_ptr<UpsSim> m_card;
+};
+
+void TestEngineV3::initTestCase()
+{
+    m_card.reset(new UpsSim(QStringLiteral("udp:127.0.0.1:%1").arg(cardPort)));
+    QVERIFY2(m_card->start(), qPrintable(m_card->log()));
+}
+
+void TestEngineV3::cleanupTestCase()
+{
+    m_card.reset();
+    EngineClock::setSource(nullptr);
+}
+
+void TestEngineV3::usmHosts_data()
+{
+    QTest::addColumn<int>("authType");
+    QTest::addColumn<int>("privType");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QByteArray>("expected"); // empty: the card never comes online
+
+    const QByteArray full = dataArray({2, 0, 2, 100});
+    // The agent refuses a user at a lower level than its access rule with an error response: an answer with no
+    // values, which still counts as the card being there.
+    const QByteArray refused = dataArray({0, 0, 0, 0});
+    QTest::newRow("authPriv MD5/DES") << 0 << 0 << "md5desuser" << "despassword" << full;
+    QTest::newRow("authPriv MD5/AES") << 0 << 1 << "md5aesuser" << "aespassword" << full;
+    QTest::newRow("authPriv SHA/DES") << 1 << 0 << "shadesuser" << "despassword" << full;
+    QTest::newRow("authPriv SHA/AES") << 1 << 1 << "shaaesuser" << "aespassword" << full;
+    QTest::newRow("authNoPriv: 8-char name, empty password, MD5") << 0 << 0 << "authonly" << "" << full;
+    QTest::newRow("authNoPriv: SHA") << 1 << 1 << "shaauth1" << "" << full;
+    QTest::newRow("noAuthNoPriv: 7-char name, any password") << 0 << 0 << "noauth7" << "longenoughpass" << full;
+    QTest::newRow("noAuthNoPriv: 5-char password") << 1 << 1 << "shortpriv" << "12345" << full;
+    QTest::newRow("5-char password drops an auth user to noAuth") << 0 << 0 << "authonly" << "12345" << refused;
+    QTest::newRow("authPriv user asked without privacy") << 0 << 0 << "md5desuser" << "" << refused;
+    QTest::newRow("wrong privacy pass phrase") << 0 << 0 << "md5desuser" << "wrongpassword" << QByteArray();
+    QTest::newRow("wrong authentication protocol") << 1 << 0 << "md5desuser" << "despassword" << QByteArray();
+    QTest::newRow("wrong privacy protocol") << 0 << 1 << "md5desuser" << "despassword" << QByteArray();
+    QTest::newRow("unknown user") << 0 << 0 << "nosuchuser" << "despassword" << QByteArray();
+}
+
+void TestEngineV3::usmHosts()
+{
+    QFETCH(int, authType);
+    QFETCH(int, privType);
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(QByteArray, expected);
+
+    qint64 now = 1700000000;
+    EngineClock::setSource([&now] { return now; });
+    ScratchApp app(ScratchApp::Empty);
+    SNMP engine;
+    QSignalSpy status(&engine, &SNMP::statusChanged);
+    QSignalSpy data(&engine, &SNMP::dataReady);
+    engine.startService();
+    engine.manager()->stopPolling();
+    engine.addHost(v3Host(local, cardPort, authType, privType, user, password));
+    QCOMPARE(engine.manager()->sessionCount(), 1);
+
+    engine.manager()->pollAll();
+    if (expected.isEmpty()) {
+        QTest::qWait(400);
+        now += 1;
+        engine.manager()->pollAll();
+        QTest::qWait(400);
+        QCOMPARE(data.count(), 0);
+        QCOMPARE(status.count(), 0);
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(data.count() >= 1, 3000);
+    QCOMPARE(data.first(), (QList<QVariant>{local, expected}));
+    QCOMPARE(status.count(), 1);
+    QCOMPARE(status.first(), (QList<QVariant>{local, 1}));
+}
+
+void TestEngineV3::unknownProtocolNumbersOpenNoWorkingSession()
+{
+    // The dialogs never offer these; the session opens without a protocol and never gets an answer.
+    ScratchApp app(ScratchApp::Empty);
+    SNMP engine;
+    QSignalSpy data(&engine, &SNMP::dataReady);
+    engine.startService();
+    engine.manager()->stopPolling();
+    engine.addHost(v3Host(local, cardPort, 5, 0, QStringLiteral("md5desuser"), QStringLiteral("despassword")));
+    engine.manager()->pollAll();
+    QTest::qWait(500);
+    QCOMPARE(data.count(), 0);
+}
+
+VIGILEX_NETNS_TEST_MAIN(TestEngineV3)
+#include "tst_enginev3.moc"
