@@ -49,3 +49,10 @@ package: deps
 	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
 	cd $(PACKAGE_BUILD) && cpack -G DEB
 	@ls -1 $(PACKAGE_BUILD)/vigilex_*.deb
+
+# The program on a simulated UPS card in a throwaway directory; it records a due shutdown instead of doing it.
+.PHONY: demo
+demo: deps
+	$(MAKE) configure
+	cmake --build $(BUILD) -j $(JOBS) --target vigilex-demo vigilex-crashbox translations
+	./tools/demo/demo run $(BUILD)
