@@ -72,6 +72,9 @@ void TestShutdownPolicy::transitions_data()
     QTest::newRow("both times 0: no countdown")
         << conditions(0, 0, 0) + QStringList{Normal, QStringLiteral("3.1.3.80"), QStringLiteral("+2")}
         << QStringList() << 0 << false << -1;
+    QTest::newRow("mains time 0 leaves the battery time of the same report")
+        << conditions(5, 0, 0) + QStringList{Normal, QStringLiteral("3.1.3.80")} << QStringList{countdown("5.0")}
+        << 0 << true << 5;
     QTest::newRow("negative battery time, valid mains time in the same report")
         << conditions(-5, 4, 0) + QStringList{Normal, QStringLiteral("3.1.3.80")} << QStringList{countdown("4.0")}
         << 0 << true << 4;
