@@ -91,7 +91,7 @@
     <name>Demo</name>
     <message>
         <source>Demo build: the system will not be shut down</source>
-        <translation type="unfinished"></translation>
+        <translation>演示版本：系统不会被关机</translation>
     </message>
 </context>
 <context>
