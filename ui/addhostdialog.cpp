@@ -23,17 +23,18 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-const char AddHostDialog::ipv4Pattern[] =
-    "((25[0-5]|2[0-4]\\d|((1\\d{2})|([1-9]?\\d)))\\.){3}(25[0-5]|2[0-4]\\d|((1\\d{2})|([1-9]?\\d)))";
+const char AddHostDialog::ipv4Pattern[]
+    = "((25[0-5]|2[0-4]\\d|((1\\d{2})|([1-9]?\\d)))\\.){3}(25[0-5]|2[0-4]\\d|((1\\d{2})|([1-9]?\\d)))";
 
 namespace {
-QSqlDatabase hostDatabase() { return Database::instance()->connection(AppPaths::databasePath()); }
+QSqlDatabase hostDatabase()
+{
+    return Database::instance()->connection(AppPaths::databasePath());
+}
 } // namespace
 
 AddHostDialog::AddHostDialog(bool modifyMode, const SNMPInfo &info, QWidget *parent)
-    : QDialog(parent)
-    , modifyMode(modifyMode)
-    , storedInfo(info)
+    : QDialog(parent), modifyMode(modifyMode), storedInfo(info)
 {
     buildWidgets();
     setTexts();
@@ -52,12 +53,11 @@ AddHostDialog::AddHostDialog(bool modifyMode, const SNMPInfo &info, QWidget *par
         portEdit->setText(QStringLiteral("161"));
         communityEdit->setEnabled(true);
         for (QWidget *w : {static_cast<QWidget *>(userNameEdit), static_cast<QWidget *>(passwordEdit),
-                           static_cast<QWidget *>(authCombo), static_cast<QWidget *>(privCombo)})
+                 static_cast<QWidget *>(authCombo), static_cast<QWidget *>(privCombo)})
             w->setEnabled(false);
     }
 
-    hostEdit->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QLatin1String(ipv4Pattern)), hostEdit));
+    hostEdit->setValidator(new QRegularExpressionValidator(QRegularExpression(QLatin1String(ipv4Pattern)), hostEdit));
     portEdit->setValidator(new QIntValidator(0, 65535, portEdit));
 }
 
@@ -203,11 +203,14 @@ void AddHostDialog::onSNMPVersionChanged(bool)
         return;
     communityEdit->setEnabled(community);
     for (QWidget *w : {static_cast<QWidget *>(userNameEdit), static_cast<QWidget *>(passwordEdit),
-                       static_cast<QWidget *>(authCombo), static_cast<QWidget *>(privCombo)})
+             static_cast<QWidget *>(authCombo), static_cast<QWidget *>(privCombo)})
         w->setEnabled(!community);
 }
 
-void AddHostDialog::warn(const QString &text) { UserPrompt::warning(this, tr("Warning"), text, tr("Sure")); }
+void AddHostDialog::warn(const QString &text)
+{
+    UserPrompt::warning(this, tr("Warning"), text, tr("Sure"));
+}
 
 bool AddHostDialog::hostExists(const QString &ip)
 {
@@ -339,8 +342,8 @@ void AddHostDialog::onBtnQueryCliked()
     }
 
     bool online = false;
-    QMessageBox searching(QMessageBox::Information, tr("Information"), tr("Searching for host..."),
-                          QMessageBox::NoButton, this);
+    QMessageBox searching(
+        QMessageBox::Information, tr("Information"), tr("Searching for host..."), QMessageBox::NoButton, this);
     // Qt gives a box without buttons an OK button when it is shown; adding and dropping one stops that. With no
     // button the box cannot be dismissed, so only the probe, which runs inside the box's own loop, closes it.
     delete searching.addButton(QMessageBox::Ok);

@@ -5,14 +5,20 @@
 
 namespace Reachability {
 
-QString program() { return QStringLiteral("ping"); }
+QString program()
+{
+    return QStringLiteral("ping");
+}
 
 QStringList arguments(const QString &address)
 {
     return {QStringLiteral("-c"), QStringLiteral("3"), QStringLiteral("-W"), QStringLiteral("2"), address};
 }
 
-bool showsReply(const QByteArray &output) { return output.toLower().contains("ttl="); }
+bool showsReply(const QByteArray &output)
+{
+    return output.toLower().contains("ttl=");
+}
 
 bool answersPing(const QString &address)
 {

@@ -32,10 +32,19 @@ const QString keyAcFailedTime = QStringLiteral("shutdown/ac_failed_time");
 const QString keyBattLowTime = QStringLiteral("shutdown/batt_low_time");
 const QString keyAcFailedCapacity = QStringLiteral("shutdown/ac_failed_capacity");
 
-QVariant read(const QString &key) { return readSetting(AppPaths::settingsFilePath(), key); }
-void write(const QString &key, const QVariant &value) { writeSetting(AppPaths::settingsFilePath(), key, value); }
+QVariant read(const QString &key)
+{
+    return readSetting(AppPaths::settingsFilePath(), key);
+}
+void write(const QString &key, const QVariant &value)
+{
+    writeSetting(AppPaths::settingsFilePath(), key, value);
+}
 
-QSqlDatabase hostDatabase() { return Database::instance()->connection(AppPaths::databasePath()); }
+QSqlDatabase hostDatabase()
+{
+    return Database::instance()->connection(AppPaths::databasePath());
+}
 
 QLineEdit *numberEdit(QWidget *parent, const char *name, int top)
 {
@@ -46,8 +55,7 @@ QLineEdit *numberEdit(QWidget *parent, const char *name, int top)
 }
 } // namespace
 
-SettingsDialog::SettingsDialog(QWidget *parent)
-    : QDialog(parent)
+SettingsDialog::SettingsDialog(QWidget *parent) : QDialog(parent)
 {
     buildWidgets();
     retranslate();
@@ -264,9 +272,8 @@ void SettingsDialog::loadShutdownCondition()
         const QString &key;
         QLineEdit *edit;
         int fallback;
-    } fields[] = {{keyAcFailedTime, acFailedTimeEdit, 5},
-                  {keyBattLowTime, battLowTimeEdit, 5},
-                  {keyAcFailedCapacity, acFailedCapacityEdit, 20}};
+    } fields[] = {{keyAcFailedTime, acFailedTimeEdit, 5}, {keyBattLowTime, battLowTimeEdit, 5},
+        {keyAcFailedCapacity, acFailedCapacityEdit, 20}};
     for (const auto &field : fields) {
         const QVariant value = read(field.key);
         if (value.isValid()) {
@@ -302,7 +309,10 @@ void SettingsDialog::setApplicationFieldsEnabled(bool enabled)
     execTimeEdit->setEnabled(enabled);
 }
 
-void SettingsDialog::hostClicked(int row, int) { selectedRow = row; }
+void SettingsDialog::hostClicked(int row, int)
+{
+    selectedRow = row;
+}
 
 void SettingsDialog::hostAddedEvent(const SNMPInfo &info)
 {
@@ -319,7 +329,10 @@ void SettingsDialog::hostModifiedEvent(const SNMPInfo &infoNew, const SNMPInfo &
     emit hostModified(infoNew, infoOld);
 }
 
-void SettingsDialog::onRadioBtnOffAPP(bool checked) { setApplicationFieldsEnabled(checked); }
+void SettingsDialog::onRadioBtnOffAPP(bool checked)
+{
+    setApplicationFieldsEnabled(checked);
+}
 
 void SettingsDialog::onBrowseOffAPP()
 {
@@ -369,8 +382,8 @@ void SettingsDialog::removeSNMPHost()
         return;
     const QString ip = hostTable->item(selectedRow, 0)->text();
     const QString peer = ip + QLatin1Char(':') + hostTable->item(selectedRow, 1)->text();
-    const int answer = UserPrompt::information(this, tr("Information"), tr("Are you sure to remove host %1").arg(ip),
-                                               tr("Sure"), tr("Cancel"));
+    const int answer = UserPrompt::information(
+        this, tr("Information"), tr("Are you sure to remove host %1").arg(ip), tr("Sure"), tr("Cancel"));
     if (answer != 0)
         return;
     QSqlQuery query(hostDatabase());

@@ -46,8 +46,7 @@ public:
 
 // Acts on the next modal window of type T that appears (a dialog run with exec()); polls for at most 5 s so a
 // test never hangs on a window that did not come.
-template<typename T>
-void whenModal(std::function<void(T *)> act)
+template<typename T> void whenModal(std::function<void(T *)> act)
 {
     auto *timer = new QTimer;
     auto *clock = new QElapsedTimer;
@@ -71,11 +70,7 @@ void whenModal(std::function<void(T *)> act)
 class HostStore
 {
 public:
-    HostStore()
-        : app(ScratchApp::Installed)
-    {
-        Database::instance()->createTables();
-    }
+    HostStore() : app(ScratchApp::Installed) { Database::instance()->createTables(); }
 
     QSqlDatabase db() const { return Database::instance()->connection(AppPaths::databasePath()); }
 
@@ -89,7 +84,10 @@ public:
         QFile::remove(AppPaths::settingsFilePath());
     }
 
-    void setReadOnly(bool on) const { exec(on ? QStringLiteral("pragma query_only = 1") : QStringLiteral("pragma query_only = 0")); }
+    void setReadOnly(bool on) const
+    {
+        exec(on ? QStringLiteral("pragma query_only = 1") : QStringLiteral("pragma query_only = 0"));
+    }
 
     void insert(const SNMPInfo &info) const
     {
@@ -143,8 +141,8 @@ inline SNMPInfo communityHost(const QString &ip, int port, const QString &commun
     return info;
 }
 
-inline SNMPInfo usmHost(const QString &ip, int port, const QString &user, const QString &password, int auth = 1,
-                        int priv = 1)
+inline SNMPInfo usmHost(
+    const QString &ip, int port, const QString &user, const QString &password, int auth = 1, int priv = 1)
 {
     SNMPInfo info;
     info.ip = ip;
@@ -160,6 +158,5 @@ inline SNMPInfo usmHost(const QString &ip, int port, const QString &user, const 
 inline bool sameInfo(const SNMPInfo &a, const SNMPInfo &b)
 {
     return a.ip == b.ip && a.port == b.port && a.version == b.version && a.community == b.community
-        && a.authType == b.authType && a.privType == b.privType && a.userName == b.userName
-        && a.password == b.password;
+        && a.authType == b.authType && a.privType == b.privType && a.userName == b.userName && a.password == b.password;
 }

@@ -14,22 +14,22 @@ namespace {
 struct Form
 {
     explicit Form(AddHostDialog &d)
-        : dialog(d)
-        , v1v2(d.findChild<QRadioButton *>(QStringLiteral("v1v2Radio")))
-        , v3(d.findChild<QRadioButton *>(QStringLiteral("v3Radio")))
-        , user(d.findChild<QLineEdit *>(QStringLiteral("userNameEdit")))
-        , password(d.findChild<QLineEdit *>(QStringLiteral("passwordEdit")))
-        , auth(d.findChild<QComboBox *>(QStringLiteral("authCombo")))
-        , priv(d.findChild<QComboBox *>(QStringLiteral("privCombo")))
-        , host(d.findChild<QLineEdit *>(QStringLiteral("hostEdit")))
-        , port(d.findChild<QLineEdit *>(QStringLiteral("portEdit")))
-        , community(d.findChild<QLineEdit *>(QStringLiteral("communityEdit")))
-        , sure(d.findChild<QPushButton *>(QStringLiteral("sureButton")))
-        , cancel(d.findChild<QPushButton *>(QStringLiteral("cancelButton")))
+        : dialog(d),
+          v1v2(d.findChild<QRadioButton *>(QStringLiteral("v1v2Radio"))),
+          v3(d.findChild<QRadioButton *>(QStringLiteral("v3Radio"))),
+          user(d.findChild<QLineEdit *>(QStringLiteral("userNameEdit"))),
+          password(d.findChild<QLineEdit *>(QStringLiteral("passwordEdit"))),
+          auth(d.findChild<QComboBox *>(QStringLiteral("authCombo"))),
+          priv(d.findChild<QComboBox *>(QStringLiteral("privCombo"))),
+          host(d.findChild<QLineEdit *>(QStringLiteral("hostEdit"))),
+          port(d.findChild<QLineEdit *>(QStringLiteral("portEdit"))),
+          community(d.findChild<QLineEdit *>(QStringLiteral("communityEdit"))),
+          sure(d.findChild<QPushButton *>(QStringLiteral("sureButton"))),
+          cancel(d.findChild<QPushButton *>(QStringLiteral("cancelButton")))
     {
         QObject::connect(&d, &AddHostDialog::hostAdded, &d, [this](const SNMPInfo &info) { added << info; });
         QObject::connect(&d, &AddHostDialog::hostModified, &d,
-                         [this](const SNMPInfo &n, const SNMPInfo &o) { modified << qMakePair(n, o); });
+            [this](const SNMPInfo &n, const SNMPInfo &o) { modified << qMakePair(n, o); });
     }
     bool complete() const
     {
@@ -114,15 +114,24 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("state");
         const int ok = QValidator::Acceptable, partial = QValidator::Intermediate, bad = QValidator::Invalid;
-        QTest::newRow("host complete") << "host" << "10.0.0.5" << ok;
-        QTest::newRow("host while typing") << "host" << "192.168." << partial;
-        QTest::newRow("host octet 256") << "host" << "192.168.1.256" << bad;
-        QTest::newRow("host leading zero") << "host" << "192.168.01.1" << bad;
-        QTest::newRow("host letters") << "host" << "ups.local" << bad;
-        QTest::newRow("host five octets") << "host" << "1.2.3.4.5" << bad;
-        QTest::newRow("port 0") << "port" << "0" << ok;
-        QTest::newRow("port 65535") << "port" << "65535" << ok;
-        QTest::newRow("port negative") << "port" << "-1" << bad;
+        QTest::newRow("host complete") << "host"
+                                       << "10.0.0.5" << ok;
+        QTest::newRow("host while typing") << "host"
+                                           << "192.168." << partial;
+        QTest::newRow("host octet 256") << "host"
+                                        << "192.168.1.256" << bad;
+        QTest::newRow("host leading zero") << "host"
+                                           << "192.168.01.1" << bad;
+        QTest::newRow("host letters") << "host"
+                                      << "ups.local" << bad;
+        QTest::newRow("host five octets") << "host"
+                                          << "1.2.3.4.5" << bad;
+        QTest::newRow("port 0") << "port"
+                                << "0" << ok;
+        QTest::newRow("port 65535") << "port"
+                                    << "65535" << ok;
+        QTest::newRow("port negative") << "port"
+                                       << "-1" << bad;
     }
     void validators()
     {
@@ -183,14 +192,28 @@ private slots:
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("community");
         QTest::addColumn<QString>("message");
-        QTest::newRow("port 0 stored as 0") << "0" << "public" << "";
-        QTest::newRow("empty port") << "" << "public" << "SNMP port error!";
-        QTest::newRow("port 65535") << "65535" << "public" << "";
+        QTest::newRow("port 0 stored as 0") << "0"
+                                            << "public"
+                                            << "";
+        QTest::newRow("empty port") << ""
+                                    << "public"
+                                    << "SNMP port error!";
+        QTest::newRow("port 65535") << "65535"
+                                    << "public"
+                                    << "";
         // Typing lets a five-digit number through; none above 65535 is a port.
-        QTest::newRow("port 65536") << "65536" << "public" << "SNMP port error!";
-        QTest::newRow("port 99999") << "99999" << "public" << "SNMP port error!";
-        QTest::newRow("empty community") << "161" << "" << "Community error!";
-        QTest::newRow("port checked before community") << "" << "" << "SNMP port error!";
+        QTest::newRow("port 65536") << "65536"
+                                    << "public"
+                                    << "SNMP port error!";
+        QTest::newRow("port 99999") << "99999"
+                                    << "public"
+                                    << "SNMP port error!";
+        QTest::newRow("empty community") << "161"
+                                         << ""
+                                         << "Community error!";
+        QTest::newRow("port checked before community") << ""
+                                                       << ""
+                                                       << "SNMP port error!";
     }
     void communityHostChecks()
     {
@@ -228,15 +251,30 @@ private slots:
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("message");
-        QTest::newRow("empty user") << "" << "" << "User name cannot be null!";
-        QTest::newRow("user of 7") << "abcdefg" << "" << "User name must be greater than 8 characters!";
-        QTest::newRow("user of 8, no password") << "abcdefgh" << "" << "";
-        QTest::newRow("user of 8, password of 7") << "abcdefgh" << "1234567" << "Password must be greater than 8 characters!";
-        QTest::newRow("user of 8, password of 8") << "abcdefgh" << "12345678" << "";
-        QTest::newRow("user of 7 checked before password") << "abcdefg" << "1" << "User name must be greater than 8 characters!";
+        QTest::newRow("empty user") << ""
+                                    << ""
+                                    << "User name cannot be null!";
+        QTest::newRow("user of 7") << "abcdefg"
+                                   << ""
+                                   << "User name must be greater than 8 characters!";
+        QTest::newRow("user of 8, no password") << "abcdefgh"
+                                                << ""
+                                                << "";
+        QTest::newRow("user of 8, password of 7") << "abcdefgh"
+                                                  << "1234567"
+                                                  << "Password must be greater than 8 characters!";
+        QTest::newRow("user of 8, password of 8") << "abcdefgh"
+                                                  << "12345678"
+                                                  << "";
+        QTest::newRow("user of 7 checked before password") << "abcdefg"
+                                                           << "1"
+                                                           << "User name must be greater than 8 characters!";
         // Lengths count characters, not bytes of UTF-8.
-        QTest::newRow("user of 8 CJK characters") << QStringLiteral("\u7528\u6237\u7528\u6237\u7528\u6237\u7528\u6237") << "" << "";
-        QTest::newRow("user of 4 CJK characters") << QStringLiteral("\u7528\u6237\u7528\u6237") << "" << "User name must be greater than 8 characters!";
+        QTest::newRow("user of 8 CJK characters")
+            << QStringLiteral("\u7528\u6237\u7528\u6237\u7528\u6237\u7528\u6237") << ""
+            << "";
+        QTest::newRow("user of 4 CJK characters") << QStringLiteral("\u7528\u6237\u7528\u6237") << ""
+                                                  << "User name must be greater than 8 characters!";
     }
     void usmHostChecks()
     {
@@ -301,8 +339,8 @@ private slots:
     void modifyLoadsByPosition()
     {
         store.insert(communityHost(QStringLiteral("10.0.0.1"), 161, QStringLiteral("first")));
-        const SNMPInfo v3 = usmHost(QStringLiteral("10.0.0.2"), 1161, QStringLiteral("operator1"),
-                                    QStringLiteral("secretsecret"), 1, 1);
+        const SNMPInfo v3 = usmHost(
+            QStringLiteral("10.0.0.2"), 1161, QStringLiteral("operator1"), QStringLiteral("secretsecret"), 1, 1);
         store.insert(v3);
         AddHostDialog dialog(true, v3, nullptr);
         Form f(dialog);
@@ -321,8 +359,8 @@ private slots:
 
     void modifyUsmToCommunityKeepsUsmColumns()
     {
-        const SNMPInfo old = usmHost(QStringLiteral("10.0.0.2"), 161, QStringLiteral("operator1"),
-                                     QStringLiteral("secretsecret"), 1, 1);
+        const SNMPInfo old = usmHost(
+            QStringLiteral("10.0.0.2"), 161, QStringLiteral("operator1"), QStringLiteral("secretsecret"), 1, 1);
         store.insert(communityHost(QStringLiteral("10.0.0.1"), 161, QStringLiteral("other")));
         store.insert(old);
         AddHostDialog dialog(true, old, nullptr);
@@ -345,7 +383,8 @@ private slots:
         QCOMPARE(rows[1].value(QStringLiteral("userName")).toString(), old.userName);
         QCOMPARE(rows[1].value(QStringLiteral("password")).toString(), old.password);
         QCOMPARE(f.modified.size(), 1);
-        QVERIFY(sameInfo(f.modified[0].first, communityHost(QStringLiteral("10.0.0.2"), 162, QStringLiteral("private"))));
+        QVERIFY(
+            sameInfo(f.modified[0].first, communityHost(QStringLiteral("10.0.0.2"), 162, QStringLiteral("private"))));
         QVERIFY(sameInfo(f.modified[0].second, old));
         QVERIFY(f.added.isEmpty());
     }
@@ -446,12 +485,18 @@ private slots:
         QTest::addColumn<QString>("newPort");
         QTest::addColumn<bool>("v3");
         QTest::addColumn<bool>("refused");
-        QTest::newRow("onto other host") << "10.0.0.2" << "161" << false << true;
-        QTest::newRow("onto other host, other port") << "10.0.0.2" << "1161" << false << true;
-        QTest::newRow("onto other host as v3") << "10.0.0.2" << "161" << true << true;
-        QTest::newRow("own address, new port") << "10.0.0.1" << "1161" << false << false;
-        QTest::newRow("own address as v3") << "10.0.0.1" << "161" << true << false;
-        QTest::newRow("free address") << "10.0.0.3" << "161" << false << false;
+        QTest::newRow("onto other host") << "10.0.0.2"
+                                         << "161" << false << true;
+        QTest::newRow("onto other host, other port") << "10.0.0.2"
+                                                     << "1161" << false << true;
+        QTest::newRow("onto other host as v3") << "10.0.0.2"
+                                               << "161" << true << true;
+        QTest::newRow("own address, new port") << "10.0.0.1"
+                                               << "1161" << false << false;
+        QTest::newRow("own address as v3") << "10.0.0.1"
+                                           << "161" << true << false;
+        QTest::newRow("free address") << "10.0.0.3"
+                                      << "161" << false << false;
     }
     void modifyRefusesTakenAddress()
     {

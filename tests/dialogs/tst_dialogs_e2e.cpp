@@ -85,8 +85,8 @@ private slots:
         bool asked = false;
         whenModal<SettingsDialog>([&](SettingsDialog *settings) {
             auto *table = settings->findChild<QTableWidget *>(QStringLiteral("hostTable"));
-            QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
-                              table->visualItemRect(table->item(0, 0)).center());
+            QTest::mouseClick(
+                table->viewport(), Qt::LeftButton, Qt::NoModifier, table->visualItemRect(table->item(0, 0)).center());
             settings->findChild<QPushButton *>(QStringLiteral("removeButton"))->click();
             asked = prompts.texts().contains(QStringLiteral("Are you sure to remove host ") + cardIp);
             settings->findChild<QPushButton *>(QStringLiteral("cancelButton"))->click();

@@ -34,12 +34,14 @@ private slots:
     {
         QTest::addColumn<QByteArray>("output");
         QTest::addColumn<bool>("reply");
-        QTest::newRow("iputils reply") << QByteArray("64 bytes from 127.0.0.1: icmp_seq=1 ttl=64 time=0.04 ms\n") << true;
+        QTest::newRow("iputils reply") << QByteArray("64 bytes from 127.0.0.1: icmp_seq=1 ttl=64 time=0.04 ms\n")
+                                       << true;
         QTest::newRow("upper-case reply") << QByteArray("Reply from 10.0.0.5: bytes=32 time<1ms TTL=128\r\n") << true;
         QTest::newRow("mixed case") << QByteArray("... Ttl=5") << true;
         QTest::newRow("header only") << QByteArray("PING 10.0.0.5 (10.0.0.5) 56(84) bytes of data.\n") << false;
         QTest::newRow("unreachable") << QByteArray("From 10.0.0.1 icmp_seq=1 Destination Host Unreachable\n") << false;
-        QTest::newRow("time to live exceeded") << QByteArray("From 10.0.0.1 icmp_seq=1 Time to live exceeded\n") << false;
+        QTest::newRow("time to live exceeded")
+            << QByteArray("From 10.0.0.1 icmp_seq=1 Time to live exceeded\n") << false;
         QTest::newRow("nothing") << QByteArray() << false;
     }
     void replyRecognised()
@@ -61,11 +63,15 @@ private slots:
     {
         QTest::addColumn<QByteArray>("script");
         QTest::addColumn<bool>("online");
-        QTest::newRow("reply") << QByteArray("echo \"PING $5\"\necho \"64 bytes from $5: icmp_seq=1 ttl=64 time=0.1 ms\"\n")
+        QTest::newRow("reply") << QByteArray(
+            "echo \"PING $5\"\necho \"64 bytes from $5: icmp_seq=1 ttl=64 time=0.1 ms\"\n")
                                << true;
-        QTest::newRow("reply after a pause") << QByteArray("echo \"PING $5\"\nsleep 0.3\necho \"64 bytes: ttl=64\"\n") << true;
-        QTest::newRow("reply split across writes") << QByteArray("printf 'bytes from x: t'\nsleep 0.3\nprintf 'tl=64\\n'\n") << true;
-        QTest::newRow("no reply") << QByteArray("echo \"PING $5\"\necho '3 packets transmitted, 0 received, 100% packet loss'\nexit 1\n")
+        QTest::newRow("reply after a pause")
+            << QByteArray("echo \"PING $5\"\nsleep 0.3\necho \"64 bytes: ttl=64\"\n") << true;
+        QTest::newRow("reply split across writes")
+            << QByteArray("printf 'bytes from x: t'\nsleep 0.3\nprintf 'tl=64\\n'\n") << true;
+        QTest::newRow("no reply") << QByteArray(
+            "echo \"PING $5\"\necho '3 packets transmitted, 0 received, 100% packet loss'\nexit 1\n")
                                   << false;
         QTest::newRow("silent") << QByteArray("exit 2\n") << false;
         QTest::newRow("reply only on stderr") << QByteArray("echo 'ttl=64' >&2\n") << false;

@@ -38,34 +38,34 @@ void presetSettings(const Snapshot &values)
 }
 
 const Snapshot seeded {{QStringLiteral("system/pop_warning"), QStringLiteral("true")},
-                       {QStringLiteral("system/shutdown_app_enable"), QStringLiteral("false")},
-                       {QStringLiteral("system/shutdown_exec_time"), QStringLiteral("15")},
-                       {QStringLiteral("shutdown/ac_failed_time"), QStringLiteral("5")},
-                       {QStringLiteral("shutdown/batt_low_time"), QStringLiteral("5")},
-                       {QStringLiteral("shutdown/ac_failed_capacity"), QStringLiteral("20")}};
+    {QStringLiteral("system/shutdown_app_enable"), QStringLiteral("false")},
+    {QStringLiteral("system/shutdown_exec_time"), QStringLiteral("15")},
+    {QStringLiteral("shutdown/ac_failed_time"), QStringLiteral("5")},
+    {QStringLiteral("shutdown/batt_low_time"), QStringLiteral("5")},
+    {QStringLiteral("shutdown/ac_failed_capacity"), QStringLiteral("20")}};
 
 struct Form
 {
     explicit Form(SettingsDialog &d)
-        : dialog(d)
-        , table(d.findChild<QTableWidget *>(QStringLiteral("hostTable")))
-        , add(d.findChild<QPushButton *>(QStringLiteral("addButton")))
-        , modify(d.findChild<QPushButton *>(QStringLiteral("modifyButton")))
-        , remove(d.findChild<QPushButton *>(QStringLiteral("removeButton")))
-        , popup(d.findChild<QCheckBox *>(QStringLiteral("popupCheck")))
-        , app(d.findChild<QCheckBox *>(QStringLiteral("appCheck")))
-        , path(d.findChild<QLineEdit *>(QStringLiteral("appPathEdit")))
-        , browse(d.findChild<QPushButton *>(QStringLiteral("browseButton")))
-        , execTime(d.findChild<QLineEdit *>(QStringLiteral("execTimeEdit")))
-        , acTime(d.findChild<QLineEdit *>(QStringLiteral("acFailedTimeEdit")))
-        , battTime(d.findChild<QLineEdit *>(QStringLiteral("battLowTimeEdit")))
-        , capacity(d.findChild<QLineEdit *>(QStringLiteral("acFailedCapacityEdit")))
-        , sure(d.findChild<QPushButton *>(QStringLiteral("sureButton")))
-        , cancel(d.findChild<QPushButton *>(QStringLiteral("cancelButton")))
+        : dialog(d),
+          table(d.findChild<QTableWidget *>(QStringLiteral("hostTable"))),
+          add(d.findChild<QPushButton *>(QStringLiteral("addButton"))),
+          modify(d.findChild<QPushButton *>(QStringLiteral("modifyButton"))),
+          remove(d.findChild<QPushButton *>(QStringLiteral("removeButton"))),
+          popup(d.findChild<QCheckBox *>(QStringLiteral("popupCheck"))),
+          app(d.findChild<QCheckBox *>(QStringLiteral("appCheck"))),
+          path(d.findChild<QLineEdit *>(QStringLiteral("appPathEdit"))),
+          browse(d.findChild<QPushButton *>(QStringLiteral("browseButton"))),
+          execTime(d.findChild<QLineEdit *>(QStringLiteral("execTimeEdit"))),
+          acTime(d.findChild<QLineEdit *>(QStringLiteral("acFailedTimeEdit"))),
+          battTime(d.findChild<QLineEdit *>(QStringLiteral("battLowTimeEdit"))),
+          capacity(d.findChild<QLineEdit *>(QStringLiteral("acFailedCapacityEdit"))),
+          sure(d.findChild<QPushButton *>(QStringLiteral("sureButton"))),
+          cancel(d.findChild<QPushButton *>(QStringLiteral("cancelButton")))
     {
         QObject::connect(&d, &SettingsDialog::hostAdded, &d, [this](const SNMPInfo &i) { added << i; });
         QObject::connect(&d, &SettingsDialog::hostModified, &d,
-                         [this](const SNMPInfo &n, const SNMPInfo &o) { modified << qMakePair(n, o); });
+            [this](const SNMPInfo &n, const SNMPInfo &o) { modified << qMakePair(n, o); });
         QObject::connect(&d, &SettingsDialog::hostRemoved, &d, [this](const QString &p) { removed << p; });
         QObject::connect(&d, &SettingsDialog::popupStateChanged, &d, [this](bool on) { popups << on; });
     }
@@ -103,7 +103,10 @@ struct Form
     QList<bool> popups;
 };
 
-QStringList words(const char *joined) { return QString::fromUtf8(joined).split(QLatin1Char('|')); }
+QStringList words(const char *joined)
+{
+    return QString::fromUtf8(joined).split(QLatin1Char('|'));
+}
 
 int validatorTop(QLineEdit *edit)
 {
@@ -183,7 +186,8 @@ private slots:
         for (QGroupBox *g : dialog.findChildren<QGroupBox *>())
             groups << g->title();
         groups.sort();
-        QCOMPARE(groups, (QStringList {QString(), QStringLiteral("Host connection"), QStringLiteral("Warning messages")}));
+        QCOMPARE(
+            groups, (QStringList {QString(), QStringLiteral("Host connection"), QStringLiteral("Warning messages")}));
 
         QTimer::singleShot(0, f.cancel, &QPushButton::click);
         dialog.exec();
@@ -195,12 +199,12 @@ private slots:
     void storedValuesAreShownAndNotRewritten()
     {
         const Snapshot stored {{QStringLiteral("system/pop_warning"), QStringLiteral("false")},
-                               {QStringLiteral("system/shutdown_app_enable"), QStringLiteral("true")},
-                               {QStringLiteral("system/shutdown_app"), QStringLiteral("/opt/ups/before-off")},
-                               {QStringLiteral("system/shutdown_exec_time"), QStringLiteral("120")},
-                               {QStringLiteral("shutdown/ac_failed_time"), QStringLiteral("7")},
-                               {QStringLiteral("shutdown/batt_low_time"), QStringLiteral("8")},
-                               {QStringLiteral("shutdown/ac_failed_capacity"), QStringLiteral("30")}};
+            {QStringLiteral("system/shutdown_app_enable"), QStringLiteral("true")},
+            {QStringLiteral("system/shutdown_app"), QStringLiteral("/opt/ups/before-off")},
+            {QStringLiteral("system/shutdown_exec_time"), QStringLiteral("120")},
+            {QStringLiteral("shutdown/ac_failed_time"), QStringLiteral("7")},
+            {QStringLiteral("shutdown/batt_low_time"), QStringLiteral("8")},
+            {QStringLiteral("shutdown/ac_failed_capacity"), QStringLiteral("30")}};
         presetSettings(stored);
         SettingsDialog dialog;
         Form f(dialog);
@@ -318,10 +322,13 @@ private slots:
         const QString program = QCoreApplication::applicationFilePath();
         const QString notExist = QStringLiteral("Shutdown application is not exist!");
         const QString badTime = QStringLiteral("Maximun execution time is invalid!");
-        QTest::newRow("empty path") << "" << "15" << notExist;
-        QTest::newRow("missing file") << "/nonexistent/before-off" << "15" << notExist;
+        QTest::newRow("empty path") << ""
+                                    << "15" << notExist;
+        QTest::newRow("missing file") << "/nonexistent/before-off"
+                                      << "15" << notExist;
         QTest::newRow("directory") << QDir::tempPath() << "15" << notExist;
-        QTest::newRow("path checked before time") << "" << "120" << notExist;
+        QTest::newRow("path checked before time") << ""
+                                                  << "120" << notExist;
         QTest::newRow("time 120 from the file") << program << "120" << badTime;
         QTest::newRow("time 91") << program << "91" << badTime;
         QTest::newRow("time 0") << program << "0" << badTime;
@@ -334,9 +341,8 @@ private slots:
         QFETCH(QString, execTime);
         QFETCH(QString, message);
         presetSettings({{QStringLiteral("system/pop_warning"), QStringLiteral("false")},
-                        {QStringLiteral("system/shutdown_app_enable"), QStringLiteral("true")},
-                        {QStringLiteral("system/shutdown_app"), path},
-                        {QStringLiteral("system/shutdown_exec_time"), execTime}});
+            {QStringLiteral("system/shutdown_app_enable"), QStringLiteral("true")},
+            {QStringLiteral("system/shutdown_app"), path}, {QStringLiteral("system/shutdown_exec_time"), execTime}});
         SettingsDialog dialog;
         Form f(dialog);
         const Snapshot before = settingsSnapshot();
@@ -383,9 +389,9 @@ private slots:
     void disabledApplicationWritesOnlyTheEnableKey()
     {
         presetSettings({{QStringLiteral("system/pop_warning"), QStringLiteral("true")},
-                        {QStringLiteral("system/shutdown_app_enable"), QStringLiteral("true")},
-                        {QStringLiteral("system/shutdown_app"), QStringLiteral("/opt/ups/stored")},
-                        {QStringLiteral("system/shutdown_exec_time"), QStringLiteral("30")}});
+            {QStringLiteral("system/shutdown_app_enable"), QStringLiteral("true")},
+            {QStringLiteral("system/shutdown_app"), QStringLiteral("/opt/ups/stored")},
+            {QStringLiteral("system/shutdown_exec_time"), QStringLiteral("30")}});
         SettingsDialog dialog;
         Form f(dialog);
         f.app->click();
@@ -407,11 +413,21 @@ private slots:
         QTest::addColumn<QString>("ac");
         QTest::addColumn<QString>("batt");
         QTest::addColumn<QString>("capacity");
-        QTest::newRow("typed values") << "9999" << "1" << "100";
-        QTest::newRow("ac emptied") << "" << "5" << "20";
-        QTest::newRow("battery emptied") << "5" << "" << "20";
-        QTest::newRow("capacity emptied") << "5" << "5" << "";
-        QTest::newRow("all emptied") << "" << "" << "";
+        QTest::newRow("typed values") << "9999"
+                                      << "1"
+                                      << "100";
+        QTest::newRow("ac emptied") << ""
+                                    << "5"
+                                    << "20";
+        QTest::newRow("battery emptied") << "5"
+                                         << ""
+                                         << "20";
+        QTest::newRow("capacity emptied") << "5"
+                                          << "5"
+                                          << "";
+        QTest::newRow("all emptied") << ""
+                                     << ""
+                                     << "";
     }
     void shutdownConditionSaved()
     {
@@ -480,15 +496,17 @@ private slots:
     {
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("file chosen") << "/usr/local/bin/before-off" << "/usr/local/bin/before-off";
-        QTest::newRow("cancelled") << "" << "/opt/ups/stored";
+        QTest::newRow("file chosen") << "/usr/local/bin/before-off"
+                                     << "/usr/local/bin/before-off";
+        QTest::newRow("cancelled") << ""
+                                   << "/opt/ups/stored";
     }
     void browse()
     {
         QFETCH(QString, chosen);
         QFETCH(QString, shown);
         presetSettings({{QStringLiteral("system/shutdown_app_enable"), QStringLiteral("true")},
-                        {QStringLiteral("system/shutdown_app"), QStringLiteral("/opt/ups/stored")}});
+            {QStringLiteral("system/shutdown_app"), QStringLiteral("/opt/ups/stored")}});
         SettingsDialog dialog;
         Form f(dialog);
         prompts.answers << UserPrompt::Answer {0, chosen};
@@ -535,7 +553,8 @@ private slots:
     {
         SettingsDialog dialog;
         Form f(dialog);
-        whenModal<AddHostDialog>([](AddHostDialog *host) { host->findChild<QPushButton *>(QStringLiteral("cancelButton"))->click(); });
+        whenModal<AddHostDialog>(
+            [](AddHostDialog *host) { host->findChild<QPushButton *>(QStringLiteral("cancelButton"))->click(); });
         f.add->click();
         QVERIFY(f.added.isEmpty());
         QCOMPARE(f.table->rowCount(), 0);
@@ -545,8 +564,8 @@ private slots:
     void modifyThroughHostDialog()
     {
         store.insert(communityHost(QStringLiteral("10.0.0.1"), 161));
-        const SNMPInfo old = usmHost(QStringLiteral("10.0.0.2"), 161, QStringLiteral("operator1"),
-                                     QStringLiteral("secretsecret"), 1, 0);
+        const SNMPInfo old = usmHost(
+            QStringLiteral("10.0.0.2"), 161, QStringLiteral("operator1"), QStringLiteral("secretsecret"), 1, 0);
         store.insert(old);
         SettingsDialog dialog;
         Form f(dialog);
@@ -564,7 +583,8 @@ private slots:
         f.modify->click();
         QCOMPARE(loadedUser, old.userName);
         QCOMPARE(f.modified.size(), 1);
-        QVERIFY(sameInfo(f.modified[0].first, communityHost(QStringLiteral("10.0.0.20"), 161, QStringLiteral("private"))));
+        QVERIFY(
+            sameInfo(f.modified[0].first, communityHost(QStringLiteral("10.0.0.20"), 161, QStringLiteral("private"))));
         QVERIFY(sameInfo(f.modified[0].second, old));
         QCOMPARE(f.column(0), words("10.0.0.1|10.0.0.20"));
         QCOMPARE(f.column(2), words("SNMP v1/v2|SNMP v1/v2"));
@@ -599,7 +619,8 @@ private slots:
         const QString chineseTitle = QCoreApplication::translate("SettingsDialog", "Settings");
         QVERIFY(chineseTitle != QLatin1String("Settings"));
         QCOMPARE(dialog.windowTitle(), chineseTitle);
-        QCOMPARE(f.table->horizontalHeaderItem(0)->text(), QCoreApplication::translate("SettingsDialog", "Host address"));
+        QCOMPARE(
+            f.table->horizontalHeaderItem(0)->text(), QCoreApplication::translate("SettingsDialog", "Host address"));
         QCOMPARE(f.sure->text(), QCoreApplication::translate("SettingsDialog", "Sure"));
         QCOMPARE(f.popup->text(), QCoreApplication::translate("SettingsDialog", "Popup warning message"));
         QVERIFY(f.popup->text() != QLatin1String("Popup warning message"));
