@@ -1,6 +1,7 @@
 #include "app/messagehandler.h"
 
 #include "storage/apppaths.h"
+#include "storage/privatefile.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -36,6 +37,8 @@ void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &m
     // A second clock reading: a line logged across midnight may land in the new day's file.
     QFile file(AppPaths::logDir() + QLatin1Char('/') + QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))
                + QStringLiteral(".log"));
+    // In the packaged, group-shared log/ every member's program appends to the same day file.
+    PrivateFile::ensure(file.fileName());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return; // the message is lost; there is nowhere to say so
     QTextStream stream(&file);

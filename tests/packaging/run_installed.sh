@@ -61,7 +61,11 @@ for file in cfg/vigilex.db cfg/settings.ini; do
     [ "$(stat -c '%a %U %G' "$inst/$file")" = "660 $user $group" ] ||
         fail "$file is $(stat -c '%a %U %G' "$inst/$file"), want 660 $user $group"
 done
-pass "vigilex.db and settings.ini are 0660 $user:$group (nothing for others)"
+# Every group member's program appends to the same day's log.
+for log in "$inst"/log/*.log; do
+    [ "$(stat -c '%a %G' "$log")" = "660 $group" ] || fail "$(basename "$log") is $(stat -c '%a %G' "$log"), want 660 $group"
+done
+pass "vigilex.db, settings.ini and the day's log are 0660 $user:$group (nothing for others)"
 
 stop_program
 trap - EXIT
