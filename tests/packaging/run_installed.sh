@@ -48,6 +48,19 @@ done
 [ $bound = yes ] || fail "program holds no UDP port 162 without root: $(ss -Hulnp) / $(grep -h Warning "$inst"/log/*.log)"
 pass "UDP port 162 is held by the unprivileged program (file capability)"
 
+# And a trap sent there becomes a stored event: notification 5 of the UPS arrives as event 6.
+MIBS="" snmptrap -v 2c -c public 127.0.0.1:162 '' .1.3.6.1.4.1.935.0.5 >/dev/null 2>&1 ||
+    fail "snmptrap could not send"
+stored=0
+for _ in $(seq 1 50); do
+    stored=$(sqlite3 "$inst/cfg/vigilex.db" "select count(*) from snmp_event where host='127.0.0.1' and event=6;" \
+        2>/dev/null || echo 0)
+    [ "$stored" -ge 1 ] && break
+    sleep 0.1
+done
+[ "$stored" -ge 1 ] || fail "a trap to port 162 left no event 6 in the database"
+pass "a trap to port 162 is received and stored without root"
+
 # The database and the settings exist now (tables at start, the language index written at once):
 # owner and group only, and the group is the directory's.
 for _ in $(seq 1 50); do
