@@ -56,3 +56,28 @@ demo: deps
 	$(MAKE) configure
 	cmake --build $(BUILD) -j $(JOBS) --target vigilex-demo vigilex-crashbox translations
 	./tools/demo/demo run $(BUILD)
+
+# The whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer. Leak reports from inside
+# third-party libraries are suppressed by tests/faults/lsan.supp (narrow entries, library frames only).
+ASAN_BUILD ?= build-asan
+ASAN_CTEST_ARGS ?=
+.PHONY: test-asan
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) $(GENERATOR) $(LAUNCHER) $(CMAKE_FLAGS) -DVIGILEX_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && \
+		ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1 \
+		LSAN_OPTIONS=suppressions=$(CURDIR)/tests/faults/lsan.supp:print_suppressions=0 \
+		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --output-on-failure -j $(JOBS) $(ASAN_CTEST_ARGS)
+
+# libFuzzer targets (clang 14), each run for FUZZ_SECONDS; figures in $(FUZZ_BUILD)/fuzz-report.txt.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+.PHONY: fuzz
+fuzz: deps
+	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) $(LAUNCHER) -DVIGILEX_FUZZ=ON \
+		-DVIGILEX_SANITIZE=ON -DVIGILEX_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
+	./fuzz/run-all $(FUZZ_BUILD) $(FUZZ_SECONDS)
