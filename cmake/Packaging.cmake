@@ -73,13 +73,13 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "SNMP Vigilex")
 set(CPACK_PACKAGE_CONTACT "SNMP Vigilex maintainers <vigilex@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "UPS protection: watches UPS SNMP cards and shuts the computer down on power failure")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "UPS protection: watches UPS SNMP cards and shuts the computer down on power failure
- SNMP Vigilex polls the SNMP network cards of one or more UPSes once a second,
- receives their traps and informs on UDP port 162, stores every power event and
- shuts the computer down in time when the mains has failed or the battery runs
- low. It lives in the notification area of the desktop session.
- .
- Members of the group ${VIGILEX_GROUP} may run it and change its configuration.")
+# The summary above is the synopsis; this is the long text (CPack indents it and marks the empty line).
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "SNMP Vigilex polls the SNMP network cards of one or more UPSes once a second,
+receives their traps and informs on UDP port 162, stores every power event and
+shuts the computer down in time when the mains has failed or the battery runs
+low. It lives in the notification area of the desktop session.
+
+Members of the group ${VIGILEX_GROUP} may run it and change its configuration.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
