@@ -17,4 +17,7 @@ qint64 EngineClock::nowSeconds()
     return QDateTime::currentSecsSinceEpoch();
 }
 
-void EngineClock::setSource(std::function<qint64()> newSource) { source() = std::move(newSource); }
+void EngineClock::setSource(std::function<qint64()> newSource)
+{
+    source() = std::move(newSource);
+}

@@ -8,6 +8,7 @@
 
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
+
 #include <net-snmp/library/large_fd_set.h>
 
 #include <csignal>
@@ -28,12 +29,11 @@ int liveEngines = 0;
 class AltStack
 {
 public:
-    AltStack()
-        : m_memory(std::malloc(altStackSize))
+    AltStack() : m_memory(std::malloc(altStackSize))
     {
         if (!m_memory)
             return;
-        stack_t stack{};
+        stack_t stack {};
         stack.ss_sp = m_memory;
         stack.ss_size = altStackSize;
         stack.ss_flags = 0;
@@ -46,7 +46,7 @@ public:
     {
         if (!m_memory)
             return;
-        stack_t stack{};
+        stack_t stack {};
         stack.ss_flags = SS_DISABLE;
         sigaltstack(&stack, nullptr);
         std::free(m_memory);
@@ -64,13 +64,11 @@ struct SNMP::Private
 {
     SNMPManage *manage = nullptr;
     SNMPTrapd *trapd = nullptr;
-    QAtomicInteger<int> running{0};
-    QAtomicInteger<quint64> passes{0};
+    QAtomicInteger<int> running {0};
+    QAtomicInteger<quint64> passes {0};
 };
 
-SNMP::SNMP(QObject *parent)
-    : QThread(parent)
-    , d(new Private)
+SNMP::SNMP(QObject *parent) : QThread(parent), d(new Private)
 {
     d->manage = new SNMPManage;
     d->trapd = new SNMPTrapd;
@@ -108,7 +106,10 @@ void SNMP::startService()
     start(QThread::InheritPriority);
 }
 
-void SNMP::addHost(const SNMPInfo &info) { d->manage->addSession(info); }
+void SNMP::addHost(const SNMPInfo &info)
+{
+    d->manage->addSession(info);
+}
 
 void SNMP::modifyHost(const SNMPInfo &infoNew, const SNMPInfo &infoOld)
 {
@@ -116,15 +117,36 @@ void SNMP::modifyHost(const SNMPInfo &infoNew, const SNMPInfo &infoOld)
     d->manage->addSession(infoNew);
 }
 
-void SNMP::removeHost(const QString &peer) { d->manage->removeSession(peer); }
+void SNMP::removeHost(const QString &peer)
+{
+    d->manage->removeSession(peer);
+}
 
-SNMPManage *SNMP::manager() const { return d->manage; }
-SNMPTrapd *SNMP::listener() const { return d->trapd; }
-quint64 SNMP::loopPasses() const { return d->passes.loadAcquire(); }
+SNMPManage *SNMP::manager() const
+{
+    return d->manage;
+}
+SNMPTrapd *SNMP::listener() const
+{
+    return d->trapd;
+}
+quint64 SNMP::loopPasses() const
+{
+    return d->passes.loadAcquire();
+}
 
-void SNMP::handleEvent(const QString &host, int event) { emit eventTriggered(host, event); }
-void SNMP::handleStatus(const QString &host, int status) { emit statusChanged(host, status); }
-void SNMP::onDataReady(const QString &host, const QByteArray &data) { emit dataReady(host, data); }
+void SNMP::handleEvent(const QString &host, int event)
+{
+    emit eventTriggered(host, event);
+}
+void SNMP::handleStatus(const QString &host, int status)
+{
+    emit statusChanged(host, status);
+}
+void SNMP::onDataReady(const QString &host, const QByteArray &data)
+{
+    emit dataReady(host, data);
+}
 
 void SNMP::run()
 {

@@ -19,8 +19,7 @@ public:
     static QRecursiveMutex &mutex();
 };
 
-template<typename Fn>
-auto withSnmpLibrary(Fn &&fn) -> decltype(fn())
+template<typename Fn> auto withSnmpLibrary(Fn &&fn) -> decltype(fn())
 {
     SnmpLock lock;
     return std::forward<Fn>(fn)();

@@ -55,9 +55,7 @@ struct SNMPManage::Private
     quint64 removals = 0; // lets pollAll notice a session closed by a slot it signalled
 };
 
-SNMPManage::SNMPManage(QObject *parent)
-    : QObject(parent)
-    , d(new Private)
+SNMPManage::SNMPManage(QObject *parent) : QObject(parent), d(new Private)
 {
     d->pollTimer.reset(new QTimer);
     buildRequest();
@@ -92,9 +90,15 @@ void SNMPManage::startPolling()
     d->pollTimer->start(pollIntervalMs);
 }
 
-void SNMPManage::stopPolling() { d->pollTimer->stop(); }
+void SNMPManage::stopPolling()
+{
+    d->pollTimer->stop();
+}
 
-bool SNMPManage::isPolling() const { return d->pollTimer->isActive(); }
+bool SNMPManage::isPolling() const
+{
+    return d->pollTimer->isActive();
+}
 
 void SNMPManage::loadHosts()
 {
@@ -133,8 +137,8 @@ void SNMPManage::configureUsm(snmp_session *session, const SNMPInfo &info)
         session->securityLevel = SNMP_SEC_LEVEL_NOAUTH;
         return;
     }
-    session->securityLevel = level == Snmp::SecurityLevel::AuthPriv ? SNMP_SEC_LEVEL_AUTHPRIV
-                                                                     : SNMP_SEC_LEVEL_AUTHNOPRIV;
+    session->securityLevel
+        = level == Snmp::SecurityLevel::AuthPriv ? SNMP_SEC_LEVEL_AUTHPRIV : SNMP_SEC_LEVEL_AUTHNOPRIV;
 
     size_t length = 0;
     if (info.authType == Snmp::AuthMd5)
@@ -145,9 +149,9 @@ void SNMPManage::configureUsm(snmp_session *session, const SNMPInfo &info)
     session->securityAuthKeyLen = USM_AUTH_KU_LEN;
     if (!session->securityAuthProto
         || generate_Ku(session->securityAuthProto, static_cast<u_int>(session->securityAuthProtoLen),
-                       reinterpret_cast<const u_char *>(user.constData()), static_cast<size_t>(user.size()),
-                       session->securityAuthKey, &session->securityAuthKeyLen)
-               != SNMPERR_SUCCESS) {
+               reinterpret_cast<const u_char *>(user.constData()), static_cast<size_t>(user.size()),
+               session->securityAuthKey, &session->securityAuthKeyLen)
+            != SNMPERR_SUCCESS) {
         qWarning("Error generating a key (Ku) from the supplied authentication pass phrase!");
         return;
     }
@@ -162,8 +166,8 @@ void SNMPManage::configureUsm(snmp_session *session, const SNMPInfo &info)
     session->securityPrivProtoLen = length;
     session->securityPrivKeyLen = USM_PRIV_KU_LEN;
     if (generate_Ku(session->securityAuthProto, static_cast<u_int>(session->securityAuthProtoLen),
-                    reinterpret_cast<const u_char *>(privPass.constData()), static_cast<size_t>(privPass.size()),
-                    session->securityPrivKey, &session->securityPrivKeyLen)
+            reinterpret_cast<const u_char *>(privPass.constData()), static_cast<size_t>(privPass.size()),
+            session->securityPrivKey, &session->securityPrivKeyLen)
         != SNMPERR_SUCCESS) {
         qWarning("Error generating a key (Ku) from the supplied privacy pass phrase!");
     }
@@ -204,7 +208,7 @@ void SNMPManage::addSession(const SNMPInfo &info)
         qWarning("Create SNMP session failed!");
         return;
     }
-    d->sessions.prepend(PollSession{handle, QString::fromLocal8Bit(peerName)});
+    d->sessions.prepend(PollSession {handle, QString::fromLocal8Bit(peerName)});
 }
 
 void SNMPManage::removeSession(const QString &peer)
@@ -248,9 +252,15 @@ bool SNMPManage::hasSession(const snmp_session *handle) const
     return false;
 }
 
-int SNMPManage::sessionCount() const { return d->sessions.size(); }
+int SNMPManage::sessionCount() const
+{
+    return d->sessions.size();
+}
 
-int SNMPManage::status(const QString &peer) const { return d->statusMap.value(peer, -1); }
+int SNMPManage::status(const QString &peer) const
+{
+    return d->statusMap.value(peer, -1);
+}
 
 void SNMPManage::pollAll()
 {

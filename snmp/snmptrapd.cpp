@@ -74,9 +74,7 @@ struct SNMPTrapd::Private
     QList<netsnmp_session *> sessions; // newest first
 };
 
-SNMPTrapd::SNMPTrapd(QObject *parent)
-    : QObject(parent)
-    , d(new Private)
+SNMPTrapd::SNMPTrapd(QObject *parent) : QObject(parent), d(new Private)
 {
     connect(SNMPHandler::instance(), &SNMPHandler::gotTrapdData, this, &SNMPTrapd::onGotTrapdData);
 }
@@ -133,6 +131,12 @@ void SNMPTrapd::stopListening()
     });
 }
 
-int SNMPTrapd::sessionCount() const { return d->sessions.size(); }
+int SNMPTrapd::sessionCount() const
+{
+    return d->sessions.size();
+}
 
-void SNMPTrapd::onGotTrapdData(const QString &host, int trap) { emit eventTriggered(host, trap); }
+void SNMPTrapd::onGotTrapdData(const QString &host, int trap)
+{
+    emit eventTriggered(host, trap);
+}

@@ -20,8 +20,8 @@ inline SNMPInfo v2cHost(const QString &ip, int port, const QString &community = 
     return info;
 }
 
-inline SNMPInfo v3Host(const QString &ip, int port, int authType, int privType, const QString &user,
-                       const QString &password)
+inline SNMPInfo v3Host(
+    const QString &ip, int port, int authType, int privType, const QString &user, const QString &password)
 {
     SNMPInfo info;
     info.ip = ip;

@@ -17,7 +17,10 @@ namespace {
 
 using PduBuilder = std::function<void(netsnmp_pdu *)>;
 
-const oid *polled(int index) { return reinterpret_cast<const oid *>(Snmp::polledOid[index]); }
+const oid *polled(int index)
+{
+    return reinterpret_cast<const oid *>(Snmp::polledOid[index]);
+}
 
 void addInteger(netsnmp_pdu *pdu, int index, long value, u_char type = ASN_INTEGER)
 {
@@ -27,17 +30,17 @@ void addInteger(netsnmp_pdu *pdu, int index, long value, u_char type = ASN_INTEG
 void addTrapOid(netsnmp_pdu *pdu, std::vector<oid> value)
 {
     snmp_pdu_add_variable(pdu, reinterpret_cast<const oid *>(Snmp::trapOid), Snmp::TrapOidLength, ASN_OBJECT_ID,
-                          value.data(), value.size() * sizeof(oid));
+        value.data(), value.size() * sizeof(oid));
 }
 
-std::vector<oid> notification(oid k) { return {1, 3, 6, 1, 4, 1, 935, 0, k}; }
+std::vector<oid> notification(oid k)
+{
+    return {1, 3, 6, 1, 4, 1, 935, 0, k};
+}
 
 struct PduOwner
 {
-    explicit PduOwner(int command)
-        : pdu(snmp_pdu_create(command))
-    {
-    }
+    explicit PduOwner(int command) : pdu(snmp_pdu_create(command)) { }
     ~PduOwner() { snmp_free_pdu(pdu); }
     netsnmp_pdu *pdu;
 };
@@ -70,7 +73,10 @@ void TestEngineDecode::initTestCase()
     init_snmp("vigilex-decode-test");
 }
 
-void TestEngineDecode::cleanupTestCase() { snmp_shutdown("vigilex-decode-test"); }
+void TestEngineDecode::cleanupTestCase()
+{
+    snmp_shutdown("vigilex-decode-test");
+}
 
 void TestEngineDecode::dataOfResponse_data()
 {
@@ -82,9 +88,8 @@ void TestEngineDecode::dataOfResponse_data()
     QTest::newRow("reverse order fills the right bytes") << PduBuilder([](netsnmp_pdu *p) {
         addInteger(p, 3, 55), addInteger(p, 2, 3), addInteger(p, 1, 1), addInteger(p, 0, 3);
     }) << dataArray({3, 1, 3, 55});
-    QTest::newRow("only objects 0 and 3") << PduBuilder([](netsnmp_pdu *p) {
-        addInteger(p, 0, 2), addInteger(p, 3, 100);
-    }) << dataArray({2, 0, 0, 100});
+    QTest::newRow("only objects 0 and 3")
+        << PduBuilder([](netsnmp_pdu *p) { addInteger(p, 0, 2), addInteger(p, 3, 100); }) << dataArray({2, 0, 0, 100});
     QTest::newRow("NULL values") << PduBuilder([](netsnmp_pdu *p) {
         for (int i = 0; i < 4; ++i)
             snmp_add_null_var(p, polled(i), Snmp::PolledOidLength);
@@ -100,16 +105,15 @@ void TestEngineDecode::dataOfResponse_data()
         addInteger(p, 0, 0x1234), addInteger(p, 1, -1), addInteger(p, 2, 0x102, ASN_GAUGE),
             addInteger(p, 3, 0x164, ASN_COUNTER);
     }) << dataArray({0x34, 0xff, 0x02, 0x64});
-    QTest::newRow("time ticks and unsigned") << PduBuilder([](netsnmp_pdu *p) {
-        addInteger(p, 0, 7, ASN_TIMETICKS), addInteger(p, 3, 77, ASN_UINTEGER);
-    }) << dataArray({7, 0, 0, 77});
+    QTest::newRow("time ticks and unsigned")
+        << PduBuilder([](netsnmp_pdu *p) { addInteger(p, 0, 7, ASN_TIMETICKS), addInteger(p, 3, 77, ASN_UINTEGER); })
+        << dataArray({7, 0, 0, 77});
     QTest::newRow("octet string gives its first byte") << PduBuilder([](netsnmp_pdu *p) {
         snmp_pdu_add_variable(p, polled(0), Snmp::PolledOidLength, ASN_OCTET_STR, "\x03rest", 5);
         snmp_pdu_add_variable(p, polled(1), Snmp::PolledOidLength, ASN_OCTET_STR, "", 0);
     }) << dataArray({3, 0, 0, 0});
-    QTest::newRow("later duplicate wins") << PduBuilder([](netsnmp_pdu *p) {
-        addInteger(p, 3, 10), addInteger(p, 3, 20);
-    }) << dataArray({0, 0, 0, 20});
+    QTest::newRow("later duplicate wins")
+        << PduBuilder([](netsnmp_pdu *p) { addInteger(p, 3, 10), addInteger(p, 3, 20); }) << dataArray({0, 0, 0, 20});
     QTest::newRow("other names are skipped") << PduBuilder([](netsnmp_pdu *p) {
         const oid sysObjectId[] = {1, 3, 6, 1, 2, 1, 1, 2, 0};
         const oid prefix[] = {1, 3, 6, 1, 4, 1, 935, 1, 1, 1, 2, 1, 1}; // object 0 without its ".0"
@@ -141,7 +145,7 @@ void TestEngineDecode::decodeResponseNamesTheSessionPeer()
     addInteger(response.pdu, 3, 100);
     SNMPHandler::instance()->decodeResponse(&session, response.pdu);
     QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.first(), (QList<QVariant>{QStringLiteral("10.0.0.5:161"), dataArray({0, 0, 0, 100})}));
+    QCOMPARE(spy.first(), (QList<QVariant> {QStringLiteral("10.0.0.5:161"), dataArray({0, 0, 0, 100})}));
 }
 
 void TestEngineDecode::eventOfNotification_data()
@@ -149,43 +153,45 @@ void TestEngineDecode::eventOfNotification_data()
     QTest::addColumn<int>("command");
     QTest::addColumn<PduBuilder>("build");
     QTest::addColumn<int>("event");
-    const auto specific = [](long n) { return PduBuilder([n](netsnmp_pdu *p) { p->trap_type = 6, p->specific_type = n; }); };
+    const auto specific
+        = [](long n) { return PduBuilder([n](netsnmp_pdu *p) { p->trap_type = 6, p->specific_type = n; }); };
     QTest::newRow("v1 specific 5") << int(SNMP_MSG_TRAP) << specific(5) << 6;
     QTest::newRow("v1 specific 0") << int(SNMP_MSG_TRAP) << specific(0) << 1;
-    QTest::newRow("v1 generic 1 specific 0") << int(SNMP_MSG_TRAP) << PduBuilder([](netsnmp_pdu *p) {
-        p->trap_type = 1, p->specific_type = 0;
-    }) << 1;
+    QTest::newRow("v1 generic 1 specific 0")
+        << int(SNMP_MSG_TRAP) << PduBuilder([](netsnmp_pdu *p) { p->trap_type = 1, p->specific_type = 0; }) << 1;
     QTest::newRow("v1 negative specific") << int(SNMP_MSG_TRAP) << specific(-1) << -1;
     QTest::newRow("v1 specific beyond 32 bits reads as int32") << int(SNMP_MSG_TRAP) << specific(0x100000004L) << 5;
     QTest::newRow("v1 specific 2^31-1") << int(SNMP_MSG_TRAP) << specific(0x7fffffffL) << -1;
-    QTest::newRow("v2 .0.5") << int(SNMP_MSG_TRAP2) << PduBuilder([](netsnmp_pdu *p) { addTrapOid(p, notification(5)); })
-                             << 6;
+    QTest::newRow("v2 .0.5") << int(SNMP_MSG_TRAP2)
+                             << PduBuilder([](netsnmp_pdu *p) { addTrapOid(p, notification(5)); }) << 6;
     QTest::newRow("inform .0.7") << int(SNMP_MSG_INFORM)
                                  << PduBuilder([](netsnmp_pdu *p) { addTrapOid(p, notification(7)); }) << 8;
     QTest::newRow("trap OID after other variables") << int(SNMP_MSG_TRAP2) << PduBuilder([](netsnmp_pdu *p) {
         addInteger(p, 0, 3);
         addTrapOid(p, notification(2));
     }) << 3;
-    QTest::newRow("no trap OID") << int(SNMP_MSG_TRAP2) << PduBuilder([](netsnmp_pdu *p) { addInteger(p, 0, 3); }) << -1;
+    QTest::newRow("no trap OID") << int(SNMP_MSG_TRAP2) << PduBuilder([](netsnmp_pdu *p) { addInteger(p, 0, 3); })
+                                 << -1;
     QTest::newRow("trap OID is an integer") << int(SNMP_MSG_TRAP2) << PduBuilder([](netsnmp_pdu *p) {
         long five = 5;
-        snmp_pdu_add_variable(p, reinterpret_cast<const oid *>(Snmp::trapOid), Snmp::TrapOidLength, ASN_INTEGER,
-                              &five, sizeof five);
+        snmp_pdu_add_variable(
+            p, reinterpret_cast<const oid *>(Snmp::trapOid), Snmp::TrapOidLength, ASN_INTEGER, &five, sizeof five);
     }) << -1;
     QTest::newRow("trap OID without sub-identifiers") << int(SNMP_MSG_TRAP2) << PduBuilder([](netsnmp_pdu *p) {
-        snmp_pdu_add_variable(p, reinterpret_cast<const oid *>(Snmp::trapOid), Snmp::TrapOidLength, ASN_OBJECT_ID,
-                              nullptr, 0);
+        snmp_pdu_add_variable(
+            p, reinterpret_cast<const oid *>(Snmp::trapOid), Snmp::TrapOidLength, ASN_OBJECT_ID, nullptr, 0);
     }) << -1;
-    QTest::newRow("trap OID 0.0") << int(SNMP_MSG_TRAP2) << PduBuilder([](netsnmp_pdu *p) { addTrapOid(p, {0, 0}); }) << -1;
+    QTest::newRow("trap OID 0.0") << int(SNMP_MSG_TRAP2) << PduBuilder([](netsnmp_pdu *p) {
+        addTrapOid(p, {0, 0});
+    }) << -1;
     // On 64-bit Linux a sub-identifier is 8 bytes: the last one of 9 is at index 8, not at 9 * 8 / 4 - 1.
     QTest::newRow("last sub-identifier by sizeof(oid)") << int(SNMP_MSG_TRAP2) << PduBuilder([](netsnmp_pdu *p) {
         addTrapOid(p, {1, 3, 6, 1, 4, 1, 935, 41, 11});
     }) << 12;
-    QTest::newRow("last sub-identifier 2^32-1") << int(SNMP_MSG_TRAP2)
-                                               << PduBuilder([](netsnmp_pdu *p) { addTrapOid(p, notification(0xffffffffUL)); })
-                                               << -1;
-    QTest::newRow("get request") << int(SNMP_MSG_GET) << PduBuilder([](netsnmp_pdu *p) { addTrapOid(p, notification(5)); })
-                                 << -1;
+    QTest::newRow("last sub-identifier 2^32-1")
+        << int(SNMP_MSG_TRAP2) << PduBuilder([](netsnmp_pdu *p) { addTrapOid(p, notification(0xffffffffUL)); }) << -1;
+    QTest::newRow("get request") << int(SNMP_MSG_GET)
+                                 << PduBuilder([](netsnmp_pdu *p) { addTrapOid(p, notification(5)); }) << -1;
     QTest::newRow("response") << int(SNMP_MSG_RESPONSE)
                               << PduBuilder([](netsnmp_pdu *p) { addTrapOid(p, notification(5)); }) << -1;
 }
@@ -210,7 +216,7 @@ void TestEngineDecode::decodeNotificationSignalsOnlyEvents()
     SNMPHandler::instance()->decodeNotification(QStringLiteral("10.0.0.7"), none.pdu);
     SNMPHandler::instance()->decodeNotification(QStringLiteral("10.0.0.7"), good.pdu);
     QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.first(), (QList<QVariant>{QStringLiteral("10.0.0.7"), 6}));
+    QCOMPARE(spy.first(), (QList<QVariant> {QStringLiteral("10.0.0.7"), 6}));
 }
 
 void TestEngineDecode::hostFromAddressText_data()

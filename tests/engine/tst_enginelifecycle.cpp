@@ -75,7 +75,7 @@ void TestEngineLifecycle::startLinesAreLogged()
     QVERIFY(engine.isRunning());
     QCOMPARE(engine.listener()->sessionCount(), 2);
     QCOMPARE(MessageCapture::messages(),
-             (QStringList{QStringLiteral("Start SNMP NMS service.\r\n"), QStringLiteral("Start SNMP trapd service.\r\n")}));
+        (QStringList {QStringLiteral("Start SNMP NMS service.\r\n"), QStringLiteral("Start SNMP trapd service.\r\n")}));
 }
 
 void TestEngineLifecycle::idleLoopRunsTwentyPassesASecond()

@@ -65,8 +65,8 @@ private:
 void TestEnginePolling::initTestCase()
 {
     m_card.reset(new UpsSim(QStringLiteral("udp:127.0.0.1:%1").arg(cardPort)));
-    m_partial.reset(new UpsSim(QStringLiteral("udp:127.0.0.1:%1").arg(partialPort),
-                               {QStringLiteral("--omit"), QStringLiteral("1,2")}));
+    m_partial.reset(new UpsSim(
+        QStringLiteral("udp:127.0.0.1:%1").arg(partialPort), {QStringLiteral("--omit"), QStringLiteral("1,2")}));
     m_twins.reset(new UpsSim(QStringLiteral("udp:127.0.0.1:%1,udp:127.0.0.1:%2").arg(twinPortA).arg(twinPortB)));
     QVERIFY2(m_card->start(), qPrintable(m_card->log()));
     QVERIFY2(m_partial->start(), qPrintable(m_partial->log()));
@@ -148,9 +148,9 @@ void TestEnginePolling::cardComesOnlineWithData()
     QCOMPARE(first.at(0).toString(), local);
     QCOMPARE(first.at(1).toByteArray(), expected);
     QCOMPARE(m_status->count(), 1);
-    QCOMPARE(m_status->first(), (QList<QVariant>{local, 1}));
+    QCOMPARE(m_status->first(), (QList<QVariant> {local, 1}));
     QCOMPARE(m_events->count(), 1);
-    QCOMPARE(m_events->first(), (QList<QVariant>{local, 1}));
+    QCOMPARE(m_events->first(), (QList<QVariant> {local, 1}));
 }
 
 void TestEnginePolling::wrongCommunityNeverComesOnline()
@@ -212,9 +212,9 @@ void TestEnginePolling::modifyHostResetsToOffline()
 
     pollAt(m_now + 1, 1);
     QCOMPARE(m_status->count(), 2);
-    QCOMPARE(m_status->last(), (QList<QVariant>{local, 1}));
+    QCOMPARE(m_status->last(), (QList<QVariant> {local, 1}));
     QCOMPARE(m_events->count(), 2);
-    QCOMPARE(m_events->last(), (QList<QVariant>{local, 1}));
+    QCOMPARE(m_events->last(), (QList<QVariant> {local, 1}));
 }
 
 void TestEnginePolling::twoPortsOnOneAddress()
@@ -226,7 +226,7 @@ void TestEnginePolling::twoPortsOnOneAddress()
     pollAt(m_now + 1, 2);
     QCOMPARE(m_status->count(), 2);
     for (const QList<QVariant> &signal : qAsConst(*m_status))
-        QCOMPARE(signal, (QList<QVariant>{local, 1}));
+        QCOMPARE(signal, (QList<QVariant> {local, 1}));
     QCOMPARE(m_engine->manager()->status(QStringLiteral("127.0.0.1:%1").arg(twinPortA)), 1);
     QCOMPARE(m_engine->manager()->status(QStringLiteral("127.0.0.1:%1").arg(twinPortB)), 1);
 
@@ -263,11 +263,11 @@ void TestEnginePolling::removeHost()
 void TestEnginePolling::silenceRule_data()
 {
     QTest::addColumn<QList<int>>("checks"); // seconds after the last answer at which the poll runs
-    QTest::addColumn<int>("offlineAt");     // index into checks of the one offline report, -1 for none
-    QTest::newRow("once a second: offline at 11") << QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13} << 10;
-    QTest::newRow("exactly 10 is not yet silence") << QList<int>{10} << -1;
-    QTest::newRow("a late check reports once") << QList<int>{30, 31, 60, 90} << 0;
-    QTest::newRow("clock stepped back") << QList<int>{-100, -5} << -1;
+    QTest::addColumn<int>("offlineAt"); // index into checks of the one offline report, -1 for none
+    QTest::newRow("once a second: offline at 11") << QList<int> {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13} << 10;
+    QTest::newRow("exactly 10 is not yet silence") << QList<int> {10} << -1;
+    QTest::newRow("a late check reports once") << QList<int> {30, 31, 60, 90} << 0;
+    QTest::newRow("clock stepped back") << QList<int> {-100, -5} << -1;
 }
 
 void TestEnginePolling::silenceRule()
@@ -289,8 +289,8 @@ void TestEnginePolling::silenceRule()
         QCOMPARE(m_events->count(), 1 + offline);
     }
     if (offlineAt >= 0) {
-        QCOMPARE(m_status->last(), (QList<QVariant>{local, 0}));
-        QCOMPARE(m_events->last(), (QList<QVariant>{local, 0}));
+        QCOMPARE(m_status->last(), (QList<QVariant> {local, 0}));
+        QCOMPARE(m_events->last(), (QList<QVariant> {local, 0}));
     }
     QCOMPARE(m_data->count(), 1);
 }
@@ -324,9 +324,9 @@ void TestEnginePolling::offlineCardComesBack()
     pollAt(m_now + 1);
     QTRY_VERIFY_WITH_TIMEOUT(m_data->count() >= 1, 3000);
     QCOMPARE(m_status->count(), 3);
-    QCOMPARE(m_status->last(), (QList<QVariant>{local, 1}));
+    QCOMPARE(m_status->last(), (QList<QVariant> {local, 1}));
     QCOMPARE(m_events->count(), 3);
-    QCOMPARE(m_events->last(), (QList<QVariant>{local, 1}));
+    QCOMPARE(m_events->last(), (QList<QVariant> {local, 1}));
     // Queued answers of the silent time may trail in; none of them repeats the event.
     QTest::qWait(300);
     QCOMPARE(m_events->count(), 3);

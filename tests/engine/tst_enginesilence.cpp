@@ -52,9 +52,9 @@ void TestEngineSilence::silentCardGoesOfflineOnceAfterElevenSeconds()
     QVERIFY(answers <= answersWhenSilenced + 1); // one answer may have been on its way
     const double gap = (offlineMs - lastAnswerMs) / 1000.0;
     QVERIFY2(gap >= 10.5 && gap <= 12.5, qPrintable(QStringLiteral("offline %1 s after the last answer").arg(gap)));
-    QCOMPARE(status.last(), (QList<QVariant>{QStringLiteral("127.0.0.1"), 0}));
+    QCOMPARE(status.last(), (QList<QVariant> {QStringLiteral("127.0.0.1"), 0}));
     QCOMPARE(events.count(), 2);
-    QCOMPARE(events.last(), (QList<QVariant>{QStringLiteral("127.0.0.1"), 0}));
+    QCOMPARE(events.last(), (QList<QVariant> {QStringLiteral("127.0.0.1"), 0}));
 
     // Nothing more while it stays silent.
     QTest::qWait(2500);

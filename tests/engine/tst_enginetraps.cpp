@@ -43,7 +43,7 @@ QByteArray integer(qint64 value, quint8 tag = 0x02)
     for (int i = 7; i >= 0; --i)
         bytes.append(static_cast<char>((value >> (8 * i)) & 0xff));
     while (bytes.size() > 1
-           && ((bytes.at(0) == 0 && !(bytes.at(1) & 0x80)) || (bytes.at(0) == char(0xff) && (bytes.at(1) & 0x80))))
+        && ((bytes.at(0) == 0 && !(bytes.at(1) & 0x80)) || (bytes.at(0) == char(0xff) && (bytes.at(1) & 0x80))))
         bytes.remove(0, 1);
     return tlv(tag, bytes);
 }
@@ -65,19 +65,25 @@ QByteArray objectId(const QList<quint32> &ids)
     return tlv(0x06, bytes);
 }
 
-QByteArray varbind(const QList<quint32> &name, const QByteArray &value) { return tlv(0x30, objectId(name) + value); }
+QByteArray varbind(const QList<quint32> &name, const QByteArray &value)
+{
+    return tlv(0x30, objectId(name) + value);
+}
 
-const QList<quint32> sysUpTime{1, 3, 6, 1, 2, 1, 1, 3, 0};
-const QList<quint32> snmpTrapOid{1, 3, 6, 1, 6, 3, 1, 1, 4, 1, 0};
+const QList<quint32> sysUpTime {1, 3, 6, 1, 2, 1, 1, 3, 0};
+const QList<quint32> snmpTrapOid {1, 3, 6, 1, 6, 3, 1, 1, 4, 1, 0};
 QList<quint32> longOid()
 {
-    QList<quint32> ids{1, 3};
+    QList<quint32> ids {1, 3};
     for (int i = 0; i < 100; ++i)
         ids << 7;
     return ids << 21;
 }
 
-QList<quint32> upsNotification(quint32 k) { return {1, 3, 6, 1, 4, 1, 935, 0, k}; }
+QList<quint32> upsNotification(quint32 k)
+{
+    return {1, 3, 6, 1, 4, 1, 935, 0, k};
+}
 
 constexpr quint8 trapV1 = 0xa4, inform = 0xa6, trapV2 = 0xa7, getRequest = 0xa0, response = 0xa2;
 constexpr qint64 requestId = 4242;
@@ -90,18 +96,20 @@ QByteArray message(int version, quint8 pduTag, const QByteArray &pduBody)
 QByteArray v2(quint8 pduTag, const QByteArray &varbinds)
 {
     return message(1, pduTag,
-                   integer(requestId) + integer(0) + integer(0)
-                       + tlv(0x30, varbind(sysUpTime, integer(100, 0x43)) + varbinds));
+        integer(requestId) + integer(0) + integer(0) + tlv(0x30, varbind(sysUpTime, integer(100, 0x43)) + varbinds));
 }
 
 QByteArray v1(qint64 generic, qint64 specific)
 {
     return message(0, trapV1,
-                   objectId({1, 3, 6, 1, 4, 1, 935}) + tlv(0x40, QByteArray("\x0a\x00\x00\x07", 4)) + integer(generic)
-                       + integer(specific) + integer(100, 0x43) + tlv(0x30, QByteArray()));
+        objectId({1, 3, 6, 1, 4, 1, 935}) + tlv(0x40, QByteArray("\x0a\x00\x00\x07", 4)) + integer(generic)
+            + integer(specific) + integer(100, 0x43) + tlv(0x30, QByteArray()));
 }
 
-QByteArray v2Trap(quint32 k) { return v2(trapV2, varbind(snmpTrapOid, objectId(upsNotification(k)))); }
+QByteArray v2Trap(quint32 k)
+{
+    return v2(trapV2, varbind(snmpTrapOid, objectId(upsNotification(k))));
+}
 
 // Reads the PDU tag and request id of an SNMPv1/v2c message, -1 when it cannot.
 bool readHeader(const QByteArray &msg, quint8 *pduTag, qint64 *id, qint64 *errorStatus)
@@ -148,7 +156,7 @@ int bindUdp(int family, int port)
 {
     const int fd = socket(family, SOCK_DGRAM, 0);
     if (family == AF_INET) {
-        sockaddr_in a{};
+        sockaddr_in a {};
         a.sin_family = AF_INET;
         a.sin_port = htons(static_cast<uint16_t>(port));
         a.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -157,7 +165,7 @@ int bindUdp(int family, int port)
     } else {
         const int one = 1;
         setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
-        sockaddr_in6 a{};
+        sockaddr_in6 a {};
         a.sin6_family = AF_INET6;
         a.sin6_port = htons(static_cast<uint16_t>(port));
         a.sin6_addr = in6addr_loopback;
@@ -238,12 +246,18 @@ void TestEngineTraps::notificationsFromRealSenders_data()
     QTest::addColumn<QString>("to");
     QTest::addColumn<QString>("host");
     QTest::addColumn<int>("event");
-    QTest::newRow("v1 specific 5") << "v1" << 5 << "udp:127.0.0.1:162" << "127.0.0.1" << 6;
-    QTest::newRow("v1 specific 0") << "v1" << 0 << "udp:127.0.0.1:162" << "127.0.0.1" << 1;
-    QTest::newRow("v2c .0.5") << "v2c" << 5 << "udp:127.0.0.1:162" << "127.0.0.1" << 6;
-    QTest::newRow("inform .0.7, acknowledged") << "inform" << 7 << "udp:127.0.0.1:162" << "127.0.0.1" << 8;
-    QTest::newRow("v2c over IPv6 loopback") << "v2c" << 3 << "udp6:[::1]:162" << "::1" << 4;
-    QTest::newRow("inform over IPv6 loopback") << "inform" << 12 << "udp6:[::1]:162" << "::1" << 13;
+    QTest::newRow("v1 specific 5") << "v1" << 5 << "udp:127.0.0.1:162"
+                                   << "127.0.0.1" << 6;
+    QTest::newRow("v1 specific 0") << "v1" << 0 << "udp:127.0.0.1:162"
+                                   << "127.0.0.1" << 1;
+    QTest::newRow("v2c .0.5") << "v2c" << 5 << "udp:127.0.0.1:162"
+                              << "127.0.0.1" << 6;
+    QTest::newRow("inform .0.7, acknowledged") << "inform" << 7 << "udp:127.0.0.1:162"
+                                               << "127.0.0.1" << 8;
+    QTest::newRow("v2c over IPv6 loopback") << "v2c" << 3 << "udp6:[::1]:162"
+                                            << "::1" << 4;
+    QTest::newRow("inform over IPv6 loopback") << "inform" << 12 << "udp6:[::1]:162"
+                                               << "::1" << 13;
 }
 
 void TestEngineTraps::notificationsFromRealSenders()
@@ -258,7 +272,7 @@ void TestEngineTraps::notificationsFromRealSenders()
     // snmpinform waits for the acknowledgement (one retry, 1 s each) and fails without it.
     QCOMPARE(UpsSim::sendNotification(kind, number, to), 0);
     QTRY_COMPARE_WITH_TIMEOUT(m_events->count(), 1, 3000);
-    QCOMPARE(m_events->first(), (QList<QVariant>{host, event}));
+    QCOMPARE(m_events->first(), (QList<QVariant> {host, event}));
     flush();
     QCOMPARE(m_events->count(), 1);
 }
@@ -268,36 +282,37 @@ void TestEngineTraps::handBuiltDatagrams_data()
     QTest::addColumn<QByteArray>("datagram");
     QTest::addColumn<QList<int>>("events");
     const QByteArray valid = v2Trap(5);
-    QTest::newRow("v2 trap .0.5") << valid << QList<int>{6};
-    QTest::newRow("inform .0.7") << v2(inform, varbind(snmpTrapOid, objectId(upsNotification(7)))) << QList<int>{8};
-    QTest::newRow("v1 generic 6 specific 3") << v1(6, 3) << QList<int>{4};
-    QTest::newRow("v1 generic 1 specific 0") << v1(1, 0) << QList<int>{1};
-    QTest::newRow("v1 negative specific") << v1(6, -1) << QList<int>{};
-    QTest::newRow("v1 specific 2^31-1 has no next code") << v1(6, 2147483647) << QList<int>{};
-    QTest::newRow("trap OID as integer") << v2(trapV2, varbind(snmpTrapOid, integer(5))) << QList<int>{};
-    QTest::newRow("trap OID as octet string") << v2(trapV2, varbind(snmpTrapOid, tlv(0x04, "\x05\x05"))) << QList<int>{};
-    QTest::newRow("trap OID empty") << v2(trapV2, varbind(snmpTrapOid, tlv(0x06, QByteArray()))) << QList<int>{};
-    QTest::newRow("trap OID 0.0") << v2(trapV2, varbind(snmpTrapOid, tlv(0x06, QByteArray(1, 0)))) << QList<int>{};
-    QTest::newRow("trap OID NULL") << v2(trapV2, varbind(snmpTrapOid, tlv(0x05, QByteArray()))) << QList<int>{};
-    QTest::newRow("no trap OID variable") << v2(trapV2, QByteArray()) << QList<int>{};
-    QTest::newRow("first trap OID counts")
-        << v2(trapV2, varbind(snmpTrapOid, objectId(upsNotification(3))) + varbind(snmpTrapOid, objectId(upsNotification(9))))
-        << QList<int>{4};
-    QTest::newRow("last sub-identifier 0") << v2(trapV2, varbind(snmpTrapOid, objectId(upsNotification(0))))
-                                           << QList<int>{1};
+    QTest::newRow("v2 trap .0.5") << valid << QList<int> {6};
+    QTest::newRow("inform .0.7") << v2(inform, varbind(snmpTrapOid, objectId(upsNotification(7)))) << QList<int> {8};
+    QTest::newRow("v1 generic 6 specific 3") << v1(6, 3) << QList<int> {4};
+    QTest::newRow("v1 generic 1 specific 0") << v1(1, 0) << QList<int> {1};
+    QTest::newRow("v1 negative specific") << v1(6, -1) << QList<int> {};
+    QTest::newRow("v1 specific 2^31-1 has no next code") << v1(6, 2147483647) << QList<int> {};
+    QTest::newRow("trap OID as integer") << v2(trapV2, varbind(snmpTrapOid, integer(5))) << QList<int> {};
+    QTest::newRow("trap OID as octet string")
+        << v2(trapV2, varbind(snmpTrapOid, tlv(0x04, "\x05\x05"))) << QList<int> {};
+    QTest::newRow("trap OID empty") << v2(trapV2, varbind(snmpTrapOid, tlv(0x06, QByteArray()))) << QList<int> {};
+    QTest::newRow("trap OID 0.0") << v2(trapV2, varbind(snmpTrapOid, tlv(0x06, QByteArray(1, 0)))) << QList<int> {};
+    QTest::newRow("trap OID NULL") << v2(trapV2, varbind(snmpTrapOid, tlv(0x05, QByteArray()))) << QList<int> {};
+    QTest::newRow("no trap OID variable") << v2(trapV2, QByteArray()) << QList<int> {};
+    QTest::newRow("first trap OID counts") << v2(
+        trapV2, varbind(snmpTrapOid, objectId(upsNotification(3))) + varbind(snmpTrapOid, objectId(upsNotification(9))))
+                                           << QList<int> {4};
+    QTest::newRow("last sub-identifier 0")
+        << v2(trapV2, varbind(snmpTrapOid, objectId(upsNotification(0)))) << QList<int> {1};
     QTest::newRow("last sub-identifier 2^32-1 reads negative")
-        << v2(trapV2, varbind(snmpTrapOid, objectId(upsNotification(4294967295u)))) << QList<int>{};
+        << v2(trapV2, varbind(snmpTrapOid, objectId(upsNotification(4294967295u)))) << QList<int> {};
     QTest::newRow("last sub-identifier 2^31-1 has no next code")
-        << v2(trapV2, varbind(snmpTrapOid, objectId(upsNotification(2147483647u)))) << QList<int>{};
-    QTest::newRow("long trap OID") << v2(trapV2, varbind(snmpTrapOid, objectId(longOid())))
-                                   << QList<int>{22};
-    QTest::newRow("get request") << v2(getRequest, varbind(snmpTrapOid, tlv(0x05, QByteArray()))) << QList<int>{};
-    QTest::newRow("response") << v2(response, varbind(snmpTrapOid, objectId(upsNotification(2)))) << QList<int>{};
-    QTest::newRow("truncated") << valid.left(valid.size() - 6) << QList<int>{};
-    QTest::newRow("only the header") << valid.left(2) << QList<int>{};
-    QTest::newRow("length beyond the datagram") << QByteArray("\x30\x84\x7f\xff\xff\xff\x02\x01\x01", 9) << QList<int>{};
-    QTest::newRow("empty datagram") << QByteArray() << QList<int>{};
-    QTest::newRow("unknown version") << message(7, trapV2, valid.mid(valid.indexOf(char(trapV2)) + 2)) << QList<int>{};
+        << v2(trapV2, varbind(snmpTrapOid, objectId(upsNotification(2147483647u)))) << QList<int> {};
+    QTest::newRow("long trap OID") << v2(trapV2, varbind(snmpTrapOid, objectId(longOid()))) << QList<int> {22};
+    QTest::newRow("get request") << v2(getRequest, varbind(snmpTrapOid, tlv(0x05, QByteArray()))) << QList<int> {};
+    QTest::newRow("response") << v2(response, varbind(snmpTrapOid, objectId(upsNotification(2)))) << QList<int> {};
+    QTest::newRow("truncated") << valid.left(valid.size() - 6) << QList<int> {};
+    QTest::newRow("only the header") << valid.left(2) << QList<int> {};
+    QTest::newRow("length beyond the datagram")
+        << QByteArray("\x30\x84\x7f\xff\xff\xff\x02\x01\x01", 9) << QList<int> {};
+    QTest::newRow("empty datagram") << QByteArray() << QList<int> {};
+    QTest::newRow("unknown version") << message(7, trapV2, valid.mid(valid.indexOf(char(trapV2)) + 2)) << QList<int> {};
 }
 
 void TestEngineTraps::handBuiltDatagrams()
@@ -331,7 +346,7 @@ void TestEngineTraps::informIsAcknowledgedAfterDecoding()
     QCOMPARE(errorStatus, qint64(0));
     QVERIFY(reply.contains(objectId(upsNotification(7)))); // the variables come back
     QTRY_COMPARE_WITH_TIMEOUT(m_events->count(), 1, 2000);
-    QCOMPARE(m_events->first(), (QList<QVariant>{QStringLiteral("127.0.0.1"), 8}));
+    QCOMPARE(m_events->first(), (QList<QVariant> {QStringLiteral("127.0.0.1"), 8}));
 
     // A trap is not answered.
     agent.writeDatagram(v2Trap(7), QHostAddress::LocalHost, 162);
@@ -348,22 +363,22 @@ void TestEngineTraps::senderAddressIsTheHost()
         QVERIFY(agent.bind(QHostAddress(QLatin1String(address)), 0));
         agent.writeDatagram(v1(6, 2), QHostAddress::LocalHost, 162);
         QTRY_COMPARE_WITH_TIMEOUT(m_events->count(), 1, 3000);
-        QCOMPARE(m_events->takeFirst(), (QList<QVariant>{QLatin1String(address), 3}));
+        QCOMPARE(m_events->takeFirst(), (QList<QVariant> {QLatin1String(address), 3}));
     }
     QUdpSocket agent6;
     QVERIFY(agent6.bind(QHostAddress(QHostAddress::LocalHostIPv6), 0));
     agent6.writeDatagram(v2Trap(1), QHostAddress::LocalHostIPv6, 162);
     QTRY_COMPARE_WITH_TIMEOUT(m_events->count(), 1, 3000);
-    QCOMPARE(m_events->takeFirst(), (QList<QVariant>{QStringLiteral("::1"), 2}));
+    QCOMPARE(m_events->takeFirst(), (QList<QVariant> {QStringLiteral("::1"), 2}));
 }
 
 void TestEngineTraps::getToTrapPortIsIgnored()
 {
     startEngine();
     QProcess get;
-    get.start(QStringLiteral("snmpget"), {QStringLiteral("-v2c"), QStringLiteral("-c"), QStringLiteral("public"),
-                                          QStringLiteral("-r0"), QStringLiteral("-t1"),
-                                          QStringLiteral("udp:127.0.0.1:162"), QStringLiteral("1.3.6.1.2.1.1.2.0")});
+    get.start(QStringLiteral("snmpget"),
+        {QStringLiteral("-v2c"), QStringLiteral("-c"), QStringLiteral("public"), QStringLiteral("-r0"),
+            QStringLiteral("-t1"), QStringLiteral("udp:127.0.0.1:162"), QStringLiteral("1.3.6.1.2.1.1.2.0")});
     QVERIFY(get.waitForFinished(5000));
     QVERIFY(get.exitCode() != 0); // nobody answers a GET on the trap port
     flush();
@@ -422,7 +437,7 @@ void TestEngineTraps::trapPortTaken()
     QCOMPARE(m_engine->listener()->sessionCount(), sessions);
     const QStringList messages = MessageCapture::messages();
     QVERIFY(messages.indexOf(QStringLiteral("Start SNMP trapd service.\r\n"))
-            < messages.indexOf(QStringLiteral("Open trapd service failed!\n")));
+        < messages.indexOf(QStringLiteral("Open trapd service failed!\n")));
     // Polling goes on.
     QTRY_VERIFY_WITH_TIMEOUT(data.count() >= 1, 4000);
     QCOMPARE(data.first().at(1).toByteArray(), dataArray({2, 0, 2, 100}));

@@ -57,20 +57,34 @@ void TestEngineV3::usmHosts_data()
     // The agent refuses a user at a lower level than its access rule with an error response: an answer with no
     // values, which still counts as the card being there.
     const QByteArray refused = dataArray({0, 0, 0, 0});
-    QTest::newRow("authPriv MD5/DES") << 0 << 0 << "md5desuser" << "despassword" << full;
-    QTest::newRow("authPriv MD5/AES") << 0 << 1 << "md5aesuser" << "aespassword" << full;
-    QTest::newRow("authPriv SHA/DES") << 1 << 0 << "shadesuser" << "despassword" << full;
-    QTest::newRow("authPriv SHA/AES") << 1 << 1 << "shaaesuser" << "aespassword" << full;
-    QTest::newRow("authNoPriv: 8-char name, empty password, MD5") << 0 << 0 << "authonly" << "" << full;
-    QTest::newRow("authNoPriv: SHA") << 1 << 1 << "shaauth1" << "" << full;
-    QTest::newRow("noAuthNoPriv: 7-char name, any password") << 0 << 0 << "noauth7" << "longenoughpass" << full;
-    QTest::newRow("noAuthNoPriv: 5-char password") << 1 << 1 << "shortpriv" << "12345" << full;
-    QTest::newRow("5-char password drops an auth user to noAuth") << 0 << 0 << "authonly" << "12345" << refused;
-    QTest::newRow("authPriv user asked without privacy") << 0 << 0 << "md5desuser" << "" << refused;
-    QTest::newRow("wrong privacy pass phrase") << 0 << 0 << "md5desuser" << "wrongpassword" << QByteArray();
-    QTest::newRow("wrong authentication protocol") << 1 << 0 << "md5desuser" << "despassword" << QByteArray();
-    QTest::newRow("wrong privacy protocol") << 0 << 1 << "md5desuser" << "despassword" << QByteArray();
-    QTest::newRow("unknown user") << 0 << 0 << "nosuchuser" << "despassword" << QByteArray();
+    QTest::newRow("authPriv MD5/DES") << 0 << 0 << "md5desuser"
+                                      << "despassword" << full;
+    QTest::newRow("authPriv MD5/AES") << 0 << 1 << "md5aesuser"
+                                      << "aespassword" << full;
+    QTest::newRow("authPriv SHA/DES") << 1 << 0 << "shadesuser"
+                                      << "despassword" << full;
+    QTest::newRow("authPriv SHA/AES") << 1 << 1 << "shaaesuser"
+                                      << "aespassword" << full;
+    QTest::newRow("authNoPriv: 8-char name, empty password, MD5") << 0 << 0 << "authonly"
+                                                                  << "" << full;
+    QTest::newRow("authNoPriv: SHA") << 1 << 1 << "shaauth1"
+                                     << "" << full;
+    QTest::newRow("noAuthNoPriv: 7-char name, any password") << 0 << 0 << "noauth7"
+                                                             << "longenoughpass" << full;
+    QTest::newRow("noAuthNoPriv: 5-char password") << 1 << 1 << "shortpriv"
+                                                   << "12345" << full;
+    QTest::newRow("5-char password drops an auth user to noAuth") << 0 << 0 << "authonly"
+                                                                  << "12345" << refused;
+    QTest::newRow("authPriv user asked without privacy") << 0 << 0 << "md5desuser"
+                                                         << "" << refused;
+    QTest::newRow("wrong privacy pass phrase") << 0 << 0 << "md5desuser"
+                                               << "wrongpassword" << QByteArray();
+    QTest::newRow("wrong authentication protocol") << 1 << 0 << "md5desuser"
+                                                   << "despassword" << QByteArray();
+    QTest::newRow("wrong privacy protocol") << 0 << 1 << "md5desuser"
+                                            << "despassword" << QByteArray();
+    QTest::newRow("unknown user") << 0 << 0 << "nosuchuser"
+                                  << "despassword" << QByteArray();
 }
 
 void TestEngineV3::usmHosts()
@@ -103,9 +117,9 @@ void TestEngineV3::usmHosts()
         return;
     }
     QTRY_VERIFY_WITH_TIMEOUT(data.count() >= 1, 3000);
-    QCOMPARE(data.first(), (QList<QVariant>{local, expected}));
+    QCOMPARE(data.first(), (QList<QVariant> {local, expected}));
     QCOMPARE(status.count(), 1);
-    QCOMPARE(status.first(), (QList<QVariant>{local, 1}));
+    QCOMPARE(status.first(), (QList<QVariant> {local, 1}));
 }
 
 void TestEngineV3::unknownProtocolNumbersOpenNoWorkingSession()

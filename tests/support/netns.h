@@ -16,18 +16,18 @@ bool enterPrivateNetworkNamespace(QString *error);
 void isolateSnmpLibraryFiles();
 
 // QTEST_MAIN for tests that need the private namespace; fails loudly when it cannot be made.
-#define VIGILEX_NETNS_TEST_MAIN(TestObject)                                                                      \
-    int main(int argc, char *argv[])                                                                             \
-    {                                                                                                            \
-        QString why;                                                                                             \
-        if (!enterPrivateNetworkNamespace(&why)) {                                                               \
-            std::fprintf(stderr, "FAIL! cannot make a private network namespace (needs root or CAP_SYS_ADMIN): %s\n", \
-                         qPrintable(why));                                                                       \
-            return 1;                                                                                            \
-        }                                                                                                        \
-        isolateSnmpLibraryFiles();                                                                               \
-        QCoreApplication app(argc, argv);                                                                        \
-        TestObject tc;                                                                                           \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                               \
-        return QTest::qExec(&tc, argc, argv);                                                                    \
+#define VIGILEX_NETNS_TEST_MAIN(TestObject)                                                                            \
+    int main(int argc, char *argv[])                                                                                   \
+    {                                                                                                                  \
+        QString why;                                                                                                   \
+        if (!enterPrivateNetworkNamespace(&why)) {                                                                     \
+            std::fprintf(stderr, "FAIL! cannot make a private network namespace (needs root or CAP_SYS_ADMIN): %s\n",  \
+                qPrintable(why));                                                                                      \
+            return 1;                                                                                                  \
+        }                                                                                                              \
+        isolateSnmpLibraryFiles();                                                                                     \
+        QCoreApplication app(argc, argv);                                                                              \
+        TestObject tc;                                                                                                 \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
     }

@@ -8,15 +8,18 @@
 
 #include <csignal>
 
-UpsSim::UpsSim(const QString &listen, const QStringList &extra)
-    : m_listen(listen)
-    , m_extra(extra)
+UpsSim::UpsSim(const QString &listen, const QStringList &extra) : m_listen(listen), m_extra(extra)
+{ }
+
+UpsSim::~UpsSim()
 {
+    stop();
 }
 
-UpsSim::~UpsSim() { stop(); }
-
-QString UpsSim::script() { return sourceDir() + QStringLiteral("/tools/upssim/upssim"); }
+QString UpsSim::script()
+{
+    return sourceDir() + QStringLiteral("/tools/upssim/upssim");
+}
 
 bool UpsSim::start(int timeoutMs)
 {
@@ -25,10 +28,10 @@ bool UpsSim::start(int timeoutMs)
     QFile::remove(m_dir.filePath(QStringLiteral("snmpd.log")));
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("snmpd.log")));
-    m_process.start(QStringLiteral("python3"), QStringList{script(), QStringLiteral("start"), m_dir.path(),
-                                                          QStringLiteral("--listen"), m_listen,
-                                                          QStringLiteral("--foreground")}
-                                                   + m_extra);
+    m_process.start(QStringLiteral("python3"),
+        QStringList {script(), QStringLiteral("start"), m_dir.path(), QStringLiteral("--listen"), m_listen,
+            QStringLiteral("--foreground")}
+            + m_extra);
     if (!m_process.waitForStarted(timeoutMs))
         return false;
     // snmpd prints its version line once every endpoint is bound.
@@ -57,11 +60,14 @@ void UpsSim::stop()
     }
 }
 
-bool UpsSim::isRunning() const { return m_process.state() != QProcess::NotRunning; }
+bool UpsSim::isRunning() const
+{
+    return m_process.state() != QProcess::NotRunning;
+}
 
 bool UpsSim::setState(const QString &state, int value)
 {
-    QStringList args{script(), QStringLiteral("state"), m_dir.path(), state};
+    QStringList args {script(), QStringLiteral("state"), m_dir.path(), state};
     if (value >= 0)
         args << QString::number(value);
     QProcess tool;
@@ -77,14 +83,17 @@ QString UpsSim::log() const
     return QString::fromLocal8Bit(file.readAll());
 }
 
-int UpsSim::requestCount() const { return log().count(QLatin1String("Connection from")); }
+int UpsSim::requestCount() const
+{
+    return log().count(QLatin1String("Connection from"));
+}
 
 int UpsSim::sendNotification(const QString &kind, int number, const QString &to, int timeoutMs)
 {
     QProcess tool;
     tool.setProcessChannelMode(QProcess::ForwardedChannels);
-    tool.start(QStringLiteral("python3"), QStringList{script(), QStringLiteral("trap"), kind, QString::number(number),
-                                                      QStringLiteral("--to"), to});
+    tool.start(QStringLiteral("python3"),
+        QStringList {script(), QStringLiteral("trap"), kind, QString::number(number), QStringLiteral("--to"), to});
     if (!tool.waitForFinished(timeoutMs) || tool.exitStatus() != QProcess::NormalExit)
         return -1;
     return tool.exitCode();
