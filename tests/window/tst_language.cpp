@@ -1,0 +1,126 @@
+#include "windowkit.h"
+
+#include "storage/apppaths.h"
+#include "storage/settings.h"
+#include "ui/language.h"
+#include "ui/mainwindow.h"
+
+#include <QAction>
+#include <QFile>
+#include <QTableWidget>
+#include <QtTest>
+
+using namespace WindowKit;
+
+// The saved language at start-up, switching, and a missing translation file.
+class TestLanguage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void startUp_data();
+    void startUp();
+    void missingTranslationSwitchesSectionOnly();
+    void switchingBackAndForth();
+    void sectionWithoutLanguageObject();
+};
+
+namespace {
+QVariant savedLanguage() { return readSetting(AppPaths::settingsFilePath(), QStringLiteral("system/language")); }
+QAction *action(MainWindow &window, const char *name) { return window.findChild<QAction *>(QLatin1String(name)); }
+} // namespace
+
+void TestLanguage::startUp_data()
+{
+    QTest::addColumn<QVariant>("saved"); // invalid: no key
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("eventText");
+
+    QTest::newRow("first start") << QVariant() << 0 << QStringLiteral("SNMP Vigilex") << QStringLiteral("T");
+    QTest::newRow("saved English") << QVariant(0) << 0 << QStringLiteral("SNMP Vigilex") << QStringLiteral("T");
+    QTest::newRow("saved Chinese") << QVariant(1) << 1 << QStringLiteral("SNMP Vigilex 断电保护") << QStringLiteral("电池低");
+    QTest::newRow("hand-edited 7") << QVariant(7) << 0 << QStringLiteral("SNMP Vigilex") << QStringLiteral("T");
+    QTest::newRow("hand-edited -1") << QVariant(-1) << 0 << QStringLiteral("SNMP Vigilex") << QStringLiteral("T");
+    QTest::newRow("not a number") << QVariant(QStringLiteral("zh")) << 0 << QStringLiteral("SNMP Vigilex") << QStringLiteral("T");
+}
+
+void TestLanguage::startUp()
+{
+    QFETCH(QVariant, saved);
+    QFETCH(int, index);
+    QFETCH(QString, title);
+    QFETCH(QString, eventText);
+
+    ScratchApp app;
+    prepare(app);
+    if (saved.isValid())
+        writeSettingValue(QStringLiteral("system/language"), saved);
+    auto window = makeWindow();
+    QCOMPARE(savedLanguage().toInt(), index);
+    QVERIFY(savedLanguage().isValid());
+    QCOMPARE(action(*window, "actionEnglish")->isChecked(), index == 0);
+    QCOMPARE(action(*window, "actionChinese")->isChecked(), index == 1);
+    QCOMPARE(Language::eventSection(), index == 1 ? QStringLiteral("Event_Chinese") : QStringLiteral("Event_English"));
+    QCOMPARE(window->windowTitle(), title);
+    QCoreApplication::processEvents(); // the translator's own change event changes nothing more
+    QCOMPARE(window->windowTitle(), title);
+    window->handleSNMPEvent(QStringLiteral("10.0.0.5"), 8);
+    QCOMPARE(cell(eventTable(*window), 0, 2), eventText);
+}
+
+void TestLanguage::missingTranslationSwitchesSectionOnly()
+{
+    ScratchApp app;
+    prepare(app);
+    QVERIFY(QFile::remove(app.path(QStringLiteral("translate/zh.qm"))));
+    auto window = makeWindow();
+    action(*window, "actionChinese")->trigger();
+    QCoreApplication::processEvents();
+    QVERIFY(action(*window, "actionChinese")->isChecked());
+    QCOMPARE(window->windowTitle(), QStringLiteral("SNMP Vigilex"));
+    QCOMPARE(action(*window, "actionSettings")->text(), QStringLiteral("Settings"));
+    QCOMPARE(Language::eventSection(), QStringLiteral("Event_Chinese"));
+    QCOMPARE(savedLanguage().toInt(), 1);
+    window->handleSNMPEvent(QStringLiteral("10.0.0.5"), 8);
+    QCOMPARE(cell(eventTable(*window), 0, 2), QStringLiteral("电池低"));
+}
+
+void TestLanguage::switchingBackAndForth()
+{
+    ScratchApp app;
+    prepare(app);
+    writeSettingValue(QStringLiteral("system/language"), 1);
+    auto window = makeWindow();
+    QCOMPARE(window->windowTitle(), QStringLiteral("SNMP Vigilex 断电保护"));
+    // From Chinese to a language whose file is gone: the old Chinese texts must not linger.
+    QVERIFY(QFile::remove(app.path(QStringLiteral("translate/en.qm"))));
+    action(*window, "actionEnglish")->trigger();
+    QCoreApplication::processEvents();
+    QCOMPARE(window->windowTitle(), QStringLiteral("SNMP Vigilex"));
+    QCOMPARE(savedLanguage().toInt(), 0);
+    for (int round = 0; round < 3; ++round) {
+        action(*window, "actionChinese")->trigger();
+        QCoreApplication::processEvents();
+        QCOMPARE(window->windowTitle(), QStringLiteral("SNMP Vigilex 断电保护"));
+        // Choosing the checked entry again reloads and rewrites, harmlessly.
+        action(*window, "actionChinese")->trigger();
+        QCoreApplication::processEvents();
+        QCOMPARE(window->windowTitle(), QStringLiteral("SNMP Vigilex 断电保护"));
+        action(*window, "actionEnglish")->trigger();
+        QCoreApplication::processEvents();
+        QCOMPARE(window->windowTitle(), QStringLiteral("SNMP Vigilex"));
+    }
+    window.reset();
+    // The language object went with the window; its translator is out of the application.
+    QCOMPARE(Language::eventSection(), QStringLiteral("Event_English"));
+    QCOMPARE(QCoreApplication::translate("MainWindow", "SNMP Vigilex"), QStringLiteral("SNMP Vigilex"));
+}
+
+void TestLanguage::sectionWithoutLanguageObject()
+{
+    QCOMPARE(Language::eventSection(), QStringLiteral("Event_English"));
+}
+
+QTEST_MAIN(TestLanguage)
+#include "tst_language.moc"
