@@ -18,10 +18,16 @@ constexpr int DefaultExecMinutes = 15;
 constexpr int MinExecMinutes = 1;
 constexpr int MaxExecMinutes = 90;
 
-QVariant setting(const char *key) { return readSetting(AppPaths::settingsFilePath(), QLatin1String(key)); }
+QVariant setting(const char *key)
+{
+    return readSetting(AppPaths::settingsFilePath(), QLatin1String(key));
+}
 
 // The window shows these rows under its own "System" object, so they are translated in its context.
-QString text(const char *source) { return QCoreApplication::translate("MainWindow", source); }
+QString text(const char *source)
+{
+    return QCoreApplication::translate("MainWindow", source);
+}
 
 } // namespace
 
@@ -39,9 +45,7 @@ struct ShutdownPolicy::Private
     std::function<void()> shutdownHandler;
 };
 
-ShutdownPolicy::ShutdownPolicy(QObject *parent)
-    : QObject(parent)
-    , d(new Private)
+ShutdownPolicy::ShutdownPolicy(QObject *parent) : QObject(parent), d(new Private)
 {
     // Repeating on purpose: after the countdown it goes on timing the shutdown application.
     d->shutdownTimer.setSingleShot(false);
@@ -55,7 +59,7 @@ ShutdownPolicy::ShutdownPolicy(QObject *parent)
     d->shutdownProcess.setStandardErrorFile(QProcess::nullDevice());
     connect(&d->shutdownProcess, &QProcess::errorOccurred, this, &ShutdownPolicy::onOffAPPError);
     connect(&d->shutdownProcess, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
-            &ShutdownPolicy::onOffAPPFinished);
+        &ShutdownPolicy::onOffAPPFinished);
 }
 
 ShutdownPolicy::~ShutdownPolicy()
@@ -66,17 +70,35 @@ ShutdownPolicy::~ShutdownPolicy()
     d->shutdownTimer.stop();
 }
 
-void ShutdownPolicy::setMinuteMs(qint64 ms) { d->minuteMs = qMax<qint64>(1, ms); }
+void ShutdownPolicy::setMinuteMs(qint64 ms)
+{
+    d->minuteMs = qMax<qint64>(1, ms);
+}
 
-void ShutdownPolicy::setShutdownHandler(std::function<void()> handler) { d->shutdownHandler = std::move(handler); }
+void ShutdownPolicy::setShutdownHandler(std::function<void()> handler)
+{
+    d->shutdownHandler = std::move(handler);
+}
 
-bool ShutdownPolicy::countdownActive() const { return d->countdownActive; }
+bool ShutdownPolicy::countdownActive() const
+{
+    return d->countdownActive;
+}
 
-bool ShutdownPolicy::applicationHandled() const { return d->applicationHandled; }
+bool ShutdownPolicy::applicationHandled() const
+{
+    return d->applicationHandled;
+}
 
-QTimer *ShutdownPolicy::shutdownTimer() const { return &d->shutdownTimer; }
+QTimer *ShutdownPolicy::shutdownTimer() const
+{
+    return &d->shutdownTimer;
+}
 
-QProcess *ShutdownPolicy::shutdownProcess() const { return &d->shutdownProcess; }
+QProcess *ShutdownPolicy::shutdownProcess() const
+{
+    return &d->shutdownProcess;
+}
 
 qint64 ShutdownPolicy::remainingMs() const
 {
@@ -139,7 +161,7 @@ void ShutdownPolicy::updateCountdown(bool trouble, int minutes)
             d->countdownActive = false;
             d->shutdownTimer.stop();
             d->pendingMs = 0;
-            emit message(text("System shutdown is canceled"));
+            emit message(text(QT_TRANSLATE_NOOP("MainWindow", "System shutdown is canceled")));
         }
         return;
     }
@@ -148,8 +170,8 @@ void ShutdownPolicy::updateCountdown(bool trouble, int minutes)
 
     // 64 bits: a hand-edited file may hold more minutes than 32-bit milliseconds can count.
     const qint64 ms = qint64(minutes) * d->minuteMs;
-    const QString announcement
-        = text("System will be shutdown in %1 minute(s)").arg(double(float(ms) / float(d->minuteMs)), 0, 'f', 1);
+    const QString announcement = text(QT_TRANSLATE_NOOP("MainWindow", "System will be shutdown in %1 minute(s)"))
+                                     .arg(double(float(ms) / float(d->minuteMs)), 0, 'f', 1);
     if (!d->shutdownTimer.isActive()) {
         d->countdownActive = true;
         armTimer(ms);
@@ -199,13 +221,13 @@ void ShutdownPolicy::runShutdownApplication()
 
     // An enabled application without a path would otherwise mark the step done and never shut down.
     if (path.isEmpty() || !QFile::exists(path)) {
-        emit message(text("Shutdown application is invalid!"));
+        emit message(text(QT_TRANSLATE_NOOP("MainWindow", "Shutdown application is invalid!")));
         onOffAPPFinished(0, QProcess::NormalExit);
         d->applicationHandled = true;
         return;
     }
 
-    emit message(text("Start to executing shutdown application."));
+    emit message(text(QT_TRANSLATE_NOOP("MainWindow", "Start to executing shutdown application.")));
 
     int minutes = DefaultExecMinutes;
     if (limit.isValid()) {
@@ -227,7 +249,7 @@ void ShutdownPolicy::runShutdownApplication()
 void ShutdownPolicy::onOffAPPError(QProcess::ProcessError error)
 {
     qWarning() << "Shutdown application error:" << error << d->shutdownProcess.errorString();
-    emit message(text("Shutdown application exit!"));
+    emit message(text(QT_TRANSLATE_NOOP("MainWindow", "Shutdown application exit!")));
     d->applicationHandled = false;
     d->shutdownTimer.stop();
     d->pendingMs = 0;

@@ -34,8 +34,8 @@ void requestPowerOff()
         return;
     }
 
-    QDBusMessage ask = QDBusMessage::createMethodCall(login1Service, login1Path, login1Manager,
-                                                      QStringLiteral("CanPowerOff"));
+    QDBusMessage ask
+        = QDBusMessage::createMethodCall(login1Service, login1Path, login1Manager, QStringLiteral("CanPowerOff"));
     const QDBusMessage answer = bus.call(ask, QDBus::Block, canPowerOffTimeoutMs);
     if (answer.type() != QDBusMessage::ReplyMessage) {
         qWarning() << "System shutdown impossible: logind does not answer:" << answer.errorMessage();
@@ -51,8 +51,8 @@ void requestPowerOff()
     // Non-interactive. For root, logind ignores inhibitors on PowerOff by default; other callers need
     // power-off-ignore-inhibit, which the shipped polkit rule grants. The reply is awaited on the event loop
     // only to log a refusal; this function returns at once.
-    QDBusMessage request = QDBusMessage::createMethodCall(login1Service, login1Path, login1Manager,
-                                                          QStringLiteral("PowerOff"));
+    QDBusMessage request
+        = QDBusMessage::createMethodCall(login1Service, login1Path, login1Manager, QStringLiteral("PowerOff"));
     request << false;
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(request));
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [](QDBusPendingCallWatcher *call) {
@@ -64,7 +64,10 @@ void requestPowerOff()
 
 } // namespace
 
-void setShutdownBackend(std::function<void()> replacement) { backend() = std::move(replacement); }
+void setShutdownBackend(std::function<void()> replacement)
+{
+    backend() = std::move(replacement);
+}
 
 void shutdownSystem()
 {

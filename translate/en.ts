@@ -384,6 +384,26 @@
         <source>Cancel</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>System shutdown is canceled</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>System will be shutdown in %1 minute(s)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Shutdown application is invalid!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Start to executing shutdown application.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Shutdown application exit!</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>SettingsDialog</name>

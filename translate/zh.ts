@@ -384,6 +384,26 @@
         <source>Cancel</source>
         <translation>取消</translation>
     </message>
+    <message>
+        <source>System shutdown is canceled</source>
+        <translation>系统关机已取消</translation>
+    </message>
+    <message>
+        <source>System will be shutdown in %1 minute(s)</source>
+        <translation>系统将在 %1 分钟后关机</translation>
+    </message>
+    <message>
+        <source>Shutdown application is invalid!</source>
+        <translation>关机应用程序无效！</translation>
+    </message>
+    <message>
+        <source>Start to executing shutdown application.</source>
+        <translation>开始执行关机应用程序。</translation>
+    </message>
+    <message>
+        <source>Shutdown application exit!</source>
+        <translation>关机应用程序退出！</translation>
+    </message>
 </context>
 <context>
     <name>SettingsDialog</name>

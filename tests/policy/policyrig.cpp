@@ -13,9 +13,7 @@ namespace {
 int leaked = 0;
 }
 
-PolicyRig::PolicyRig(qint64 minute)
-    : minuteMs(minute)
-    , app(ScratchApp::Empty)
+PolicyRig::PolicyRig(qint64 minute) : minuteMs(minute), app(ScratchApp::Empty)
 {
     clock.start();
     policy.setMinuteMs(minuteMs);
@@ -93,10 +91,22 @@ QString countdown(const char *minutes)
 {
     return QStringLiteral("System will be shutdown in %1 minute(s)").arg(QLatin1String(minutes));
 }
-QString canceled() { return QStringLiteral("System shutdown is canceled"); }
-QString starting() { return QStringLiteral("Start to executing shutdown application."); }
-QString invalid() { return QStringLiteral("Shutdown application is invalid!"); }
-QString exited() { return QStringLiteral("Shutdown application exit!"); }
+QString canceled()
+{
+    return QStringLiteral("System shutdown is canceled");
+}
+QString starting()
+{
+    return QStringLiteral("Start to executing shutdown application.");
+}
+QString invalid()
+{
+    return QStringLiteral("Shutdown application is invalid!");
+}
+QString exited()
+{
+    return QStringLiteral("Shutdown application exit!");
+}
 } // namespace PolicyText
 
 void guardShutdownBackend()
@@ -104,4 +114,7 @@ void guardShutdownBackend()
     setShutdownBackend([] { ++leaked; });
 }
 
-int leakedShutdownRequests() { return leaked; }
+int leakedShutdownRequests()
+{
+    return leaked;
+}

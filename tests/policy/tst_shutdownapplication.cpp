@@ -65,7 +65,7 @@ void TestShutdownApplication::disabledRequestsAtOnce()
     rig.report(2, 0, 2, 100);
     rig.report(2, 1, 3, 80);
     QTRY_COMPARE_WITH_TIMEOUT(rig.requests, 1, 5000);
-    QCOMPARE(rig.messages, QStringList{countdown("1.0")});
+    QCOMPARE(rig.messages, QStringList {countdown("1.0")});
     QVERIFY(rig.policy.applicationHandled());
     QCOMPARE(rig.policy.shutdownProcess()->state(), QProcess::NotRunning);
     QTest::qWait(int(2 * Minute));
@@ -107,7 +107,7 @@ void TestShutdownApplication::executionTime()
     QVERIFY(!rig.policy.countdownActive());
     QVERIFY(rig.policy.applicationHandled());
     QTRY_COMPARE_WITH_TIMEOUT(rig.requests, 1, 5000);
-    QCOMPARE(rig.messages, QStringList{starting()});
+    QCOMPARE(rig.messages, QStringList {starting()});
 }
 
 void TestShutdownApplication::invalidApplication_data()
@@ -128,7 +128,7 @@ void TestShutdownApplication::invalidApplication()
         rig.set(QStringLiteral("system/shutdown_app"), path);
 
     triggerCapacityRule(rig);
-    QCOMPARE(rig.messages, QStringList{invalid()});
+    QCOMPARE(rig.messages, QStringList {invalid()});
     QCOMPARE(rig.requests, 1);
     QVERIFY(rig.policy.applicationHandled());
     QCOMPARE(rig.policy.shutdownProcess()->state(), QProcess::NotRunning);
@@ -155,10 +155,10 @@ void TestShutdownApplication::normalEnd()
 
     QTest::ignoreMessage(QtDebugMsg, "System shutdown code: 3 , status: QProcess::NormalExit");
     triggerCapacityRule(rig);
-    QCOMPARE(rig.messages, QStringList{starting()});
+    QCOMPARE(rig.messages, QStringList {starting()});
     QCOMPARE(rig.requests, 0);
     QTRY_COMPARE_WITH_TIMEOUT(rig.requests, 1, 5000);
-    QCOMPARE(rig.messages, QStringList{starting()});
+    QCOMPARE(rig.messages, QStringList {starting()});
 
     QFile arguments(rig.app.path(QStringLiteral("my app/arguments")));
     QVERIFY(arguments.open(QIODevice::ReadOnly));
@@ -167,7 +167,7 @@ void TestShutdownApplication::normalEnd()
     QVERIFY(rig.policy.applicationHandled());
     // The step ran once: further qualifying reports start nothing.
     rig.report(2, 1, 3, 4);
-    QCOMPARE(rig.messages, QStringList{starting()});
+    QCOMPARE(rig.messages, QStringList {starting()});
     QCOMPARE(rig.requests, 1);
 }
 
@@ -179,10 +179,11 @@ void TestShutdownApplication::crash()
     rig.set(QStringLiteral("system/shutdown_app"), rig.script(QStringLiteral("kill -SEGV $$")));
 
     QTest::ignoreMessage(QtDebugMsg, "System shutdown code: 0 , status: QProcess::NormalExit");
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^System shutdown code: .* QProcess::CrashExit$")));
+    QTest::ignoreMessage(
+        QtDebugMsg, QRegularExpression(QStringLiteral("^System shutdown code: .* QProcess::CrashExit$")));
     triggerCapacityRule(rig);
     QTRY_COMPARE_WITH_TIMEOUT(rig.requests, 2, 5000);
-    QCOMPARE(rig.messages, (QStringList{starting(), exited()}));
+    QCOMPARE(rig.messages, (QStringList {starting(), exited()}));
     QVERIFY(!rig.policy.applicationHandled());
     QVERIFY(!rig.policy.shutdownTimer()->isActive());
     QTest::qWait(int(2 * Minute));
@@ -201,13 +202,13 @@ void TestShutdownApplication::failsToStart()
 
     triggerCapacityRule(rig);
     QTRY_COMPARE_WITH_TIMEOUT(rig.requests, 1, 5000);
-    QCOMPARE(rig.messages, (QStringList{starting(), exited()}));
+    QCOMPARE(rig.messages, (QStringList {starting(), exited()}));
     QVERIFY(!rig.policy.applicationHandled());
     QVERIFY(!rig.policy.shutdownTimer()->isActive());
 
     rig.report(2, 1, 3, 9);
     QTRY_COMPARE_WITH_TIMEOUT(rig.requests, 2, 5000);
-    QCOMPARE(rig.messages, (QStringList{starting(), exited(), starting(), exited()}));
+    QCOMPARE(rig.messages, (QStringList {starting(), exited(), starting(), exited()}));
 }
 
 void TestShutdownApplication::hangingApplicationIsKilled_data()
@@ -269,12 +270,12 @@ void TestShutdownApplication::cancelDoesNotStopTheApplication()
     rig.report(2, 1, 3, 50);
     rig.report(2, 1, 3, 10);
     rig.report(2, 0, 2, 10);
-    QCOMPARE(rig.messages, (QStringList{countdown("5.0"), starting(), canceled()}));
+    QCOMPARE(rig.messages, (QStringList {countdown("5.0"), starting(), canceled()}));
     QVERIFY(!rig.policy.shutdownTimer()->isActive());
     QCOMPARE(rig.requests, 0);
     QVERIFY(rig.policy.shutdownProcess()->state() != QProcess::NotRunning);
     QTRY_COMPARE_WITH_TIMEOUT(rig.requests, 1, 5000);
-    QCOMPARE(rig.messages, (QStringList{countdown("5.0"), starting(), canceled()}));
+    QCOMPARE(rig.messages, (QStringList {countdown("5.0"), starting(), canceled()}));
 }
 
 // Ending the program while the application runs kills it, but that is no reason for a shutdown request.

@@ -32,8 +32,8 @@ const QString Normal = QStringLiteral("2.0.2.100");
 QStringList conditions(int battLow, int acFailed, int capacity)
 {
     return {QStringLiteral("shutdown/batt_low_time=%1").arg(battLow),
-            QStringLiteral("shutdown/ac_failed_time=%1").arg(acFailed),
-            QStringLiteral("shutdown/ac_failed_capacity=%1").arg(capacity)};
+        QStringLiteral("shutdown/ac_failed_time=%1").arg(acFailed),
+        QStringLiteral("shutdown/ac_failed_capacity=%1").arg(capacity)};
 }
 } // namespace
 
@@ -47,100 +47,97 @@ void TestShutdownPolicy::transitions_data()
 
     const QStringList c552 = conditions(5, 5, 20);
 
-    QTest::newRow("mains fails at 80%, returns after 2 minutes: cancelled")
-        << c552 + QStringList{Normal, QStringLiteral("2.1.3.80"), QStringLiteral("+2"), QStringLiteral("2.0.2.80"),
-                              QStringLiteral("+5")}
-        << QStringList{countdown("5.0"), canceled()} << 0 << false << -1;
+    QTest::newRow("mains fails at 80%, returns after 2 minutes: cancelled") << c552
+            + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("+2"), QStringLiteral("2.0.2.80"),
+                QStringLiteral("+5")} << QStringList {countdown("5.0"), canceled()}
+                                                                            << 0 << false << -1;
     QTest::newRow("mains fails at 80% and stays failed: shutdown at expiry")
-        << c552 + QStringList{Normal, QStringLiteral("2.1.3.80"), QStringLiteral("+7")}
-        << QStringList{countdown("5.0")} << 1 << false << 5;
+        << c552 + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("+7")}
+        << QStringList {countdown("5.0")} << 1 << false << 5;
     QTest::newRow("mains failed for 30, battery low for 5: shortened")
-        << conditions(5, 30, 0) + QStringList{Normal, QStringLiteral("2.1.3.80"), QStringLiteral("3.1.3.60")}
-        << QStringList{countdown("30.0"), countdown("5.0")} << 0 << true << 5;
+        << conditions(5, 30, 0) + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("3.1.3.60")}
+        << QStringList {countdown("30.0"), countdown("5.0")} << 0 << true << 5;
     QTest::newRow("mains failed for 30, battery low for 60: unchanged")
-        << conditions(60, 30, 0) + QStringList{Normal, QStringLiteral("2.1.3.80"), QStringLiteral("3.1.3.60")}
-        << QStringList{countdown("30.0")} << 0 << true << 30;
+        << conditions(60, 30, 0) + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("3.1.3.60")}
+        << QStringList {countdown("30.0")} << 0 << true << 30;
     QTest::newRow("equal length never replaces")
-        << conditions(5, 5, 0) + QStringList{Normal, QStringLiteral("2.1.3.80"), QStringLiteral("3.1.3.60")}
-        << QStringList{countdown("5.0")} << 0 << true << 5;
+        << conditions(5, 5, 0) + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("3.1.3.60")}
+        << QStringList {countdown("5.0")} << 0 << true << 5;
     QTest::newRow("first report both, battery 10 mains 3: the shorter")
-        << conditions(10, 3, 0) + QStringList{QStringLiteral("3.1.3.80")} << QStringList{countdown("3.0")} << 0
+        << conditions(10, 3, 0) + QStringList {QStringLiteral("3.1.3.80")} << QStringList {countdown("3.0")} << 0
         << true << 3;
     QTest::newRow("first report both, battery 3 mains 10: the shorter")
-        << conditions(3, 10, 0) + QStringList{QStringLiteral("3.1.3.80")} << QStringList{countdown("3.0")} << 0
+        << conditions(3, 10, 0) + QStringList {QStringLiteral("3.1.3.80")} << QStringList {countdown("3.0")} << 0
         << true << 3;
     QTest::newRow("both times 0: no countdown")
-        << conditions(0, 0, 0) + QStringList{Normal, QStringLiteral("3.1.3.80"), QStringLiteral("+2")}
-        << QStringList() << 0 << false << -1;
+        << conditions(0, 0, 0) + QStringList {Normal, QStringLiteral("3.1.3.80"), QStringLiteral("+2")} << QStringList()
+        << 0 << false << -1;
     QTest::newRow("mains time 0 leaves the battery time of the same report")
-        << conditions(5, 0, 0) + QStringList{Normal, QStringLiteral("3.1.3.80")} << QStringList{countdown("5.0")}
-        << 0 << true << 5;
+        << conditions(5, 0, 0) + QStringList {Normal, QStringLiteral("3.1.3.80")} << QStringList {countdown("5.0")} << 0
+        << true << 5;
     QTest::newRow("negative battery time, valid mains time in the same report")
-        << conditions(-5, 4, 0) + QStringList{Normal, QStringLiteral("3.1.3.80")} << QStringList{countdown("4.0")}
+        << conditions(-5, 4, 0) + QStringList {Normal, QStringLiteral("3.1.3.80")} << QStringList {countdown("4.0")}
         << 0 << true << 4;
     QTest::newRow("negative battery time alone: no countdown")
-        << conditions(-5, 4, 0) + QStringList{Normal, QStringLiteral("3.0.3.80")} << QStringList() << 0 << false
-        << -1;
+        << conditions(-5, 4, 0) + QStringList {Normal, QStringLiteral("3.0.3.80")} << QStringList() << 0 << false << -1;
     QTest::newRow("no settings at all: nothing")
-        << QStringList{Normal, QStringLiteral("3.1.3.0"), QStringLiteral("+1")} << QStringList() << 0 << false << -1;
+        << QStringList {Normal, QStringLiteral("3.1.3.0"), QStringLiteral("+1")} << QStringList() << 0 << false << -1;
     QTest::newRow("time that is no number: off")
-        << QStringList{QStringLiteral("shutdown/ac_failed_time=five"), Normal, QStringLiteral("2.1.3.80")}
+        << QStringList {QStringLiteral("shutdown/ac_failed_time=five"), Normal, QStringLiteral("2.1.3.80")}
         << QStringList() << 0 << false << -1;
     QTest::newRow("battery low with mains normal counts as trouble")
-        << c552 + QStringList{Normal, QStringLiteral("3.0.2.40")} << QStringList{countdown("5.0")} << 0 << true << 5;
+        << c552 + QStringList {Normal, QStringLiteral("3.0.2.40")} << QStringList {countdown("5.0")} << 0 << true << 5;
     QTest::newRow("any input status other than 0 is a mains failure")
-        << c552 + QStringList{Normal, QStringLiteral("2.2.3.80")} << QStringList{countdown("5.0")} << 0 << true << 5;
+        << c552 + QStringList {Normal, QStringLiteral("2.2.3.80")} << QStringList {countdown("5.0")} << 0 << true << 5;
 
     // The capacity rule, in the same report and without waiting.
     QTest::newRow("capacity 19 below 20: at once")
-        << c552 + QStringList{Normal, QStringLiteral("2.1.3.19")} << QStringList{countdown("5.0")} << 1 << true << 5;
+        << c552 + QStringList {Normal, QStringLiteral("2.1.3.19")} << QStringList {countdown("5.0")} << 1 << true << 5;
     QTest::newRow("capacity 20 not below 20")
-        << c552 + QStringList{Normal, QStringLiteral("2.1.3.20")} << QStringList{countdown("5.0")} << 0 << true << 5;
+        << c552 + QStringList {Normal, QStringLiteral("2.1.3.20")} << QStringList {countdown("5.0")} << 0 << true << 5;
     QTest::newRow("capacity rule on a later report with the mains already failed")
-        << conditions(0, 0, 20) + QStringList{Normal, QStringLiteral("2.1.3.40"), QStringLiteral("2.1.3.19")}
+        << conditions(0, 0, 20) + QStringList {Normal, QStringLiteral("2.1.3.40"), QStringLiteral("2.1.3.19")}
         << QStringList() << 1 << false << -1;
-    QTest::newRow("capacity rule fires on every report, the step runs once")
-        << conditions(0, 0, 20)
-            + QStringList{Normal, QStringLiteral("2.1.3.10"), QStringLiteral("2.1.3.9"), QStringLiteral("2.1.3.8")}
-        << QStringList() << 1 << false << -1;
+    QTest::newRow("capacity rule fires on every report, the step runs once") << conditions(0, 0, 20)
+            + QStringList {Normal, QStringLiteral("2.1.3.10"), QStringLiteral("2.1.3.9"), QStringLiteral("2.1.3.8")}
+                                                                             << QStringList() << 1 << false << -1;
     QTest::newRow("low capacity with mains normal: no rule")
-        << conditions(0, 0, 20) + QStringList{Normal, QStringLiteral("3.0.3.5")} << QStringList() << 0 << false << -1;
+        << conditions(0, 0, 20) + QStringList {Normal, QStringLiteral("3.0.3.5")} << QStringList() << 0 << false << -1;
     QTest::newRow("capacity byte 200 is a signed -56, below 20")
-        << conditions(0, 0, 20) + QStringList{Normal, QStringLiteral("2.1.3.200")} << QStringList() << 1 << false
+        << conditions(0, 0, 20) + QStringList {Normal, QStringLiteral("2.1.3.200")} << QStringList() << 1 << false
         << -1;
     QTest::newRow("capacity threshold 0: rule off")
-        << conditions(0, 0, 0) + QStringList{Normal, QStringLiteral("2.1.3.0")} << QStringList() << 0 << false << -1;
+        << conditions(0, 0, 0) + QStringList {Normal, QStringLiteral("2.1.3.0")} << QStringList() << 0 << false << -1;
 
     // One snapshot for all hosts together.
     QTest::newRow("two hosts, failed and normal, in turn")
         << c552
-            + QStringList{QStringLiteral("2.1.3.80"), Normal, QStringLiteral("2.1.3.80"), Normal,
-                          QStringLiteral("2.1.3.80")}
-        << QStringList{countdown("5.0"), canceled(), countdown("5.0"), canceled(), countdown("5.0")} << 0 << true
-        << 5;
+            + QStringList {QStringLiteral("2.1.3.80"), Normal, QStringLiteral("2.1.3.80"), Normal,
+                QStringLiteral("2.1.3.80")}
+        << QStringList {countdown("5.0"), canceled(), countdown("5.0"), canceled(), countdown("5.0")} << 0 << true << 5;
     QTest::newRow("battery back while the mains stays failed: countdown kept")
-        << conditions(5, 10, 0) + QStringList{Normal, QStringLiteral("3.1.3.50"), QStringLiteral("2.1.3.50")}
-        << QStringList{countdown("5.0")} << 0 << true << 5;
-    QTest::newRow("unchanged reports do not restart the countdown")
-        << c552 + QStringList{Normal, QStringLiteral("2.1.3.80"), QStringLiteral("+3"), QStringLiteral("2.1.3.79"),
-                              QStringLiteral("+3")}
-        << QStringList{countdown("5.0")} << 1 << false << 5;
+        << conditions(5, 10, 0) + QStringList {Normal, QStringLiteral("3.1.3.50"), QStringLiteral("2.1.3.50")}
+        << QStringList {countdown("5.0")} << 0 << true << 5;
+    QTest::newRow("unchanged reports do not restart the countdown") << c552
+            + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("+3"), QStringLiteral("2.1.3.79"),
+                QStringLiteral("+3")} << QStringList {countdown("5.0")}
+                                                                    << 1 << false << 5;
     QTest::newRow("a report shorter than four bytes is ignored")
-        << c552 + QStringList{Normal, QStringLiteral("2.1.3.80"), QStringLiteral("2.0")}
-        << QStringList{countdown("5.0")} << 0 << true << 5;
+        << c552 + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("2.0")}
+        << QStringList {countdown("5.0")} << 0 << true << 5;
 
     // The repeating timer after an expiry.
     QTest::newRow("after expiry the end of trouble shows no cancel")
-        << c552 + QStringList{Normal, QStringLiteral("2.1.3.80"), QStringLiteral("+7"), Normal}
-        << QStringList{countdown("5.0")} << 1 << false << 5;
-    QTest::newRow("after expiry a new failure starts no new countdown")
-        << c552 + QStringList{Normal, QStringLiteral("2.1.3.80"), QStringLiteral("+6"), Normal, QStringLiteral("+1"),
-                              QStringLiteral("2.1.3.80"), QStringLiteral("+6")}
-        << QStringList{countdown("5.0")} << 1 << false << 5;
-    QTest::newRow("after expiry a shorter offer only shortens, and its expiry does nothing")
-        << conditions(1, 3, 0) + QStringList{Normal, QStringLiteral("2.1.3.80"), QStringLiteral("+4"),
-                                             QStringLiteral("3.1.3.80"), QStringLiteral("+3")}
-        << QStringList{countdown("3.0"), countdown("1.0")} << 1 << false << 1;
+        << c552 + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("+7"), Normal}
+        << QStringList {countdown("5.0")} << 1 << false << 5;
+    QTest::newRow("after expiry a new failure starts no new countdown") << c552
+            + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("+6"), Normal, QStringLiteral("+1"),
+                QStringLiteral("2.1.3.80"), QStringLiteral("+6")} << QStringList {countdown("5.0")}
+                                                                        << 1 << false << 5;
+    QTest::newRow("after expiry a shorter offer only shortens, and its expiry does nothing") << conditions(1, 3, 0)
+            + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("+4"), QStringLiteral("3.1.3.80"),
+                QStringLiteral("+3")} << QStringList {countdown("3.0"), countdown("1.0")} << 1
+                                                                                             << false << 1;
 }
 
 void TestShutdownPolicy::transitions()
@@ -174,7 +171,7 @@ void TestShutdownPolicy::settingsAreReadAtTheMomentOfUse()
     rig.report(2, 0, 2, 100);
     rig.set(QStringLiteral("shutdown/ac_failed_time"), 7);
     rig.report(2, 1, 3, 80);
-    QCOMPARE(rig.messages, QStringList{countdown("7.0")});
+    QCOMPARE(rig.messages, QStringList {countdown("7.0")});
 
     rig.set(QStringLiteral("shutdown/ac_failed_capacity"), 50);
     rig.report(2, 1, 3, 49);
@@ -210,8 +207,9 @@ void TestShutdownPolicy::longCountdown()
     QCOMPARE(timer->interval(), int(qMin<qint64>(total, INT_MAX)));
     QVERIFY(rig.policy.remainingMs() > total - 1000);
     QVERIFY(rig.policy.remainingMs() <= total);
-    QCOMPARE(rig.messages, QStringList{QStringLiteral("System will be shutdown in %1 minute(s)")
-                                           .arg(QString::number(minutes) + QStringLiteral(".0"))});
+    QCOMPARE(rig.messages,
+        QStringList {QStringLiteral("System will be shutdown in %1 minute(s)")
+                         .arg(QString::number(minutes) + QStringLiteral(".0"))});
 
     // Nothing fires by itself soon after the start.
     QTest::qWait(50);

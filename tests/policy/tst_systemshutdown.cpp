@@ -123,12 +123,12 @@ void TestSystemShutdown::refusalIsLogged()
     QString error;
     QVERIFY2(m_logind->registerService(behaviour, &error), qPrintable(error));
 
-    QTest::ignoreMessage(QtWarningMsg,
-                         QRegularExpression(QStringLiteral("^System shutdown refused by logind: .*AccessDenied")));
+    QTest::ignoreMessage(
+        QtWarningMsg, QRegularExpression(QStringLiteral("^System shutdown refused by logind: .*AccessDenied")));
     const qint64 took = timedShutdown();
     QVERIFY2(took < AtOnceMs, qPrintable(QString::number(took)));
     QTest::qWait(500);
-    QCOMPARE(m_logind->calls().powerOff, QList<bool>{false});
+    QCOMPARE(m_logind->calls().powerOff, QList<bool> {false});
     QCOMPARE(m_logind->calls().otherShutdownCalls, 0);
 }
 

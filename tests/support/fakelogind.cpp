@@ -2,9 +2,9 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusVirtualObject>
 #include <QDBusError>
 #include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QFile>
 #include <QMutexLocker>
 #include <QTimer>
@@ -19,11 +19,7 @@ const QString login1Path = QStringLiteral("/org/freedesktop/login1");
 class FakeLogindManager : public QDBusVirtualObject
 {
 public:
-    FakeLogindManager(FakeLogind *owner, QObject *worker)
-        : m_owner(owner)
-        , m_worker(worker)
-    {
-    }
+    FakeLogindManager(FakeLogind *owner, QObject *worker) : m_owner(owner), m_worker(worker) { }
 
     QString introspect(const QString &) const override
     {
@@ -54,12 +50,12 @@ public:
             answer(connection, message.createReply(behaviour.canPowerOff), behaviour.canPowerOffDelayMs, true);
         } else if (member == QLatin1String("PowerOff") && behaviour.refusePowerOff) {
             answer(connection,
-                   message.createErrorReply(QDBusError::AccessDenied,
-                                            QStringLiteral("Interactive authentication required.")),
-                   behaviour.powerOffDelayMs, false);
+                message.createErrorReply(
+                    QDBusError::AccessDenied, QStringLiteral("Interactive authentication required.")),
+                behaviour.powerOffDelayMs, false);
         } else {
-            answer(connection, message.createReply(), member == QLatin1String("PowerOff") ? behaviour.powerOffDelayMs : 0,
-                   false);
+            answer(connection, message.createReply(),
+                member == QLatin1String("PowerOff") ? behaviour.powerOffDelayMs : 0, false);
         }
         return true;
     }
@@ -68,8 +64,8 @@ private:
     static QStringList shutdownMembers()
     {
         return {QStringLiteral("PowerOffWithFlags"), QStringLiteral("Reboot"), QStringLiteral("RebootWithFlags"),
-                QStringLiteral("Halt"), QStringLiteral("HaltWithFlags"), QStringLiteral("ScheduleShutdown"),
-                QStringLiteral("Suspend"), QStringLiteral("Hibernate")};
+            QStringLiteral("Halt"), QStringLiteral("HaltWithFlags"), QStringLiteral("ScheduleShutdown"),
+            QStringLiteral("Suspend"), QStringLiteral("Hibernate")};
     }
 
     void answer(QDBusConnection connection, const QDBusMessage &reply, int delayMs, bool isCanPowerOff)
@@ -95,8 +91,7 @@ private:
     QObject *m_worker;
 };
 
-FakeLogind::FakeLogind()
-    : m_connectionName(QStringLiteral("fakelogind-%1").arg(quintptr(this)))
+FakeLogind::FakeLogind() : m_connectionName(QStringLiteral("fakelogind-%1").arg(quintptr(this)))
 {
     m_worker.moveToThread(&m_thread);
     m_thread.start();
@@ -117,7 +112,10 @@ FakeLogind::~FakeLogind()
     }
 }
 
-QString FakeLogind::sentinelService() { return QStringLiteral("org.vigilex.TestBus"); }
+QString FakeLogind::sentinelService()
+{
+    return QStringLiteral("org.vigilex.TestBus");
+}
 
 bool FakeLogind::startBus(QString *error)
 {
@@ -150,7 +148,7 @@ bool FakeLogind::startBus(QString *error)
 
     m_daemon.setProgram(QStringLiteral("dbus-daemon"));
     m_daemon.setArguments({QStringLiteral("--config-file=") + config, QStringLiteral("--print-address"),
-                           QStringLiteral("--nofork"), QStringLiteral("--nopidfile")});
+        QStringLiteral("--nofork"), QStringLiteral("--nopidfile")});
     m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_daemon.start(QIODevice::ReadOnly);
     if (!m_daemon.waitForStarted(5000)) {
@@ -225,4 +223,3 @@ void FakeLogind::resetCalls()
     QMutexLocker lock(&m_mutex);
     m_calls = Calls();
 }
-
