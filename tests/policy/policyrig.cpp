@@ -73,8 +73,13 @@ void PolicyRig::run(const QStringList &steps)
 
 QString PolicyRig::script(const QString &body)
 {
-    QDir(app.path()).mkpath(QStringLiteral("my app"));
-    const QString path = app.path(QStringLiteral("my app/run me.sh"));
+    return writeShutdownScript(app.path(), body);
+}
+
+QString writeShutdownScript(const QString &dir, const QString &body)
+{
+    QDir(dir).mkpath(QStringLiteral("my app"));
+    const QString path = dir + QStringLiteral("/my app/run me.sh");
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return QString();

@@ -47,6 +47,9 @@ QString invalid();
 QString exited();
 } // namespace PolicyText
 
+// Writes an executable shell script "my app/run me.sh" below dir (a path with blanks); returns its path.
+QString writeShutdownScript(const QString &dir, const QString &body);
+
 // Fails the test when something reaches the process-wide shutdown: every request must come through a rig.
 void guardShutdownBackend();
 int leakedShutdownRequests();

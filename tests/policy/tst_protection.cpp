@@ -1,0 +1,171 @@
+#include "policyrig.h"
+
+#include "policy/shutdownpolicy.h"
+#include "snmp/snmp.h"
+#include "storage/apppaths.h"
+#include "storage/settings.h"
+#include "support/netns.h"
+#include "support/scratchapp.h"
+#include "support/upssim.h"
+
+#include <QFile>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace PolicyText;
+
+// The protection end to end: a simulated UPS card polled by the real engine, its data reports feeding the
+// shutdown policy, a real shutdown application, and a recorder in place of the system shutdown. Runs in a
+// network namespace of its own.
+class TestProtection : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+
+    void lowCapacityRunsTheApplication();
+    void countdownRunsOutIntoTheApplication();
+    void mainsBackCancelsTheCountdown();
+
+private:
+    // Builds a fresh policy on the engine's reports, with the given conditions and an application that
+    // leaves a mark and ends.
+    void makePolicy(qint64 minuteMs, int battLowTime, int acFailedTime, int capacity);
+    bool applicationRan() const { return QFile::exists(m_app->path(QStringLiteral("my app/ran"))); }
+
+    std::unique_ptr<ScratchApp> m_app;
+    std::unique_ptr<UpsSim> m_card;
+    std::unique_ptr<SNMP> m_engine;
+    std::unique_ptr<ShutdownPolicy> m_policy;
+    QStringList m_messages;
+    int m_requests = 0;
+    int m_reports = 0;
+};
+
+namespace {
+constexpr int CardPort = 16500;
+const QString CardAddress = QStringLiteral("127.0.0.1");
+
+void setting(const char *key, const QVariant &value)
+{
+    writeSetting(AppPaths::settingsFilePath(), QLatin1String(key), value);
+}
+} // namespace
+
+void TestProtection::initTestCase()
+{
+    guardShutdownBackend();
+    m_app = std::make_unique<ScratchApp>(ScratchApp::Empty);
+    m_card = std::make_unique<UpsSim>(QStringLiteral("udp:%1:%2").arg(CardAddress).arg(CardPort));
+    QVERIFY2(m_card->start(), qPrintable(m_card->log()));
+
+    m_engine = std::make_unique<SNMP>();
+    m_engine->startService();
+    SNMPInfo card;
+    card.ip = CardAddress;
+    card.port = CardPort;
+    card.version = Snmp::CommunityBased;
+    card.community = QStringLiteral("public");
+    m_engine->addHost(card);
+}
+
+void TestProtection::init()
+{
+    QVERIFY(m_card->setState(QStringLiteral("normal")));
+    QFile::remove(m_app->path(QStringLiteral("my app/ran")));
+    m_messages.clear();
+    m_requests = 0;
+    m_reports = 0;
+}
+
+void TestProtection::cleanup()
+{
+    m_policy.reset();
+    QCOMPARE(leakedShutdownRequests(), 0);
+}
+
+void TestProtection::cleanupTestCase()
+{
+    m_engine.reset();
+    m_card.reset();
+    m_app.reset();
+}
+
+void TestProtection::makePolicy(qint64 minuteMs, int battLowTime, int acFailedTime, int capacity)
+{
+    setting("shutdown/batt_low_time", battLowTime);
+    setting("shutdown/ac_failed_time", acFailedTime);
+    setting("shutdown/ac_failed_capacity", capacity);
+    setting("system/shutdown_app_enable", true);
+    setting(
+        "system/shutdown_app", writeShutdownScript(m_app->path(), QStringLiteral("touch \"$(dirname \"$0\")/ran\"")));
+    setting("system/shutdown_exec_time", 5);
+
+    m_policy = std::make_unique<ShutdownPolicy>();
+    m_policy->setMinuteMs(minuteMs);
+    m_policy->setShutdownHandler([this] { ++m_requests; });
+    connect(m_policy.get(), &ShutdownPolicy::message, m_policy.get(),
+        [this](const QString &text) { m_messages.append(text); });
+    // As the window does: every data report of every host goes to the policy.
+    connect(m_engine.get(), &SNMP::dataReady, m_policy.get(), [this](const QString &host, const QByteArray &data) {
+        QCOMPARE(host, CardAddress);
+        ++m_reports;
+        m_policy->checkShutdownCondition(data);
+    });
+    // Start from a report of the normal card.
+    QTRY_VERIFY_WITH_TIMEOUT(m_reports >= 1, 5000);
+    QVERIFY(m_messages.isEmpty());
+}
+
+void TestProtection::lowCapacityRunsTheApplication()
+{
+    makePolicy(60000, 0, 0, 20);
+    QVERIFY(m_card->setState(QStringLiteral("capacity"), 15));
+    QVERIFY(m_card->setState(QStringLiteral("mains-failure")));
+
+    QTest::ignoreMessage(QtDebugMsg, "System shutdown code: 0 , status: QProcess::NormalExit");
+    QTRY_COMPARE_WITH_TIMEOUT(m_requests, 1, 10000);
+    QVERIFY(applicationRan());
+    QCOMPARE(m_messages, QStringList {starting()});
+    // The card keeps reporting the low capacity; the step does not run again.
+    const int reports = m_reports;
+    QTRY_VERIFY_WITH_TIMEOUT(m_reports >= reports + 2, 5000);
+    QCOMPARE(m_requests, 1);
+    QCOMPARE(m_messages, QStringList {starting()});
+}
+
+void TestProtection::countdownRunsOutIntoTheApplication()
+{
+    makePolicy(1500, 0, 1, 20);
+    QVERIFY(m_card->setState(QStringLiteral("mains-failure")));
+    QTRY_COMPARE_WITH_TIMEOUT(m_messages, QStringList {countdown("1.0")}, 5000);
+    QVERIFY(!applicationRan());
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_requests, 1, 10000);
+    QVERIFY(applicationRan());
+    QCOMPARE(m_messages, (QStringList {countdown("1.0"), starting()}));
+}
+
+void TestProtection::mainsBackCancelsTheCountdown()
+{
+    makePolicy(1500, 0, 3, 20);
+    QVERIFY(m_card->setState(QStringLiteral("mains-failure")));
+    QTRY_COMPARE_WITH_TIMEOUT(m_messages, QStringList {countdown("3.0")}, 5000);
+    QVERIFY(m_card->setState(QStringLiteral("normal")));
+    QTRY_COMPARE_WITH_TIMEOUT(m_messages, (QStringList {countdown("3.0"), canceled()}), 5000);
+    QVERIFY(!m_policy->shutdownTimer()->isActive());
+
+    // Past the moment the countdown would have run out: nothing.
+    QTest::qWait(3000);
+    QCOMPARE(m_requests, 0);
+    QVERIFY(!applicationRan());
+    QCOMPARE(m_messages, (QStringList {countdown("3.0"), canceled()}));
+}
+
+VIGILEX_NETNS_TEST_MAIN(TestProtection)
+#include "tst_protection.moc"
