@@ -18,7 +18,8 @@ scratch_dirs=()
 cleanup_scratch() {
     local dir
     for dir in "${scratch_dirs[@]}"; do
-        [ -n "$dir" ] && rm -rf -- "$dir"
+        # Never across a mount point: a test's namespace may still have something mounted inside.
+        [ -n "$dir" ] && rm -rf --one-file-system -- "$dir"
     done
 }
 make_scratch() {

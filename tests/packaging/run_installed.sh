@@ -1,11 +1,15 @@
 #!/bin/bash
-# run_installed.sh PREFIX UID GID SCRATCH — run inside a fresh network namespace (unshare -n), as root.
-# Starts PREFIX/vigilex as UID with only GID as its group (a user who joined the program's group), offscreen,
+# run_installed.sh PREFIX UID GID SCRATCH [ROOT] — run inside a fresh network namespace (unshare -n), as root.
+# Starts PREFIX/vigilex as UID with GID as its extra group (a user who joined the program's group), offscreen,
 # and checks its start lines, that it holds UDP port 162 without root, and the modes of what it wrote.
-# Then SIGTERM: it must end cleanly.
+# Then SIGTERM: it must end cleanly. With ROOT, PREFIX and SCRATCH lie inside that tree and the program is
+# started chrooted into it.
 set -euo pipefail
 
-inst=$1 uid=$2 gid=$3 scratch=$4
+prefix=$1 uid=$2 gid=$3 scratch=$4 root=${5:-}
+inst="$root$prefix"
+launch=()
+[ -n "$root" ] && launch=(chroot "$root")
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/packaging/common.sh
 . "$here/common.sh"
@@ -17,7 +21,8 @@ ip link set lo up
 env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME="$scratch/home" XDG_RUNTIME_DIR="$scratch/runtime" \
     QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 \
     DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent \
-    setpriv --reuid="$uid" --regid="$uid" --groups="$gid" "$inst/vigilex" >"$scratch/program.out" 2>&1 &
+    "${launch[@]}" setpriv --reuid="$uid" --regid="$uid" --groups="$gid" "$prefix/vigilex" \
+    >"$root$scratch/program.out" 2>&1 &
 pid=$!
 stop_program() { kill -TERM "$pid" 2>/dev/null || true; }
 trap stop_program EXIT
@@ -30,7 +35,7 @@ for _ in $(seq 1 150); do
         started=yes
         break
     fi
-    kill -0 "$pid" 2>/dev/null || fail "program ended early: $(cat "$scratch/program.out")"
+    kill -0 "$pid" 2>/dev/null || fail "program ended early: $(cat "$root$scratch/program.out")"
     sleep 0.1
 done
 [ $started = yes ] || fail "no start lines within 15 s; log: $(cat "$inst"/log/*.log 2>/dev/null)"
@@ -67,18 +72,17 @@ for _ in $(seq 1 50); do
     [ -f "$inst/cfg/settings.ini" ] && [ -f "$inst/cfg/vigilex.db" ] && break
     sleep 0.1
 done
-group=$(getent group "$gid" | cut -d: -f1)
-user=$(getent passwd "$uid" | cut -d: -f1)
+# Numeric ids: the group may exist only inside ROOT.
 for file in cfg/vigilex.db cfg/settings.ini; do
     [ -f "$inst/$file" ] || fail "$file was not created"
-    [ "$(stat -c '%a %U %G' "$inst/$file")" = "660 $user $group" ] ||
-        fail "$file is $(stat -c '%a %U %G' "$inst/$file"), want 660 $user $group"
+    [ "$(stat -c '%a %u %g' "$inst/$file")" = "660 $uid $gid" ] ||
+        fail "$file is $(stat -c '%a %u %g' "$inst/$file"), want 660 $uid $gid"
 done
 # Every group member's program appends to the same day's log.
 for log in "$inst"/log/*.log; do
-    [ "$(stat -c '%a %G' "$log")" = "660 $group" ] || fail "$(basename "$log") is $(stat -c '%a %G' "$log"), want 660 $group"
+    [ "$(stat -c '%a %g' "$log")" = "660 $gid" ] || fail "$(basename "$log") is $(stat -c '%a %g' "$log"), want 660 $gid"
 done
-pass "vigilex.db, settings.ini and the day's log are 0660 $user:$group (nothing for others)"
+pass "vigilex.db, settings.ini and the day's log are 0660, uid $uid, gid $gid (nothing for others)"
 
 stop_program
 trap - EXIT
@@ -92,5 +96,5 @@ if kill -0 "$pid" 2>/dev/null; then
     fail "program did not end within 10 s of SIGTERM"
 fi
 wait "$pid" || status=$?
-[ "$status" -eq 0 ] || fail "program ended with status $status after SIGTERM: $(cat "$scratch/program.out")"
+[ "$status" -eq 0 ] || fail "program ended with status $status after SIGTERM: $(cat "$root$scratch/program.out")"
 pass "SIGTERM ends the program with status 0"

@@ -1,0 +1,96 @@
+#!/bin/bash
+# run_install.sh BUILD DEB SCRATCH — inside private mount, network and process namespaces, as root.
+set -euo pipefail
+
+build=$1 deb=$2 scratch=$3
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/packaging/common.sh
+. "$here/common.sh"
+trap - EXIT # the caller removes the scratch directory once this namespace is gone
+
+prefix=$(cache_value "$build" CMAKE_INSTALL_PREFIX)
+layer="$scratch/layer"
+root="$scratch/root"
+mkdir -p "$layer" "$root"
+mount -t tmpfs -o size=512m tmpfs "$layer"
+mkdir -p "$layer/upper" "$layer/work"
+mount -t overlay overlay -o "lowerdir=/,upperdir=$layer/upper,workdir=$layer/work" "$root"
+
+# Refuse to go on unless writes under $root really stay in the overlay.
+[ "$(findmnt -n -o FSTYPE --mountpoint "$root")" = overlay ] || fail "$root is not an overlay"
+probe="/etc/vigilex-overlay-probe.$$"
+touch "$root$probe"
+if [ -e "$probe" ]; then
+    rm -f "$root$probe" "$probe"
+    fail "a write into the overlay reached the real root; stopping"
+fi
+[ -e "$layer/upper$probe" ] || fail "the overlay's upper layer did not get the probe"
+rm -f "$root$probe"
+unmount_all() { umount -R "$root" 2>/dev/null || umount -R -l "$root" 2>/dev/null || true; }
+trap unmount_all EXIT
+mount -t proc proc "$root/proc"
+# A /dev of its own with the few nodes dpkg and the program use; never the machine's /dev, which a stray
+# delete inside the tree would empty.
+mount -t tmpfs -o mode=755 tmpfs "$root/dev"
+for node in "null 1 3" "zero 1 5" "full 1 7" "random 1 8" "urandom 1 9" "tty 5 0"; do
+    set -- $node
+    mknod -m 666 "$root/dev/$1" c "$2" "$3"
+done
+ln -s /proc/self/fd "$root/dev/fd"
+ln -s /proc/self/fd/0 "$root/dev/stdin"
+ln -s /proc/self/fd/1 "$root/dev/stdout"
+ln -s /proc/self/fd/2 "$root/dev/stderr"
+mount -t tmpfs tmpfs "$root/tmp"
+chmod 1777 "$root/tmp"
+pass "copy-on-write root ready; writes stay out of the real root"
+
+in_root() { chroot "$root" "$@"; }
+if [ -e "$root$prefix" ] || in_root dpkg-query -W vigilex >/dev/null 2>&1; then
+    echo "SKIP: this machine has $prefix or a vigilex package already; the overlay would mix with it"
+    exit 77
+fi
+
+cp "$deb" "$root/tmp/vigilex.deb"
+if ! in_root env DEBIAN_FRONTEND=noninteractive dpkg -i /tmp/vigilex.deb >"$scratch/dpkg-install.log" 2>&1; then
+    fail "dpkg -i failed: $(cat "$scratch/dpkg-install.log")"
+fi
+[ "$(in_root dpkg-query -W -f '${Status}' vigilex)" = "install ok installed" ] || fail "package not installed"
+pass "dpkg -i installs the package (dependencies present, postinst succeeds)"
+
+entry=$(in_root getent group vigilex) || fail "postinst created no group vigilex"
+gid=$(cut -d: -f3 <<<"$entry")
+[ "$gid" -lt 1000 ] || fail "group vigilex ($gid) is not a system group"
+for dir in cfg log data; do
+    [ "$(stat -c '%a %U %g' "$root$prefix/$dir")" = "2770 root $gid" ] ||
+        fail "$dir/ is $(stat -c '%a %U %g' "$root$prefix/$dir"), want 2770 root $gid"
+done
+getcap "$root$prefix/vigilex" | grep -q 'cap_net_bind_service[=+]*ep' || fail "no trap-port capability after install"
+for file in /usr/share/applications/vigilex.desktop /etc/xdg/autostart/vigilex.desktop \
+    /usr/share/icons/hicolor/48x48/apps/vigilex.png; do
+    [ -f "$root$file" ] || fail "$file not installed"
+done
+pass "group vigilex (gid $gid) owns cfg/ log/ data/ (2770), capability granted, menu, autostart and icon in place"
+
+# A member of the group, not root: the unprivileged account with vigilex as its extra group.
+uid=$(in_root id -u nobody)
+mkdir -p "$root/tmp/run/home" "$root/tmp/run/runtime"
+chown "$uid:$gid" "$root/tmp/run/home" "$root/tmp/run/runtime"
+chmod 0700 "$root/tmp/run/runtime"
+bash "$here/run_installed.sh" "$prefix" "$uid" "$gid" /tmp/run "$root" >"$scratch/run.log" 2>&1 ||
+    fail "installed program run failed:
+$(cat "$scratch/run.log")"
+cat "$scratch/run.log"
+
+in_root dpkg -r vigilex >"$scratch/dpkg-remove.log" 2>&1 || fail "dpkg -r failed: $(cat "$scratch/dpkg-remove.log")"
+[ ! -e "$root$prefix/vigilex" ] || fail "dpkg -r left the program"
+[ ! -e "$root/usr/share/applications/vigilex.desktop" ] || fail "dpkg -r left the menu entry"
+for file in cfg/vigilex.db cfg/settings.ini; do
+    [ -f "$root$prefix/$file" ] || fail "dpkg -r deleted $file"
+done
+ls "$root$prefix"/log/*.log >/dev/null 2>&1 || fail "dpkg -r deleted the logs"
+pass "dpkg -r removes the program and keeps the cards, settings, events and logs"
+
+in_root dpkg -P vigilex >"$scratch/dpkg-purge.log" 2>&1 || fail "dpkg -P failed: $(cat "$scratch/dpkg-purge.log")"
+[ ! -e "$root$prefix" ] || fail "dpkg -P left $prefix: $(ls -R "$root$prefix")"
+pass "dpkg -P deletes $prefix with everything stored"
+echo "test_install: all checks passed"
