@@ -35,6 +35,12 @@ for path in "$prefix/vigilex" "$prefix/vigilex-crashbox" "$prefix/cfg/vigilex.cf
     /usr/share/icons/hicolor/16x16/apps/vigilex.png /usr/share/icons/hicolor/256x256/apps/vigilex.png; do
     expect_path "$path"
 done
+# The shutdown permission rule, when the tree ships one.
+for rule in "$(source_dir)"/packaging/polkit/*.rules; do
+    [ -f "$rule" ] || continue
+    expect_path "/usr/share/polkit-1/rules.d/$(basename "$rule")"
+    pass "contents: polkit rule $(basename "$rule")"
+done
 pass "contents: program, crash box, catalogue, both translations, log/ and data/, menu and autostart entries, icons"
 
 # Only the program's own tree and the desktop integration; the demo build (no real shutdown) never ships,
