@@ -34,6 +34,9 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+// The images live in the static widget library, whose resource initialiser nothing else would pull in.
+static void initImages() { Q_INIT_RESOURCE(images); }
+
 namespace {
 constexpr int maxEventRows = 5000;
 constexpr int timeColumnWidth = 130;
@@ -77,6 +80,7 @@ MainWindow::MainWindow(QWidget *parent)
     , d(new MainWindowPrivate)
 {
     d->window = this;
+    initImages();
     setupUi();
     d->language->initialize(ui->languageGroup);
     // The translator's own change event comes later through the event queue; be right from the start.

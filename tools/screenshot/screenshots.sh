@@ -1,0 +1,89 @@
+#!/bin/bash
+# Screenshots of the main window, in English and in Chinese, with two simulated UPS cards (one normal, one
+# with a mains failure) and a few notifications. Everything runs inside a network namespace of its own, so
+# the program's trap port and the cards touch nothing outside. Needs root (for the namespace), Xvfb,
+# ImageMagick's import, snmpd/snmptrap and a CJK font.
+#
+#   screenshots.sh BIN_DIR OUT_DIR     e.g. screenshots.sh build/bin docs
+#
+# The settings hold no shutdown condition, and the system bus is out of reach, so nothing can power off.
+set -euo pipefail
+
+if [ "${VIGILEX_SHOT_NETNS:-}" != 1 ]; then
+    exec env VIGILEX_SHOT_NETNS=1 unshare -n "$0" "$@"
+fi
+
+bin=$(cd "$1" && pwd)
+out=$(mkdir -p "$2" && cd "$2" && pwd)
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+upssim="$here/../upssim/upssim"
+display=:${VIGILEX_SHOT_DISPLAY:-73}
+
+ip link set lo up
+work=$(mktemp -d)
+xvfb_pid=
+program_pid=
+cleanup() {
+    [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null || true
+    python3 "$upssim" stop "$work/card1" >/dev/null 2>&1 || true
+    python3 "$upssim" stop "$work/card2" >/dev/null 2>&1 || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+Xvfb "$display" -screen 0 720x540x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY=$display
+for _ in $(seq 50); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
+
+python3 "$upssim" start "$work/card1" --listen udp:127.0.1.1:16201 >/dev/null
+python3 "$upssim" start "$work/card2" --listen udp:127.0.1.2:16201 >/dev/null
+python3 "$upssim" state "$work/card2" mains-failure >/dev/null
+
+# A notification from a card's own address, as a real card sends it.
+notify() { # FROM NUMBER
+    snmptrap -v 2c -c public --clientaddr="$1" udp:127.0.0.1:162 '' "1.3.6.1.4.1.935.0.$2" >/dev/null
+}
+
+wait_for_program_exit() {
+    for _ in $(seq 50); do kill -0 "$program_pid" 2>/dev/null || return 0; sleep 0.1; done
+    kill -KILL "$program_pid" 2>/dev/null || true
+}
+
+shoot() { # LANGUAGE-INDEX NAME
+    local dir="$work/$2"
+    cp -r "$bin" "$dir"
+    rm -f "$dir/cfg/vigilex.db" "$dir/cfg/settings.ini"
+    rm -rf "$dir/log" "$dir/data"
+    printf '[system]\nlanguage=%s\npop_warning=false\n' "$1" >"$dir/cfg/settings.ini"
+    # A first run creates the database; then the two cards go in.
+    (cd "$dir" && DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent exec ./vigilex >/dev/null 2>&1) &
+    program_pid=$!
+    sleep 2
+    kill -TERM "$program_pid"
+    wait_for_program_exit
+    for ip in 127.0.1.1 127.0.1.2; do
+        sqlite3 "$dir/cfg/vigilex.db" \
+            "insert into snmp_session(date, ip, port, version, community) values(strftime('%s','now'), '$ip', 16201, 0, 'public');"
+    done
+    (cd "$dir" && DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent exec ./vigilex >/dev/null 2>&1) &
+    program_pid=$!
+    sleep 4
+    notify 127.0.1.2 5    # code 6, on battery
+    sleep 0.5
+    notify 127.0.1.1 10   # code 11, self-test passed
+    sleep 0.5
+    notify 127.0.1.2 17   # code 18, room temperature normal
+    sleep 1.5
+    import -window root "$out/window-$2.png"
+    echo "$2: $(sqlite3 "$dir/cfg/vigilex.db" "select count(*) from snmp_event;") events stored" >&2
+    [ -n "${VIGILEX_SHOT_LOG:-}" ] && cat "$dir"/log/*.log >&2
+    kill -TERM "$program_pid"
+    wait_for_program_exit
+    program_pid=
+}
+
+shoot 0 en
+shoot 1 zh
+echo "screenshots: $out/window-en.png $out/window-zh.png"
