@@ -100,7 +100,10 @@ endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS ${vigilex_depends})
 # logind and polkit carry out the shutdown; a machine without them still gets the monitoring.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "systemd, dbus, polkitd")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    ${VIGILEX_GENERATED_DIR}/debian/postinst ${VIGILEX_GENERATED_DIR}/debian/prerm ${VIGILEX_GENERATED_DIR}/debian/postrm)
+# What the package puts under /etc is the administrator's to edit (an autostart turned off for everyone
+# survives an upgrade).
+file(WRITE ${VIGILEX_GENERATED_DIR}/debian/conffiles "${VIGILEX_XDG_CONFDIR}/autostart/vigilex.desktop\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${VIGILEX_GENERATED_DIR}/debian/postinst ${VIGILEX_GENERATED_DIR}/debian/prerm
+    ${VIGILEX_GENERATED_DIR}/debian/postrm ${VIGILEX_GENERATED_DIR}/debian/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -88,9 +88,11 @@ for file in cfg/vigilex.db cfg/settings.ini; do
     [ -f "$root$prefix/$file" ] || fail "dpkg -r deleted $file"
 done
 ls "$root$prefix"/log/*.log >/dev/null 2>&1 || fail "dpkg -r deleted the logs"
-pass "dpkg -r removes the program and keeps the cards, settings, events and logs"
+[ -f "$root/etc/xdg/autostart/vigilex.desktop" ] || fail "dpkg -r deleted the autostart conffile"
+pass "dpkg -r removes the program and keeps the cards, settings, events, logs and the autostart conffile"
 
 in_root dpkg -P vigilex >"$scratch/dpkg-purge.log" 2>&1 || fail "dpkg -P failed: $(cat "$scratch/dpkg-purge.log")"
 [ ! -e "$root$prefix" ] || fail "dpkg -P left $prefix: $(ls -R "$root$prefix")"
+[ ! -e "$root/etc/xdg/autostart/vigilex.desktop" ] || fail "dpkg -P left the autostart entry"
 pass "dpkg -P deletes $prefix with everything stored"
 echo "test_install: all checks passed"

@@ -109,7 +109,9 @@ grep -q "setcap cap_net_bind_service=+ep \"\$prefix/vigilex\"" "$scratch/control
     fail "postinst does not grant the trap-port capability"
 grep -qx "prefix=\"$prefix\"" "$scratch/control/postinst" || fail "postinst is not for prefix $prefix"
 grep -q 'addgroup --quiet --system "$group"' "$scratch/control/postinst" || fail "postinst does not create the group"
-pass "maintainer scripts present, executable, grant cap_net_bind_service and create group $group"
+[ "$(cat "$scratch/control/conffiles" 2>/dev/null)" = /etc/xdg/autostart/vigilex.desktop ] ||
+    fail "the autostart entry is not a conffile: $(cat "$scratch/control/conffiles" 2>&1)"
+pass "maintainer scripts present, executable, grant cap_net_bind_service and create group $group; autostart is a conffile"
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "SKIP: the rest needs root (chown, setcap, network namespace)"
