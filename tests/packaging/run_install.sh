@@ -81,6 +81,17 @@ bash "$here/run_installed.sh" "$prefix" "$uid" "$gid" /tmp/run "$root" >"$scratc
 $(cat "$scratch/run.log")"
 cat "$scratch/run.log"
 
+# Reinstalling (as an upgrade does) replaces the program file, which drops its capability; the stored
+# state must survive and the capability come back.
+rows=$(sqlite3 "$root$prefix/cfg/vigilex.db" "select count(*) from snmp_event;")
+in_root env DEBIAN_FRONTEND=noninteractive dpkg -i /tmp/vigilex.deb >"$scratch/dpkg-reinstall.log" 2>&1 ||
+    fail "dpkg -i over the installed package failed: $(cat "$scratch/dpkg-reinstall.log")"
+[ "$(sqlite3 "$root$prefix/cfg/vigilex.db" "select count(*) from snmp_event;")" = "$rows" ] ||
+    fail "reinstalling lost stored events"
+getcap "$root$prefix/vigilex" | grep -q 'cap_net_bind_service[=+]*ep' || fail "no trap-port capability after reinstall"
+[ "$(stat -c '%a %g' "$root$prefix/cfg/vigilex.db")" = "660 $gid" ] || fail "reinstalling changed the database's mode"
+pass "reinstall keeps the $rows stored events and the database's mode, and grants the capability again"
+
 in_root dpkg -r vigilex >"$scratch/dpkg-remove.log" 2>&1 || fail "dpkg -r failed: $(cat "$scratch/dpkg-remove.log")"
 [ ! -e "$root$prefix/vigilex" ] || fail "dpkg -r left the program"
 [ ! -e "$root/usr/share/applications/vigilex.desktop" ] || fail "dpkg -r left the menu entry"
