@@ -51,11 +51,13 @@ package: deps
 	@ls -1 $(PACKAGE_BUILD)/vigilex_*.deb
 
 # The program on a simulated UPS card in a throwaway directory; it records a due shutdown instead of doing it.
+# DEMO_ARGS="--port N" moves the simulated card off 127.0.0.1:16161.
+DEMO_ARGS ?=
 .PHONY: demo
 demo: deps
 	$(MAKE) configure
 	cmake --build $(BUILD) -j $(JOBS) --target vigilex-demo vigilex-crashbox translations
-	./tools/demo/demo run $(BUILD)
+	./tools/demo/demo run $(BUILD) $(DEMO_ARGS)
 
 # The whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer. Leak reports from inside
 # third-party libraries are suppressed by tests/faults/lsan.supp (narrow entries, library frames only).
