@@ -75,9 +75,11 @@ check_entry() {
 }
 menu="$scratch/root/usr/share/applications/vigilex.desktop"
 autostart="$scratch/root/etc/xdg/autostart/vigilex.desktop"
+# Started in log/, the one place a group member may write, so that a crash dump is not lost.
 check_entry "$menu" "Type=Application" "Name=SNMP Vigilex" "Exec=$prefix/vigilex" "Icon=vigilex" \
-    "Categories=System;Monitor;" "Terminal=false"
-check_entry "$autostart" "Type=Application" "Name=SNMP Vigilex" "Exec=$prefix/vigilex" "Icon=vigilex"
+    "Categories=System;Monitor;" "Terminal=false" "Path=$prefix/log"
+check_entry "$autostart" "Type=Application" "Name=SNMP Vigilex" "Exec=$prefix/vigilex" "Icon=vigilex" \
+    "Path=$prefix/log"
 # A user turns autostart off with Hidden=true in a copy; the system-wide entry must not do so itself.
 ! grep -q '^Hidden=true' "$autostart" || fail "autostart entry is hidden"
 if command -v desktop-file-validate >/dev/null 2>&1; then
