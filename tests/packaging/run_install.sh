@@ -69,6 +69,11 @@ for file in /usr/share/applications/vigilex.desktop /etc/xdg/autostart/vigilex.d
     /usr/share/icons/hicolor/48x48/apps/vigilex.png; do
     [ -f "$root$file" ] || fail "$file not installed"
 done
+for rule in "$(source_dir)"/packaging/polkit/*.rules; do
+    [ -f "$rule" ] || continue
+    cmp -s "$rule" "$root/usr/share/polkit-1/rules.d/$(basename "$rule")" ||
+        fail "polkit rule $(basename "$rule") not installed to /usr/share/polkit-1/rules.d"
+done
 pass "group vigilex (gid $gid) owns cfg/ log/ data/ (2770), capability granted, menu, autostart and icon in place"
 
 # A member of the group, not root: the unprivileged account with vigilex as its extra group.
