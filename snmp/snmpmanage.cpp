@@ -52,7 +52,6 @@ struct SNMPManage::Private
     std::unique_ptr<QTimer> pollTimer;
     QMap<QString, int> statusMap;
     QMap<QString, qint64> lastSeenMap;
-    quint64 removals = 0; // lets pollAll notice a session closed by a slot it signalled
 };
 
 SNMPManage::SNMPManage(QObject *parent) : QObject(parent), d(new Private)
@@ -220,7 +219,6 @@ void SNMPManage::removeSession(const QString &peer)
         d->sessions.erase(it);
         d->statusMap.remove(peer);
         d->lastSeenMap.remove(peer);
-        ++d->removals;
         withSnmpLibrary([handle] { snmp_close(handle); });
         return;
     }
@@ -228,28 +226,17 @@ void SNMPManage::removeSession(const QString &peer)
 
 void SNMPManage::forgetSessions()
 {
-    ++d->removals;
     d->sessions.clear();
 }
 
 void SNMPManage::closeSessions()
 {
     const QList<PollSession> sessions = d->sessions;
-    ++d->removals;
     d->sessions.clear();
     withSnmpLibrary([&] {
         for (const PollSession &s : sessions)
             snmp_close(s.handle);
     });
-}
-
-bool SNMPManage::hasSession(const snmp_session *handle) const
-{
-    for (const PollSession &s : qAsConst(d->sessions)) {
-        if (s.handle == handle)
-            return true;
-    }
-    return false;
 }
 
 int SNMPManage::sessionCount() const
@@ -265,21 +252,22 @@ int SNMPManage::status(const QString &peer) const
 void SNMPManage::pollAll()
 {
     const qint64 now = EngineClock::nowSeconds();
-    // The offline signals reach the window directly, and its slots may add or remove hosts meanwhile.
-    const QList<PollSession> sessions = d->sessions;
-    const quint64 removals = d->removals;
-    for (const PollSession &s : sessions) {
-        if (d->removals != removals && !hasSession(s.handle))
-            continue;
-        if (d->requestTemplate) {
-            withSnmpLibrary([&] {
+    if (d->requestTemplate) {
+        // One lock for the whole burst: no answer can reach the window before this slot returns anyway, and
+        // taking it per request would only make the engine thread contend for it a thousand times.
+        withSnmpLibrary([this] {
+            for (const PollSession &s : qAsConst(d->sessions)) {
                 netsnmp_pdu *request = snmp_clone_pdu(d->requestTemplate);
                 if (request && snmp_send(s.handle, request) == 0)
                     snmp_free_pdu(request);
-            });
-        }
-        checkTimeout(now, s.peer);
+            }
+        });
     }
+    // The offline signals reach the window directly, and its slots may add or remove hosts meanwhile: walk a
+    // copy. A removed peer has no map entries left, so its check does nothing.
+    const QList<PollSession> sessions = d->sessions;
+    for (const PollSession &s : sessions)
+        checkTimeout(now, s.peer);
 }
 
 void SNMPManage::checkTimeout(qint64 now, const QString &peer)

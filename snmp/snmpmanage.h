@@ -49,7 +49,6 @@ public slots:
 private:
     void buildRequest();
     void checkTimeout(qint64 now, const QString &peer);
-    bool hasSession(const snmp_session *handle) const;
     static void configureUsm(snmp_session *session, const SNMPInfo &info);
 
     struct Private;

@@ -17,6 +17,9 @@
 namespace {
 
 constexpr int trapPort = 162;
+// A burst of notifications arrives while the engine loop sleeps its 50 ms; the default socket buffer holds
+// only a few hundred of them.
+constexpr int trapReceiveBuffer = 1 << 20;
 
 // Engine thread, inside snmp_read2 with the library lock held.
 int trapCallback(int operation, netsnmp_session *session, int, netsnmp_pdu *pdu, void *magic)
@@ -99,6 +102,11 @@ void SNMPTrapd::startListening()
     std::snprintf(spec, sizeof spec, "udp:%d,udp6:[::1]:%d", d->port, d->port);
     qInfo("Start SNMP trapd service.\r\n");
 
+    withSnmpLibrary([] {
+        // Unless the library's own configuration (serverRecvBuf) says otherwise.
+        if (netsnmp_ds_get_int(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_SERVERRECVBUF) <= 0)
+            netsnmp_ds_set_int(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_SERVERRECVBUF, trapReceiveBuffer);
+    });
     const QList<QByteArray> pieces = QByteArray(spec).split(',');
     for (const QByteArray &piece : pieces) {
         const bool opened = withSnmpLibrary([&] {

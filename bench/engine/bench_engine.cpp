@@ -18,10 +18,22 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <linux/if_packet.h>
 #include <memory>
+#include <mutex>
+#include <net/ethernet.h>
+#include <net/if.h>
+#include <pthread.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -51,6 +63,85 @@ double percentile(std::vector<double> values, double p)
     return values[index];
 }
 
+// Watches the loopback of the private namespace and notes when each agent's answer (UDP from port 161)
+// arrived, so that the delay from an answer to its dataReady can be told apart from the send burst.
+class AnswerTap
+{
+public:
+    AnswerTap()
+    {
+        m_fd = socket(AF_PACKET, SOCK_DGRAM, htons(ETH_P_ALL));
+        if (m_fd < 0)
+            return;
+        sockaddr_ll where {};
+        where.sll_family = AF_PACKET;
+        where.sll_protocol = htons(ETH_P_ALL);
+        where.sll_ifindex = static_cast<int>(if_nametoindex("lo"));
+        timeval timeout {0, 100000};
+        setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        const int buffer = 8 << 20;
+        setsockopt(m_fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer);
+        if (bind(m_fd, reinterpret_cast<sockaddr *>(&where), sizeof where) != 0) {
+            close(m_fd);
+            m_fd = -1;
+            return;
+        }
+        m_thread = std::thread([this] { run(); });
+    }
+    ~AnswerTap()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    bool isValid() const { return m_fd >= 0; }
+    // Arrival of the latest answer from address, 0 if none.
+    long long lastAnswer(quint32 address)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = m_arrivals.find(address);
+        return it == m_arrivals.end() ? 0 : it->second;
+    }
+    double cpuSeconds()
+    {
+        clockid_t id;
+        timespec t {};
+        if (!m_thread.joinable() || pthread_getcpuclockid(m_thread.native_handle(), &id) != 0
+            || clock_gettime(id, &t) != 0)
+            return 0;
+        return t.tv_sec + t.tv_nsec / 1e9;
+    }
+
+private:
+    void run()
+    {
+        unsigned char frame[2048];
+        while (!m_stop) {
+            sockaddr_ll from {};
+            socklen_t length = sizeof from;
+            const ssize_t n = recvfrom(m_fd, frame, sizeof frame, 0, reinterpret_cast<sockaddr *>(&from), &length);
+            if (n < 28 || from.sll_pkttype == PACKET_OUTGOING || (frame[0] >> 4) != 4 || frame[9] != 17)
+                continue;
+            const int ipHeader = (frame[0] & 0x0f) * 4;
+            if (n < ipHeader + 8 || ((frame[ipHeader] << 8) | frame[ipHeader + 1]) != 161)
+                continue;
+            quint32 source;
+            std::memcpy(&source, frame + 12, 4);
+            const long long now = monotonicNs();
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_arrivals[source] = now;
+        }
+    }
+
+    int m_fd = -1;
+    std::atomic<bool> m_stop {false};
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::unordered_map<quint32, long long> m_arrivals;
+};
+
 void runFor(int ms)
 {
     QEventLoop loop;
@@ -77,9 +168,11 @@ void benchPolling(int cards, int seconds)
         }
     }
 
+    AnswerTap tap;
     ScratchApp app(ScratchApp::Empty);
     SNMP engine;
     QSet<QString> online;
+    std::vector<double> answerMs;
     int falseOffline = 0;
     long long pollStart = 0;
     std::vector<double> latencyMs;
@@ -89,9 +182,15 @@ void benchPolling(int cards, int seconds)
         else
             ++falseOffline;
     });
-    QObject::connect(&engine, &SNMP::dataReady, &engine, [&](const QString &, const QByteArray &) {
+    QObject::connect(&engine, &SNMP::dataReady, &engine, [&](const QString &host, const QByteArray &) {
+        const long long now = monotonicNs();
         if (pollStart)
-            latencyMs.push_back((monotonicNs() - pollStart) / 1e6);
+            latencyMs.push_back((now - pollStart) / 1e6);
+        quint32 address;
+        if (inet_pton(AF_INET, host.toLatin1().constData(), &address) == 1) {
+            if (const long long arrived = tap.lastAnswer(address))
+                answerMs.push_back((now - arrived) / 1e6);
+        }
     });
     for (int i = 0; i < cards; ++i)
         engine.addHost(SNMPInfo {address(i), 161, 0, QStringLiteral("public"), 0, 0, QString(), QString()});
@@ -108,20 +207,23 @@ void benchPolling(int cards, int seconds)
     poll.start(1000);
 
     runFor(5000);
-    const double cpuStart = cpuSeconds();
+    const double cpuStart = cpuSeconds() - tap.cpuSeconds();
     QElapsedTimer wall;
     wall.start();
     latencyMs.clear();
+    answerMs.clear();
     runFor(10000);
     const double onlineAt15 = 100.0 * online.size() / cards;
     runFor(std::max(0, seconds - 15) * 1000);
-    const double cpu = 100.0 * (cpuSeconds() - cpuStart) / (wall.elapsed() / 1000.0);
+    const double cpu = 100.0 * (cpuSeconds() - tap.cpuSeconds() - cpuStart) / (wall.elapsed() / 1000.0);
     poll.stop();
 
     std::printf("cards %5d: online after 15 s %6.2f %%, false offline %d, CPU %.2f %% of one core (s 5..%d), "
-                "poll-to-dataReady p50 %.1f ms p99 %.1f ms (%zu answers), send burst p50 %.1f ms max %.1f ms\n",
-        cards, onlineAt15, falseOffline, cpu, seconds, percentile(latencyMs, 50), percentile(latencyMs, 99),
-        latencyMs.size(), percentile(burstMs, 50), percentile(burstMs, 100));
+                "answer-to-dataReady p50 %.1f ms p99 %.1f ms%s, poll-to-dataReady p50 %.1f ms p99 %.1f ms "
+                "(%zu answers), send burst p50 %.1f ms max %.1f ms\n",
+        cards, onlineAt15, falseOffline, cpu, seconds, percentile(answerMs, 50), percentile(answerMs, 99),
+        tap.isValid() ? "" : " (no tap)", percentile(latencyMs, 50), percentile(latencyMs, 99), latencyMs.size(),
+        percentile(burstMs, 50), percentile(burstMs, 100));
     std::fflush(stdout);
 }
 
