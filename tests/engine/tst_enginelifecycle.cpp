@@ -87,7 +87,8 @@ void TestEngineLifecycle::idleLoopRunsTwentyPassesASecond()
     const quint64 before = engine.loopPasses();
     QTest::qWait(1000);
     const quint64 passes = engine.loopPasses() - before;
-    QVERIFY2(passes >= 14 && passes <= 22, qPrintable(QString::number(passes)));
+    // 20 passes of a 50 ms sleep; a loaded machine oversleeps, a loop that never sleeps makes thousands.
+    QVERIFY2(passes >= 10 && passes <= 22, qPrintable(QString::number(passes)));
 }
 
 void TestEngineLifecycle::manyAddressesAndPromptDestruction()
@@ -125,8 +126,9 @@ void TestEngineLifecycle::manyAddressesAndPromptDestruction()
     clock.start();
     engine.reset();
     const qint64 ms = clock.elapsed();
-    // One loop pass (50 ms sleep) plus the join and the library's shutdown.
-    QVERIFY2(ms < 300, qPrintable(QStringLiteral("destruction took %1 ms").arg(ms)));
+    // One loop pass (50 ms sleep) plus the join and the library's shutdown; waiting out the library's retries
+    // would take seconds. The margin is for a loaded machine.
+    QVERIFY2(ms < 500, qPrintable(QStringLiteral("destruction took %1 ms").arg(ms)));
 }
 
 void TestEngineLifecycle::hostRemovedFromSlotDuringPoll()
