@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDateEdit>
 #include <QDateTime>
+#include <QDebug>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -22,6 +23,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <system_error>
 
 struct LogDialog::Ui
 {
@@ -234,7 +236,13 @@ void LogDialog::onBtnSave()
     if (m_exportThread.joinable())
         m_exportThread.join();
     m_exporting = true;
-    m_exportThread = std::thread(&LogDialog::exportLog, this, path, snapshot());
+    try {
+        m_exportThread = std::thread(&LogDialog::exportLog, this, path, snapshot());
+    } catch (const std::system_error &error) {
+        // Out of threads or memory: nothing was written, which the user learns as of any failed export.
+        qWarning() << "Event log export could not start:" << error.what();
+        onExportFinished(false);
+    }
 }
 
 ExportTable LogDialog::snapshot() const

@@ -16,9 +16,27 @@
 #include <QTableWidget>
 #include <QtTest>
 
+#include <atomic>
+#include <cerrno>
 #include <ctime>
+#include <dlfcn.h>
 #include <functional>
 #include <memory>
+#include <pthread.h>
+
+// Thread creation that can be made to fail, as it does when the process has run out of threads or memory. The
+// program's own definition wins over the C library's, for the standard library's threads and Qt's alike.
+static std::atomic<bool> refuseThreads {false};
+
+extern "C" int pthread_create(
+    pthread_t *thread, const pthread_attr_t *attr, void *(*start)(void *), void *arg) // NOLINT
+{
+    using Create = int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *);
+    static const auto real = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
+    if (refuseThreads || !real)
+        return EAGAIN;
+    return real(thread, attr, start, arg);
+}
 
 namespace {
 // A day without a daylight-saving change in the zones where such changes happen.
@@ -99,6 +117,7 @@ private slots:
     void exportResult_data();
     void exportResult();
     void cannotCloseWhileExporting();
+    void exportThreadCannotStart();
 
 private:
     UserPrompt::Answer answer(const UserPrompt::Request &request);
@@ -503,6 +522,36 @@ void TestLogDialog::cannotCloseWhileExporting()
     dialog.reject();
     QVERIFY(!dialog.isVisible());
     QCOMPARE(rejected.count(), 1);
+}
+
+void TestLogDialog::exportThreadCannotStart()
+{
+    storeEvent(at(QDate::currentDate(), 7, 0, 0), QStringLiteral("10.0.0.5"), 6);
+    QTemporaryDir out;
+    m_savePath = out.filePath(QStringLiteral("log.csv"));
+    LogDialog dialog;
+    dialog.show();
+    QSignalSpy started(&dialog, &LogDialog::exportStarted);
+    refuseThreads = true;
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Event log export could not start")));
+    dialog.onBtnSave();
+    refuseThreads = false;
+
+    // No crash, nothing written, the failure told as of any export, and the dialog free to close again.
+    QVERIFY(!dialog.isExporting());
+    QCOMPARE(m_requests.size(), 2);
+    QCOMPARE(m_requests.at(1).text, QStringLiteral("Export log failed !"));
+    QVERIFY(!QFile::exists(m_savePath));
+    QTest::qWait(20);
+    QCOMPARE(started.count(), 0);
+
+    // The next export works.
+    dialog.onBtnSave();
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog.isExporting(), 10000);
+    QCOMPARE(m_requests.value(3).text, QStringLiteral("Export log success !"));
+    QVERIFY(readFile(m_savePath).startsWith("Date,"));
+    dialog.reject();
+    QVERIFY(!dialog.isVisible());
 }
 
 QTEST_MAIN(TestLogDialog)
