@@ -106,6 +106,11 @@ void TestShutdownPolicy::transitions_data()
     QTest::newRow("capacity byte 200 is a signed -56, below 20")
         << conditions(0, 0, 20) + QStringList {Normal, QStringLiteral("2.1.3.200")} << QStringList() << 1 << false
         << -1;
+    QTest::newRow("rule off: capacity byte 255 (signed -1) with no threshold stored")
+        << QStringList {Normal, QStringLiteral("2.1.3.255")} << QStringList() << 0 << false << -1;
+    QTest::newRow("rule off: capacity byte 200 (signed -56) with threshold -5")
+        << conditions(0, 0, -5) + QStringList {Normal, QStringLiteral("2.1.3.200")} << QStringList() << 0 << false
+        << -1;
     QTest::newRow("capacity threshold 0: rule off")
         << conditions(0, 0, 0) + QStringList {Normal, QStringLiteral("2.1.3.0")} << QStringList() << 0 << false << -1;
 
