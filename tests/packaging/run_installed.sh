@@ -43,7 +43,7 @@ pass "installed program started as uid $uid: 'Start SNMP NMS service.' and 'Star
 
 # The trap listener may open its socket a moment after the log line.
 bound=no
-for _ in $(seq 1 50); do
+for _ in $(seq 1 100); do
     if ss -Hulnp 'sport = :162' | grep -q "pid=$pid,"; then
         bound=yes
         break
@@ -57,7 +57,7 @@ pass "UDP port 162 is held by the unprivileged program (file capability)"
 MIBS="" snmptrap -v 2c -c public 127.0.0.1:162 '' .1.3.6.1.4.1.935.0.5 >/dev/null 2>&1 ||
     fail "snmptrap could not send"
 stored=0
-for _ in $(seq 1 50); do
+for _ in $(seq 1 100); do
     stored=$(sqlite3 "$inst/cfg/vigilex.db" "select count(*) from snmp_event where host='127.0.0.1' and event=6;" \
         2>/dev/null || echo 0)
     [ "$stored" -ge 1 ] && break
@@ -68,7 +68,7 @@ pass "a trap to port 162 is received and stored without root"
 
 # The database and the settings exist now (tables at start, the language index written at once):
 # owner and group only, and the group is the directory's.
-for _ in $(seq 1 50); do
+for _ in $(seq 1 100); do
     [ -f "$inst/cfg/settings.ini" ] && [ -f "$inst/cfg/vigilex.db" ] && break
     sleep 0.1
 done
