@@ -105,10 +105,10 @@ QJsonObject readWorkbook(const QString &path)
     return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
 }
 
-// Runs `inside` once a log dialog is the active modal window; gives up after 10 s.
-void whenLogDialogOpen(const std::function<void(LogDialog *)> &inside, bool *seen)
+// Runs `inside` once a log dialog is the active modal window; gives up after 10 s or when owner goes.
+void whenLogDialogOpen(QObject *owner, const std::function<void(LogDialog *)> &inside, bool *seen)
 {
-    auto *poll = new QTimer;
+    auto *poll = new QTimer(owner);
     auto *deadline = new QElapsedTimer;
     deadline->start();
     QObject::connect(poll, &QObject::destroyed, [deadline] { delete deadline; });
@@ -228,7 +228,8 @@ void TestLogFlow::fromToolBar()
     QVERIFY(out.isValid());
     m_savePath = out.filePath(QStringLiteral("events.csv"));
     bool seen = false;
-    whenLogDialogOpen([this](LogDialog *dialog) { useDialog(dialog); }, &seen);
+    whenLogDialogOpen(
+        window.get(), [this](LogDialog *dialog) { useDialog(dialog); }, &seen);
     QAction *logAction = window->findChild<QAction *>(QStringLiteral("toolLog"));
     QVERIFY(logAction);
     logAction->trigger(); // returns when the dialog has been closed
