@@ -42,6 +42,11 @@ if(VIGILEX_CONVERT AND VIGILEX_IDENTIFY)
         COMMENT "Drawing the themed icons from image/shield.ico" VERBATIM)
     add_custom_target(vigilex_icons ALL DEPENDS ${icon_outputs})
     install(DIRECTORY ${VIGILEX_GENERATED_DIR}/icons/hicolor DESTINATION ${VIGILEX_DATADIR}/icons)
+    # The drawing the icon is rendered from, for any size a desktop asks for.
+    if(EXISTS ${CMAKE_SOURCE_DIR}/image/shield.svg)
+        install(FILES ${CMAKE_SOURCE_DIR}/image/shield.svg DESTINATION ${VIGILEX_DATADIR}/icons/hicolor/scalable/apps
+            RENAME vigilex.svg)
+    endif()
 else()
     message(WARNING "ImageMagick (convert, identify) not found: the package will have no menu icon")
 endif()

@@ -41,6 +41,9 @@ for rule in "$(source_dir)"/packaging/polkit/*.rules; do
     expect_path "/usr/share/polkit-1/rules.d/$(basename "$rule")"
     pass "contents: polkit rule $(basename "$rule")"
 done
+if [ -f "$(source_dir)/image/shield.svg" ]; then
+    expect_path /usr/share/icons/hicolor/scalable/apps/vigilex.svg
+fi
 pass "contents: program, crash box, catalogue, both translations, log/ and data/, menu and autostart entries, icons"
 
 # Only the program's own tree and the desktop integration; the demo build (no real shutdown) never ships,
