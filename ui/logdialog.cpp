@@ -94,7 +94,11 @@ struct LogDialog::Ui
 private:
     static QDateEdit *newDateEdit(QWidget *parent, const QString &name)
     {
-        auto *edit = new QDateEdit(QDate::currentDate(), parent);
+        auto *edit = new QDateEdit(parent);
+        // Held in local time, an edit cannot take a day whose midnight a summer-time change skips: it turns it
+        // into 23:00 of the day before. Only the calendar day counts here; its first local second is found later.
+        edit->setTimeSpec(Qt::UTC);
+        edit->setDate(QDate::currentDate());
         edit->setObjectName(name);
         edit->setCalendarPopup(true);
         edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));

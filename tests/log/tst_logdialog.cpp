@@ -270,7 +270,7 @@ void TestLogDialog::dayRange()
 }
 
 namespace {
-// Central European rules as a POSIX zone string, so no zone database is needed.
+// The local zone of the process for one case.
 class ZoneOverride
 {
 public:
@@ -296,12 +296,15 @@ private:
 
 void TestLogDialog::daylightSavingDays_data()
 {
+    QTest::addColumn<QByteArray>("zone");
     QTest::addColumn<QDate>("date");
     QTest::addColumn<QStringList>("storedUtc");
     QTest::addColumn<QStringList>("listed");
+    // Central European rules as a POSIX zone string, so no zone database is needed.
+    const QByteArray cet("CET-1CEST,M3.5.0,M10.5.0/3");
     // 2024-10-27 has 25 hours: 00:00 CEST is 22:00 UTC the day before, the next midnight 23:00 UTC.
     QTest::newRow("25-hour day keeps its last hour")
-        << QDate(2024, 10, 27)
+        << cet << QDate(2024, 10, 27)
         << QStringList {QStringLiteral("2024-10-26T21:59:59"), QStringLiteral("2024-10-26T22:00:00"),
                QStringLiteral("2024-10-27T22:30:00"), QStringLiteral("2024-10-27T23:00:00"),
                QStringLiteral("2024-10-27T23:00:01")}
@@ -309,18 +312,25 @@ void TestLogDialog::daylightSavingDays_data()
                QStringLiteral("2024-10-27 00:00:00")};
     // 2024-03-31 has 23 hours: 00:00 CET is 23:00 UTC the day before, the next midnight 22:00 UTC.
     QTest::newRow("23-hour day stops at the next midnight")
-        << QDate(2024, 3, 31)
+        << cet << QDate(2024, 3, 31)
         << QStringList {QStringLiteral("2024-03-30T22:59:59"), QStringLiteral("2024-03-31T01:30:00"),
                QStringLiteral("2024-03-31T22:00:00"), QStringLiteral("2024-03-31T22:30:00")}
         << QStringList {QStringLiteral("2024-04-01 00:00:00"), QStringLiteral("2024-03-31 03:30:00")};
+    // Where summer time begins at midnight, 2024-09-08 has no 00:00: it begins at 01:00 (04:00 UTC).
+    QTest::newRow("day without a midnight starts at its first hour")
+        << QByteArray("XST4XDT,M9.2.0/0,M4.1.0/0") << QDate(2024, 9, 8)
+        << QStringList {QStringLiteral("2024-09-08T03:59:59"), QStringLiteral("2024-09-08T04:00:00"),
+               QStringLiteral("2024-09-09T03:00:00"), QStringLiteral("2024-09-09T03:00:01")}
+        << QStringList {QStringLiteral("2024-09-09 00:00:00"), QStringLiteral("2024-09-08 01:00:00")};
 }
 
 void TestLogDialog::daylightSavingDays()
 {
+    QFETCH(QByteArray, zone);
     QFETCH(QDate, date);
     QFETCH(QStringList, storedUtc);
     QFETCH(QStringList, listed);
-    ZoneOverride zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    ZoneOverride zoneOverride(zone);
     for (const QString &utc : storedUtc) {
         QDateTime when = QDateTime::fromString(utc, Qt::ISODate);
         when.setTimeSpec(Qt::UTC);
