@@ -21,6 +21,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <climits>
 #include <cstdio>
 #include <ctime>
 #include <system_error>
@@ -116,9 +117,11 @@ private:
 
 namespace {
 // The first second of the day in local time; on the few days that begin later than 00:00, the real start.
+// Stored times are unsigned 32-bit seconds, so a day outside their span is held at its nearer end rather than
+// wrapped round: a start in 1969 then still means "from the beginning".
 uint localMidnight(const QDate &date)
 {
-    return static_cast<uint>(date.startOfDay().toSecsSinceEpoch());
+    return static_cast<uint>(qBound<qint64>(0, date.startOfDay().toSecsSinceEpoch(), UINT_MAX));
 }
 
 // Qt's local-time conversion costs several microseconds a call, which a history of 60001 rows turns into most

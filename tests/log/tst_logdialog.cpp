@@ -249,6 +249,12 @@ void TestLogDialog::dayRange_data()
     QTest::newRow("start two days after end") << 2 << 0 << QStringList {};
     QTest::newRow("following day") << 1 << 1 << QStringList {QStringLiteral("late"), QStringLiteral("next")};
     QTest::newRow("a day without events") << 5 << 5 << QStringList {};
+    const QStringList all {QStringLiteral("far"), QStringLiteral("late"), QStringLiteral("next"),
+        QStringLiteral("noon"), QStringLiteral("midnight"), QStringLiteral("before")};
+    // Days outside the span of the stored seconds: 1969 and 2107.
+    QTest::newRow("start before 1970") << -20000 << 2 << all;
+    QTest::newRow("end after 2106") << -1 << 30000 << all;
+    QTest::newRow("both outside") << -20000 << 30000 << all;
 }
 
 void TestLogDialog::dayRange()
