@@ -46,6 +46,7 @@ private slots:
     void silenceRule();
     void cardThatNeverAnsweredStaysQuiet();
     void offlineCardComesBack();
+    void lateAnswerToRetransmissionCounts();
 
 private:
     void makeEngine(bool start = true);
@@ -330,6 +331,26 @@ void TestEnginePolling::offlineCardComesBack()
     // Queued answers of the silent time may trail in; none of them repeats the event.
     QTest::qWait(300);
     QCOMPARE(m_events->count(), 3);
+}
+
+void TestEnginePolling::lateAnswerToRetransmissionCounts()
+{
+    makeEngine();
+    m_engine->addHost(v2cHost(local, cardPort));
+    m_cardTouched = true;
+    QVERIFY(m_card->setState(QStringLiteral("silent")));
+    pollAt(m_now + 1);
+    // The library retransmits after its 1 s timeout; both copies wait in the stopped agent's socket.
+    QTest::qWait(1300);
+    QCOMPARE(m_data->count(), 0);
+    QVERIFY(m_card->setState(QStringLiteral("normal")));
+    QTRY_VERIFY_WITH_TIMEOUT(m_data->count() >= 1, 3000);
+    QCOMPARE(m_status->count(), 1);
+    QCOMPARE(m_status->first(), (QList<QVariant> {local, 1}));
+    // The second answer to the same request finds it gone and counts for nothing.
+    QTest::qWait(300);
+    QCOMPARE(m_data->count(), 1);
+    QCOMPARE(m_events->count(), 1);
 }
 
 VIGILEX_NETNS_TEST_MAIN(TestEnginePolling)
