@@ -23,6 +23,10 @@ bool Database::open(const QString &name, const QString &user, const QString &pas
     if (!db.isValid())
         return false;
     db.setDatabaseName(name);
+    // Every statement runs on the GUI thread, where the protection runs too. The driver's default wait of 5 s
+    // for a lock held by another process would stall the policy 5 s per event; a short wait still rides out
+    // another program's single insert, and a statement that cannot get the lock fails and is ignored.
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=50"));
     return db.open(user, password);
 }
 

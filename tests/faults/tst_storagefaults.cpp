@@ -1,0 +1,269 @@
+// The program's storage pulled from under it while it watches a simulated card: the database locked by
+// another process, the log directory deleted, the database file deleted or made read-only. The protection must
+// still act, nothing may crash, and what is stored once the fault is gone must be there.
+#include "../window/windowkit.h"
+#include "faultkit.h"
+
+#include "app/messagehandler.h"
+#include "policy/shutdownpolicy.h"
+#include "snmp/snmp.h"
+#include "storage/apppaths.h"
+#include "storage/database.h"
+#include "storage/eventcatalogue.h"
+#include "support/netns.h"
+#include "support/upssim.h"
+#include "ui/led.h"
+#include "ui/listwidgetitem.h"
+#include "ui/mainwindow.h"
+
+#include <QApplication>
+#include <QDate>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <memory>
+
+using namespace WindowKit;
+using namespace FaultKit;
+
+namespace {
+const QString local = QStringLiteral("127.0.0.1");
+const QString trapTo = QStringLiteral("udp:127.0.0.1:162");
+
+// The catalogue's text of an event code in the English section.
+QString textOf(int code)
+{
+    const QString text = EventCatalogue::find(AppPaths::cataloguePath())->text(QStringLiteral("Event_English"), code);
+    return local + QLatin1Char('|') + text;
+}
+
+bool hasEvent(int code)
+{
+    return storedEvents().contains(qMakePair(local, code));
+}
+
+// Makes a file or directory immutable (chattr +i), which binds root too, for as long as the object lives.
+class Immutable
+{
+public:
+    explicit Immutable(const QString &path) : m_path(path)
+    {
+        m_done = QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), m_path}) == 0;
+    }
+    ~Immutable() { undo(); }
+    void undo()
+    {
+        if (m_done)
+            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), m_path});
+        m_done = false;
+    }
+    bool isDone() const { return m_done; }
+
+private:
+    QString m_path;
+    bool m_done = false;
+};
+
+// The countdown messages the policy has shown so far.
+int countdownRows(QTableWidget *table)
+{
+    int n = 0;
+    for (const QString &row : rows(table))
+        n += row.contains(QLatin1String("System will be shutdown in")) ? 1 : 0;
+    return n;
+}
+} // namespace
+
+class TestStorageFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { qInstallMessageHandler(messageHandler); }
+    void cleanupTestCase() { qInstallMessageHandler(nullptr); }
+    void databaseLockedByAnotherProcess();
+    void logDirectoryDeletedWhileRunning();
+    void databaseReadOnlyOrDeletedWhileRunning_data();
+    void databaseReadOnlyOrDeletedWhileRunning();
+};
+
+void TestStorageFaults::databaseLockedByAnotherProcess()
+{
+    ScratchApp app;
+    Database::instance()->createTables();
+    writeSettingValue(QStringLiteral("shutdown/ac_failed_time"), 5);
+    writeSettingValue(QStringLiteral("shutdown/batt_low_time"), 5);
+    UpsSim card(QStringLiteral("udp:127.0.0.1:16201"));
+    QVERIFY2(card.start(), qPrintable(card.log()));
+    addSession(local, 16201);
+
+    SNMP engine;
+    engine.startService();
+    int shutdowns = 0;
+    auto window = makeWindow(&shutdowns);
+    window->setEngine(&engine);
+    window->show();
+    QTableWidget *table = eventTable(*window);
+    ListWidgetItem *item = window->findHostItem(local);
+    QVERIFY(item);
+    QTRY_COMPARE_WITH_TIMEOUT(item->led()->color(), QColor(Qt::green), 6000);
+    QTRY_VERIFY_WITH_TIMEOUT(hasEvent(1), 3000);
+
+    LockHolder lock;
+    QVERIFY(lock.hold(AppPaths::databasePath()));
+    // A few notifications while the lock is held: each is still listed.
+    Peer burst;
+    QVERIFY(burst.start({QStringLiteral("flood"), QStringLiteral("--to"), QStringLiteral("127.0.0.1:162"),
+        QStringLiteral("--count"), QStringLiteral("20"), QStringLiteral("--numbers"), QStringLiteral("7"),
+        QStringLiteral("--pause"), QStringLiteral("0.01")}));
+    QCOMPARE(burst.waitSent(10000), 20);
+    QTRY_VERIFY_WITH_TIMEOUT(rows(table).count(textOf(8)) >= 1, 5000);
+
+    // The mains fails while the lock is still held: the countdown must start about as fast as without it.
+    QElapsedTimer clock;
+    QVERIFY(card.setState(QStringLiteral("mains-failure")));
+    clock.start();
+    QTRY_VERIFY_WITH_TIMEOUT(window->shutdownPolicy()->countdownActive(), 15000);
+    const qint64 reaction = clock.elapsed();
+    qInfo("countdown started %lld ms after the mains failure, database locked", reaction);
+    QVERIFY2(reaction < 3000, qPrintable(QStringLiteral("countdown after %1 ms").arg(reaction)));
+    QCOMPARE(countdownRows(table), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(item->led()->color(), QColor(Qt::red), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(rows(table).count(textOf(8)), 20, 15000);
+
+    QVERIFY(lock.release());
+    // Stored again once the other process lets go.
+    QCOMPARE(UpsSim::sendNotification(QStringLiteral("v2c"), 9, trapTo), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(hasEvent(10), 8000);
+    QVERIFY(card.setState(QStringLiteral("normal")));
+    QTRY_VERIFY_WITH_TIMEOUT(!window->shutdownPolicy()->countdownActive(), 5000);
+    QCOMPARE(sqliteQuery(AppPaths::databasePath(), QStringLiteral("pragma integrity_check;")), QStringLiteral("ok"));
+    QCOMPARE(shutdowns, 0);
+}
+
+void TestStorageFaults::logDirectoryDeletedWhileRunning()
+{
+    ScratchApp app;
+    Database::instance()->createTables();
+    writeSettingValue(QStringLiteral("shutdown/ac_failed_time"), 5);
+    UpsSim card(QStringLiteral("udp:127.0.0.1:16202"));
+    QVERIFY2(card.start(), qPrintable(card.log()));
+    addSession(local, 16202);
+    AppPaths::createDirectories();
+
+    SNMP engine;
+    engine.startService();
+    int shutdowns = 0;
+    auto window = makeWindow(&shutdowns);
+    window->setEngine(&engine);
+    window->show();
+    ListWidgetItem *item = window->findHostItem(local);
+    QVERIFY(item);
+    QTRY_COMPARE_WITH_TIMEOUT(item->led()->color(), QColor(Qt::green), 6000);
+    const QString dayFile = AppPaths::logDir() + QLatin1Char('/')
+        + QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".log");
+    QVERIFY(QFile::exists(dayFile)); // the engine's start was logged
+
+    QVERIFY(QDir(AppPaths::logDir()).removeRecursively());
+    QVERIFY(!QDir(AppPaths::logDir()).exists());
+    qWarning("after the log directory went");
+    QCOMPARE(UpsSim::sendNotification(QStringLiteral("v2c"), 7, trapTo), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(hasEvent(8), 5000);
+    QVERIFY(card.setState(QStringLiteral("mains-failure")));
+    QTRY_VERIFY_WITH_TIMEOUT(window->shutdownPolicy()->countdownActive(), 4000);
+    // The diagnostic log comes back with the lines written after the loss.
+    QVERIFY(QFile::exists(dayFile));
+    QFile file(dayFile);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains("Warning: after the log directory went"));
+    QCOMPARE(shutdowns, 0);
+}
+
+void TestStorageFaults::databaseReadOnlyOrDeletedWhileRunning_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("database file read-only") << QStringLiteral("readonly-file");
+    QTest::newRow("cfg directory read-only") << QStringLiteral("readonly-dir");
+    QTest::newRow("database file deleted") << QStringLiteral("deleted");
+}
+
+void TestStorageFaults::databaseReadOnlyOrDeletedWhileRunning()
+{
+    QFETCH(QString, fault);
+    ScratchApp app;
+    Database::instance()->createTables();
+    writeSettingValue(QStringLiteral("shutdown/ac_failed_time"), 5);
+    UpsSim card(QStringLiteral("udp:127.0.0.1:16203"));
+    QVERIFY2(card.start(), qPrintable(card.log()));
+    addSession(local, 16203);
+
+    SNMP engine;
+    engine.startService();
+    int shutdowns = 0;
+    auto window = makeWindow(&shutdowns);
+    window->setEngine(&engine);
+    window->show();
+    QTableWidget *table = eventTable(*window);
+    ListWidgetItem *item = window->findHostItem(local);
+    QVERIFY(item);
+    QTRY_COMPARE_WITH_TIMEOUT(item->led()->color(), QColor(Qt::green), 6000);
+    QTRY_VERIFY_WITH_TIMEOUT(hasEvent(1), 3000);
+
+    const QString db = AppPaths::databasePath();
+    const QString cfg = QFileInfo(db).absolutePath();
+    const QFile::Permissions before = QFile::permissions(db);
+    const QFile::Permissions cfgBefore = QFile::permissions(cfg);
+    std::unique_ptr<Immutable> frozen;
+    if (fault == QLatin1String("readonly-file")) {
+        QVERIFY(QFile::setPermissions(db, QFile::ReadOwner | QFile::ReadGroup));
+        frozen = std::make_unique<Immutable>(db); // root ignores the mode bits
+    } else if (fault == QLatin1String("readonly-dir")) {
+        QVERIFY(QFile::setPermissions(cfg, QFile::ReadOwner | QFile::ExeOwner));
+        frozen = std::make_unique<Immutable>(cfg);
+    } else {
+        QVERIFY(QFile::remove(db));
+    }
+    const int storedBefore = storedEvents().size();
+    QCOMPARE(UpsSim::sendNotification(QStringLiteral("v2c"), 7, trapTo), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(rows(table).contains(textOf(8)), 5000);
+    QVERIFY(card.setState(QStringLiteral("mains-failure")));
+    QTRY_VERIFY_WITH_TIMEOUT(window->shutdownPolicy()->countdownActive(), 4000);
+    QTRY_COMPARE_WITH_TIMEOUT(item->led()->color(), QColor(Qt::red), 4000);
+
+    const bool wasFrozen = frozen && frozen->isDone();
+    if (frozen)
+        frozen->undo();
+    // The insert into a frozen database failed and left at most a hot journal, rolled back on the next access:
+    // the rows stored before are intact and nothing half-written was added.
+    if (wasFrozen)
+        QCOMPARE(sqliteQuery(db, QStringLiteral("select count(*) from snmp_event;")), QString::number(storedBefore));
+    QFile::setPermissions(cfg, cfgBefore);
+    if (fault != QLatin1String("deleted")) {
+        QFile::setPermissions(db, before);
+        // Once writable again, a new event is stored next to the old ones.
+        QCOMPARE(UpsSim::sendNotification(QStringLiteral("v2c"), 9, trapTo), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(hasEvent(10), 6000);
+        QVERIFY(hasEvent(1));
+        QCOMPARE(sqliteQuery(db, QStringLiteral("pragma integrity_check;")), QStringLiteral("ok"));
+    }
+    QCOMPARE(shutdowns, 0);
+}
+
+int main(int argc, char *argv[])
+{
+    QString why;
+    if (!enterPrivateNetworkNamespace(&why)) {
+        std::fprintf(stderr, "FAIL! cannot make a private network namespace: %s\n", qPrintable(why));
+        return 1;
+    }
+    isolateSnmpLibraryFiles();
+    QApplication app(argc, argv);
+    TestStorageFaults test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_storagefaults.moc"
