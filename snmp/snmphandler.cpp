@@ -5,6 +5,8 @@
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
+#include <QAtomicInt>
+
 #include <limits>
 
 namespace {
@@ -31,9 +33,23 @@ bool sameName(const netsnmp_variable_list *var, const unsigned long *name, int l
 
 } // namespace
 
+namespace {
+// Notifications decoded on the engine thread and not yet taken by the GUI thread. Under a flood they would queue
+// without bound, and the poll answers, and with them the protection, would wait behind all of them; beyond the
+// bound the newest are dropped, as the socket drops what it cannot hold.
+constexpr int maxQueuedNotifications = 256;
+QAtomicInt queuedNotifications;
+QAtomicInt droppedNotifications;
+} // namespace
+
 SNMPHandler *SNMPHandler::instance()
 {
-    static SNMPHandler *handler = new SNMPHandler;
+    static SNMPHandler *handler = [] {
+        auto *created = new SNMPHandler;
+        // Runs in the handler's (GUI) thread once per emission, just before the listener's own slot.
+        connect(created, &SNMPHandler::gotTrapdData, created, [] { queuedNotifications.fetchAndSubRelaxed(1); });
+        return created;
+    }();
     return handler;
 }
 
@@ -111,5 +127,13 @@ void SNMPHandler::decodeNotification(const QString &host, snmp_pdu *pdu)
     const int event = eventOfNotification(pdu);
     if (event < 0)
         return;
+    if (queuedNotifications.fetchAndAddRelaxed(1) >= maxQueuedNotifications) {
+        queuedNotifications.fetchAndSubRelaxed(1);
+        if (droppedNotifications.fetchAndAddRelaxed(1) == 0)
+            qWarning("Notification flood: notifications are dropped until the queue drains");
+        return;
+    }
+    if (const int dropped = droppedNotifications.fetchAndStoreRelaxed(0))
+        qWarning("Notification flood over: %d notifications dropped", dropped);
     emit gotTrapdData(host, event);
 }

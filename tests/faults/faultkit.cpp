@@ -40,7 +40,7 @@ bool Peer::waitListening(int timeoutMs)
 
 int Peer::waitSent(int timeoutMs)
 {
-    if (!m_process.waitForFinished(timeoutMs))
+    if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(timeoutMs))
         return -1;
     m_output += m_process.readAllStandardOutput();
     bool ok = false;

@@ -31,7 +31,7 @@ private slots:
         int rows = 0;
         for (const char *kind : {"corpus", "regress"}) {
             const QDir dir(sourceDir() + QStringLiteral("/fuzz/") + QLatin1String(kind) + QLatin1Char('/')
-                           + QLatin1String(FUZZ_TARGET_NAME));
+                + QLatin1String(FUZZ_TARGET_NAME));
             for (const QString &name : dir.entryList(QDir::Files, QDir::Name)) {
                 QTest::newRow(qPrintable(QLatin1String(kind) + QLatin1Char('/') + name)) << dir.filePath(name);
                 ++rows;

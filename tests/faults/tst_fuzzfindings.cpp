@@ -44,7 +44,7 @@ private slots:
     {
         // The header's name must come from the same decoded line the bracket was found in.
         const auto sections = EventCatalogue::parse(QByteArray("[Event\0English]x\n$D = 4\n", 24));
-        QCOMPARE(sections.keys(), QStringList{QString::fromUtf8("Event\0English", 13)});
+        QCOMPARE(sections.keys(), QStringList {QString::fromUtf8("Event\0English", 13)});
         QCOMPARE(sections.first().value(4), QStringLiteral("D"));
     }
 

@@ -1,0 +1,169 @@
+// 20000 notifications at full speed from an independent sender while pop-ups are on and every box is left
+// open a while, as a person reading it would: the program stays alive, its memory stays bounded, the lamp keeps
+// following the card, and a mains failure during the flood starts the countdown within 2 s.
+#include "../window/windowkit.h"
+#include "faultkit.h"
+
+#include "policy/shutdownpolicy.h"
+#include "snmp/snmp.h"
+#include "storage/apppaths.h"
+#include "storage/database.h"
+#include "support/netns.h"
+#include "support/upssim.h"
+#include "ui/led.h"
+#include "ui/listwidgetitem.h"
+#include "ui/mainwindow.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <QtTest>
+
+#include <cstdio>
+
+using namespace WindowKit;
+using namespace FaultKit;
+
+namespace {
+#if defined(__SANITIZE_ADDRESS__)
+constexpr qint64 memoryGrowthLimitKiB = 600 * 1024; // the sanitizer's shadow and quarantine
+#else
+constexpr qint64 memoryGrowthLimitKiB = 150 * 1024;
+#endif
+const QString local = QStringLiteral("127.0.0.1");
+} // namespace
+
+class TestFlood : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void floodWithPopupsOn();
+};
+
+void TestFlood::floodWithPopupsOn()
+{
+    ScratchApp app;
+    Database::instance()->createTables();
+    writeSettingValue(QStringLiteral("system/pop_warning"), true);
+    writeSettingValue(QStringLiteral("shutdown/ac_failed_time"), 5);
+    writeSettingValue(QStringLiteral("shutdown/batt_low_time"), 5);
+    UpsSim card(QStringLiteral("udp:127.0.0.1:16221"));
+    QVERIFY2(card.start(), qPrintable(card.log()));
+    addSession(local, 16221);
+
+    // A real warning box runs a nested event loop until it is answered; each one here is answered after 1.5 s.
+    PromptRecorder prompts([](const UserPrompt::Request &) {
+        QEventLoop loop;
+        QTimer::singleShot(1500, &loop, &QEventLoop::quit);
+        loop.exec();
+    });
+
+    SNMP engine;
+    engine.startService();
+    int shutdowns = 0;
+    auto window = makeWindow(&shutdowns);
+    window->setEngine(&engine);
+    window->show();
+    ListWidgetItem *item = window->findHostItem(local);
+    QVERIFY(item);
+    QTRY_COMPARE_WITH_TIMEOUT(item->led()->color(), QColor(Qt::green), 6000);
+
+    QElapsedTimer clock;
+    clock.start();
+    qint64 reports = 0, reportsDuringFlood = 0, floodStart = -1, floodEnd = -1, failedAt = -1, countdownAt = -1,
+           redAt = -1, lastReport = -1, longestGap = 0;
+    int events = 0;
+    const qint64 baseline = residentKiB();
+    qint64 peak = baseline;
+    connect(&engine, &SNMP::eventTriggered, this, [&] {
+        ++events;
+        if ((events & 255) == 0)
+            peak = qMax(peak, residentKiB());
+    });
+    connect(&engine, &SNMP::dataReady, this, [&] {
+        const qint64 now = clock.elapsed();
+        ++reports;
+        if (floodStart >= 0 && floodEnd < 0)
+            ++reportsDuringFlood;
+        if (lastReport >= 0 && floodStart >= 0)
+            longestGap = qMax(longestGap, now - lastReport);
+        lastReport = now;
+        if (failedAt >= 0 && redAt < 0 && item->led()->color() == QColor(Qt::red))
+            redAt = now;
+        peak = qMax(peak, residentKiB());
+    });
+    connect(window->shutdownPolicy(), &ShutdownPolicy::message, this, [&](const QString &text) {
+        if (countdownAt < 0 && text.contains(QLatin1String("System will be shutdown in")))
+            countdownAt = clock.elapsed();
+    });
+
+    // Everything below is driven by timers and signals: the boxes' nested loops may hold the test's own flow.
+    Peer flood;
+    QProcess state;
+    bool stateSwitched = false;
+    QTimer::singleShot(0, this, [&] {
+        floodStart = clock.elapsed();
+        flood.start({QStringLiteral("flood"), QStringLiteral("--to"), QStringLiteral("127.0.0.1:162"),
+            QStringLiteral("--count"), QStringLiteral("20000"), QStringLiteral("--numbers"),
+            QStringLiteral("7,5,12,2,20"), QStringLiteral("--seconds"), QStringLiteral("20")});
+    });
+    QTimer::singleShot(300, this, [&] {
+        connect(&state, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, [&](int code) {
+            stateSwitched = code == 0;
+            failedAt = clock.elapsed(); // the card's next answer shows the failure
+        });
+        state.start(QStringLiteral("python3"),
+            {UpsSim::script(), QStringLiteral("state"), card.directory(), QStringLiteral("mains-failure")});
+    });
+    QTimer sampler;
+    connect(&sampler, &QTimer::timeout, this, [&] {
+        peak = qMax(peak, residentKiB());
+        if (floodStart >= 0 && floodEnd < 0 && !flood.isRunning())
+            floodEnd = clock.elapsed();
+    });
+    sampler.start(100);
+
+    QTRY_VERIFY_WITH_TIMEOUT(floodEnd >= 0 && failedAt >= 0 && countdownAt >= 0 && redAt >= 0, 45000);
+    // Let the backlog drain and the boxes close, then look at the whole run.
+    QTRY_VERIFY_WITH_TIMEOUT(prompts.open == 0 && clock.elapsed() > floodEnd + 3000, 30000);
+    const int sent = flood.waitSent(1000);
+    const qint64 reaction = countdownAt - failedAt;
+    std::printf("flood: sent %d, events received %d, warnings %d (at most %d open), data reports %lld (%lld while "
+                "flooding, longest gap %lld ms), flood %lld ms, countdown %lld ms after the mains failure, lamp red "
+                "after %lld ms, memory %lld KiB -> peak %lld KiB\n",
+        sent, events, int(prompts.requests.size()), prompts.maxOpen, reports, reportsDuringFlood, longestGap,
+        floodEnd - floodStart, reaction, redAt - failedAt, baseline, peak);
+    std::fflush(stdout);
+    QVERIFY(stateSwitched);
+    QVERIFY(sent > 0);
+    QVERIFY(events > 0);
+    QVERIFY2(reaction <= 2000, qPrintable(QStringLiteral("countdown %1 ms after the mains failure").arg(reaction)));
+    QVERIFY2(redAt - failedAt <= 2500, qPrintable(QStringLiteral("lamp red after %1 ms").arg(redAt - failedAt)));
+    QVERIFY2(longestGap <= 2500, qPrintable(QStringLiteral("no data report for %1 ms").arg(longestGap)));
+    QVERIFY2(peak - baseline < memoryGrowthLimitKiB,
+        qPrintable(QStringLiteral("memory grew by %1 KiB").arg(peak - baseline)));
+    QVERIFY(prompts.maxOpen <= 3);
+    QCOMPARE(shutdowns, 0);
+    // Still answering after the flood: one more notification is stored.
+    const int before = storedEvents().size();
+    QCOMPARE(UpsSim::sendNotification(QStringLiteral("v2c"), 9, QStringLiteral("udp:127.0.0.1:162")), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(storedEvents().size() > before, 5000);
+}
+
+int main(int argc, char *argv[])
+{
+    QString why;
+    if (!enterPrivateNetworkNamespace(&why)) {
+        std::fprintf(stderr, "FAIL! cannot make a private network namespace: %s\n", qPrintable(why));
+        return 1;
+    }
+    isolateSnmpLibraryFiles();
+    QApplication app(argc, argv);
+    TestFlood test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_flood.moc"
