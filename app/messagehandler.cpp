@@ -4,7 +4,6 @@
 #include "storage/privatefile.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QTextStream>
 
@@ -40,14 +39,9 @@ void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &m
                + QStringLiteral(".log"));
     // In the packaged, group-shared log/ every member's program appends to the same day file.
     PrivateFile::ensure(file.fileName());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        // A log directory deleted while the program runs is made again, so the rest of the run is not lost too.
-        if (!QDir().mkpath(AppPaths::logDir()))
-            return;
-        PrivateFile::ensure(file.fileName());
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-            return; // the message is lost; there is nowhere to say so
-    }
+    // A deleted log directory is not made again: the messages are lost silently and the program goes on.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
     QTextStream stream(&file);
     stream << line << '\n';
     stream.flush();
