@@ -193,7 +193,9 @@ void installCrashHandler()
     }
 
     stack_t stack {};
-    stack.ss_sp = std::malloc(altStackSize);
+    // Kept for the life of the process; held here too, so that a leak checker sees it is still in use.
+    static void *altStackMemory = std::malloc(altStackSize);
+    stack.ss_sp = altStackMemory;
     stack.ss_size = altStackSize;
     if (stack.ss_sp)
         ::sigaltstack(&stack, nullptr);

@@ -34,6 +34,9 @@ QString text(const char *source)
 struct ShutdownPolicy::Private
 {
     QByteArray lastData = QByteArray(Snmp::PolledObjectCount, char(0xFF));
+    // The first report counts as a change, even when a byte of it is 0xFF like the initial snapshot: a card
+    // reporting input status 255 (or -1) from the start shows trouble and must get its countdown.
+    bool reported = false;
     bool countdownActive = false;
     bool applicationHandled = false;
     QTimer shutdownTimer;
@@ -127,12 +130,14 @@ void ShutdownPolicy::checkShutdownCondition(const QByteArray &data)
 
     int minutes = -1;
     bool changed = false;
-    if (battery != static_cast<unsigned char>(d->lastData.at(Snmp::BatteryStatus))) {
+    const bool first = !d->reported;
+    d->reported = true;
+    if (first || battery != static_cast<unsigned char>(d->lastData.at(Snmp::BatteryStatus))) {
         changed = true;
         if (battery == Snmp::BatteryLow)
             minutes = setting("shutdown/batt_low_time").toInt();
     }
-    if (input != static_cast<unsigned char>(d->lastData.at(Snmp::InputStatus))) {
+    if (first || input != static_cast<unsigned char>(d->lastData.at(Snmp::InputStatus))) {
         changed = true;
         if (input != Snmp::InputNormal) {
             const int t = setting("shutdown/ac_failed_time").toInt();

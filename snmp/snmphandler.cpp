@@ -7,6 +7,8 @@
 
 #include <QAtomicInt>
 
+#include <chrono>
+
 #include <limits>
 
 namespace {
@@ -34,20 +36,48 @@ bool sameName(const netsnmp_variable_list *var, const unsigned long *name, int l
 } // namespace
 
 namespace {
-// Notifications decoded on the engine thread and not yet taken by the GUI thread. Under a flood they would queue
-// without bound, and the poll answers, and with them the protection, would wait behind all of them; beyond the
-// bound the newest are dropped, as the socket drops what it cannot hold.
-constexpr int maxQueuedNotifications = 256;
+// Notifications decoded on the engine thread wait in the GUI thread's queue until the listener takes them, one
+// database insert each. Under a flood they would queue without bound, and the poll answers, and with them the
+// protection, would wait behind all of them. The queue is kept to what the GUI thread takes in about half a
+// second at its measured pace; beyond that the newest are dropped, as the socket drops what it cannot hold.
+constexpr qint64 queueBudgetNs = 500000000;
+constexpr int minQueuedNotifications = 32;
+constexpr int maxQueuedNotifications = 1024;
 QAtomicInt queuedNotifications;
 QAtomicInt droppedNotifications;
+// GUI-thread time per notification while some wait; starts slow so that a first burst cannot overfill the queue.
+QAtomicInteger<qint64> takeIntervalNs(10000000);
+
+qint64 monotonicNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// GUI thread, once per emission, just before the listener's own slot.
+void notificationTaken()
+{
+    static qint64 lastTake = 0;
+    static int waitingAtLastTake = 0;
+    const qint64 now = monotonicNs();
+    const int waiting = queuedNotifications.fetchAndSubRelaxed(1);
+    // Only takes with more waiting behind them measure the pace; the gap after an emptied queue is idle time.
+    if (waitingAtLastTake > 1)
+        takeIntervalNs.storeRelaxed((takeIntervalNs.loadRelaxed() * 7 + (now - lastTake)) / 8);
+    lastTake = now;
+    waitingAtLastTake = waiting;
+    if (waiting <= 1) {
+        if (const int dropped = droppedNotifications.fetchAndStoreRelaxed(0))
+            qWarning("Notification flood over: %d notifications dropped", dropped);
+    }
+}
 } // namespace
 
 SNMPHandler *SNMPHandler::instance()
 {
     static SNMPHandler *handler = [] {
         auto *created = new SNMPHandler;
-        // Runs in the handler's (GUI) thread once per emission, just before the listener's own slot.
-        connect(created, &SNMPHandler::gotTrapdData, created, [] { queuedNotifications.fetchAndSubRelaxed(1); });
+        connect(created, &SNMPHandler::gotTrapdData, created, [] { notificationTaken(); });
         return created;
     }();
     return handler;
@@ -127,13 +157,13 @@ void SNMPHandler::decodeNotification(const QString &host, snmp_pdu *pdu)
     const int event = eventOfNotification(pdu);
     if (event < 0)
         return;
-    if (queuedNotifications.fetchAndAddRelaxed(1) >= maxQueuedNotifications) {
+    const qint64 pace = qMax<qint64>(1, takeIntervalNs.loadRelaxed());
+    const int limit = int(qBound<qint64>(minQueuedNotifications, queueBudgetNs / pace, maxQueuedNotifications));
+    if (queuedNotifications.fetchAndAddRelaxed(1) >= limit) {
         queuedNotifications.fetchAndSubRelaxed(1);
         if (droppedNotifications.fetchAndAddRelaxed(1) == 0)
             qWarning("Notification flood: notifications are dropped until the queue drains");
         return;
     }
-    if (const int dropped = droppedNotifications.fetchAndStoreRelaxed(0))
-        qWarning("Notification flood over: %d notifications dropped", dropped);
     emit gotTrapdData(host, event);
 }

@@ -8,6 +8,7 @@
 #include "support/scratchapp.h"
 #include "support/upssim.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -97,6 +98,8 @@ void TestEngineV3::usmHosts()
 
     qint64 now = 1700000000;
     EngineClock::setSource([&now] { return now; });
+    // The source reads this function's local: it must not outlive it.
+    const auto restoreClock = qScopeGuard([] { EngineClock::setSource({}); });
     ScratchApp app(ScratchApp::Empty);
     SNMP engine;
     QSignalSpy status(&engine, &SNMP::statusChanged);

@@ -81,6 +81,33 @@ private slots:
         QCOMPARE(made, requests);
         QCOMPARE(policy.applicationHandled(), requests > 0);
     }
+
+    void firstReportCounts_data()
+    {
+        QTest::addColumn<QByteArray>("report");
+        QTest::addColumn<bool>("countdown");
+        // Bytes equal to the initial snapshot (0xFF) are still the first report's news.
+        QTest::newRow("input status 255 from the start") << QByteArray("\x02\xff\x03\x50", 4) << true;
+        QTest::newRow("input 255, battery 255") << QByteArray("\xff\xff\xff\xff", 4) << true;
+        QTest::newRow("battery 255, input normal") << QByteArray("\xff\x00\x02\x64", 4) << false;
+        QTest::newRow("battery low, input 255") << QByteArray("\x03\xff\x03\x0a", 4) << true;
+    }
+
+    void firstReportCounts()
+    {
+        QFETCH(QByteArray, report);
+        QFETCH(bool, countdown);
+        ScratchApp app(ScratchApp::Empty);
+        writeSetting(AppPaths::settingsFilePath(), QStringLiteral("shutdown/ac_failed_time"), 5);
+        writeSetting(AppPaths::settingsFilePath(), QStringLiteral("shutdown/batt_low_time"), 3);
+        ShutdownPolicy policy;
+        int made = 0;
+        policy.setShutdownHandler([&made] { ++made; });
+        for (int i = 0; i < 3; ++i)
+            policy.checkShutdownCondition(report);
+        QCOMPARE(policy.countdownActive(), countdown);
+        QCOMPARE(made, 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestFuzzFindings)

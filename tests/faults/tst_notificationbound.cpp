@@ -47,7 +47,8 @@ private slots:
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
         const int accepted = events.size();
-        QVERIFY2(accepted >= 200 && accepted <= 256, qPrintable(QString::number(accepted)));
+        // Nothing taken yet, so the pace is the cautious initial one: a few dozen wait, the rest is dropped.
+        QVERIFY2(accepted >= 32 && accepted <= 100, qPrintable(QString::number(accepted)));
         QCOMPARE(events.value(0), 8);
 
         // Drained: a second burst is taken again, up to the same bound.

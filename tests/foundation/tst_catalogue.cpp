@@ -119,7 +119,7 @@ private slots:
         for (int i = 0; i < 20000; ++i)
             junk.append(char((i * 7919 + 13) & 0xff));
         EventCatalogue::parse(junk);
-        EventCatalogue::parse(QByteArray("[\n$\n$=\n[]]\n$#=\n$ = 0x\n$a=0x\n", 30));
+        EventCatalogue::parse(QByteArray("[\n$\n$=\n[]]\n$#=\n$ = 0x\n$a=0x\n"));
     }
 
     // The installed file must give every code a user can meet a text in both languages.

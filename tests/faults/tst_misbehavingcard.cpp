@@ -1,0 +1,211 @@
+// Cards that misbehave: answers full of garbage values (strings, negative numbers, huge counters, missing
+// objects, exception values) and a card that answers only after 4 s, so the library's retransmissions are
+// answered late. No crash, no trouble that the card's bytes do not show, and the silence rule as it stands: a
+// late answer is an answer; no answer at all, however long, is no event.
+#include "../window/windowkit.h"
+#include "faultkit.h"
+
+#include "policy/shutdownpolicy.h"
+#include "snmp/snmp.h"
+#include "storage/database.h"
+#include "support/netns.h"
+#include "ui/led.h"
+#include "ui/listwidgetitem.h"
+#include "ui/mainwindow.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QtTest>
+
+using namespace WindowKit;
+using namespace FaultKit;
+
+namespace {
+const QString local = QStringLiteral("127.0.0.1");
+constexpr int cardPort = 16241;
+
+struct Watched
+{
+    QList<int> statuses;
+    QList<int> events;
+    QList<QByteArray> data;
+    QElapsedTimer clock;
+    qint64 firstData = -1, lastData = -1, offlineAt = -1;
+};
+
+void watch(SNMP &engine, Watched &w, QObject *context)
+{
+    w.clock.start();
+    QObject::connect(&engine, &SNMP::statusChanged, context, [&w](const QString &, int s) {
+        w.statuses << s;
+        if (s == 0)
+            w.offlineAt = w.clock.elapsed();
+    });
+    QObject::connect(&engine, &SNMP::eventTriggered, context, [&w](const QString &, int e) { w.events << e; });
+    QObject::connect(&engine, &SNMP::dataReady, context, [&w](const QString &, const QByteArray &d) {
+        w.data << d;
+        w.lastData = w.clock.elapsed();
+        if (w.firstData < 0)
+            w.firstData = w.lastData;
+    });
+}
+
+QStringList cardArguments(const QString &values, double delay, int seconds)
+{
+    return {QStringLiteral("card"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(cardPort),
+        QStringLiteral("--values"), values, QStringLiteral("--delay"), QString::number(delay),
+        QStringLiteral("--seconds"), QString::number(seconds)};
+}
+} // namespace
+
+class TestMisbehavingCard : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void garbageValues_data();
+    void garbageValues();
+    void lateAnswers();
+    void neverAnswers();
+};
+
+void TestMisbehavingCard::garbageValues_data()
+{
+    // Objects: 0 battery status, 1 input status, 2 output status, 3 battery capacity. Trouble is battery byte 3
+    // or input byte other than 0; the byte is the low 8 bits of a number, the first byte of a string.
+    QTest::addColumn<QString>("values");
+    QTest::addColumn<bool>("trouble");
+    QTest::newRow("every object missing") << R"({"0":["omit"],"1":["omit"],"2":["omit"],"3":["omit"]})" << false;
+    QTest::newRow("exception values and nulls")
+        << R"({"0":["nosuch"],"1":["null"],"2":["nosuch"],"3":["null"]})" << false;
+    QTest::newRow("strings") << R"({"0":["str","garbage"],"1":["str",""],"2":["hex","ffff"],"3":["str","100%"]})"
+                             << false;
+    QTest::newRow("negative numbers") << R"({"0":["int",-1],"1":["int",-256],"2":["int",-2147483648],"3":["int",-5]})"
+                                      << false;
+    QTest::newRow("huge counters")
+        << R"({"0":["c64",18446744073709551615],"1":["c32",4294967040],"2":["gauge",4294967295],"3":["c64",9223372036854775808]})"
+        << false;
+    QTest::newRow("other types")
+        << R"({"0":["oid","1.3.6.1"],"1":["ip","0.0.0.0"],"2":["ticks",1],"3":["ip","1.2.3.4"]})" << false;
+    // The same decoding still sees real trouble in odd clothes.
+    QTest::newRow("input status -1 is a mains failure") << R"({"0":["int",2],"1":["int",-1],"3":["int",90]})" << true;
+    QTest::newRow("counter 259 is battery low") << R"({"0":["c32",259],"1":["int",0],"3":["int",10]})" << true;
+    QTest::newRow("string '\\x03' is battery low") << R"({"0":["hex","03"],"1":["omit"]})" << true;
+}
+
+void TestMisbehavingCard::garbageValues()
+{
+    QFETCH(QString, values);
+    QFETCH(bool, trouble);
+    ScratchApp app;
+    Database::instance()->createTables();
+    writeSettingValue(QStringLiteral("shutdown/ac_failed_time"), 5);
+    writeSettingValue(QStringLiteral("shutdown/batt_low_time"), 5);
+    writeSettingValue(QStringLiteral("shutdown/ac_failed_capacity"), 20);
+    Peer card;
+    QVERIFY(card.start(cardArguments(values, 0, 30)));
+    QVERIFY(card.waitListening());
+    addSession(local, cardPort);
+
+    SNMP engine;
+    Watched w;
+    watch(engine, w, this);
+    engine.startService();
+    int shutdowns = 0;
+    auto window = makeWindow(&shutdowns);
+    window->setEngine(&engine);
+    window->show();
+    ListWidgetItem *item = window->findHostItem(local);
+    QVERIFY(item);
+    QTRY_VERIFY_WITH_TIMEOUT(w.data.size() >= 3, 6000);
+    QCOMPARE(w.statuses, QList<int> {1});
+    QCOMPARE(item->led()->color(), trouble ? QColor(Qt::red) : QColor(Qt::green));
+    QCOMPARE(window->shutdownPolicy()->countdownActive(), trouble);
+    QCOMPARE(window->shutdownPolicy()->applicationHandled(), false);
+    QCOMPARE(shutdowns, 0);
+    QVERIFY(storedEvents().contains(qMakePair(local, 1)));
+    QVERIFY(card.isRunning());
+}
+
+void TestMisbehavingCard::lateAnswers()
+{
+    ScratchApp app;
+    Database::instance()->createTables();
+    Peer card;
+    QVERIFY(card.start(
+        cardArguments(QStringLiteral(R"({"0":["int",2],"1":["int",0],"2":["int",2],"3":["int",100]})"), 4.0, 40)));
+    QVERIFY(card.waitListening());
+    addSession(local, cardPort);
+    SNMP engine;
+    Watched w;
+    watch(engine, w, this);
+    engine.startService();
+    int shutdowns = 0;
+    auto window = makeWindow(&shutdowns);
+    window->setEngine(&engine);
+    ListWidgetItem *item = window->findHostItem(local);
+    QVERIFY(item);
+
+    // The first answer comes 4 s after the first request, through the library's retransmission window.
+    QTRY_VERIFY_WITH_TIMEOUT(w.firstData >= 0, 8000);
+    QVERIFY2(w.firstData >= 3500, qPrintable(QString::number(w.firstData)));
+    QCOMPARE(item->led()->color(), QColor(Qt::green));
+    // Every second's request is answered 4 s late: never silent for 10 s, so never offline.
+    QTest::qWait(12000);
+    QCOMPARE(w.statuses, QList<int> {1});
+    QCOMPARE(w.events, QList<int> {1});
+    QVERIFY2(w.data.size() >= 9, qPrintable(QString::number(w.data.size())));
+    QVERIFY(!window->shutdownPolicy()->countdownActive());
+
+    // Silent from now on: offline 11 to 12 s after the last answer, once.
+    card.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(w.offlineAt >= 0, 16000);
+    const qint64 silence = w.offlineAt - w.lastData;
+    QVERIFY2(silence >= 9500 && silence <= 13500, qPrintable(QString::number(silence)));
+    QCOMPARE(w.statuses, (QList<int> {1, 0}));
+    QCOMPARE(w.events, (QList<int> {1, 0}));
+    QCOMPARE(item->led()->color(), QColor(Qt::gray));
+    QCOMPARE(shutdowns, 0);
+}
+
+void TestMisbehavingCard::neverAnswers()
+{
+    // Answers held back beyond the run: every second's request is retransmitted and piles up in the library, and
+    // the card is never heard. No status, no event, no data, however long.
+    ScratchApp app;
+    Database::instance()->createTables();
+    Peer card;
+    QVERIFY(card.start(cardArguments(QStringLiteral(R"({"0":["int",3],"1":["int",1]})"), 60.0, 30)));
+    QVERIFY(card.waitListening());
+    addSession(local, cardPort);
+    SNMP engine;
+    Watched w;
+    watch(engine, w, this);
+    engine.startService();
+    int shutdowns = 0;
+    auto window = makeWindow(&shutdowns);
+    window->setEngine(&engine);
+    QTest::qWait(12500);
+    QCOMPARE(w.data.size(), 0);
+    QCOMPARE(w.statuses, QList<int> {});
+    QCOMPARE(w.events, QList<int> {});
+    QVERIFY(storedEvents().isEmpty());
+    QVERIFY(!window->shutdownPolicy()->countdownActive());
+    QCOMPARE(shutdowns, 0);
+}
+
+int main(int argc, char *argv[])
+{
+    QString why;
+    if (!enterPrivateNetworkNamespace(&why)) {
+        std::fprintf(stderr, "FAIL! cannot make a private network namespace: %s\n", qPrintable(why));
+        return 1;
+    }
+    isolateSnmpLibraryFiles();
+    QApplication app(argc, argv);
+    TestMisbehavingCard test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_misbehavingcard.moc"
