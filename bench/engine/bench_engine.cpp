@@ -271,15 +271,41 @@ void benchNotifications(int count, double rate)
         while (!file.atEnd())
             sent.push_back(file.readLine().trimmed().toLongLong());
     }
+    // UDP counters of this namespace: what the kernel dropped for want of socket buffer.
+    QFile counters(QStringLiteral("/proc/self/net/snmp"));
+    QString udpErrors;
+    if (counters.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> lines = counters.readAll().split('\n');
+        for (int i = 0; i + 1 < lines.size(); ++i) {
+            if (lines[i].startsWith("Udp:") && lines[i + 1].startsWith("Udp:")) {
+                const QList<QByteArray> names = lines[i].simplified().split(' ');
+                const QList<QByteArray> values = lines[i + 1].simplified().split(' ');
+                for (int k = 1; k < names.size() && k < values.size(); ++k) {
+                    if (names[k] == "InErrors" || names[k] == "RcvbufErrors")
+                        udpErrors += QStringLiteral(" %1 %2").arg(
+                            QString::fromLatin1(names[k]), QString::fromLatin1(values[k]));
+                }
+                break;
+            }
+        }
+    }
+    if (qEnvironmentVariableIsSet("BENCH_SHOW_MISSING")) {
+        QStringList missing;
+        for (size_t i = 0; i < received.size() && missing.size() < 30; ++i) {
+            if (!received[i])
+                missing << QString::number(i);
+        }
+        std::printf("missing: %s\n", qPrintable(missing.join(QLatin1Char(' '))));
+    }
     std::vector<double> latencyMs;
     for (size_t i = 0; i < sent.size() && i < received.size(); ++i) {
         if (received[i])
             latencyMs.push_back((received[i] - sent[i]) / 1e6);
     }
     std::printf("notifications: %d sent at %.0f/s, %d decoded (%.2f %%), %d stray, send-to-eventTriggered "
-                "p50 %.1f ms p99 %.1f ms max %.1f ms\n",
+                "p50 %.1f ms p99 %.1f ms max %.1f ms; UDP%s\n",
         count, rate, decoded, 100.0 * decoded / count, stray, percentile(latencyMs, 50), percentile(latencyMs, 99),
-        percentile(latencyMs, 100));
+        percentile(latencyMs, 100), qPrintable(udpErrors));
     std::fflush(stdout);
 }
 

@@ -46,6 +46,7 @@ int main(int argc, char *argv[])
     const oid trapOid[] = {1, 3, 6, 1, 6, 3, 1, 1, 4, 1, 0};
     std::vector<long long> sent(static_cast<size_t>(count));
     const long long start = nowNs() + 20000000LL;
+    long failed = 0;
     for (long i = 0; i < count; ++i) {
         const long long due = start + static_cast<long long>(i * 1e9 / rate);
         timespec at {static_cast<time_t>(due / 1000000000LL), static_cast<long>(due % 1000000000LL)};
@@ -56,9 +57,13 @@ int main(int argc, char *argv[])
         const oid value[] = {1, 3, 6, 1, 4, 1, 935, 0, static_cast<oid>(i)};
         snmp_pdu_add_variable(pdu, trapOid, OID_LENGTH(trapOid), ASN_OBJECT_ID, value, sizeof value);
         sent[static_cast<size_t>(i)] = nowNs();
-        if (!snmp_send(ss, pdu))
+        if (!snmp_send(ss, pdu)) {
             snmp_free_pdu(pdu);
+            ++failed;
+        }
     }
+    if (failed)
+        std::fprintf(stderr, "trapsender: %ld of %ld sends failed\n", failed, count);
     snmp_close(ss);
     snmp_shutdown("vigilex-bench-sender");
     FILE *out = std::fopen(argv[3], "w");
