@@ -65,8 +65,7 @@ class TestMisbehavingCard : public QObject
 private slots:
     void garbageValues_data();
     void garbageValues();
-    void lateAnswers();
-    void neverAnswers();
+    void lateAndMissingAnswers();
 };
 
 void TestMisbehavingCard::garbageValues_data()
@@ -117,7 +116,7 @@ void TestMisbehavingCard::garbageValues()
     window->show();
     ListWidgetItem *item = window->findHostItem(local);
     QVERIFY(item);
-    QTRY_VERIFY_WITH_TIMEOUT(w.data.size() >= 3, 6000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.data.size() >= 2, 6000);
     QCOMPARE(w.statuses, QList<int> {1});
     QCOMPARE(item->led()->color(), trouble ? QColor(Qt::red) : QColor(Qt::green));
     QCOMPARE(window->shutdownPolicy()->countdownActive(), trouble);
@@ -127,35 +126,51 @@ void TestMisbehavingCard::garbageValues()
     QVERIFY(card.isRunning());
 }
 
-void TestMisbehavingCard::lateAnswers()
+void TestMisbehavingCard::lateAndMissingAnswers()
 {
+    // Two cards watched together: one answers every request 4 s late (inside the library's retransmission
+    // window), the other holds its answers beyond the run, so its requests pile up in the library unanswered.
     ScratchApp app;
     Database::instance()->createTables();
+    const QString mute = QStringLiteral("127.0.0.2");
     Peer card;
     QVERIFY(card.start(
         cardArguments(QStringLiteral(R"({"0":["int",2],"1":["int",0],"2":["int",2],"3":["int",100]})"), 4.0, 40)));
     QVERIFY(card.waitListening());
+    Peer silent;
+    QVERIFY(
+        silent.start({QStringLiteral("card"), QStringLiteral("--listen"), mute + QStringLiteral(":%1").arg(cardPort),
+            QStringLiteral("--values"), QStringLiteral(R"({"0":["int",3],"1":["int",1]})"), QStringLiteral("--delay"),
+            QStringLiteral("60"), QStringLiteral("--seconds"), QStringLiteral("40")}));
+    QVERIFY(silent.waitListening());
     addSession(local, cardPort);
+    addSession(mute, cardPort);
     SNMP engine;
     Watched w;
     watch(engine, w, this);
+    QList<QString> reporting;
+    connect(&engine, &SNMP::dataReady, this, [&reporting](const QString &host) { reporting << host; });
     engine.startService();
     int shutdowns = 0;
     auto window = makeWindow(&shutdowns);
     window->setEngine(&engine);
     ListWidgetItem *item = window->findHostItem(local);
-    QVERIFY(item);
+    ListWidgetItem *muteItem = window->findHostItem(mute);
+    QVERIFY(item && muteItem);
 
     // The first answer comes 4 s after the first request, through the library's retransmission window.
     QTRY_VERIFY_WITH_TIMEOUT(w.firstData >= 0, 8000);
     QVERIFY2(w.firstData >= 3500, qPrintable(QString::number(w.firstData)));
     QCOMPARE(item->led()->color(), QColor(Qt::green));
     // Every second's request is answered 4 s late: never silent for 10 s, so never offline.
-    QTest::qWait(12000);
+    QTest::qWait(11000);
     QCOMPARE(w.statuses, QList<int> {1});
     QCOMPARE(w.events, QList<int> {1});
-    QVERIFY2(w.data.size() >= 9, qPrintable(QString::number(w.data.size())));
+    QVERIFY2(w.data.size() >= 8, qPrintable(QString::number(w.data.size())));
     QVERIFY(!window->shutdownPolicy()->countdownActive());
+    // The mute card, 15 s on: never heard, so no status, no event, no data, no lamp.
+    QVERIFY(!reporting.contains(mute));
+    QCOMPARE(muteItem->led()->color(), QColor(Qt::gray));
 
     // Silent from now on: offline 11 to 12 s after the last answer, once.
     card.stop();
@@ -165,32 +180,7 @@ void TestMisbehavingCard::lateAnswers()
     QCOMPARE(w.statuses, (QList<int> {1, 0}));
     QCOMPARE(w.events, (QList<int> {1, 0}));
     QCOMPARE(item->led()->color(), QColor(Qt::gray));
-    QCOMPARE(shutdowns, 0);
-}
-
-void TestMisbehavingCard::neverAnswers()
-{
-    // Answers held back beyond the run: every second's request is retransmitted and piles up in the library, and
-    // the card is never heard. No status, no event, no data, however long.
-    ScratchApp app;
-    Database::instance()->createTables();
-    Peer card;
-    QVERIFY(card.start(cardArguments(QStringLiteral(R"({"0":["int",3],"1":["int",1]})"), 60.0, 30)));
-    QVERIFY(card.waitListening());
-    addSession(local, cardPort);
-    SNMP engine;
-    Watched w;
-    watch(engine, w, this);
-    engine.startService();
-    int shutdowns = 0;
-    auto window = makeWindow(&shutdowns);
-    window->setEngine(&engine);
-    QTest::qWait(12500);
-    QCOMPARE(w.data.size(), 0);
-    QCOMPARE(w.statuses, QList<int> {});
-    QCOMPARE(w.events, QList<int> {});
-    QVERIFY(storedEvents().isEmpty());
-    QVERIFY(!window->shutdownPolicy()->countdownActive());
+    QCOMPARE(storedEvents(), (QList<QPair<QString, int>> {{local, 1}, {local, 0}}));
     QCOMPARE(shutdowns, 0);
 }
 
