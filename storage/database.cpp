@@ -4,6 +4,7 @@
 #include "storage/privatefile.h"
 #include "storage/statements.h"
 
+#include <QFileInfo>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -65,4 +66,14 @@ void Database::createTables()
         query.exec(QLatin1String(Sql::createEventTrigger));
         query.exec(QLatin1String(Sql::createEventIndex)); // fails once the index exists; that is expected
     }
+}
+
+void Database::reopenIfDeleted()
+{
+    const QString path = AppPaths::databasePath();
+    if (!QSqlDatabase::contains(path) || QFileInfo::exists(path))
+        return;
+    QSqlDatabase::database(path, false).close();
+    QSqlDatabase::removeDatabase(path);
+    createTables();
 }

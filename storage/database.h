@@ -21,6 +21,10 @@ public:
     // Schema creation at start-up; errors of the statements are ignored.
     void createTables();
 
+    // A database file deleted while the program runs would take every later insert with it into the unlinked
+    // file; when the file is gone, a new one (with the schema) takes its place. One stat when nothing is wrong.
+    void reopenIfDeleted();
+
 private:
     Database() = default;
 };

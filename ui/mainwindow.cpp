@@ -306,6 +306,7 @@ void MainWindow::modifySNMPHostEvent(const SNMPInfo &infoNew, const SNMPInfo &in
 
 void MainWindow::storeSNMPEvent(const QString &host, int event)
 {
+    Database::instance()->reopenIfDeleted();
     QSqlQuery query(database());
     query.prepare(QLatin1String(Sql::insertEvent));
     query.bindValue(QStringLiteral(":1"), host);
