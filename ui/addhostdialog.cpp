@@ -256,18 +256,23 @@ void AddHostDialog::onBtnSureClicked()
     accept();
 }
 
+// The address is a stored host's identity; a changed address must not collide with another host either.
+bool AddHostDialog::addressTaken()
+{
+    if ((modifyMode && hostEdit->text() == storedInfo.ip) || !hostExists(hostEdit->text()))
+        return false;
+    warn(tr("SNMP host exists!"));
+    return true;
+}
+
 bool AddHostDialog::writeCommunityHost()
 {
     if (communityEdit->text().isEmpty()) {
         warn(tr("Community error!"));
         return false;
     }
-    // The address is a stored host's identity; a changed address must not collide with another host either.
-    const bool addressTaken = (!modifyMode || hostEdit->text() != storedInfo.ip) && hostExists(hostEdit->text());
-    if (addressTaken) {
-        warn(tr("SNMP host exists!"));
+    if (addressTaken())
         return false;
-    }
     QSqlQuery query(hostDatabase());
     query.prepare(QLatin1String(modifyMode ? Sql::updateCommunitySession : Sql::insertCommunitySession));
     query.bindValue(QStringLiteral(":1"), hostEdit->text());
@@ -295,11 +300,8 @@ bool AddHostDialog::writeUsmHost()
         warn(tr("Password must be greater than 8 characters!"));
         return false;
     }
-    const bool addressTaken = (!modifyMode || hostEdit->text() != storedInfo.ip) && hostExists(hostEdit->text());
-    if (addressTaken) {
-        warn(tr("SNMP host exists!"));
+    if (addressTaken())
         return false;
-    }
     QSqlQuery query(hostDatabase());
     query.prepare(QLatin1String(modifyMode ? Sql::updateUsmSession : Sql::insertUsmSession));
     query.bindValue(QStringLiteral(":1"), hostEdit->text());

@@ -36,6 +36,7 @@ private:
     void loadHost();
     void warn(const QString &text);
     bool hostExists(const QString &ip);
+    bool addressTaken();
     bool writeCommunityHost();
     bool writeUsmHost();
     SNMPInfo enteredInfo() const;
