@@ -8,6 +8,7 @@
 #include "support/scratchapp.h"
 #include "support/upssim.h"
 
+#include <QElapsedTimer>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtTest>
@@ -29,6 +30,7 @@ private slots:
     void usmHosts_data();
     void usmHosts();
     void unknownProtocolNumbersOpenNoWorkingSession();
+    void cardUnreachableAtStartIsWatchedOnceItAnswers();
 
 private:
     std::unique_ptr<UpsSim> m_card;
@@ -137,6 +139,32 @@ void TestEngineV3::unknownProtocolNumbersOpenNoWorkingSession()
     engine.manager()->pollAll();
     QTest::qWait(500);
     QCOMPARE(data.count(), 0);
+}
+
+void TestEngineV3::cardUnreachableAtStartIsWatchedOnceItAnswers()
+{
+    // A v3 card that is down when its session opens (the switch still booting after an outage) must neither
+    // stall the program while its engine ID is sought nor drop out of the watch for the rest of the run.
+    constexpr int latePort = cardPort + 1;
+    ScratchApp app(ScratchApp::Empty);
+    // A stopped agent keeps its socket, so requests to it vanish without an ICMP answer, as on a dead link.
+    UpsSim late(QStringLiteral("udp:127.0.0.1:%1").arg(latePort));
+    QVERIFY2(late.start(), qPrintable(late.log()));
+    QVERIFY(late.setState(QStringLiteral("silent")));
+    SNMP engine;
+    QSignalSpy status(&engine, &SNMP::statusChanged);
+    engine.startService();
+    QElapsedTimer opening;
+    opening.start();
+    engine.addHost(v3Host(local, latePort, 1, 1, QStringLiteral("shaaesuser"), QStringLiteral("aespassword")));
+    QVERIFY2(opening.elapsed() < 500, qPrintable(QString::number(opening.elapsed())));
+    QCOMPARE(engine.manager()->sessionCount(), 1);
+
+    QTest::qWait(1500);
+    QCOMPARE(status.count(), 0);
+    QVERIFY(late.setState(QStringLiteral("normal")));
+    QTRY_VERIFY_WITH_TIMEOUT(status.count() >= 1, 12000);
+    QCOMPARE(status.first(), (QList<QVariant> {local, 1}));
 }
 
 VIGILEX_NETNS_TEST_MAIN(TestEngineV3)
