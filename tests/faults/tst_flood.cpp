@@ -152,18 +152,6 @@ void TestFlood::floodWithPopupsOn()
     QTRY_VERIFY_WITH_TIMEOUT(storedEvents().size() > before, 5000);
 }
 
-int main(int argc, char *argv[])
-{
-    QString why;
-    if (!enterPrivateNetworkNamespace(&why)) {
-        std::fprintf(stderr, "FAIL! cannot make a private network namespace: %s\n", qPrintable(why));
-        return 1;
-    }
-    isolateSnmpLibraryFiles();
-    QApplication app(argc, argv);
-    TestFlood test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+VIGILEX_NETNS_WIDGET_TEST_MAIN(TestFlood)
 
 #include "tst_flood.moc"

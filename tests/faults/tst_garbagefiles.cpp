@@ -137,18 +137,6 @@ void TestGarbageFiles::programStillProtects()
     QVERIFY(!window->shutdownPolicy()->countdownActive());
 }
 
-int main(int argc, char *argv[])
-{
-    QString why;
-    if (!enterPrivateNetworkNamespace(&why)) {
-        std::fprintf(stderr, "FAIL! cannot make a private network namespace: %s\n", qPrintable(why));
-        return 1;
-    }
-    isolateSnmpLibraryFiles();
-    QApplication app(argc, argv);
-    TestGarbageFiles test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+VIGILEX_NETNS_WIDGET_TEST_MAIN(TestGarbageFiles)
 
 #include "tst_garbagefiles.moc"

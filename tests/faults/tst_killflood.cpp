@@ -145,18 +145,6 @@ void TestKillFlood::killedMidFlood()
     QVERIFY(!QFile::exists(app.path(QStringLiteral("demo-shutdown-requests.txt"))));
 }
 
-int main(int argc, char *argv[])
-{
-    QString why;
-    if (!enterPrivateNetworkNamespace(&why)) {
-        std::fprintf(stderr, "FAIL! cannot make a private network namespace: %s\n", qPrintable(why));
-        return 1;
-    }
-    isolateSnmpLibraryFiles();
-    QCoreApplication app(argc, argv);
-    TestKillFlood test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+VIGILEX_NETNS_TEST_MAIN(TestKillFlood)
 
 #include "tst_killflood.moc"

@@ -184,18 +184,6 @@ void TestMisbehavingCard::lateAndMissingAnswers()
     QCOMPARE(shutdowns, 0);
 }
 
-int main(int argc, char *argv[])
-{
-    QString why;
-    if (!enterPrivateNetworkNamespace(&why)) {
-        std::fprintf(stderr, "FAIL! cannot make a private network namespace: %s\n", qPrintable(why));
-        return 1;
-    }
-    isolateSnmpLibraryFiles();
-    QApplication app(argc, argv);
-    TestMisbehavingCard test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+VIGILEX_NETNS_WIDGET_TEST_MAIN(TestMisbehavingCard)
 
 #include "tst_misbehavingcard.moc"

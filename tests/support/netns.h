@@ -16,7 +16,7 @@ bool enterPrivateNetworkNamespace(QString *error);
 void isolateSnmpLibraryFiles();
 
 // QTEST_MAIN for tests that need the private namespace; fails loudly when it cannot be made.
-#define VIGILEX_NETNS_TEST_MAIN(TestObject)                                                                            \
+#define VIGILEX_NETNS_TEST_MAIN_WITH(Application, TestObject)                                                          \
     int main(int argc, char *argv[])                                                                                   \
     {                                                                                                                  \
         QString why;                                                                                                   \
@@ -26,8 +26,11 @@ void isolateSnmpLibraryFiles();
             return 1;                                                                                                  \
         }                                                                                                              \
         isolateSnmpLibraryFiles();                                                                                     \
-        QCoreApplication app(argc, argv);                                                                              \
+        Application app(argc, argv);                                                                                   \
         TestObject tc;                                                                                                 \
         QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
         return QTest::qExec(&tc, argc, argv);                                                                          \
     }
+#define VIGILEX_NETNS_TEST_MAIN(TestObject) VIGILEX_NETNS_TEST_MAIN_WITH(QCoreApplication, TestObject)
+// The same for widget tests (the test includes QApplication).
+#define VIGILEX_NETNS_WIDGET_TEST_MAIN(TestObject) VIGILEX_NETNS_TEST_MAIN_WITH(QApplication, TestObject)

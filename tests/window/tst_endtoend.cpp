@@ -65,18 +65,6 @@ void TestEndToEnd::cardAndTrapReachTheWindow()
     QCOMPARE(shutdowns, 0);
 }
 
-int main(int argc, char *argv[])
-{
-    QString why;
-    if (!enterPrivateNetworkNamespace(&why)) {
-        std::fprintf(stderr, "FAIL! cannot make a private network namespace: %s\n", qPrintable(why));
-        return 1;
-    }
-    isolateSnmpLibraryFiles();
-    QApplication app(argc, argv);
-    TestEndToEnd test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+VIGILEX_NETNS_WIDGET_TEST_MAIN(TestEndToEnd)
 
 #include "tst_endtoend.moc"
