@@ -2,6 +2,7 @@
 #include "app/filelimit.h"
 #include "app/messagehandler.h"
 #include "app/quitsignals.h"
+#include "policy/shutdownpolicy.h"
 #include "snmp/snmp.h"
 #include "storage/apppaths.h"
 #include "ui/mainwindow.h"
@@ -52,6 +53,8 @@ int main(int argc, char *argv[])
                             QCoreApplication::translate("Demo", "Demo build: the system will not be shut down"));
 #endif
     window.show();
+    // A missing right to power off shows now, while the user sets up, not during an outage.
+    window.shutdownPolicy()->checkPowerOffRight();
 
     return app.exec();
 }

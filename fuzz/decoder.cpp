@@ -79,8 +79,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     SNMPHandler *handler = SNMPHandler::instance();
     QObject::connect(handler, &SNMPHandler::gotSessionData, handler,
                      [](const QString &host, const QByteArray &data) {
-                         if (data.size() != Snmp::PolledObjectCount)
-                             fail("a data array that is not four bytes");
+                         if (data.size() != Snmp::DataArraySize)
+                             fail("a data array that is not four values and their mask");
                          if (host != QLatin1String(pollPeer))
                              fail("a response reported for another peer");
                          ++signalsSeen;
@@ -112,14 +112,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     const QByteArray array = SNMPHandler::dataOfResponse(pdu);
-    if (array.size() != Snmp::PolledObjectCount)
-        fail("dataOfResponse did not give four bytes");
+    if (array.size() != Snmp::DataArraySize)
+        fail("dataOfResponse did not give four values and their mask");
+    if ((static_cast<unsigned char>(array.at(Snmp::KnownMaskIndex)) & ~Snmp::AllKnown) != 0)
+        fail("a known-value mask with bits beyond the four values");
+    if (Snmp::isKnown(array, Snmp::BatteryCapacity)
+        && static_cast<unsigned char>(array.at(Snmp::BatteryCapacity)) > Snmp::MaxCapacity)
+        fail("a known capacity that is no percentage");
     const int event = SNMPHandler::eventOfNotification(pdu);
     if (event == 0 || event < -1)
         fail("an event code that no notification can give");
     if (pdu->command == SNMP_MSG_TRAP) {
         const auto n = static_cast<qint32>(static_cast<quint32>(pdu->specific_type));
-        const bool names = n >= 0 && n < INT_MAX;
+        const bool ours = pdu->trap_type != Snmp::V1EnterpriseSpecific
+            || (pdu->enterprise && pdu->enterprise_length >= size_t(Snmp::UpsEnterpriseLength)
+                && snmp_oidtree_compare(pdu->enterprise, pdu->enterprise_length,
+                       reinterpret_cast<const oid *>(Snmp::upsEnterprise), Snmp::UpsEnterpriseLength)
+                    == 0);
+        const bool names = ours && n >= 0 && n < INT_MAX;
         if (names ? event != n + 1 : event != -1)
             fail("a v1 trap whose specific number is not the event code minus one");
     } else if (pdu->command != SNMP_MSG_INFORM && pdu->command != SNMP_MSG_TRAP2 && event != -1) {

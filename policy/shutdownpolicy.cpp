@@ -1,5 +1,6 @@
 #include "policy/shutdownpolicy.h"
 
+#include "policy/shutdownprocess.h"
 #include "policy/systemshutdown.h"
 #include "snmp/snmpinfo.h"
 #include "storage/apppaths.h"
@@ -8,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
+#include <QHash>
 #include <QTimer>
 
 #include <climits>
@@ -17,6 +19,8 @@ namespace {
 constexpr int DefaultExecMinutes = 15;
 constexpr int MinExecMinutes = 1;
 constexpr int MaxExecMinutes = 90;
+// Between SIGTERM and SIGKILL when the application's time is up: enough for a script to clean up.
+constexpr int killGraceMs = 5000;
 
 QVariant setting(const char *key)
 {
@@ -31,16 +35,32 @@ QString text(const char *source)
 
 } // namespace
 
+// What the policy knows of one card: the last known value of each byte. A byte no answer has carried yet is
+// unknown, and unknown is neither trouble nor normal.
+struct CardState
+{
+    unsigned char value[Snmp::PolledObjectCount] = {};
+    unsigned known = 0;
+
+    bool has(int index) const { return (known >> index) & 1u; }
+    bool trouble() const
+    {
+        return (has(Snmp::BatteryStatus) && value[Snmp::BatteryStatus] == Snmp::BatteryLow)
+            || (has(Snmp::InputStatus) && value[Snmp::InputStatus] != Snmp::InputNormal);
+    }
+};
+
 struct ShutdownPolicy::Private
 {
-    QByteArray lastData = QByteArray(Snmp::PolledObjectCount, char(0xFF));
-    // The first report counts as a change, even when a byte of it is 0xFF like the initial snapshot: a card
-    // reporting input status 255 (or -1) from the start shows trouble and must get its countdown.
-    bool reported = false;
+    QHash<QString, CardState> cards;
     bool countdownActive = false;
     bool applicationHandled = false;
+    // Set once the application step has begun (application started or shutdown requested): no report may
+    // shorten, restart or cancel anything after that.
+    bool committed = false;
     QTimer shutdownTimer;
-    QProcess shutdownProcess;
+    QTimer applicationTimer;
+    ShutdownProcess shutdownProcess;
     qint64 minuteMs = 60000;
     // A countdown longer than one timer interval (INT_MAX ms) runs as several intervals; this is what is
     // left after the current one.
@@ -50,10 +70,14 @@ struct ShutdownPolicy::Private
 
 ShutdownPolicy::ShutdownPolicy(QObject *parent) : QObject(parent), d(new Private)
 {
-    // Repeating on purpose: after the countdown it goes on timing the shutdown application.
+    // Repeating, as the countdown always was; its expiries after the first find nothing to do.
     d->shutdownTimer.setSingleShot(false);
     d->shutdownTimer.setTimerType(Qt::PreciseTimer);
     connect(&d->shutdownTimer, &QTimer::timeout, this, &ShutdownPolicy::onOffAPPTimeout);
+    // The application's own time: no countdown offer may shorten it.
+    d->applicationTimer.setSingleShot(true);
+    d->applicationTimer.setTimerType(Qt::PreciseTimer);
+    connect(&d->applicationTimer, &QTimer::timeout, this, &ShutdownPolicy::onApplicationTimeLimit);
 
     // Nobody reads the application's output: a full pipe would stall it, and an open stdin would make a
     // program that reads it wait until its time is up.
@@ -71,6 +95,7 @@ ShutdownPolicy::~ShutdownPolicy()
     // request a system shutdown, and this object is half gone by then.
     d->shutdownProcess.disconnect(this);
     d->shutdownTimer.stop();
+    d->applicationTimer.stop();
 }
 
 void ShutdownPolicy::setMinuteMs(qint64 ms)
@@ -98,6 +123,16 @@ QTimer *ShutdownPolicy::shutdownTimer() const
     return &d->shutdownTimer;
 }
 
+QTimer *ShutdownPolicy::applicationTimer() const
+{
+    return &d->applicationTimer;
+}
+
+bool ShutdownPolicy::shutdownCommitted() const
+{
+    return d->committed;
+}
+
 QProcess *ShutdownPolicy::shutdownProcess() const
 {
     return &d->shutdownProcess;
@@ -119,25 +154,53 @@ void ShutdownPolicy::armTimer(qint64 ms)
 
 void ShutdownPolicy::checkShutdownCondition(const QByteArray &data)
 {
-    // The engine always sends four bytes; anything shorter is no report to act on, neither to start nor to
+    checkShutdownCondition(QString(), data);
+}
+
+bool ShutdownPolicy::anyTrouble() const
+{
+    for (const CardState &card : d->cards) {
+        if (card.trouble())
+            return true;
+    }
+    return false;
+}
+
+void ShutdownPolicy::checkShutdownCondition(const QString &host, const QByteArray &data)
+{
+    // The engine always sends four values; anything shorter is no report to act on, neither to start nor to
     // cancel a countdown.
     if (data.size() < Snmp::PolledObjectCount)
         return;
+    const unsigned mask = Snmp::knownMask(data);
 
-    const auto battery = static_cast<unsigned char>(data.at(Snmp::BatteryStatus));
-    const auto input = static_cast<unsigned char>(data.at(Snmp::InputStatus));
-    const bool trouble = Snmp::isPowerTrouble(battery, input);
+    // A card's first report counts as a change: a card reporting input status 255 from the start shows trouble
+    // and must get its countdown. An offline card keeps its entry: a UPS that died in an outage must not end it.
+    auto found = d->cards.find(host);
+    if (found == d->cards.end())
+        found = d->cards.insert(host, CardState());
+    CardState &card = found.value();
+
+    const auto changedTo = [&](int index, unsigned char *now) {
+        if (!((mask >> index) & 1u))
+            return false; // unknown in this answer: the last known value stands
+        *now = static_cast<unsigned char>(data.at(index));
+        const bool changed = !card.has(index) || card.value[index] != *now;
+        card.value[index] = *now;
+        card.known |= 1u << index;
+        return changed;
+    };
 
     int minutes = -1;
     bool changed = false;
-    const bool first = !d->reported;
-    d->reported = true;
-    if (first || battery != static_cast<unsigned char>(d->lastData.at(Snmp::BatteryStatus))) {
+    unsigned char battery = 0;
+    if (changedTo(Snmp::BatteryStatus, &battery)) {
         changed = true;
         if (battery == Snmp::BatteryLow)
             minutes = setting("shutdown/batt_low_time").toInt();
     }
-    if (first || input != static_cast<unsigned char>(d->lastData.at(Snmp::InputStatus))) {
+    unsigned char input = 0;
+    if (changedTo(Snmp::InputStatus, &input)) {
         changed = true;
         if (input != Snmp::InputNormal) {
             const int t = setting("shutdown/ac_failed_time").toInt();
@@ -145,22 +208,34 @@ void ShutdownPolicy::checkShutdownCondition(const QByteArray &data)
                 minutes = minutes <= 0 ? t : qMin(minutes, t);
         }
     }
+    unsigned char ignored = 0;
+    changedTo(Snmp::OutputStatus, &ignored);
+    changedTo(Snmp::BatteryCapacity, &ignored);
 
     const int threshold = setting("shutdown/ac_failed_capacity").toInt();
-    const auto capacity = static_cast<signed char>(data.at(Snmp::BatteryCapacity));
-    // A threshold of 0 or less switches the rule off: a capacity byte of 128 or more reads as negative and
-    // must not shut the machine down while the rule is disabled.
-    if (input != Snmp::InputNormal && threshold > 0 && capacity < threshold)
+    // A threshold of 0 or less switches the rule off. Only a known percentage counts: a missing object or a
+    // byte no percentage can have must not read as an empty battery.
+    const bool mainsFailed = card.has(Snmp::InputStatus) && card.value[Snmp::InputStatus] != Snmp::InputNormal;
+    const bool capacityKnown
+        = card.has(Snmp::BatteryCapacity) && card.value[Snmp::BatteryCapacity] <= Snmp::MaxCapacity;
+    if (mainsFailed && capacityKnown && threshold > 0 && int(card.value[Snmp::BatteryCapacity]) < threshold)
         runShutdownApplication();
 
-    d->lastData = data.left(Snmp::PolledObjectCount);
-
     if (changed)
-        updateCountdown(trouble, minutes);
+        updateCountdown(anyTrouble(), minutes);
+}
+
+void ShutdownPolicy::forgetCard(const QString &host)
+{
+    if (d->cards.remove(host) == 0)
+        return;
+    updateCountdown(anyTrouble(), -1);
 }
 
 void ShutdownPolicy::updateCountdown(bool trouble, int minutes)
 {
+    if (d->committed)
+        return;
     if (!trouble) {
         if (d->countdownActive) {
             d->countdownActive = false;
@@ -193,26 +268,33 @@ void ShutdownPolicy::onOffAPPTimeout()
         armTimer(d->pendingMs);
         return;
     }
-
-    // Only an application started before this expiry has used up its time; the one started just below
-    // gets its full interval.
-    const bool applicationWasRunning = d->shutdownProcess.state() != QProcess::NotRunning;
-
     if (d->countdownActive) {
         d->countdownActive = false;
         runShutdownApplication();
     }
+}
 
-    if (applicationWasRunning && d->shutdownProcess.state() != QProcess::NotRunning) {
-        qWarning() << "Shutdown application still runs after its maximum execution time, killing it";
-        d->shutdownProcess.kill();
-    }
+void ShutdownPolicy::commitShutdown()
+{
+    d->committed = true;
+    d->countdownActive = false;
+    d->shutdownTimer.stop();
+    d->pendingMs = 0;
+}
+
+void ShutdownPolicy::onApplicationTimeLimit()
+{
+    if (d->shutdownProcess.state() == QProcess::NotRunning)
+        return;
+    qWarning() << "Shutdown application still runs after its maximum execution time, stopping it";
+    d->shutdownProcess.stopGroup(killGraceMs);
 }
 
 void ShutdownPolicy::runShutdownApplication()
 {
     if (d->applicationHandled)
         return;
+    commitShutdown();
 
     const bool enable = setting("system/shutdown_app_enable").toBool();
     const QString path = setting("system/shutdown_app").toString();
@@ -242,7 +324,7 @@ void ShutdownPolicy::runShutdownApplication()
     }
     // Timer and flag are set before the start, so an error that QProcess reports from inside start()
     // leaves the state that error handling sets (flag cleared, timer stopped).
-    armTimer(qint64(minutes) * d->minuteMs);
+    d->applicationTimer.start(int(qMin<qint64>(qint64(minutes) * d->minuteMs, INT_MAX)));
     d->applicationHandled = true;
 
     // The path is the program itself, never split at blanks and never given arguments.
@@ -256,8 +338,7 @@ void ShutdownPolicy::onOffAPPError(QProcess::ProcessError error)
     qWarning() << "Shutdown application error:" << error << d->shutdownProcess.errorString();
     emit message(text(QT_TRANSLATE_NOOP("MainWindow", "Shutdown application exit!")));
     d->applicationHandled = false;
-    d->shutdownTimer.stop();
-    d->pendingMs = 0;
+    d->applicationTimer.stop();
     onOffAPPFinished(0, QProcess::NormalExit);
 }
 
@@ -267,5 +348,15 @@ void ShutdownPolicy::onOffAPPFinished(int exitCode, QProcess::ExitStatus exitSta
     if (d->shutdownHandler)
         d->shutdownHandler();
     else
-        shutdownSystem();
+        shutdownSystem(this, [this](ShutdownProblem problem, const QString &detail) {
+            emit message(shutdownProblemText(problem, detail));
+        });
+}
+
+void ShutdownPolicy::checkPowerOffRight()
+{
+    if (d->shutdownHandler)
+        return;
+    ::checkPowerOffRight(this,
+        [this](ShutdownProblem problem, const QString &detail) { emit message(shutdownProblemText(problem, detail)); });
 }

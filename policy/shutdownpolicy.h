@@ -3,15 +3,18 @@
 #include <QByteArray>
 #include <QObject>
 #include <QProcess>
+#include <QString>
 
 #include <functional>
 #include <memory>
 
 class QTimer;
+class ShutdownProcess;
 
 // The protection: decides from the data reports when the machine must go down. Plain logic fed with data
-// arrays; its timer counts in "minutes" whose length a test can shrink. Every settings key is read at the
-// moment of use. GUI thread only.
+// arrays; its timers count in "minutes" whose length a test can shrink. Every settings key is read at the
+// moment of use. Each card keeps its own last report: a condition starts when that card's value changes into it,
+// and the trouble is over only when no card shows it any more. GUI thread only.
 class ShutdownPolicy : public QObject
 {
     Q_OBJECT
@@ -19,7 +22,14 @@ public:
     explicit ShutdownPolicy(QObject *parent = nullptr);
     ~ShutdownPolicy() override;
 
+    // A report of one card, keyed by its address; the one-argument form is a single unnamed card.
+    void checkShutdownCondition(const QString &host, const QByteArray &data);
     void checkShutdownCondition(const QByteArray &data);
+    // The card was removed or replaced: its state is forgotten, and a countdown ends if no trouble is left.
+    void forgetCard(const QString &host);
+
+    // Asks at once whether the machine may be powered off unattended; a problem becomes a message row.
+    void checkPowerOffRight();
 
     // Test seams: the length of one minute, and what "shut the system down" does (default shutdownSystem()).
     void setMinuteMs(qint64 ms);
@@ -27,7 +37,11 @@ public:
 
     bool countdownActive() const;
     bool applicationHandled() const;
+    // The application step has begun: from here on the shutdown goes ahead whatever the reports say.
+    bool shutdownCommitted() const;
     QTimer *shutdownTimer() const;
+    // Times the shutdown application's maximum execution time, apart from the countdown.
+    QTimer *applicationTimer() const;
     QProcess *shutdownProcess() const;
 
     // What is left of the running timer in milliseconds, including the part of a very long countdown that
@@ -46,6 +60,9 @@ public slots:
 private:
     void updateCountdown(bool trouble, int minutes);
     void runShutdownApplication();
+    void commitShutdown();
+    void onApplicationTimeLimit();
+    bool anyTrouble() const;
     void armTimer(qint64 ms);
 
     struct Private;

@@ -1,12 +1,13 @@
 #include "policy/systemshutdown.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDebug>
-#include <QString>
+#include <QPointer>
 
 namespace {
 
@@ -20,45 +21,81 @@ const QString login1Service = QStringLiteral("org.freedesktop.login1");
 const QString login1Path = QStringLiteral("/org/freedesktop/login1");
 const QString login1Manager = QStringLiteral("org.freedesktop.login1.Manager");
 
-// The right to shut down is asked with a blocking call, so a hung bus must not hold the GUI for long.
+// Nothing here waits on the GUI thread: a hung bus must not stop the lamps, the events or a countdown.
 constexpr int canPowerOffTimeoutMs = 2000;
 
-// On Linux the power-off goes through systemd-logind: it checks the caller's right (polkit), closes the
-// sessions and lets inhibitors be overridden where the caller may do so. CanPowerOff answering "yes" is the
-// held privilege; "challenge" would need an interactive password, which an unattended shutdown cannot give.
-void requestPowerOff()
+struct Reporter
+{
+    QPointer<QObject> context;
+    bool hasContext = false;
+    ShutdownProblemHandler handler;
+
+    void operator()(ShutdownProblem problem, const QString &detail) const
+    {
+        if (handler && (!hasContext || context))
+            handler(problem, detail);
+    }
+};
+
+Reporter reporter(QObject *context, ShutdownProblemHandler handler)
+{
+    return Reporter {QPointer<QObject>(context), context != nullptr, std::move(handler)};
+}
+
+// CanPowerOff, asynchronously; then(bus) runs only when the answer is "yes". "challenge" would need an
+// interactive password, which an unattended shutdown cannot give.
+void askPowerOffRight(const Reporter &report, std::function<void(QDBusConnection)> then)
 {
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected()) {
-        qWarning() << "System shutdown impossible: no system bus:" << bus.lastError().message();
+        const QString detail = bus.lastError().message();
+        qWarning() << "System shutdown impossible: no system bus:" << detail;
+        report(ShutdownProblem::NoSystemBus, detail);
         return;
     }
-
     QDBusMessage ask
         = QDBusMessage::createMethodCall(login1Service, login1Path, login1Manager, QStringLiteral("CanPowerOff"));
-    const QDBusMessage answer = bus.call(ask, QDBus::Block, canPowerOffTimeoutMs);
-    if (answer.type() != QDBusMessage::ReplyMessage) {
-        qWarning() << "System shutdown impossible: logind does not answer:" << answer.errorMessage();
-        return;
-    }
-    const QString right = answer.arguments().value(0).toString();
-    if (right != QLatin1String("yes")) {
-        qWarning() << "System shutdown refused: logind CanPowerOff answers" << right
-                   << "(a polkit rule for org.freedesktop.login1.power-off is needed)";
-        return;
-    }
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(ask, canPowerOffTimeoutMs));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+        [report, then = std::move(then), bus](QDBusPendingCallWatcher *call) {
+            call->deleteLater();
+            const QDBusPendingReply<QString> answer = *call;
+            if (answer.isError()) {
+                const QString detail = answer.error().message();
+                qWarning() << "System shutdown impossible: logind does not answer:" << detail;
+                report(ShutdownProblem::NoAnswer, detail);
+                return;
+            }
+            const QString right = answer.value();
+            if (right != QLatin1String("yes")) {
+                qWarning() << "System shutdown refused: logind CanPowerOff answers" << right
+                           << "(a polkit rule for org.freedesktop.login1.power-off is needed)";
+                report(ShutdownProblem::NotPermitted, right);
+                return;
+            }
+            if (then)
+                then(bus);
+        });
+}
 
-    // Non-interactive. For root, logind ignores inhibitors on PowerOff by default; other callers need
-    // power-off-ignore-inhibit, which the shipped polkit rule grants. The reply is awaited on the event loop
-    // only to log a refusal; this function returns at once.
-    QDBusMessage request
-        = QDBusMessage::createMethodCall(login1Service, login1Path, login1Manager, QStringLiteral("PowerOff"));
-    request << false;
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(request));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [](QDBusPendingCallWatcher *call) {
-        if (call->isError())
+// On Linux the power-off goes through systemd-logind: it checks the caller's right (polkit), closes the
+// sessions and lets inhibitors be overridden where the caller may do so.
+void requestPowerOff(const Reporter &report)
+{
+    askPowerOffRight(report, [report](QDBusConnection bus) {
+        // Non-interactive. For root, logind ignores inhibitors on PowerOff by default; other callers need
+        // power-off-ignore-inhibit, which the shipped polkit rule grants.
+        QDBusMessage request
+            = QDBusMessage::createMethodCall(login1Service, login1Path, login1Manager, QStringLiteral("PowerOff"));
+        request << false;
+        auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(request));
+        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [report](QDBusPendingCallWatcher *call) {
+            call->deleteLater();
+            if (!call->isError())
+                return;
             qWarning() << "System shutdown refused by logind:" << call->error().name() << call->error().message();
-        call->deleteLater();
+            report(ShutdownProblem::Refused, call->error().message());
+        });
     });
 }
 
@@ -69,11 +106,37 @@ void setShutdownBackend(std::function<void()> replacement)
     backend() = std::move(replacement);
 }
 
-void shutdownSystem()
+void shutdownSystem(QObject *context, ShutdownProblemHandler onProblem)
 {
     if (backend()) {
         backend()();
         return;
     }
-    requestPowerOff();
+    requestPowerOff(reporter(context, std::move(onProblem)));
+}
+
+void checkPowerOffRight(QObject *context, ShutdownProblemHandler onProblem)
+{
+    if (backend())
+        return;
+    askPowerOffRight(reporter(context, std::move(onProblem)), {});
+}
+
+QString shutdownProblemText(ShutdownProblem problem, const QString &detail)
+{
+    // Shown in the window's event table under "System", so translated in its context.
+    switch (problem) {
+    case ShutdownProblem::NoSystemBus:
+        return QCoreApplication::translate("MainWindow", "System shutdown impossible: no system bus (%1)").arg(detail);
+    case ShutdownProblem::NoAnswer:
+        return QCoreApplication::translate("MainWindow", "System shutdown impossible: logind does not answer (%1)")
+            .arg(detail);
+    case ShutdownProblem::NotPermitted:
+        return QCoreApplication::translate("MainWindow",
+            "System shutdown not permitted: logind answers \"%1\"; this user needs the right to power off")
+            .arg(detail);
+    case ShutdownProblem::Refused:
+        return QCoreApplication::translate("MainWindow", "System shutdown refused by logind: %1").arg(detail);
+    }
+    return QString();
 }

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-// Wall-clock seconds for the silence rule. Tests replace the source to run the 10-second rule without
+// Seconds on a monotonic clock for the silence rule. Tests replace the source to run the 10-second rule without
 // waiting; the program never does. GUI thread only.
 namespace EngineClock {
 

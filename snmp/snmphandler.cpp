@@ -33,6 +33,16 @@ bool sameName(const netsnmp_variable_list *var, const unsigned long *name, int l
     return snmp_oid_compare(var->name, var->name_length, reinterpret_cast<const oid *>(name), length) == 0;
 }
 
+// The identifier is 1.3.6.1.4.1.935 or lies under it.
+bool underUpsEnterprise(const oid *name, size_t length)
+{
+    if (!name || length < size_t(Snmp::UpsEnterpriseLength))
+        return false;
+    return snmp_oidtree_compare(
+               name, length, reinterpret_cast<const oid *>(Snmp::upsEnterprise), Snmp::UpsEnterpriseLength)
+        == 0;
+}
+
 } // namespace
 
 namespace {
@@ -85,25 +95,40 @@ SNMPHandler *SNMPHandler::instance()
 
 QByteArray SNMPHandler::dataOfResponse(const snmp_pdu *pdu)
 {
-    QByteArray data(Snmp::PolledObjectCount, '\0');
-    if (!pdu)
+    QByteArray data(Snmp::DataArraySize, '\0');
+    unsigned known = 0;
+    // An error response (v1 noSuchName, genErr, tooBig...) carries no values, whatever its variables hold. A PDU
+    // built here rather than received has the library's "not set" status.
+    if (!pdu || (pdu->errstat != SNMP_ERR_NOERROR && pdu->errstat != SNMP_DEFAULT_ERRSTAT))
         return data;
     for (const netsnmp_variable_list *var = pdu->variables; var; var = var->next_variable) {
         for (int i = 0; i < Snmp::PolledObjectCount; ++i) {
             if (!sameName(var, Snmp::polledOid[i], Snmp::PolledOidLength))
                 continue;
+            // A later duplicate wins, also when it carries nothing.
+            known &= ~(1u << i);
             // Exception values (noSuchObject and kin) and NULLs carry no value storage.
             if (!var->val.string || var->val_len == 0)
                 break;
+            long value = 0;
             if (isIntegerLike(var->type) && var->val_len >= sizeof(long))
-                data[i] = static_cast<char>(*var->val.integer & 0xff);
+                value = *var->val.integer;
             else if (var->type == ASN_COUNTER64 && var->val_len >= sizeof(counter64))
-                data[i] = static_cast<char>(var->val.counter64->low & 0xff);
+                value = static_cast<long>(var->val.counter64->low);
+            else if (var->type == ASN_OCTET_STR)
+                value = var->val.string[0];
             else
-                data[i] = static_cast<char>(var->val.string[0]);
+                break;
+            // The low byte of a status is what the cards mean (a status of -1 reads as 255, trouble); a capacity
+            // outside 0..100 is no percentage, and its low byte could read as an empty battery.
+            if (i == Snmp::BatteryCapacity && (value < 0 || value > Snmp::MaxCapacity))
+                break;
+            data[i] = static_cast<char>(value & 0xff);
+            known |= 1u << i;
             break;
         }
     }
+    data[Snmp::KnownMaskIndex] = static_cast<char>(known);
     return data;
 }
 
@@ -114,6 +139,11 @@ int SNMPHandler::eventOfNotification(const snmp_pdu *pdu)
     qint64 n = -1;
     switch (pdu->command) {
     case SNMP_MSG_TRAP:
+        // An enterprise-specific trap is a UPS event only from the cards' enterprise: any other device's traps,
+        // sent to the same port, are none of ours. The generic traps keep their number mapping.
+        if (pdu->trap_type == Snmp::V1EnterpriseSpecific
+            && !underUpsEnterprise(pdu->enterprise, pdu->enterprise_length))
+            return -1;
         n = static_cast<qint32>(static_cast<quint32>(pdu->specific_type));
         break;
     case SNMP_MSG_INFORM:
@@ -131,6 +161,9 @@ int SNMPHandler::eventOfNotification(const snmp_pdu *pdu)
         // Every well-formed OID has two sub-identifiers at least; the library reads an empty one as a single
         // 0. Neither that nor zeroDotZero (0.0, the null identifier) names a notification.
         if (count < 2 || (count == 2 && var->val.objid[0] == 0 && var->val.objid[1] == 0))
+            return -1;
+        // authenticationFailure, coldStart and the like from any agent are not the cards' power events.
+        if (!underUpsEnterprise(var->val.objid, count))
             return -1;
         const size_t last = count - 1;
         n = static_cast<qint32>(static_cast<quint32>(var->val.objid[last]));

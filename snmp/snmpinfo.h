@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // One monitored UPS network card. A plain value, copied between the dialogs, the window and the engine.
@@ -57,9 +58,35 @@ inline constexpr unsigned long polledOid[PolledObjectCount][PolledOidLength] = {
     {1, 3, 6, 1, 4, 1, 935, 1, 1, 1, 2, 2, 1, 0},
 };
 
+// A data array is the four values followed by one byte whose bit i tells that value i came in the answer. An
+// object that is missing, an exception, an empty value or an error response leaves its bit clear: unknown is not
+// "normal", and whoever keeps state keeps the last known value instead. An array of only the four values (as
+// tests and older callers build them) counts as fully known.
+inline constexpr int KnownMaskIndex = 4;
+inline constexpr int DataArraySize = 5;
+inline constexpr unsigned AllKnown = 0x0F;
+inline unsigned knownMask(const QByteArray &data)
+{
+    if (data.size() > KnownMaskIndex)
+        return static_cast<unsigned char>(data.at(KnownMaskIndex)) & AllKnown;
+    return (1u << qMin<int>(int(data.size()), PolledObjectCount)) - 1;
+}
+inline bool isKnown(const QByteArray &data, int index)
+{
+    return (knownMask(data) >> index) & 1u;
+}
+
+// A battery capacity is a percentage; anything else a card sends there is no capacity at all.
+inline constexpr int MaxCapacity = 100;
+
 // snmpTrapOID.0, the variable that names a v2 notification.
 inline constexpr int TrapOidLength = 11;
 inline constexpr unsigned long trapOid[TrapOidLength] = {1, 3, 6, 1, 6, 3, 1, 1, 4, 1, 0};
+
+// The UPS cards' enterprise: their notifications are 1.3.6.1.4.1.935.0.k (v2) or enterprise 1.3.6.1.4.1.935 (v1).
+inline constexpr int UpsEnterpriseLength = 7;
+inline constexpr unsigned long upsEnterprise[UpsEnterpriseLength] = {1, 3, 6, 1, 4, 1, 935};
+inline constexpr long V1EnterpriseSpecific = 6;
 
 // Values of the data array the program distinguishes.
 inline constexpr int BatteryNormal = 2;

@@ -28,13 +28,56 @@ struct PollSession
 {
     netsnmp_session *handle;
     QString peer;
+    bool usm;
 };
 
+// A v3 request to a card whose engine ID is not known yet makes the library probe for it synchronously, retries
+// times timeout, right inside snmp_send: on the GUI thread, with the engine lock held, so everything stops for
+// seconds while a card is down. We keep the library from probing and discover the engine ID ourselves, the way
+// its probe does it but asynchronously: an unauthenticated GET without variables under the empty user name, whose
+// usmStatsUnknownEngineIDs report the receive cycle reads like any answer; the library then stores the engine ID
+// in the session. Library lock held.
+void sendEngineIdProbe(netsnmp_session *handle)
+{
+    netsnmp_pdu *probe = snmp_pdu_create(SNMP_MSG_GET);
+    if (!probe)
+        return;
+    probe->version = SNMP_VERSION_3;
+    probe->securityModel = SNMP_SEC_MODEL_USM;
+    probe->securityLevel = SNMP_SEC_LEVEL_NOAUTH;
+    probe->securityName = strdup("");
+    probe->securityNameLen = 0;
+    if (snmp_send(handle, probe) == 0)
+        snmp_free_pdu(probe);
+}
+
+// Once the engine ID is known, the user's keys are localised to it, as the library does after its own probe.
+// Library lock held.
+bool readyForRequests(netsnmp_session *handle)
+{
+    if (handle->securityEngineIDLen == 0)
+        return false;
+    if (!(handle->flags & SNMP_FLAGS_USER_CREATED) && usm_create_user_from_session(handle) != SNMPERR_SUCCESS) {
+        qWarning("Create SNMP v3 user failed!");
+        return false;
+    }
+    return true;
+}
+
 // Engine thread, inside snmp_read2 with the library lock held.
-int responseCallback(int operation, netsnmp_session *session, int, netsnmp_pdu *pdu, void *)
+int responseCallback(int operation, netsnmp_session *session, int, netsnmp_pdu *pdu, void *magic)
 {
     if (operation != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE)
         return 0;
+    // The answer to an engine-ID probe (the library has taken the ID from it, the user's keys are not made
+    // yet): ask the card at once rather than a second later, on the GUI thread where requests are sent.
+    if (pdu && pdu->command == SNMP_MSG_REPORT && session->version == SNMP_VERSION_3
+        && !(session->flags & SNMP_FLAGS_USER_CREATED) && magic && session->peername) {
+        auto *manager = static_cast<SNMPManage *>(magic);
+        const QString peer = QString::fromLatin1(session->peername);
+        QMetaObject::invokeMethod(
+            manager, [manager, peer] { manager->pollDiscovered(peer); }, Qt::QueuedConnection);
+    }
     // A v3 agent that rejects our user, digest or protocol sends a Report from its security layer; that is
     // no answer to the poll, and counting it would show a card we cannot read as online.
     if (!pdu || pdu->command != SNMP_MSG_RESPONSE)
@@ -198,16 +241,19 @@ void SNMPManage::addSession(const SNMPInfo &info)
         }
         session.peername = peerName;
         session.callback = responseCallback;
-        session.callback_magic = nullptr;
+        session.callback_magic = this;
         netsnmp_session *opened = snmp_open(&session);
         free(session.securityName);
+        // snmp_open clears the flag that snmp_sess_init sets; the first request would then probe, blocking.
+        if (opened && info.version == Snmp::Usm)
+            opened->flags |= SNMP_FLAGS_DONT_PROBE;
         return opened;
     });
     if (!handle) {
         qWarning("Create SNMP session failed!");
         return;
     }
-    d->sessions.prepend(PollSession {handle, QString::fromLocal8Bit(peerName)});
+    d->sessions.prepend(PollSession {handle, QString::fromLocal8Bit(peerName), info.version == Snmp::Usm});
 }
 
 void SNMPManage::removeSession(const QString &peer)
@@ -257,6 +303,11 @@ void SNMPManage::pollAll()
         // taking it per request would only make the engine thread contend for it a thousand times.
         withSnmpLibrary([this] {
             for (const PollSession &s : qAsConst(d->sessions)) {
+                // Until a v3 card has told its engine ID, each second asks it for that instead.
+                if (s.usm && !readyForRequests(s.handle)) {
+                    sendEngineIdProbe(s.handle);
+                    continue;
+                }
                 netsnmp_pdu *request = snmp_clone_pdu(d->requestTemplate);
                 if (request && snmp_send(s.handle, request) == 0)
                     snmp_free_pdu(request);
@@ -268,6 +319,22 @@ void SNMPManage::pollAll()
     const QList<PollSession> sessions = d->sessions;
     for (const PollSession &s : sessions)
         checkTimeout(now, s.peer);
+}
+
+void SNMPManage::pollDiscovered(const QString &peer)
+{
+    if (!d->requestTemplate)
+        return;
+    withSnmpLibrary([&] {
+        for (const PollSession &s : qAsConst(d->sessions)) {
+            // Once per discovery: later reports of the same probe round find the keys made already.
+            if (s.peer != peer || !s.usm || (s.handle->flags & SNMP_FLAGS_USER_CREATED) || !readyForRequests(s.handle))
+                continue;
+            netsnmp_pdu *request = snmp_clone_pdu(d->requestTemplate);
+            if (request && snmp_send(s.handle, request) == 0)
+                snmp_free_pdu(request);
+        }
+    });
 }
 
 void SNMPManage::checkTimeout(qint64 now, const QString &peer)

@@ -45,6 +45,8 @@ public slots:
     void onGotSessionData(const QString &host, const QByteArray &data);
     // The poll timer's slot; public so that tests can drive the silence rule with a fake clock.
     void pollAll();
+    // One request outside the schedule to a v3 card whose engine ID has just become known.
+    void pollDiscovered(const QString &peer);
 
 private:
     void buildRequest();

@@ -404,6 +404,22 @@
         <source>Shutdown application exit!</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>System shutdown impossible: no system bus (%1)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>System shutdown impossible: logind does not answer (%1)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>System shutdown not permitted: logind answers &quot;%1&quot;; this user needs the right to power off</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>System shutdown refused by logind: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>SettingsDialog</name>

@@ -404,6 +404,22 @@
         <source>Shutdown application exit!</source>
         <translation>关机应用程序退出！</translation>
     </message>
+    <message>
+        <source>System shutdown impossible: no system bus (%1)</source>
+        <translation>无法关闭系统：没有系统总线（%1）</translation>
+    </message>
+    <message>
+        <source>System shutdown impossible: logind does not answer (%1)</source>
+        <translation>无法关闭系统：logind 没有应答（%1）</translation>
+    </message>
+    <message>
+        <source>System shutdown not permitted: logind answers &quot;%1&quot;; this user needs the right to power off</source>
+        <translation>不允许关闭系统：logind 回答“%1”；此用户需要关机权限</translation>
+    </message>
+    <message>
+        <source>System shutdown refused by logind: %1</source>
+        <translation>logind 拒绝关闭系统：%1</translation>
+    </message>
 </context>
 <context>
     <name>SettingsDialog</name>

@@ -7,8 +7,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 
-#include <cstring>
-
 ListWidgetItem::ListWidgetItem(const QString &host, QWidget *parent)
     : QWidget(parent)
     , m_layout(new QHBoxLayout(this))
@@ -28,19 +26,26 @@ ListWidgetItem::ListWidgetItem(const QString &host, QWidget *parent)
 void ListWidgetItem::setStatus(int status)
 {
     m_status = status;
+    // Back online, the lamp shows the power as last reported: a card that was silent during an outage and
+    // answers again is still on battery until a report says otherwise.
     if (status == Snmp::Offline)
         m_led->setColor(Qt::gray);
     else if (status == Snmp::Online)
-        m_led->setColor(Qt::green);
+        m_led->setColor(m_trouble ? Qt::red : Qt::green);
     refreshToolTip();
 }
 
 void ListWidgetItem::setData(const QByteArray &data)
 {
-    // A short array (never sent by the engine) leaves the missing bytes at 0 instead of reading past its end.
-    Data incoming;
-    std::memcpy(&incoming, data.constData(), static_cast<size_t>(qMin<qsizetype>(data.size(), sizeof incoming)));
-    m_data = incoming;
+    // Only the values the answer carried replace the stored ones; a missing object keeps the last known value
+    // in the lamp and the tooltip. A short array (never sent by the engine) only has the bytes it has.
+    const unsigned mask = Snmp::knownMask(data);
+    char *bytes[Snmp::PolledObjectCount] = {
+        &m_data.batteryStatus, &m_data.inputStatus, &m_data.outputStatus, reinterpret_cast<char *>(&m_data.capacity)};
+    for (int i = 0; i < Snmp::PolledObjectCount; ++i) {
+        if ((mask >> i) & 1u)
+            *bytes[i] = data.at(i);
+    }
     setDetailToolTip();
 
     const bool trouble = Snmp::isPowerTrouble(static_cast<unsigned char>(m_data.batteryStatus),
@@ -49,6 +54,13 @@ void ListWidgetItem::setData(const QByteArray &data)
         return;
     m_trouble = trouble;
     m_led->setColor(trouble ? Qt::red : Qt::green);
+}
+
+void ListWidgetItem::reset()
+{
+    m_data = Data();
+    m_trouble = false;
+    setStatus(Snmp::Offline);
 }
 
 void ListWidgetItem::setHost(const QString &host)

@@ -19,6 +19,8 @@ public:
     void setStatus(int status);
     void setData(const QByteArray &data);
     void setHost(const QString &host);
+    // A modified host is another card: grey, no data, no trouble.
+    void reset();
 
     QString host() const { return m_host; }
     Led *led() const { return m_led; }

@@ -274,6 +274,7 @@ void MainWindow::removeSNMPHostEvent(const QString &peer)
     if (d->engine)
         d->engine->removeHost(peer);
     removeHostItem(peer);
+    d->policy->forgetCard(Snmp::hostOfPeer(peer));
 }
 
 void MainWindow::removeHostItem(const QString &peer)
@@ -298,10 +299,11 @@ void MainWindow::modifySNMPHostEvent(const SNMPInfo &infoNew, const SNMPInfo &in
     d->hosts[index] = infoNew.ip;
     if (auto *item = qobject_cast<ListWidgetItem *>(ui->hostList->itemWidget(ui->hostList->item(index)))) {
         item->setHost(infoNew.ip);
-        item->setStatus(Snmp::Offline); // grey until the engine reports on the new address
+        item->reset(); // grey, without the old card's trouble, until the engine reports on the new address
     }
     if (d->engine)
         d->engine->modifyHost(infoNew, infoOld);
+    d->policy->forgetCard(infoOld.ip);
 }
 
 void MainWindow::storeSNMPEvent(const QString &host, int event)
@@ -369,7 +371,7 @@ void MainWindow::handleSNMPStatus(const QString &host, int status)
 void MainWindow::handleSNMPData(const QString &host, const QByteArray &data)
 {
     // Every host's data counts for the protection, listed or not.
-    d->policy->checkShutdownCondition(data);
+    d->policy->checkShutdownCondition(host, data);
     if (ListWidgetItem *item = findHostItem(host))
         item->setData(data);
 }

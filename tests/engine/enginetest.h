@@ -34,11 +34,13 @@ inline SNMPInfo v3Host(
     return info;
 }
 
-inline QByteArray dataArray(std::initializer_list<int> values)
+// The four values as the decoder sends them, followed by the mask of those the answer carried.
+inline QByteArray dataArray(std::initializer_list<int> values, unsigned known = Snmp::AllKnown)
 {
     QByteArray data;
     for (int v : values)
         data.append(static_cast<char>(v));
+    data.append(static_cast<char>(known));
     return data;
 }
 

@@ -89,31 +89,47 @@ void TestEngineDecode::dataOfResponse_data()
         addInteger(p, 3, 55), addInteger(p, 2, 3), addInteger(p, 1, 1), addInteger(p, 0, 3);
     }) << dataArray({3, 1, 3, 55});
     QTest::newRow("only objects 0 and 3")
-        << PduBuilder([](netsnmp_pdu *p) { addInteger(p, 0, 2), addInteger(p, 3, 100); }) << dataArray({2, 0, 0, 100});
+        << PduBuilder([](netsnmp_pdu *p) { addInteger(p, 0, 2), addInteger(p, 3, 100); })
+        << dataArray({2, 0, 0, 100}, 0b1001);
     QTest::newRow("NULL values") << PduBuilder([](netsnmp_pdu *p) {
         for (int i = 0; i < 4; ++i)
             snmp_add_null_var(p, polled(i), Snmp::PolledOidLength);
-    }) << dataArray({0, 0, 0, 0});
+    }) << dataArray({0, 0, 0, 0}, 0);
     QTest::newRow("exception values") << PduBuilder([](netsnmp_pdu *p) {
         snmp_pdu_add_variable(p, polled(0), Snmp::PolledOidLength, SNMP_NOSUCHOBJECT, nullptr, 0);
         snmp_pdu_add_variable(p, polled(1), Snmp::PolledOidLength, SNMP_NOSUCHINSTANCE, nullptr, 0);
         snmp_pdu_add_variable(p, polled(2), Snmp::PolledOidLength, SNMP_ENDOFMIBVIEW, nullptr, 0);
         addInteger(p, 3, 9);
-    }) << dataArray({0, 0, 0, 9});
-    QTest::newRow("no variables") << PduBuilder([](netsnmp_pdu *) {}) << dataArray({0, 0, 0, 0});
+    }) << dataArray({0, 0, 0, 9}, 0b1000);
+    QTest::newRow("no variables") << PduBuilder([](netsnmp_pdu *) {}) << dataArray({0, 0, 0, 0}, 0);
+    QTest::newRow("error status: nothing is known") << PduBuilder([](netsnmp_pdu *p) {
+        addInteger(p, 0, 2), addInteger(p, 1, 0), addInteger(p, 2, 2), addInteger(p, 3, 100);
+        p->errstat = SNMP_ERR_NOSUCHNAME;
+        p->errindex = 2;
+    }) << dataArray({0, 0, 0, 0}, 0);
+    QTest::newRow("capacity outside 0..100 is unknown")
+        << PduBuilder([](netsnmp_pdu *p) { addInteger(p, 0, 2), addInteger(p, 3, 200); })
+        << dataArray({2, 0, 0, 0}, 0b0001);
+    QTest::newRow("negative capacity is unknown")
+        << PduBuilder([](netsnmp_pdu *p) { addInteger(p, 3, -1); }) << dataArray({0, 0, 0, 0}, 0);
+    QTest::newRow("an empty later duplicate makes it unknown") << PduBuilder([](netsnmp_pdu *p) {
+        addInteger(p, 1, 1);
+        snmp_pdu_add_variable(p, polled(1), Snmp::PolledOidLength, SNMP_NOSUCHINSTANCE, nullptr, 0);
+    }) << dataArray({0, 1, 0, 0}, 0);
     QTest::newRow("low byte of larger numbers") << PduBuilder([](netsnmp_pdu *p) {
         addInteger(p, 0, 0x1234), addInteger(p, 1, -1), addInteger(p, 2, 0x102, ASN_GAUGE),
-            addInteger(p, 3, 0x164, ASN_COUNTER);
+            addInteger(p, 3, 0x64, ASN_COUNTER);
     }) << dataArray({0x34, 0xff, 0x02, 0x64});
     QTest::newRow("time ticks and unsigned")
         << PduBuilder([](netsnmp_pdu *p) { addInteger(p, 0, 7, ASN_TIMETICKS), addInteger(p, 3, 77, ASN_UINTEGER); })
-        << dataArray({7, 0, 0, 77});
+        << dataArray({7, 0, 0, 77}, 0b1001);
     QTest::newRow("octet string gives its first byte") << PduBuilder([](netsnmp_pdu *p) {
         snmp_pdu_add_variable(p, polled(0), Snmp::PolledOidLength, ASN_OCTET_STR, "\x03rest", 5);
         snmp_pdu_add_variable(p, polled(1), Snmp::PolledOidLength, ASN_OCTET_STR, "", 0);
-    }) << dataArray({3, 0, 0, 0});
+    }) << dataArray({3, 0, 0, 0}, 0b0001);
     QTest::newRow("later duplicate wins")
-        << PduBuilder([](netsnmp_pdu *p) { addInteger(p, 3, 10), addInteger(p, 3, 20); }) << dataArray({0, 0, 0, 20});
+        << PduBuilder([](netsnmp_pdu *p) { addInteger(p, 3, 10), addInteger(p, 3, 20); })
+        << dataArray({0, 0, 0, 20}, 0b1000);
     QTest::newRow("other names are skipped") << PduBuilder([](netsnmp_pdu *p) {
         const oid sysObjectId[] = {1, 3, 6, 1, 2, 1, 1, 2, 0};
         const oid prefix[] = {1, 3, 6, 1, 4, 1, 935, 1, 1, 1, 2, 1, 1}; // object 0 without its ".0"
@@ -121,7 +137,7 @@ void TestEngineDecode::dataOfResponse_data()
         snmp_pdu_add_variable(p, sysObjectId, OID_LENGTH(sysObjectId), ASN_INTEGER, &v, sizeof v);
         snmp_pdu_add_variable(p, prefix, OID_LENGTH(prefix), ASN_INTEGER, &v, sizeof v);
         addInteger(p, 1, 2);
-    }) << dataArray({0, 2, 0, 0});
+    }) << dataArray({0, 2, 0, 0}, 0b0010);
 }
 
 void TestEngineDecode::dataOfResponse()
@@ -141,11 +157,10 @@ void TestEngineDecode::decodeResponseNamesTheSessionPeer()
     char peer[] = "10.0.0.5:161";
     session.peername = peer;
     PduOwner response(SNMP_MSG_RESPONSE);
-    response.pdu->errstat = SNMP_ERR_GENERR; // not examined
     addInteger(response.pdu, 3, 100);
     SNMPHandler::instance()->decodeResponse(&session, response.pdu);
     QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.first(), (QList<QVariant> {QStringLiteral("10.0.0.5:161"), dataArray({0, 0, 0, 100})}));
+    QCOMPARE(spy.first(), (QList<QVariant> {QStringLiteral("10.0.0.5:161"), dataArray({0, 0, 0, 100}, 0b1000)}));
 }
 
 void TestEngineDecode::eventOfNotification_data()
@@ -153,9 +168,34 @@ void TestEngineDecode::eventOfNotification_data()
     QTest::addColumn<int>("command");
     QTest::addColumn<PduBuilder>("build");
     QTest::addColumn<int>("event");
-    const auto specific
-        = [](long n) { return PduBuilder([n](netsnmp_pdu *p) { p->trap_type = 6, p->specific_type = n; }); };
+    const auto v1From = [](std::vector<oid> enterprise, long generic, long n) {
+        return PduBuilder([=](netsnmp_pdu *p) {
+            p->enterprise = snmp_duplicate_objid(enterprise.data(), enterprise.size());
+            p->enterprise_length = enterprise.size();
+            p->trap_type = generic, p->specific_type = n;
+        });
+    };
+    const auto specific = [v1From](long n) { return v1From({1, 3, 6, 1, 4, 1, 935}, 6, n); };
     QTest::newRow("v1 specific 5") << int(SNMP_MSG_TRAP) << specific(5) << 6;
+    QTest::newRow("v1 specific from under the enterprise")
+        << int(SNMP_MSG_TRAP) << v1From({1, 3, 6, 1, 4, 1, 935, 10}, 6, 5) << 6;
+    QTest::newRow("v1 specific from another enterprise")
+        << int(SNMP_MSG_TRAP) << v1From({1, 3, 6, 1, 4, 1, 9}, 6, 5) << -1;
+    QTest::newRow("v1 specific from a shorter enterprise")
+        << int(SNMP_MSG_TRAP) << v1From({1, 3, 6, 1, 4, 1}, 6, 5) << -1;
+    QTest::newRow("v1 specific without enterprise")
+        << int(SNMP_MSG_TRAP) << PduBuilder([](netsnmp_pdu *p) { p->trap_type = 6, p->specific_type = 5; }) << -1;
+    QTest::newRow("v1 coldStart of any device keeps its number")
+        << int(SNMP_MSG_TRAP) << v1From({1, 3, 6, 1, 4, 1, 8072}, 0, 0) << 1;
+    QTest::newRow("v2 authenticationFailure") << int(SNMP_MSG_TRAP2) << PduBuilder([](netsnmp_pdu *p) {
+        addTrapOid(p, {1, 3, 6, 1, 6, 3, 1, 1, 5, 5});
+    }) << -1;
+    QTest::newRow("inform coldStart") << int(SNMP_MSG_INFORM) << PduBuilder([](netsnmp_pdu *p) {
+        addTrapOid(p, {1, 3, 6, 1, 6, 3, 1, 1, 5, 1});
+    }) << -1;
+    QTest::newRow("v2 from a neighbouring enterprise 9350") << int(SNMP_MSG_TRAP2) << PduBuilder([](netsnmp_pdu *p) {
+        addTrapOid(p, {1, 3, 6, 1, 4, 1, 9350, 0, 5});
+    }) << -1;
     QTest::newRow("v1 specific 0") << int(SNMP_MSG_TRAP) << specific(0) << 1;
     QTest::newRow("v1 generic 1 specific 0")
         << int(SNMP_MSG_TRAP) << PduBuilder([](netsnmp_pdu *p) { p->trap_type = 1, p->specific_type = 0; }) << 1;

@@ -130,7 +130,7 @@ void TestEnginePolling::cardComesOnlineWithData_data()
     QTest::newRow("battery low") << "battery-low" << -1 << dataArray({3, 1, 3, 10});
     QTest::newRow("capacity 100") << "capacity" << 100 << dataArray({2, 0, 2, 100});
     QTest::newRow("capacity 0") << "capacity" << 0 << dataArray({2, 0, 2, 0});
-    QTest::newRow("capacity 300 keeps the low byte") << "capacity" << 300 << dataArray({2, 0, 2, 300 & 0xff});
+    QTest::newRow("capacity 300 is no percentage") << "capacity" << 300 << dataArray({2, 0, 2, 0}, 0b0111);
 }
 
 void TestEnginePolling::cardComesOnlineWithData()
@@ -171,7 +171,7 @@ void TestEnginePolling::missingObjectsLeaveZeroBytes()
     makeEngine();
     m_engine->addHost(v2cHost(local, partialPort));
     pollAt(m_now + 1, 1);
-    QCOMPARE(m_data->first().at(1).toByteArray(), dataArray({2, 0, 0, 100}));
+    QCOMPARE(m_data->first().at(1).toByteArray(), dataArray({2, 0, 0, 100}, 0b1001));
     QCOMPARE(m_status->count(), 1);
 }
 

@@ -74,7 +74,7 @@ const QList<quint32> sysUpTime {1, 3, 6, 1, 2, 1, 1, 3, 0};
 const QList<quint32> snmpTrapOid {1, 3, 6, 1, 6, 3, 1, 1, 4, 1, 0};
 QList<quint32> longOid()
 {
-    QList<quint32> ids {1, 3};
+    QList<quint32> ids {1, 3, 6, 1, 4, 1, 935};
     for (int i = 0; i < 100; ++i)
         ids << 7;
     return ids << 21;
@@ -305,6 +305,8 @@ void TestEngineTraps::handBuiltDatagrams_data()
     QTest::newRow("last sub-identifier 2^31-1 has no next code")
         << v2(trapV2, varbind(snmpTrapOid, objectId(upsNotification(2147483647u)))) << QList<int> {};
     QTest::newRow("long trap OID") << v2(trapV2, varbind(snmpTrapOid, objectId(longOid()))) << QList<int> {22};
+    QTest::newRow("authenticationFailure of a polled agent")
+        << v2(trapV2, varbind(snmpTrapOid, objectId({1, 3, 6, 1, 6, 3, 1, 1, 5, 5}))) << QList<int> {};
     QTest::newRow("get request") << v2(getRequest, varbind(snmpTrapOid, tlv(0x05, QByteArray()))) << QList<int> {};
     QTest::newRow("response") << v2(response, varbind(snmpTrapOid, objectId(upsNotification(2)))) << QList<int> {};
     QTest::newRow("truncated") << valid.left(valid.size() - 6) << QList<int> {};

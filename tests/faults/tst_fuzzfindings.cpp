@@ -59,8 +59,9 @@ private slots:
         QTest::newRow("0, capacity 128") << QVariant(0) << 128 << 0;
         QTest::newRow("garbage text, capacity 200") << QVariant(QStringLiteral("twenty")) << 200 << 0;
         QTest::newRow("-5, capacity 200") << QVariant(-5) << 200 << 0;
-        // An enabled rule keeps the signed reading.
-        QTest::newRow("20, capacity 200") << QVariant(20) << 200 << 1;
+        // A byte no percentage can have is no capacity, also for an enabled rule.
+        QTest::newRow("20, capacity 200") << QVariant(20) << 200 << 0;
+        QTest::newRow("20, capacity 19") << QVariant(20) << 19 << 1;
     }
 
     void capacityRuleOff()

@@ -60,13 +60,24 @@ void PolicyRig::run(const QStringList &steps)
     for (const QString &step : steps) {
         if (step.startsWith(QLatin1Char('+'))) {
             QTest::qWait(int(step.mid(1).toDouble() * double(minuteMs)));
+        } else if (step.startsWith(QLatin1Char('-'))) {
+            policy.forgetCard(step.mid(1));
         } else if (step.contains(QLatin1Char('='))) {
             set(step.section(QLatin1Char('='), 0, 0), step.section(QLatin1Char('='), 1));
         } else {
+            // "card:b.i.o.c" reports for that card; "x" is a value the answer did not carry.
+            const QString host = step.contains(QLatin1Char(':')) ? step.section(QLatin1Char(':'), 0, 0) : QString();
             QByteArray data;
-            for (const QString &byte : step.split(QLatin1Char('.')))
-                data.append(char(byte.toInt()));
-            policy.checkShutdownCondition(data);
+            int known = 0;
+            const QStringList bytes = step.section(QLatin1Char(':'), -1).split(QLatin1Char('.'));
+            for (int i = 0; i < bytes.size(); ++i) {
+                data.append(char(bytes.at(i).toInt()));
+                if (bytes.at(i) != QLatin1String("x"))
+                    known |= 1 << i;
+            }
+            if (data.size() >= 4)
+                data.append(char(known));
+            policy.checkShutdownCondition(host, data);
         }
     }
 }

@@ -22,7 +22,8 @@ public:
     void conditions(int battLowTime, int acFailedTime, int acFailedCapacity);
     void report(int battery, int input, int output, int capacity);
 
-    // A step of a scripted run: "a.b.c.d" is a report, "+m" waits m minutes, "key=value" saves a setting.
+    // A step of a scripted run: "a.b.c.d" is a report ("card:a.b.c.d" from that card, "x" an unknown value), "+m"
+    // waits m minutes, "key=value" saves a setting, "-card" removes the card.
     void run(const QStringList &steps);
 
     // Writes an executable shell script into a directory whose name contains a blank; returns its path.

@@ -101,9 +101,11 @@ void TestShutdownApplication::executionTime()
         rig.set(QStringLiteral("system/shutdown_exec_time"), stored);
 
     triggerCapacityRule(rig);
-    QTimer *timer = rig.policy.shutdownTimer();
+    QTimer *timer = rig.policy.applicationTimer();
     QVERIFY(timer->isActive());
+    QVERIFY(timer->isSingleShot());
     QCOMPARE(timer->interval(), int(minutes * Minute));
+    QVERIFY(!rig.policy.shutdownTimer()->isActive());
     QVERIFY(!rig.policy.countdownActive());
     QVERIFY(rig.policy.applicationHandled());
     QTRY_COMPARE_WITH_TIMEOUT(rig.requests, 1, 5000);
@@ -185,7 +187,7 @@ void TestShutdownApplication::crash()
     QTRY_COMPARE_WITH_TIMEOUT(rig.requests, 2, 5000);
     QCOMPARE(rig.messages, (QStringList {starting(), exited()}));
     QVERIFY(!rig.policy.applicationHandled());
-    QVERIFY(!rig.policy.shutdownTimer()->isActive());
+    QVERIFY(!rig.policy.applicationTimer()->isActive());
     QTest::qWait(int(2 * Minute));
     QCOMPARE(rig.requests, 2);
 }
@@ -219,8 +221,9 @@ void TestShutdownApplication::hangingApplicationIsKilled_data()
     // The countdown's expiry starts the application; that same expiry must not kill it.
     QTest::newRow("started by the countdown's expiry") << QStringLiteral("countdown") << 3;
     QTest::newRow("started by the capacity rule") << QStringLiteral("capacity") << 2;
-    // The capacity rule during a countdown leaves countdownActive set; the next expiry is still the limit.
     QTest::newRow("started by the capacity rule during a countdown") << QStringLiteral("during") << 2;
+    // Countdown offers after the start (battery turning low, input code changing) leave its time alone.
+    QTest::newRow("shorter offers after the start") << QStringLiteral("offers") << 4;
 }
 
 void TestShutdownApplication::hangingApplicationIsKilled()
@@ -230,7 +233,9 @@ void TestShutdownApplication::hangingApplicationIsKilled()
 
     PolicyRig rig(Minute);
     rig.set(QStringLiteral("system/shutdown_app_enable"), true);
-    rig.set(QStringLiteral("system/shutdown_app"), rig.script(QStringLiteral("exec sleep 30")));
+    // A child of the application goes with it: the whole process group is stopped.
+    rig.set(QStringLiteral("system/shutdown_app"),
+        rig.script(QStringLiteral("sleep 30 &\necho $! > \"$(dirname \"$0\")/child\"\nwait")));
     rig.set(QStringLiteral("system/shutdown_exec_time"), limit);
 
     if (start == QLatin1String("countdown")) {
@@ -244,9 +249,19 @@ void TestShutdownApplication::hangingApplicationIsKilled()
         rig.report(2, 0, 2, 100);
         rig.report(2, 1, 3, 80);
         rig.report(2, 1, 3, 10);
-        QVERIFY(rig.policy.countdownActive());
+        QVERIFY(!rig.policy.countdownActive());
     }
     QTRY_VERIFY_WITH_TIMEOUT(rig.policy.shutdownProcess()->state() == QProcess::Running, 5000);
+    if (start == QLatin1String("offers")) {
+        const QStringList before = rig.messages;
+        rig.conditions(1, 1, 20);
+        rig.report(3, 1, 3, 10);
+        rig.report(3, 2, 3, 9);
+        rig.report(2, 0, 2, 9);
+        QTest::qWait(int(2 * Minute));
+        QCOMPARE(rig.policy.shutdownProcess()->state(), QProcess::Running);
+        QCOMPARE(rig.messages, before);
+    }
 
     QTRY_COMPARE_WITH_TIMEOUT(rig.requests, 2, 10000);
     QVERIFY(rig.messages.endsWith(exited()));
@@ -256,10 +271,15 @@ void TestShutdownApplication::hangingApplicationIsKilled()
     QVERIFY(rig.applicationStartTime >= 0);
     const qint64 ran = rig.requestTimes.first() - rig.applicationStartTime;
     QVERIFY2(ran >= limit * Minute - 20, qPrintable(QString::number(ran)));
+    QFile child(rig.app.path(QStringLiteral("my app/child")));
+    QVERIFY(child.open(QIODevice::ReadOnly));
+    const QByteArray childPid = child.readAll().trimmed();
+    QVERIFY(!childPid.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(QStringLiteral("/proc/") + QString::fromLatin1(childPid)), 2000);
 }
 
-// The capacity rule during a countdown, then the mains returns: the countdown is cancelled, the running
-// application is not, and its end still requests the shutdown.
+// The capacity rule during a countdown, then the mains returns: once the application runs the shutdown goes
+// ahead, so nothing is cancelled and its end still requests the shutdown.
 void TestShutdownApplication::cancelDoesNotStopTheApplication()
 {
     PolicyRig rig(Minute);
@@ -270,12 +290,13 @@ void TestShutdownApplication::cancelDoesNotStopTheApplication()
     rig.report(2, 1, 3, 50);
     rig.report(2, 1, 3, 10);
     rig.report(2, 0, 2, 10);
-    QCOMPARE(rig.messages, (QStringList {countdown("5.0"), starting(), canceled()}));
+    QCOMPARE(rig.messages, (QStringList {countdown("5.0"), starting()}));
     QVERIFY(!rig.policy.shutdownTimer()->isActive());
+    QVERIFY(rig.policy.shutdownCommitted());
     QCOMPARE(rig.requests, 0);
     QVERIFY(rig.policy.shutdownProcess()->state() != QProcess::NotRunning);
     QTRY_COMPARE_WITH_TIMEOUT(rig.requests, 1, 5000);
-    QCOMPARE(rig.messages, (QStringList {countdown("5.0"), starting(), canceled()}));
+    QCOMPARE(rig.messages, (QStringList {countdown("5.0"), starting()}));
 }
 
 // Ending the program while the application runs kills it, but that is no reason for a shutdown request.

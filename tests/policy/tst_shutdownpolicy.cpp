@@ -53,7 +53,7 @@ void TestShutdownPolicy::transitions_data()
                                                                             << 0 << false << -1;
     QTest::newRow("mains fails at 80% and stays failed: shutdown at expiry")
         << c552 + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("+7")}
-        << QStringList {countdown("5.0")} << 1 << false << 5;
+        << QStringList {countdown("5.0")} << 1 << false << -1;
     QTest::newRow("mains failed for 30, battery low for 5: shortened")
         << conditions(5, 30, 0) + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("3.1.3.60")}
         << QStringList {countdown("30.0"), countdown("5.0")} << 0 << true << 5;
@@ -91,8 +91,9 @@ void TestShutdownPolicy::transitions_data()
         << c552 + QStringList {Normal, QStringLiteral("2.2.3.80")} << QStringList {countdown("5.0")} << 0 << true << 5;
 
     // The capacity rule, in the same report and without waiting.
+    // The step has begun in that report: the countdown the same report offers is no longer shown.
     QTest::newRow("capacity 19 below 20: at once")
-        << c552 + QStringList {Normal, QStringLiteral("2.1.3.19")} << QStringList {countdown("5.0")} << 1 << true << 5;
+        << c552 + QStringList {Normal, QStringLiteral("2.1.3.19")} << QStringList() << 1 << false << -1;
     QTest::newRow("capacity 20 not below 20")
         << c552 + QStringList {Normal, QStringLiteral("2.1.3.20")} << QStringList {countdown("5.0")} << 0 << true << 5;
     QTest::newRow("capacity rule on a later report with the mains already failed")
@@ -103,8 +104,14 @@ void TestShutdownPolicy::transitions_data()
                                                                              << QStringList() << 1 << false << -1;
     QTest::newRow("low capacity with mains normal: no rule")
         << conditions(0, 0, 20) + QStringList {Normal, QStringLiteral("3.0.3.5")} << QStringList() << 0 << false << -1;
-    QTest::newRow("capacity byte 200 is a signed -56, below 20")
-        << conditions(0, 0, 20) + QStringList {Normal, QStringLiteral("2.1.3.200")} << QStringList() << 1 << false
+    QTest::newRow("capacity byte 200 is no percentage: no rule")
+        << conditions(0, 0, 20) + QStringList {Normal, QStringLiteral("2.1.3.200")} << QStringList() << 0 << false
+        << -1;
+    QTest::newRow("capacity 101 is no percentage: no rule")
+        << conditions(0, 0, 200) + QStringList {Normal, QStringLiteral("2.1.3.101")} << QStringList() << 0 << false
+        << -1;
+    QTest::newRow("capacity 100 below a threshold of 101")
+        << conditions(0, 0, 101) + QStringList {Normal, QStringLiteral("2.1.3.100")} << QStringList() << 1 << false
         << -1;
     QTest::newRow("rule off: capacity byte 255 (signed -1) with no threshold stored")
         << QStringList {Normal, QStringLiteral("2.1.3.255")} << QStringList() << 0 << false << -1;
@@ -114,35 +121,74 @@ void TestShutdownPolicy::transitions_data()
     QTest::newRow("capacity threshold 0: rule off")
         << conditions(0, 0, 0) + QStringList {Normal, QStringLiteral("2.1.3.0")} << QStringList() << 0 << false << -1;
 
-    // One snapshot for all hosts together.
-    QTest::newRow("two hosts, failed and normal, in turn")
+    // Each card keeps its own last report.
+    QTest::newRow("two cards, one failed one normal, in turn: runs out") << conditions(5, 1, 0)
+            + QStringList {QStringLiteral("A:2.1.3.80"), QStringLiteral("B:") + Normal, QStringLiteral("A:2.1.3.80"),
+                QStringLiteral("B:") + Normal, QStringLiteral("+0.5"), QStringLiteral("A:2.1.3.79"),
+                QStringLiteral("B:") + Normal, QStringLiteral("+2")} << QStringList {countdown("1.0")}
+                                                                         << 1 << false << -1;
+    QTest::newRow("both failed, one back: no cancel") << c552
+            + QStringList {QStringLiteral("A:2.1.3.80"), QStringLiteral("B:2.1.3.80"), QStringLiteral("A:") + Normal}
+                                                      << QStringList {countdown("5.0")} << 0 << true << 5;
+    QTest::newRow("three cards, the last one back cancels")
         << c552
-            + QStringList {QStringLiteral("2.1.3.80"), Normal, QStringLiteral("2.1.3.80"), Normal,
-                QStringLiteral("2.1.3.80")}
-        << QStringList {countdown("5.0"), canceled(), countdown("5.0"), canceled(), countdown("5.0")} << 0 << true << 5;
+            + QStringList {QStringLiteral("A:2.1.3.80"), QStringLiteral("B:3.0.3.40"), QStringLiteral("C:") + Normal,
+                QStringLiteral("A:") + Normal, QStringLiteral("C:") + Normal, QStringLiteral("B:") + Normal}
+        << QStringList {countdown("5.0"), canceled()} << 0 << false << -1;
+    QTest::newRow("a second card failing later offers its shorter time") << conditions(5, 5, 0)
+            + QStringList {QStringLiteral("A:2.1.3.80"), QStringLiteral("shutdown/batt_low_time=2"),
+                QStringLiteral("B:3.0.3.40")} << QStringList {countdown("5.0"), countdown("2.0")}
+                                                                         << 0 << true << 2;
+    QTest::newRow("a silent card keeps its trouble while another reports normal")
+        << c552
+            + QStringList {QStringLiteral("A:2.1.3.80"), QStringLiteral("B:") + Normal, QStringLiteral("B:") + Normal}
+        << QStringList {countdown("5.0")} << 0 << true << 5;
+    QTest::newRow("removing the failed card cancels")
+        << c552 + QStringList {QStringLiteral("A:2.1.3.80"), QStringLiteral("B:") + Normal, QStringLiteral("-A")}
+        << QStringList {countdown("5.0"), canceled()} << 0 << false << -1;
+    QTest::newRow("removing a normal card changes nothing")
+        << c552 + QStringList {QStringLiteral("A:2.1.3.80"), QStringLiteral("B:") + Normal, QStringLiteral("-B")}
+        << QStringList {countdown("5.0")} << 0 << true << 5;
+    QTest::newRow("a replaced card reports afresh")
+        << c552 + QStringList {QStringLiteral("A:2.1.3.80"), QStringLiteral("-A"), QStringLiteral("A:2.1.3.80")}
+        << QStringList {countdown("5.0"), canceled(), countdown("5.0")} << 0 << true << 5;
+
+    // A value the answer did not carry is unknown: it neither starts nor ends anything.
+    QTest::newRow("input missing mid-countdown keeps it") << c552
+            + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("2.x.3.80"), QStringLiteral("x.x.x.x"),
+                QStringLiteral("2.1.3.80")} << QStringList {countdown("5.0")}
+                                                          << 0 << true << 5;
+    QTest::newRow("missing capacity never fires")
+        << conditions(0, 0, 20) + QStringList {Normal, QStringLiteral("2.1.3.x")} << QStringList() << 0 << false << -1;
+    QTest::newRow("missing capacity keeps the last known one")
+        << conditions(0, 0, 20) + QStringList {QStringLiteral("2.1.3.50"), QStringLiteral("2.1.3.x")} << QStringList()
+        << 0 << false << -1;
+    QTest::newRow("unknown input from the start is no trouble")
+        << c552 + QStringList {QStringLiteral("2.x.3.10"), QStringLiteral("x.x.x.x")} << QStringList() << 0 << false
+        << -1;
     QTest::newRow("battery back while the mains stays failed: countdown kept")
         << conditions(5, 10, 0) + QStringList {Normal, QStringLiteral("3.1.3.50"), QStringLiteral("2.1.3.50")}
         << QStringList {countdown("5.0")} << 0 << true << 5;
     QTest::newRow("unchanged reports do not restart the countdown") << c552
             + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("+3"), QStringLiteral("2.1.3.79"),
                 QStringLiteral("+3")} << QStringList {countdown("5.0")}
-                                                                    << 1 << false << 5;
+                                                                    << 1 << false << -1;
     QTest::newRow("a report shorter than four bytes is ignored")
         << c552 + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("2.0")}
         << QStringList {countdown("5.0")} << 0 << true << 5;
 
-    // The repeating timer after an expiry.
+    // Once the step has begun, the shutdown goes ahead.
     QTest::newRow("after expiry the end of trouble shows no cancel")
         << c552 + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("+7"), Normal}
-        << QStringList {countdown("5.0")} << 1 << false << 5;
+        << QStringList {countdown("5.0")} << 1 << false << -1;
     QTest::newRow("after expiry a new failure starts no new countdown") << c552
             + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("+6"), Normal, QStringLiteral("+1"),
                 QStringLiteral("2.1.3.80"), QStringLiteral("+6")} << QStringList {countdown("5.0")}
-                                                                        << 1 << false << 5;
-    QTest::newRow("after expiry a shorter offer only shortens, and its expiry does nothing") << conditions(1, 3, 0)
+                                                                        << 1 << false << -1;
+    QTest::newRow("after expiry a shorter offer changes nothing") << conditions(1, 3, 0)
             + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("+4"), QStringLiteral("3.1.3.80"),
-                QStringLiteral("+3")} << QStringList {countdown("3.0"), countdown("1.0")} << 1
-                                                                                             << false << 1;
+                QStringLiteral("+3")} << QStringList {countdown("3.0")}
+                                                                  << 1 << false << -1;
 }
 
 void TestShutdownPolicy::transitions()

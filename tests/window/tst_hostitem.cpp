@@ -59,9 +59,16 @@ void TestHostItem::reports_data()
     QTest::newRow("no transfer is trouble") << QStringLiteral("s1 d2,1,6,80") << QColor(Qt::red) << details("Normal", "No transfer", "On bypass", 80);
     QTest::newRow("normal data") << QStringLiteral("s1 d2,0,2,100") << QColor(Qt::green) << details("Normal", "Normal", "On line", 100);
     QTest::newRow("trouble over") << QStringLiteral("s1 d3,0,3,45 d2,0,2,50") << QColor(Qt::green) << details("Normal", "Normal", "On line", 50);
-    // The lamp changes only when trouble changes; a status report in between turned it green.
-    QTest::newRow("same trouble twice keeps the colour")
-        << QStringLiteral("s1 d3,0,3,45 s1 d2,1,3,40") << QColor(Qt::green) << details("Normal", "No transfer", "On battery", 40);
+    // Back online the lamp shows the last report's power, not a plain green.
+    QTest::newRow("same trouble twice stays red")
+        << QStringLiteral("s1 d3,0,3,45 s1 d2,1,3,40") << QColor(Qt::red) << details("Normal", "No transfer", "On battery", 40);
+    QTest::newRow("silent during an outage, back: still red")
+        << QStringLiteral("s1 d2,1,3,80 s0 s1") << QColor(Qt::red) << details("Normal", "No transfer", "On battery", 80);
+    // A fifth byte marks the values an answer carried (bit i for value i): the others keep their last known value.
+    QTest::newRow("missing input keeps the failed mains")
+        << QStringLiteral("s1 d2,1,3,80 d2,0,3,70,13") << QColor(Qt::red) << details("Normal", "No transfer", "On battery", 70);
+    QTest::newRow("nothing known changes nothing")
+        << QStringLiteral("s1 d2,0,2,60 d0,0,0,0,0") << QColor(Qt::green) << details("Normal", "Normal", "On line", 60);
     QTest::newRow("offline keeps the bytes") << QStringLiteral("s1 d2,0,2,77 s0") << QColor(Qt::gray) << offline;
     QTest::newRow("bytes come back with status 1")
         << QStringLiteral("s1 d2,0,2,77 s0 s1") << QColor(Qt::green) << details("Normal", "Normal", "On line", 77);
@@ -94,6 +101,13 @@ void TestHostItem::renameKeepsState()
     QCOMPARE(item.host(), QStringLiteral("10.0.0.9"));
     QCOMPARE(item.findChild<QLabel *>(QStringLiteral("hostLabel"))->text(), QStringLiteral("10.0.0.9"));
     QCOMPARE(item.led()->color(), QColor(Qt::red));
+
+    // A modified host is another card: grey and without the old one's trouble, also once it answers.
+    item.reset();
+    QCOMPARE(item.led()->color(), QColor(Qt::gray));
+    item.setStatus(1);
+    QCOMPARE(item.led()->color(), QColor(Qt::green));
+    QCOMPARE(item.toolTip(), details("Unknow", "Normal", "Unknow", 0));
 }
 
 void TestHostItem::lampIsRoundAndLeft()

@@ -209,7 +209,10 @@ void TestPipeline::policyMessagesAreListedNotStored()
     QVERIFY(storedEvents().isEmpty());
     QCOMPARE(shutdowns, 0);
 
+    // Another card reporting normal does not end that card's trouble; its own normal report does.
     window->handleSNMPData(QStringLiteral("10.0.0.5"), QByteArray("\x02\x00\x02\x50", 4));
+    QVERIFY(window->shutdownPolicy()->countdownActive());
+    window->handleSNMPData(QStringLiteral("10.9.9.9"), QByteArray("\x02\x00\x02\x50", 4));
     QVERIFY(!window->shutdownPolicy()->countdownActive());
     QCOMPARE(table->rowCount(), 2);
     QCOMPARE(cell(table, 1, 1), QStringLiteral("System"));

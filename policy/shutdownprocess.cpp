@@ -1,0 +1,36 @@
+#include "policy/shutdownprocess.h"
+
+#include <QTimer>
+
+#include <csignal>
+#include <unistd.h>
+
+ShutdownProcess::ShutdownProcess(QObject *parent) : QProcess(parent)
+{ }
+
+// In the child between fork and exec: async-signal-safe calls only.
+void ShutdownProcess::setupChildProcess()
+{
+    ::setpgid(0, 0);
+}
+
+void ShutdownProcess::signalGroup(int signal)
+{
+    const qint64 pid = processId();
+    if (pid <= 0 || state() == QProcess::NotRunning)
+        return;
+    // The group exists as long as its leader has not been reaped, which QProcess does only once it saw the end.
+    if (::kill(-pid_t(pid), signal) != 0)
+        ::kill(pid_t(pid), signal);
+}
+
+void ShutdownProcess::stopGroup(int graceMs)
+{
+    const qint64 pid = processId();
+    signalGroup(SIGTERM);
+    // Only the same run: the step may have started the application again meanwhile.
+    QTimer::singleShot(graceMs, this, [this, pid] {
+        if (processId() == pid)
+            signalGroup(SIGKILL);
+    });
+}
