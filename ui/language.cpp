@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QLibraryInfo>
+#include <QLocale>
 
 namespace {
 Language *s_instance = nullptr;
@@ -68,6 +69,9 @@ void Language::setLanguage(int index)
     }
     if (m_translator.load(m_files.at(index)))
         QCoreApplication::installTranslator(&m_translator);
+    // Day and month names of the calendar pop-ups and file dialogs come from the locale, not the translator.
+    QLocale::setDefault(index == Chinese ? QLocale(QLocale::Chinese, QLocale::China)
+                                         : QLocale(QLocale::English, QLocale::UnitedStates));
     m_index = index;
     writeSetting(AppPaths::settingsFilePath(), languageKey(), index);
 }

@@ -533,6 +533,7 @@ void TestMainWindow::retranslation()
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
     QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("查找范围："));
     QCOMPARE(QCoreApplication::translate("QLineEdit", "&Undo"), QStringLiteral("撤消(&U)"));
+    QCOMPARE(QLocale().name(), QStringLiteral("zh_CN")); // the calendar pop-ups' day names
 
     child<QAction>(*window, "actionEnglish")->trigger();
     QCoreApplication::processEvents();
