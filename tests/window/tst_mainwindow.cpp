@@ -44,7 +44,6 @@ private slots:
     void closeHidesOrMinimises();
     void clearContent();
     void longEventTextInItsTooltip();
-    void shortcutsOpenTheDialogs();
     void retranslation();
     void aboutDialog();
     void clockTicks();
@@ -148,6 +147,8 @@ void TestMainWindow::layout()
         settingsMenu << (action->isSeparator() ? QStringLiteral("|") : action->text());
     QCOMPARE(settingsMenu, texts({"Settings", "|", "Quit"}));
     QCOMPARE(child<QAction>(*window, "actionQuit")->shortcut(), QKeySequence(QKeySequence::Quit));
+    QCOMPARE(child<QAction>(*window, "actionSettings")->shortcut(), QKeySequence(Qt::CTRL + Qt::Key_Comma));
+    QCOMPARE(child<QAction>(*window, "toolLog")->shortcut(), QKeySequence(Qt::CTRL + Qt::Key_L));
 
     auto *toolBar = child<QToolBar>(*window, "toolBar");
     QVERIFY(!toolBar->isMovable());
@@ -473,26 +474,6 @@ void TestMainWindow::longEventTextInItsTooltip()
     QCOMPARE(tipOf(0), QString());
     QCOMPARE(tipOf(1), longText);
     QToolTip::hideText();
-}
-
-void TestMainWindow::shortcutsOpenTheDialogs()
-{
-    ScratchApp app;
-    prepare(app);
-    auto window = makeWindow();
-    window->show();
-    const QList<QPair<Qt::Key, QString>> keys {
-        {Qt::Key_Comma, QStringLiteral("SettingsDialog")}, {Qt::Key_L, QStringLiteral("LogDialog")}};
-    for (const auto &key : keys) {
-        window->activateWindow(); // the dialog before had the focus
-        QVERIFY(QTest::qWaitForWindowActive(window.get()));
-        bool seen = false;
-        QString opened;
-        whenOpen([&opened](QWidget *dialog) { opened = QLatin1String(dialog->metaObject()->className()); }, &seen);
-        QTest::keyClick(window.get(), key.first, Qt::ControlModifier);
-        QTRY_VERIFY(seen);
-        QCOMPARE(opened, key.second);
-    }
 }
 
 void TestMainWindow::retranslation()
