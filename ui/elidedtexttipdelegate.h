@@ -13,6 +13,7 @@ public:
     bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
         const QModelIndex &index) override;
 
+private:
     // Whether the text of the cell at index is cut in the view as it is laid out now.
     bool isElided(const QAbstractItemView *view, const QModelIndex &index) const;
 };
