@@ -103,8 +103,9 @@ else()
         " libsnmp40, libxlsxwriter4, libstdc++6, libc6")
 endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS ${vigilex_depends})
-# logind and polkit carry out the shutdown; a machine without them still gets the monitoring.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "systemd, dbus, polkitd")
+# logind and polkit carry out the shutdown; a machine without them still gets the monitoring. Qt's own Chinese
+# texts (file dialogs, standard buttons) come with qttranslations5-l10n; without it only those stay English.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "systemd, dbus, polkitd, qttranslations5-l10n")
 # What the package puts under /etc is the administrator's to edit (an autostart turned off for everyone
 # survives an upgrade).
 file(WRITE ${VIGILEX_GENERATED_DIR}/debian/conffiles "${VIGILEX_XDG_CONFDIR}/autostart/vigilex.desktop\n")

@@ -203,6 +203,16 @@
         <source>failed</source>
         <translation>失败</translation>
     </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>%1 already exists.
+Do you want to replace it?</source>
+        <translation>%1 已存在。
+要替换它吗？</translation>
+    </message>
 </context>
 <context>
     <name>LogWidget</name>

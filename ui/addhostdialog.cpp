@@ -349,13 +349,13 @@ void AddHostDialog::onBtnQueryCliked()
     // Qt gives a box without buttons an OK button when it is shown; adding and dropping one stops that. With no
     // button the box cannot be dismissed, so only the probe, which runs inside the box's own loop, closes it.
     delete searching.addButton(QMessageBox::Ok);
-    QTimer start;
-    start.setSingleShot(true);
-    connect(&start, &QTimer::timeout, this, [&] {
-        online = Reachability::answersPing(host);
+    // The box's own loop keeps the window, the lamps and the protection going while ping runs.
+    Reachability probe;
+    connect(&probe, &Reachability::finished, &searching, [&](bool reply) {
+        online = reply;
         searching.done(0);
     });
-    start.start(50);
+    QTimer::singleShot(50, &probe, [&probe, host] { probe.start(host); });
     searching.exec();
 
     if (online)

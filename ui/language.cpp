@@ -6,6 +6,9 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QCoreApplication>
+#include <QDebug>
+#include <QLibraryInfo>
+#include <QLocale>
 
 namespace {
 Language *s_instance = nullptr;
@@ -56,10 +59,31 @@ void Language::setLanguage(int index)
         return;
     // A translator installed twice stays twice in the application's list; take it out first.
     QCoreApplication::removeTranslator(&m_translator);
+    QCoreApplication::removeTranslator(&m_qtTranslator);
+    const QString qtName = qtTranslationName(index);
+    if (!qtName.isEmpty()) {
+        if (m_qtTranslator.load(qtName, qtTranslationsDir()))
+            QCoreApplication::installTranslator(&m_qtTranslator);
+        else
+            qInfo() << "Qt's own translation" << qtName << "not found in" << qtTranslationsDir();
+    }
     if (m_translator.load(m_files.at(index)))
         QCoreApplication::installTranslator(&m_translator);
+    // Day and month names of the calendar pop-ups and file dialogs come from the locale, not the translator.
+    QLocale::setDefault(index == Chinese ? QLocale(QLocale::Chinese, QLocale::China)
+                                         : QLocale(QLocale::English, QLocale::UnitedStates));
     m_index = index;
     writeSetting(AppPaths::settingsFilePath(), languageKey(), index);
+}
+
+QString Language::qtTranslationName(int index)
+{
+    return index == Chinese ? QStringLiteral("qtbase_zh_CN") : QString();
+}
+
+QString Language::qtTranslationsDir()
+{
+    return QLibraryInfo::location(QLibraryInfo::TranslationsPath);
 }
 
 QString Language::eventSection()

@@ -17,6 +17,11 @@ public:
     static Language *instance();
     ~Language() override;
 
+    // Qt's translation file of the language at index, without directory and suffix; empty for English, in
+    // which Qt's texts are written.
+    static QString qtTranslationName(int index);
+    static QString qtTranslationsDir();
+
     // Restores the saved language and checks its entry in the group (English first, then Chinese).
     void initialize(QActionGroup *group);
     void setLanguage(int index);
@@ -31,4 +36,6 @@ private:
     int m_index = English;
     QStringList m_files;
     QTranslator m_translator;
+    // Qt's own texts (file dialogs, standard buttons, text field menus), from Qt's translations directory.
+    QTranslator m_qtTranslator;
 };

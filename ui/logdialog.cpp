@@ -12,12 +12,15 @@
 #include <QDateEdit>
 #include <QDateTime>
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -231,20 +234,44 @@ void LogDialog::onBtnClear()
     query.exec(QLatin1String(Sql::resetEventSequence));
 }
 
+LogDialog::ExportTarget LogDialog::exportTarget(const QString &chosen, int filter)
+{
+    const QString suffix = QFileInfo(chosen).suffix().toLower();
+    const bool csv = filter < 0 ? suffix == QLatin1String("csv") : filter == 0;
+    const QString wanted = csv ? QStringLiteral("csv") : QStringLiteral("xlsx");
+    const QString other = csv ? QStringLiteral("xlsx") : QStringLiteral("csv");
+    if (suffix == wanted)
+        return {chosen, csv};
+    if (suffix == other)
+        return {chosen.left(chosen.size() - suffix.size()) + wanted, csv};
+    return {chosen + (chosen.endsWith(QLatin1Char('.')) ? QString() : QStringLiteral(".")) + wanted, csv};
+}
+
 void LogDialog::onBtnSave()
 {
     // A second export would need a second thread slot; the first one has to report back before another starts.
     if (m_exporting)
         return;
-    const QString path
-        = UserPrompt::saveFileName(nullptr, tr("Save event log"), {tr("CSV file (*.csv)"), tr("XLSX file(*.xlsx)")});
-    if (path.isEmpty())
+    const QStringList filters {tr("CSV file (*.csv)"), tr("XLSX file(*.xlsx)")};
+    QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (documents.isEmpty() || !QFileInfo(documents).isDir())
+        documents = QDir::homePath();
+    QString filter;
+    const QString chosen = UserPrompt::saveFileName(nullptr, tr("Save event log"), documents, filters, &filter);
+    if (chosen.isEmpty())
+        return;
+    const ExportTarget target = exportTarget(chosen, filters.indexOf(filter));
+    // The dialog asked about replacing the name as typed; a name changed here has not been asked about.
+    if (target.path != chosen && QFileInfo::exists(target.path)
+        && UserPrompt::warning(this, tr("Warning"),
+               tr("%1 already exists.\nDo you want to replace it?").arg(target.path), tr("Sure"), tr("Cancel"))
+            != 0)
         return;
     if (m_exportThread.joinable())
         m_exportThread.join();
     m_exporting = true;
     try {
-        m_exportThread = std::thread(&LogDialog::exportLog, this, path, snapshot());
+        m_exportThread = std::thread(&LogDialog::exportLog, this, target.path, target.csv, snapshot());
     } catch (const std::system_error &error) {
         // Out of threads or memory: nothing was written, which the user learns as of any failed export.
         qWarning() << "Event log export could not start:" << error.what();
@@ -276,10 +303,10 @@ ExportTable LogDialog::snapshot() const
     return copy;
 }
 
-void LogDialog::exportLog(const QString path, const ExportTable table)
+void LogDialog::exportLog(const QString path, bool csv, const ExportTable table)
 {
     emit exportStarted();
-    const bool result = path.endsWith(QLatin1String(".csv")) ? writeCsv(table, path) : writeXlsx(table, path);
+    const bool result = csv ? writeCsv(table, path) : writeXlsx(table, path);
     emit exportFinished(result);
 }
 

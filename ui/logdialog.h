@@ -22,6 +22,16 @@ public:
     // True from the start of an export until its result has been shown.
     bool isExporting() const { return m_exporting; }
 
+    // The file an export writes and its format: the chosen filter (0 CSV, 1 XLSX; -1 when the dialog reported
+    // none, then the name decides) sets the format, and the name gets that format's extension when it has none or
+    // the other format's.
+    struct ExportTarget
+    {
+        QString path;
+        bool csv;
+    };
+    static ExportTarget exportTarget(const QString &chosen, int filter);
+
     // Refuses to close while an export runs: the close button, Esc and "OK" all end up here.
     void done(int result) override;
 
@@ -39,7 +49,7 @@ public slots:
 private:
     struct Ui;
 
-    void exportLog(const QString path, const ExportTable table);
+    void exportLog(const QString path, bool csv, const ExportTable table);
     ExportTable snapshot() const;
 
     std::unique_ptr<Ui> m_ui;

@@ -6,6 +6,7 @@
 #include "storage/database.h"
 #include "storage/statements.h"
 #include "ui/aboutdialog.h"
+#include "ui/elidedtexttipdelegate.h"
 #include "ui/language.h"
 #include "ui/listwidgetitem.h"
 #include "ui/logdialog.h"
@@ -26,6 +27,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSessionManager>
 #include <QSplitter>
 #include <QSqlQuery>
 #include <QStatusBar>
@@ -41,6 +43,7 @@ namespace {
 constexpr int maxEventRows = 5000;
 constexpr int timeColumnWidth = 130;
 constexpr int hostRowHeight = 40;
+constexpr int eventColumn = 2;
 
 QString timestamp() { return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
 
@@ -59,6 +62,7 @@ struct MainWindow::Form
     QMenu *menuLanguage = nullptr;
     QMenu *menuHelp = nullptr;
     QAction *actionSettings = nullptr;
+    QAction *actionQuit = nullptr;
     QAction *actionEnglish = nullptr;
     QAction *actionChinese = nullptr;
     QActionGroup *languageGroup = nullptr;
@@ -72,6 +76,9 @@ struct MainWindow::Form
     QTableWidget *eventTable = nullptr;
     QSystemTrayIcon *trayIcon = nullptr;
     QMenu *trayMenu = nullptr;
+    QAction *trayMinimize = nullptr;
+    QAction *trayShow = nullptr;
+    QAction *trayQuit = nullptr;
 };
 
 MainWindow::MainWindow(QWidget *parent)
@@ -86,12 +93,14 @@ MainWindow::MainWindow(QWidget *parent)
     // The translator's own change event comes later through the event queue; be right from the start.
     retranslateUi();
     setupTrayIcon();
+    setupSession();
     loadHostItems();
 
     connect(ui->actionAbout, &QAction::triggered, this, &MainWindow::showAboutDialog);
     connect(ui->actionSettings, &QAction::triggered, this, &MainWindow::showSettingsDialog);
     connect(ui->toolSettings, &QAction::triggered, this, &MainWindow::showSettingsDialog);
     connect(ui->toolLog, &QAction::triggered, this, &MainWindow::showLogDialog);
+    connect(ui->actionQuit, &QAction::triggered, qApp, &QCoreApplication::quit);
     connect(ui->languageGroup, &QActionGroup::triggered, this, &MainWindow::onLanguageChanged);
     connect(ui->eventTable, &QWidget::customContextMenuRequested, this, &MainWindow::onEventTableContextMenu);
     connect(d->clockTimer.get(), &QTimer::timeout, this, &MainWindow::updateClock);
@@ -116,6 +125,13 @@ void MainWindow::setupUi()
     ui->menuSettings->setObjectName(QStringLiteral("menuSettings"));
     ui->actionSettings = ui->menuSettings->addAction(QIcon(QStringLiteral(":/image/settings.ico")), QString());
     ui->actionSettings->setObjectName(QStringLiteral("actionSettings"));
+    ui->actionSettings->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_Comma));
+    ui->menuSettings->addSeparator();
+    // A desktop without a notification area has no tray menu, so the window offers "Quit" too.
+    ui->actionQuit = ui->menuSettings->addAction(QString());
+    ui->actionQuit->setObjectName(QStringLiteral("actionQuit"));
+    ui->actionQuit->setShortcut(QKeySequence::Quit);
+    ui->actionQuit->setShortcutContext(Qt::ApplicationShortcut);
 
     ui->menuLanguage = menuBar()->addMenu(QString());
     ui->menuLanguage->setObjectName(QStringLiteral("menuLanguage"));
@@ -145,6 +161,7 @@ void MainWindow::setupUi()
     ui->toolBar->addSeparator();
     ui->toolLog = ui->toolBar->addAction(QIcon(QStringLiteral(":/image/log.ico")), QString());
     ui->toolLog->setObjectName(QStringLiteral("toolLog"));
+    ui->toolLog->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_L));
     ui->toolBar->addSeparator();
 
     ui->clockLabel = new QLabel(this);
@@ -168,7 +185,9 @@ void MainWindow::setupUi()
     setCentralWidget(central);
 
     ui->eventTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // The event text takes the width left over; what still does not fit is shown whole in its tooltip.
     ui->eventTable->horizontalHeader()->setStretchLastSection(true);
+    ui->eventTable->setItemDelegateForColumn(eventColumn, new ElidedTextTipDelegate(ui->eventTable));
     // Sizing to the rows on screen only: measuring all 5000 rows on every new row is what makes a full table slow.
     ui->eventTable->horizontalHeader()->setResizeContentsPrecision(0);
     ui->eventTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -182,6 +201,7 @@ void MainWindow::retranslateUi()
     setWindowTitle(tr("SNMP Vigilex"));
     ui->menuSettings->setTitle(tr("Settings"));
     ui->actionSettings->setText(tr("Settings"));
+    ui->actionQuit->setText(tr("Quit"));
     ui->menuLanguage->setTitle(tr("Language"));
     ui->actionEnglish->setText(tr("English"));
     ui->actionChinese->setText(tr("中文"));
@@ -194,30 +214,45 @@ void MainWindow::retranslateUi()
                                                QCoreApplication::translate("MainWidget", "Object"),
                                                QCoreApplication::translate("MainWidget", "Event")});
     ui->eventTable->setColumnWidth(0, timeColumnWidth);
+    if (ui->trayIcon) {
+        ui->trayIcon->setToolTip(tr("SNMP Vigilex"));
+        ui->trayMinimize->setText(tr("Minimize"));
+        ui->trayShow->setText(tr("Show"));
+        ui->trayQuit->setText(tr("Quit"));
+    }
 }
 
 void MainWindow::setupTrayIcon()
 {
-    // Translated once: the tray keeps the language that was active at start-up.
     ui->trayIcon = new QSystemTrayIcon(this);
     ui->trayIcon->setObjectName(QStringLiteral("trayIcon"));
     ui->trayIcon->setIcon(QIcon(QStringLiteral(":/image/shield.ico")));
-    ui->trayIcon->setToolTip(tr("SNMP Vigilex"));
     ui->trayMenu = new QMenu(this);
     ui->trayMenu->setObjectName(QStringLiteral("trayMenu"));
-    QAction *minimizeAction = ui->trayMenu->addAction(tr("Minimize"));
-    minimizeAction->setObjectName(QStringLiteral("trayMinimize"));
-    QAction *showAction = ui->trayMenu->addAction(tr("Show"));
-    showAction->setObjectName(QStringLiteral("trayShow"));
+    ui->trayMinimize = ui->trayMenu->addAction(QString());
+    ui->trayMinimize->setObjectName(QStringLiteral("trayMinimize"));
+    ui->trayShow = ui->trayMenu->addAction(QString());
+    ui->trayShow->setObjectName(QStringLiteral("trayShow"));
     ui->trayMenu->addSeparator();
-    QAction *quitAction = ui->trayMenu->addAction(tr("Quit"));
-    quitAction->setObjectName(QStringLiteral("trayQuit"));
-    connect(minimizeAction, &QAction::triggered, this, &QWidget::hide);
-    connect(showAction, &QAction::triggered, this, &QWidget::showNormal);
-    connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
+    ui->trayQuit = ui->trayMenu->addAction(QString());
+    ui->trayQuit->setObjectName(QStringLiteral("trayQuit"));
+    connect(ui->trayMinimize, &QAction::triggered, this, &QWidget::hide);
+    connect(ui->trayShow, &QAction::triggered, this, &QWidget::showNormal);
+    connect(ui->trayQuit, &QAction::triggered, qApp, &QCoreApplication::quit);
     ui->trayIcon->setContextMenu(ui->trayMenu);
     connect(ui->trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::onTrayIconActivated);
+    retranslateUi();
     ui->trayIcon->show();
+}
+
+void MainWindow::setupSession()
+{
+    // At log-out the session manager asks every window to close and gives up the log-out if one refuses; from
+    // then on a close is granted, and its "die" that follows ends the event loop like the tray's "Quit".
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &) { d->sessionEnding = true; });
+    // The desktop's autostart entry starts the program at log-in; a session restart as well would run it twice.
+    connect(qApp, &QGuiApplication::saveStateRequest, this,
+        [](QSessionManager &manager) { manager.setRestartHint(QSessionManager::RestartNever); });
 }
 
 void MainWindow::setEngine(SNMP *engine)
@@ -440,6 +475,11 @@ void MainWindow::onTrayIconActivated(QSystemTrayIcon::ActivationReason reason)
         else
             showNormal();
         activateWindow();
+    } else if (!isVisible()) {
+        // Closed to the tray: a click brings it back at once rather than minimising a window nobody sees.
+        show();
+        raise();
+        activateWindow();
     } else {
         showMinimized();
         hide();
@@ -448,6 +488,10 @@ void MainWindow::onTrayIconActivated(QSystemTrayIcon::ActivationReason reason)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    if (d->sessionEnding || qApp->isSavingSession()) {
+        event->accept();
+        return;
+    }
     event->ignore();
     // Without a notification area a hidden window could not be brought back.
     if (NotificationArea::available())

@@ -57,6 +57,7 @@ private:
     void setupUi();
     void retranslateUi();
     void setupTrayIcon();
+    void setupSession();
     void loadHostItems();
     void addHostItem(const QString &ip);
     void removeHostItem(const QString &peer);

@@ -38,4 +38,5 @@ public:
     QSet<int> popupEventCodes;
     int openWarnings = 0;
     bool scrollPending = false;
+    bool sessionEnding = false; // the desktop session is being ended (log-out)
 };

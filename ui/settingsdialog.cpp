@@ -63,6 +63,11 @@ SettingsDialog::SettingsDialog(QWidget *parent) : QDialog(parent)
     loadShutdownCondition();
 
     connect(hostTable, &QTableWidget::cellClicked, this, &SettingsDialog::hostClicked);
+    // The row chosen by the arrow keys counts as much as the one clicked.
+    connect(hostTable, &QTableWidget::itemSelectionChanged, this, [this] {
+        const QList<QTableWidgetSelectionRange> ranges = hostTable->selectedRanges();
+        selectedRow = ranges.isEmpty() ? -1 : ranges.constFirst().topRow();
+    });
     connect(appCheck, &QCheckBox::clicked, this, &SettingsDialog::onRadioBtnOffAPP);
     connect(browseButton, &QPushButton::clicked, this, &SettingsDialog::onBrowseOffAPP);
     connect(addButton, &QPushButton::clicked, this, &SettingsDialog::addSNMPHost);
@@ -89,6 +94,8 @@ void SettingsDialog::buildWidgets()
     hostTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     hostTable->horizontalHeader()->setStretchLastSection(true);
     hostTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    hostTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    hostTable->setSelectionMode(QAbstractItemView::SingleSelection);
     addButton = new QPushButton(hostGroup);
     addButton->setObjectName(QStringLiteral("addButton"));
     modifyButton = new QPushButton(hostGroup);
@@ -391,8 +398,11 @@ void SettingsDialog::removeSNMPHost()
     query.bindValue(QStringLiteral(":1"), ip);
     query.exec();
     hostTable->removeRow(selectedRow);
-    emit hostRemoved(peer);
+    // Nothing stays selected, so a second "Remove" cannot hit the row that moved up into the gap.
+    hostTable->clearSelection();
+    hostTable->setCurrentCell(-1, -1);
     selectedRow = -1;
+    emit hostRemoved(peer);
 }
 
 void SettingsDialog::saveSettings()

@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 
 namespace UserPrompt {
 namespace {
@@ -57,15 +58,29 @@ QString openFileName(QWidget *parent, const QString &caption, const QString &dir
     return QFileDialog::getOpenFileName(parent, caption, dir, filter);
 }
 
-QString saveFileName(QWidget *parent, const QString &caption, const QStringList &filters)
+QString saveFileName(
+    QWidget *parent, const QString &caption, const QString &dir, const QStringList &filters, QString *selectedFilter)
 {
-    if (hook())
-        return hook()(Request {Kind::SaveFile, parent, caption, QString(), filters}).path;
-    QFileDialog dialog(parent, caption);
+    if (hook()) {
+        const Answer answer = hook()(Request {Kind::SaveFile, parent, caption, dir, filters});
+        if (selectedFilter)
+            *selectedFilter = answer.filter;
+        return answer.path;
+    }
+    QFileDialog dialog(parent, caption, dir);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilters(filters);
+    // Where the dialog supports it, the filter's extension is added before it asks about replacing a file.
+    const auto suffixOf = [](const QString &filter) {
+        return QRegularExpression(QStringLiteral("\\*\\.(\\w+)")).match(filter).captured(1);
+    };
+    dialog.setDefaultSuffix(suffixOf(filters.value(0)));
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+        [&dialog, suffixOf](const QString &filter) { dialog.setDefaultSuffix(suffixOf(filter)); });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
+    if (selectedFilter)
+        *selectedFilter = dialog.selectedNameFilter();
     return dialog.selectedFiles().constFirst();
 }
 

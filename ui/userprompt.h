@@ -23,11 +23,13 @@ struct Request
     QStringList buttons; // box buttons; for file dialogs the name filters
 };
 
-// The answer of a test: a button index for boxes, a path (or empty for "cancelled") for file dialogs.
+// The answer of a test: a button index for boxes, a path (or empty for "cancelled") for file dialogs, and for
+// a save dialog the name filter chosen (empty: none reported, as some desktop portals do).
 struct Answer
 {
     int button = 0;
     QString path;
+    QString filter;
 };
 
 int warning(QWidget *parent, const QString &title, const QString &text, const QString &button0,
@@ -37,8 +39,10 @@ int information(QWidget *parent, const QString &title, const QString &text, cons
 int critical(QWidget *parent, const QString &title, const QString &text, const QString &button0);
 
 QString openFileName(QWidget *parent, const QString &caption, const QString &dir, const QString &filter = QString());
-// A save dialog with name filters, modal; empty when cancelled.
-QString saveFileName(QWidget *parent, const QString &caption, const QStringList &filters);
+// A save dialog with name filters starting in dir, modal; empty when cancelled. The filter the user chose goes to
+// selectedFilter. Linux dialogs add no extension of their own, so the caller decides from the filter.
+QString saveFileName(
+    QWidget *parent, const QString &caption, const QString &dir, const QStringList &filters, QString *selectedFilter);
 
 // Tests install a hook that sees every request and answers it; without a hook the real dialogs run.
 using Hook = std::function<Answer(const Request &)>;

@@ -68,6 +68,8 @@ private slots:
                                << true;
         QTest::newRow("reply after a pause")
             << QByteArray("echo \"PING $5\"\nsleep 0.3\necho \"64 bytes: ttl=64\"\n") << true;
+        QTest::newRow("silent for a second, then no reply")
+            << QByteArray("echo \"PING $5\"\nsleep 1\nexit 1\n") << false;
         QTest::newRow("reply split across writes")
             << QByteArray("printf 'bytes from x: t'\nsleep 0.3\nprintf 'tl=64\\n'\n") << true;
         QTest::newRow("no reply") << QByteArray(
@@ -94,12 +96,18 @@ private slots:
                     searching = box->windowTitle() + QLatin1Char('|') + box->text();
             }
         });
+        // The window goes on while ping runs: timers keep firing all along.
+        QElapsedTimer sinceTick;
+        qint64 longestGap = 0;
+        connect(&watch, &QTimer::timeout, this, [&] { longestGap = qMax(longestGap, sinceTick.restart()); });
         watch.start();
         QElapsedTimer clock;
         clock.start();
+        sinceTick.start();
         dialog.findChild<QPushButton *>(QStringLiteral("queryButton"))->click();
         watch.stop();
         QVERIFY2(clock.elapsed() < 10000, "the probe waited far longer than the fake ping ran");
+        QVERIFY2(longestGap < 200, qPrintable(QStringLiteral("the event loop stood still for %1 ms").arg(longestGap)));
 
         QCOMPARE(searching, QStringLiteral("Information|Searching for host..."));
         QCOMPARE(prompts.requests.size(), 1);
@@ -136,6 +144,8 @@ private slots:
             QFile::setPermissions(fakeDir.filePath(QStringLiteral("ping")), QFile::ReadOwner | QFile::WriteOwner);
         }
         qputenv("PATH", QFile::encodeName(fakeDir.path()));
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression(QStringLiteral("^Host query: the program ping could not be started")));
         AddHostDialog dialog(false, SNMPInfo(), nullptr);
         dialog.findChild<QLineEdit *>(QStringLiteral("hostEdit"))->setText(QStringLiteral("10.0.0.5"));
         QElapsedTimer clock;

@@ -236,29 +236,37 @@ private slots:
                 QCOMPARE(f.table->item(r, c)->textAlignment(), int(Qt::AlignCenter));
     }
 
-    void modifyAndRemoveNeedAMouseClick()
+    void modifyAndRemoveActOnTheSelectedRow_data()
     {
+        QTest::addColumn<QString>("select"); // "none", "keys" (Home, Down), "mouse"
+        QTest::newRow("nothing selected: nothing happens") << "none";
+        QTest::newRow("row chosen with the keyboard") << "keys";
+        QTest::newRow("row clicked") << "mouse";
+    }
+    void modifyAndRemoveActOnTheSelectedRow()
+    {
+        QFETCH(QString, select);
         store.insert(communityHost(QStringLiteral("10.0.0.1"), 161));
         store.insert(communityHost(QStringLiteral("10.0.0.2"), 161));
         SettingsDialog dialog;
         Form f(dialog);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        // Moving the current cell with the keyboard selects nothing.
-        f.table->setFocus();
-        QTest::keyClick(f.table, Qt::Key_Down);
-        QTest::keyClick(f.table, Qt::Key_Down);
-        QVERIFY(f.table->currentRow() >= 0);
-        QVERIFY(!opensModal([&] { f.modify->click(); }));
-        QVERIFY(!opensModal([&] { f.remove->click(); }));
-        QVERIFY(prompts.requests.isEmpty());
-        QCOMPARE(store.rows().size(), 2);
-        QCOMPARE(f.table->rowCount(), 2);
-        QVERIFY(f.removed.isEmpty());
-
-        // After a click, Modify opens the host dialog.
-        f.click(1);
-        QVERIFY(opensModal([&] { f.modify->click(); }));
+        QCOMPARE(f.table->selectionBehavior(), QAbstractItemView::SelectRows);
+        if (select == QLatin1String("keys")) {
+            f.table->setFocus();
+            QTest::keyClick(f.table, Qt::Key_Home, Qt::ControlModifier);
+            QTest::keyClick(f.table, Qt::Key_Down);
+        } else if (select == QLatin1String("mouse")) {
+            f.click(1);
+        }
+        const bool selected = select != QLatin1String("none");
+        QCOMPARE(opensModal([&] { f.modify->click(); }), selected);
+        prompts.answers << UserPrompt::Answer {0, QString(), QString()};
+        f.remove->click();
+        QCOMPARE(f.removed, selected ? words("10.0.0.2:161") : QStringList());
+        QCOMPARE(f.column(0), selected ? words("10.0.0.1") : words("10.0.0.1|10.0.0.2"));
+        QVERIFY(f.table->selectedItems().isEmpty());
     }
 
     void removal_data()
@@ -283,7 +291,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         f.click(1);
         store.setReadOnly(readOnly);
-        prompts.answers << UserPrompt::Answer {answer, QString()};
+        prompts.answers << UserPrompt::Answer {answer, QString(), QString()};
         f.remove->click();
         store.setReadOnly(false);
 
@@ -509,7 +517,7 @@ private slots:
             {QStringLiteral("system/shutdown_app"), QStringLiteral("/opt/ups/stored")}});
         SettingsDialog dialog;
         Form f(dialog);
-        prompts.answers << UserPrompt::Answer {0, chosen};
+        prompts.answers << UserPrompt::Answer {0, chosen, QString()};
         f.browse->click();
         QCOMPARE(prompts.requests.size(), 1);
         QCOMPARE(prompts.requests.first().kind, UserPrompt::Kind::OpenFile);

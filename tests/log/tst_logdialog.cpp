@@ -127,6 +127,7 @@ private:
     QList<UserPrompt::Request> m_requests;
     int m_boxAnswer = 0;
     QString m_savePath;
+    QString m_saveFilter;
     std::function<void()> m_onResult; // runs while the export result box would be on screen
 };
 
@@ -136,6 +137,7 @@ UserPrompt::Answer TestLogDialog::answer(const UserPrompt::Request &request)
     UserPrompt::Answer result;
     if (request.kind == UserPrompt::Kind::SaveFile) {
         result.path = m_savePath;
+        result.filter = m_saveFilter;
     } else if (request.text.startsWith(QLatin1String("Export log"))) {
         if (m_onResult)
             m_onResult();
@@ -163,6 +165,7 @@ void TestLogDialog::init()
     m_requests.clear();
     m_boxAnswer = 0;
     m_savePath.clear();
+    m_saveFilter.clear();
     m_onResult = nullptr;
 }
 
@@ -446,27 +449,48 @@ void TestLogDialog::cancelledFileDialogStartsNothing()
 
 void TestLogDialog::exportResult_data()
 {
-    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("file"); // as typed in the dialog
+    QTest::addColumn<QString>("filter"); // as chosen; empty when the dialog reports none
+    QTest::addColumn<QString>("written"); // the file the export wrote
     QTest::addColumn<QByteArray>("magic");
     QTest::addColumn<QString>("result");
-    QTest::newRow("csv") << QStringLiteral("log.csv") << QByteArray("Date,") << QStringLiteral("Export log success !");
-    QTest::newRow("upper-case .CSV is a workbook")
-        << QStringLiteral("log.CSV") << QByteArray("PK") << QStringLiteral("Export log success !");
-    QTest::newRow("xlsx") << QStringLiteral("log.xlsx") << QByteArray("PK") << QStringLiteral("Export log success !");
+    const QString csv = QStringLiteral("CSV file (*.csv)");
+    const QString xlsx = QStringLiteral("XLSX file(*.xlsx)");
+    const QString success = QStringLiteral("Export log success !");
+    QTest::newRow("csv") << "log.csv" << csv << "log.csv" << QByteArray("Date,") << success;
+    QTest::newRow("csv filter adds .csv") << "events" << csv << "events.csv" << QByteArray("Date,") << success;
+    QTest::newRow("xlsx filter adds .xlsx") << "events" << xlsx << "events.xlsx" << QByteArray("PK") << success;
+    QTest::newRow("xlsx") << "log.xlsx" << xlsx << "log.xlsx" << QByteArray("PK") << success;
+    QTest::newRow("contradicting .csv follows the xlsx filter")
+        << "log.csv" << xlsx << "log.xlsx" << QByteArray("PK") << success;
+    QTest::newRow("contradicting .xlsx follows the csv filter")
+        << "log.xlsx" << csv << "log.csv" << QByteArray("Date,") << success;
+    QTest::newRow("upper-case .CSV under the csv filter")
+        << "log.CSV" << csv << "log.CSV" << QByteArray("Date,") << success;
+    QTest::newRow("another dot keeps its part") << "ups.v2" << csv << "ups.v2.csv" << QByteArray("Date,") << success;
+    QTest::newRow("no filter reported: the name decides") << "log.csv"
+                                                          << ""
+                                                          << "log.csv" << QByteArray("Date,") << success;
+    QTest::newRow("no filter, no extension: a workbook") << "log"
+                                                         << ""
+                                                         << "log.xlsx" << QByteArray("PK") << success;
     QTest::newRow("csv in a missing directory")
-        << QStringLiteral("missing/log.csv") << QByteArray() << QStringLiteral("Export log failed !");
+        << "missing/log.csv" << csv << "missing/log.csv" << QByteArray() << QStringLiteral("Export log failed !");
     QTest::newRow("xlsx in a missing directory")
-        << QStringLiteral("missing/log.xlsx") << QByteArray() << QStringLiteral("Export log failed !");
+        << "missing/log" << xlsx << "missing/log.xlsx" << QByteArray() << QStringLiteral("Export log failed !");
 }
 
 void TestLogDialog::exportResult()
 {
     QFETCH(QString, file);
+    QFETCH(QString, filter);
+    QFETCH(QString, written);
     QFETCH(QByteArray, magic);
     QFETCH(QString, result);
     storeEvent(at(QDate::currentDate(), 7, 0, 0), QStringLiteral("10.0.0.5"), 6);
     QTemporaryDir out;
     m_savePath = out.filePath(file);
+    m_saveFilter = filter;
     LogDialog dialog;
     dialog.show();
     QSignalSpy finished(&dialog, &LogDialog::exportFinished);
@@ -474,12 +498,17 @@ void TestLogDialog::exportResult()
     QTRY_VERIFY_WITH_TIMEOUT(!dialog.isExporting(), 10000);
     QCOMPARE(finished.count(), 1);
     QCOMPARE(m_requests.size(), 2);
+    // The dialog opens among the user's documents, or at home, never beside the program.
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QCOMPARE(m_requests.at(0).text, QFileInfo(documents).isDir() ? documents : QDir::homePath());
     const UserPrompt::Request &box = m_requests.at(1);
     QCOMPARE(box.kind, UserPrompt::Kind::Information);
     QCOMPARE(box.title, QStringLiteral("Information"));
     QCOMPARE(box.text, result);
     QCOMPARE(box.buttons, QStringList {QStringLiteral("Sure")});
-    QVERIFY(readFile(m_savePath).startsWith(magic));
+    QVERIFY(readFile(out.filePath(written)).startsWith(magic));
+    if (written != file)
+        QVERIFY(!QFile::exists(m_savePath));
 }
 
 void TestLogDialog::cannotCloseWhileExporting()

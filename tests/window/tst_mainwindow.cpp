@@ -19,6 +19,7 @@
 #include <QSplitter>
 #include <QTableWidget>
 #include <QToolBar>
+#include <QToolTip>
 #include <QtTest>
 
 using namespace WindowKit;
@@ -42,6 +43,7 @@ private slots:
     void closeHidesOrMinimises_data();
     void closeHidesOrMinimises();
     void clearContent();
+    void longEventTextInItsTooltip();
     void retranslation();
     void aboutDialog();
     void clockTicks();
@@ -139,6 +141,14 @@ void TestMainWindow::layout()
     QVERIFY(english->actionGroup()->isExclusive());
     QCOMPARE(english->actionGroup()->actions(), (QList<QAction *> {english, chinese}));
     QCOMPARE(chinese->text(), QStringLiteral("中文"));
+    // The window's own menu can quit, for desktops without a notification area.
+    QStringList settingsMenu;
+    for (QAction *action : child<QMenu>(*window, "menuSettings")->actions())
+        settingsMenu << (action->isSeparator() ? QStringLiteral("|") : action->text());
+    QCOMPARE(settingsMenu, texts({"Settings", "|", "Quit"}));
+    QCOMPARE(child<QAction>(*window, "actionQuit")->shortcut(), QKeySequence(QKeySequence::Quit));
+    QCOMPARE(child<QAction>(*window, "actionSettings")->shortcut(), QKeySequence(Qt::CTRL + Qt::Key_Comma));
+    QCOMPARE(child<QAction>(*window, "toolLog")->shortcut(), QKeySequence(Qt::CTRL + Qt::Key_L));
 
     auto *toolBar = child<QToolBar>(*window, "toolBar");
     QVERIFY(!toolBar->isMovable());
@@ -322,8 +332,12 @@ void TestMainWindow::trayClicks_data()
     QTest::addColumn<int>("state");
 
     const int minimised = Qt::WindowMinimized;
-    QTest::newRow("hidden: click minimises and hides") << QStringLiteral("hidden") << int(QSystemTrayIcon::Trigger) << false << minimised;
-    QTest::newRow("hidden: double click too") << QStringLiteral("hidden") << int(QSystemTrayIcon::DoubleClick) << false << minimised;
+    QTest::newRow("hidden: the first click shows it")
+        << QStringLiteral("hidden") << int(QSystemTrayIcon::Trigger) << true << int(Qt::WindowNoState);
+    QTest::newRow("hidden: double click too")
+        << QStringLiteral("hidden") << int(QSystemTrayIcon::DoubleClick) << true << int(Qt::WindowNoState);
+    QTest::newRow("hidden maximised: shown maximised")
+        << QStringLiteral("hiddenmax") << int(QSystemTrayIcon::Trigger) << true << int(Qt::WindowMaximized);
     QTest::newRow("minimised: click restores") << QStringLiteral("minimised") << int(QSystemTrayIcon::Trigger) << true << int(Qt::WindowNoState);
     QTest::newRow("normal: click minimises and hides") << QStringLiteral("normal") << int(QSystemTrayIcon::Trigger) << false << minimised;
     QTest::newRow("context click does nothing") << QStringLiteral("normal") << int(QSystemTrayIcon::Context) << true << int(Qt::WindowNoState);
@@ -344,7 +358,9 @@ void TestMainWindow::trayClicks()
     auto window = makeWindow();
     NotificationArea::setOverride(NotificationArea::Override::Present);
     window->show();
-    if (start == QLatin1String("hidden")) {
+    if (start.startsWith(QLatin1String("hidden"))) {
+        if (start == QLatin1String("hiddenmax"))
+            window->showMaximized();
         window->close();
         QVERIFY(!window->isVisible());
     } else if (start == QLatin1String("minimised")) {
@@ -371,13 +387,13 @@ void TestMainWindow::trayMenu()
     QVERIFY(window->isVisible());
     QCOMPARE(window->windowState(), Qt::WindowNoState);
 
-    // Two clicks bring a window hidden by closing back.
+    // One click brings a window hidden by closing back, the next puts it away again.
     window->close();
-    window->onTrayIconActivated(QSystemTrayIcon::Trigger);
     window->onTrayIconActivated(QSystemTrayIcon::Trigger);
     QVERIFY(window->isVisible());
     QCOMPARE(window->windowState(), Qt::WindowNoState);
-
+    window->onTrayIconActivated(QSystemTrayIcon::Trigger);
+    QVERIFY(!window->isVisible());
 }
 
 void TestMainWindow::closeHidesOrMinimises_data()
@@ -433,15 +449,39 @@ void TestMainWindow::clearContent()
     QCOMPARE(rows(table), texts({"10.0.0.6|T"}));
 }
 
+void TestMainWindow::longEventTextInItsTooltip()
+{
+    ScratchApp app;
+    prepare(app);
+    auto window = makeWindow();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QTableWidget *table = eventTable(*window);
+    const QString longText = QStringLiteral("System will be shutdown in 1.0 minute(s) unless the mains comes back");
+    window->displaySNMPEvent(QStringLiteral("System"), QStringLiteral("Card answers again"));
+    window->displaySNMPEvent(QStringLiteral("System"), longText);
+    QCoreApplication::processEvents();
+    // The event column takes the rest of the table's width.
+    const int used = table->columnWidth(0) + table->columnWidth(1) + table->columnWidth(2);
+    QCOMPARE(used, table->viewport()->width());
+    auto tipOf = [table](int row) {
+        QToolTip::hideText();
+        const QPoint at = table->visualItemRect(table->item(row, 2)).center();
+        QHelpEvent help(QEvent::ToolTip, at, table->viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(table->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    QCOMPARE(tipOf(0), QString());
+    QCOMPARE(tipOf(1), longText);
+    QToolTip::hideText();
+}
+
 void TestMainWindow::retranslation()
 {
     ScratchApp app;
     prepare(app);
     auto window = makeWindow();
     auto *tray = child<QSystemTrayIcon>(*window, "trayIcon");
-    QStringList trayBefore {tray->toolTip()};
-    for (QAction *action : tray->contextMenu()->actions())
-        trayBefore << action->text();
 
     child<QAction>(*window, "actionChinese")->trigger();
     QCoreApplication::processEvents();
@@ -463,16 +503,26 @@ void TestMainWindow::retranslation()
     QCOMPARE(table->horizontalHeaderItem(1)->text(), QStringLiteral("对象"));
     QCOMPARE(table->horizontalHeaderItem(2)->text(), QStringLiteral("事件"));
 
+    // The tray follows the switch too.
     QStringList trayAfter {tray->toolTip()};
     for (QAction *action : tray->contextMenu()->actions())
         trayAfter << action->text();
-    QCOMPARE(trayAfter, trayBefore);
+    QCOMPARE(trayAfter,
+        (QStringList {title, QStringLiteral("最小化"), QStringLiteral("显示"), QString(), QStringLiteral("退出")}));
+    QCOMPARE(child<QAction>(*window, "actionQuit")->text(), QStringLiteral("退出"));
+    // Qt's own texts (standard buttons, file dialogs, text field menus) are in Chinese as well.
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
+    QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("查找范围："));
+    QCOMPARE(QCoreApplication::translate("QLineEdit", "&Undo"), QStringLiteral("撤消(&U)"));
+    QCOMPARE(QLocale().name(), QStringLiteral("zh_CN")); // the calendar pop-ups' day names
 
     child<QAction>(*window, "actionEnglish")->trigger();
     QCoreApplication::processEvents();
     QCOMPARE(window->windowTitle(), QStringLiteral("SNMP Vigilex"));
     QCOMPARE(table->horizontalHeaderItem(0)->text(), QStringLiteral("Time"));
     QCOMPARE(Language::eventSection(), QStringLiteral("Event_English"));
+    QCOMPARE(tray->toolTip(), QStringLiteral("SNMP Vigilex"));
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
 }
 
 void TestMainWindow::aboutDialog()

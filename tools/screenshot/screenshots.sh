@@ -1,8 +1,10 @@
 #!/bin/bash
 # Screenshots of the main window, in English and in Chinese, with two simulated UPS cards (one normal, one
-# with a mains failure) and a few notifications. Everything runs inside a network namespace of its own, so
+# with a mains failure) and a few notifications; then of the event log dialog in English and of its save dialog
+# in Chinese, driven with xdotool. The Chinese run then saves "events" with the CSV filter and checks that
+# Documents/events.csv was written. Everything runs inside a network namespace of its own, so
 # the program's trap port and the cards touch nothing outside. Needs root (for the namespace), Xvfb,
-# ImageMagick's import, snmpd/snmptrap and a CJK font.
+# ImageMagick's import, xdotool, snmpd/snmptrap and a CJK font.
 #
 #   screenshots.sh BIN_DIR OUT_DIR     e.g. screenshots.sh build/bin docs
 #
@@ -57,6 +59,9 @@ shoot() { # LANGUAGE-INDEX NAME
     rm -f "$dir/cfg/vigilex.db" "$dir/cfg/settings.ini"
     rm -rf "$dir/log" "$dir/data"
     printf '[system]\nlanguage=%s\npop_warning=false\n' "$1" >"$dir/cfg/settings.ini"
+    # The save dialog opens in the documents folder of this throwaway home.
+    export HOME="$work/home-$2"
+    mkdir -p "$HOME/Documents"
     # A first run creates the database; then the two cards go in.
     (cd "$dir" && DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent exec ./vigilex >/dev/null 2>&1) &
     program_pid=$!
@@ -77,6 +82,31 @@ shoot() { # LANGUAGE-INDEX NAME
     notify 127.0.1.2 17   # code 18, room temperature normal
     sleep 1.5
     import -window root "$out/window-$2.png"
+    # Without a window manager the focus is set directly; Ctrl+L opens the event log.
+    local main
+    main=$(xdotool search --onlyvisible --pid "$program_pid" --name 'SNMP Vigilex' | head -1)
+    xdotool windowfocus --sync "$main" key --clearmodifiers ctrl+l
+    sleep 1.5
+    if [ "$2" = en ]; then
+        import -window root "$out/logdialog-en.png"
+    else
+        local log x y
+        log=$(xdotool search --onlyvisible --pid "$program_pid" --name '.' | grep -vx "$main" | tail -1)
+        eval "$(xdotool getwindowgeometry --shell "$log" | grep -E '^[XY]=')"
+        x=$((X + 377)) y=$((Y + 426)) # "Save as..." in the 600 x 450 dialog
+        xdotool mousemove "$x" "$y" click 1
+        sleep 1.5
+        xdotool type --delay 50 events
+        sleep 0.5
+        import -window root "$out/filedialog-zh.png"
+        xdotool key Return
+        sleep 2
+        if [ -s "$HOME/Documents/events.csv" ]; then
+            echo "$2: the export wrote Documents/events.csv ($(wc -l <"$HOME/Documents/events.csv") lines)" >&2
+        else
+            echo "$2: the export did not write Documents/events.csv" >&2
+        fi
+    fi
     echo "$2: $(sqlite3 "$dir/cfg/vigilex.db" "select count(*) from snmp_event;") events stored" >&2
     [ -n "${VIGILEX_SHOT_LOG:-}" ] && cat "$dir"/log/*.log >&2
     kill -TERM "$program_pid"
@@ -86,4 +116,4 @@ shoot() { # LANGUAGE-INDEX NAME
 
 shoot 0 en
 shoot 1 zh
-echo "screenshots: $out/window-en.png $out/window-zh.png"
+echo "screenshots: $out/window-en.png $out/window-zh.png $out/logdialog-en.png $out/filedialog-zh.png"
