@@ -1,6 +1,7 @@
 #include "ui/reachability.h"
 
 #include <QDebug>
+#include <QCoreApplication>
 #include <QProcess>
 
 QString Reachability::program()
@@ -90,5 +91,7 @@ void Reachability::release()
         return;
     }
     connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), process, &QObject::deleteLater);
+    // Should the program end before the killed ping is reaped, the application takes the object with it.
+    process->setParent(QCoreApplication::instance());
     process->kill();
 }
