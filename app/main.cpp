@@ -2,11 +2,16 @@
 #include "app/filelimit.h"
 #include "app/messagehandler.h"
 #include "app/quitsignals.h"
+#include "app/secureexec.h"
+#include "app/singleinstance.h"
 #include "snmp/snmp.h"
 #include "storage/apppaths.h"
 #include "ui/mainwindow.h"
+#include "ui/userprompt.h"
 
 #include <QApplication>
+
+#include <unistd.h>
 
 #ifdef VIGILEX_DEMO
 #include "policy/systemshutdown.h"
@@ -31,12 +36,30 @@ int main(int argc, char *argv[])
 {
     installCrashHandler(); // first, so that a crash anywhere later leaves a dump
     raiseOpenFileLimit();
+    dropCodeLoadingEnvironment(argc, argv); // before Qt reads any of it
 
     QApplication app(argc, argv);
     // Only the tray's "Quit" ends the program: closing the last visible box while the window is hidden must not.
     QApplication::setQuitOnLastWindowClosed(false);
     AppPaths::createDirectories();
     qInstallMessageHandler(messageHandler);
+
+    // Before the engine: a second instance must neither poll nor take port 162.
+    SingleInstance instance(AppPaths::cfgDir() + QStringLiteral("/vigilex.lock"), AppPaths::root());
+    if (!instance.isPrimary()) {
+        if (instance.holderUid() == ::getuid() && instance.activateRunning()) {
+            qInfo("Second start: the running instance of this user brings its window forward");
+            return 0;
+        }
+        qInfo("Second start: the protection already runs in the session of user %s", qPrintable(instance.holderName()));
+        UserPrompt::information(nullptr, QCoreApplication::translate("SingleInstance", "Information"),
+            QCoreApplication::translate("SingleInstance",
+                "SNMP Vigilex already protects this machine in the "
+                "session of user %1.")
+                .arg(instance.holderName()),
+            QCoreApplication::translate("SingleInstance", "Sure"));
+        return 0;
+    }
     QuitSignals quitSignals;
 #ifdef VIGILEX_DEMO
     setShutdownBackend(recordDemoShutdown); // before anything that could ask for a shutdown exists
@@ -49,9 +72,15 @@ int main(int argc, char *argv[])
     window.setEngine(&engine);
 #ifdef VIGILEX_DEMO
     window.displaySNMPEvent(QCoreApplication::translate("MainWindow", "System"),
-                            QCoreApplication::translate("Demo", "Demo build: the system will not be shut down"));
+        QCoreApplication::translate("Demo", "Demo build: the system will not be shut down"));
 #endif
     window.show();
+    QObject::connect(&instance, &SingleInstance::activationRequested, &window, [&window] {
+        qInfo("Second start of this user: window brought forward");
+        window.showNormal();
+        window.raise();
+        window.activateWindow();
+    });
 
     return app.exec();
 }
