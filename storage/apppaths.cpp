@@ -19,7 +19,10 @@ QString AppPaths::root()
     return dir.isEmpty() ? QCoreApplication::applicationDirPath() : dir;
 }
 
-void AppPaths::setRoot(const QString &dir) { overrideRoot() = dir; }
+void AppPaths::setRoot(const QString &dir)
+{
+    overrideRoot() = dir;
+}
 
 void AppPaths::createDirectories()
 {

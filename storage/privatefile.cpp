@@ -140,6 +140,11 @@ bool PrivateFile::ensure(const QString &path)
     return check(path);
 }
 
+bool PrivateFile::usable(const QString &path)
+{
+    return refusalOfPath(path).isEmpty();
+}
+
 bool PrivateFile::check(const QString &path)
 {
     const QString refusal = refusalOfPath(path);

@@ -18,6 +18,8 @@ public:
     static bool ensure(const QString &path);
     // True when the path is absent or may be used; false, after a warning, when it is refused.
     static bool check(const QString &path);
+    // The same test without the warning, for reads that happen all the time.
+    static bool usable(const QString &path);
     // Opens (creating it with the private mode when missing) without following a link; -1 when refused or
     // when the open fails, with the reason in *refusal when one was refused. Logs nothing, so that the log
     // handler itself can use it. The descriptor is close-on-exec.

@@ -6,6 +6,9 @@
 
 QVariant readSetting(const QString &path, const QString &key)
 {
+    // A FIFO left in its place would block the reading thread for good, a link would read someone's file.
+    if (!PrivateFile::usable(path))
+        return QVariant();
     QSettings settings(path, QSettings::IniFormat);
     return settings.value(key, QVariant());
 }
