@@ -9,7 +9,7 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     const QString code = args.value(1, QStringLiteral("0x0"));
     const QString address = args.value(2, QStringLiteral("0x0"));
-    QMessageBox::critical(
-        nullptr, QStringLiteral("Crash"), QStringLiteral("Code: %1, address: %2").arg(code, address), QMessageBox::Ok);
+    QMessageBox::critical(nullptr, QStringLiteral("Crash"), QStringLiteral("Code: %1, address: %2").arg(code, address),
+                          QMessageBox::Ok);
     return 0;
 }

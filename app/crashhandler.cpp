@@ -18,10 +18,7 @@ long utcOffsetSeconds = 0; // localtime_r is not async-signal-safe, so the zone 
 char crashBoxPath[4096] = {0};
 bool crashBoxUsable = false;
 
-void putStr(int fd, const char *s)
-{
-    (void)!::write(fd, s, std::strlen(s));
-}
+void putStr(int fd, const char *s) { (void)!::write(fd, s, std::strlen(s)); }
 
 void putHex(int fd, std::uintptr_t v)
 {
@@ -172,9 +169,7 @@ void crashFilter(int signo, siginfo_t *info, void *)
 void installCrashHandler()
 {
     const time_t now = ::time(nullptr);
-    struct tm local
-    {
-    };
+    struct tm local {};
     ::localtime_r(&now, &local);
     utcOffsetSeconds = local.tm_gmtoff;
 
@@ -203,9 +198,7 @@ void installCrashHandler()
     if (stack.ss_sp)
         ::sigaltstack(&stack, nullptr);
 
-    struct sigaction action
-    {
-    };
+    struct sigaction action {};
     action.sa_sigaction = crashFilter;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
     sigemptyset(&action.sa_mask);

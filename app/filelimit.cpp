@@ -7,9 +7,7 @@
 void raiseOpenFileLimit()
 {
     rememberStartOpenFileLimit(); // the shutdown application gets this one back
-    struct rlimit limit
-    {
-    };
+    struct rlimit limit {};
     if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
         limit.rlim_cur = limit.rlim_max;
         ::setrlimit(RLIMIT_NOFILE, &limit);

@@ -72,7 +72,7 @@ int main(int argc, char *argv[])
     window.setEngine(&engine);
 #ifdef VIGILEX_DEMO
     window.displaySNMPEvent(QCoreApplication::translate("MainWindow", "System"),
-        QCoreApplication::translate("Demo", "Demo build: the system will not be shut down"));
+                            QCoreApplication::translate("Demo", "Demo build: the system will not be shut down"));
 #endif
     window.show();
     QObject::connect(&instance, &SingleInstance::activationRequested, &window, [&window] {

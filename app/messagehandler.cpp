@@ -40,7 +40,7 @@ void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &m
     QMutexLocker lock(&logMutex);
     // A second clock reading: a line logged across midnight may land in the new day's file.
     QFile file(AppPaths::logDir() + QLatin1Char('/') + QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))
-        + QStringLiteral(".log"));
+               + QStringLiteral(".log"));
     // In the packaged, group-shared log/ every member's program appends to the same day file, which any of
     // them may have made; never through a link, and never into a file that is not such a day file.
     QString refusal;

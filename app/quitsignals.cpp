@@ -18,7 +18,8 @@ void onQuitSignal(int)
 }
 } // namespace
 
-QuitSignals::QuitSignals(QObject *parent) : QObject(parent)
+QuitSignals::QuitSignals(QObject *parent)
+    : QObject(parent)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, quitPipe) != 0)
         return;
@@ -29,9 +30,7 @@ QuitSignals::QuitSignals(QObject *parent) : QObject(parent)
         (void)!::read(quitPipe[0], buf, sizeof buf);
         QCoreApplication::quit();
     });
-    struct sigaction action
-    {
-    };
+    struct sigaction action {};
     action.sa_handler = onQuitSignal;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);

@@ -19,10 +19,7 @@ QString AppPaths::root()
     return dir.isEmpty() ? QCoreApplication::applicationDirPath() : dir;
 }
 
-void AppPaths::setRoot(const QString &dir)
-{
-    overrideRoot() = dir;
-}
+void AppPaths::setRoot(const QString &dir) { overrideRoot() = dir; }
 
 void AppPaths::createDirectories()
 {

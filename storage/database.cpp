@@ -31,10 +31,7 @@ bool Database::open(const QString &name, const QString &user, const QString &pas
     return db.open(user, password);
 }
 
-QSqlDatabase Database::connection(const QString &name) const
-{
-    return QSqlDatabase::database(name, true);
-}
+QSqlDatabase Database::connection(const QString &name) const { return QSqlDatabase::database(name, true); }
 
 bool Database::tableExists(const QSqlDatabase &connection, const QString &table) const
 {

@@ -10,17 +10,12 @@ QHash<QString, EventCatalogue *> &registry()
     return *map;
 }
 
-bool isBlank(QChar c)
-{
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
-}
+bool isBlank(QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); }
 
 QString trimmedRight(QString s, bool lineEnds)
 {
     int n = s.size();
-    while (n > 0
-        && (isBlank(s.at(n - 1))
-            || (lineEnds && (s.at(n - 1) == QLatin1Char('\r') || s.at(n - 1) == QLatin1Char('\n')))))
+    while (n > 0 && (isBlank(s.at(n - 1)) || (lineEnds && (s.at(n - 1) == QLatin1Char('\r') || s.at(n - 1) == QLatin1Char('\n')))))
         --n;
     s.truncate(n);
     return s;
@@ -52,7 +47,8 @@ int parseCode(const QString &value)
 }
 } // namespace
 
-EventCatalogue::EventCatalogue(const QString &path) : m_path(path)
+EventCatalogue::EventCatalogue(const QString &path)
+    : m_path(path)
 {
     registry().insert(path, this);
     QFile file(path);
@@ -67,10 +63,7 @@ EventCatalogue::~EventCatalogue()
         registry().erase(it);
 }
 
-EventCatalogue *EventCatalogue::find(const QString &path)
-{
-    return registry().value(path, nullptr);
-}
+EventCatalogue *EventCatalogue::find(const QString &path) { return registry().value(path, nullptr); }
 
 QString EventCatalogue::text(const QString &section, int code) const
 {

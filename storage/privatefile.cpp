@@ -17,9 +17,7 @@
 namespace {
 bool inSharedDirectory(const QString &path)
 {
-    struct stat st
-    {
-    };
+    struct stat st {};
     const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
     return ::stat(dir.constData(), &st) == 0 && (st.st_mode & S_ISGID);
 }
@@ -121,10 +119,7 @@ int guardedOpen(sqlite3_vfs *, sqlite3_filename name, sqlite3_file *file, int fl
 }
 } // namespace
 
-unsigned PrivateFile::fileMode(const QString &path)
-{
-    return inSharedDirectory(path) ? 0660 : 0600;
-}
+unsigned PrivateFile::fileMode(const QString &path) { return inSharedDirectory(path) ? 0660 : 0600; }
 
 bool PrivateFile::ensure(const QString &path)
 {

@@ -48,8 +48,9 @@ private slots:
         ScratchApp app;
         messageHandler(QtMsgType(type), QMessageLogContext(), QStringLiteral("hello world"));
         const QString line = QString::fromUtf8(readLog());
-        const QRegularExpression shape(QStringLiteral("^\\[\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}\\] ")
-            + QRegularExpression::escape(word) + QStringLiteral(" hello world\n$"));
+        const QRegularExpression shape(QStringLiteral(
+            "^\\[\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}\\] ") + QRegularExpression::escape(word)
+            + QStringLiteral(" hello world\n$"));
         QVERIFY2(shape.match(line).hasMatch(), qPrintable(line));
     }
 

@@ -77,9 +77,7 @@ private slots:
         ScratchApp app(ScratchApp::Empty);
         writeSetting(path(), QStringLiteral("system/shutdown_app"), QStringLiteral("/opt/my app/run"));
         writeSetting(path(), QStringLiteral("shutdown/batt_low_time"), 5); // a rewrite keeps the mode
-        struct stat st
-        {
-        };
+        struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(path()).constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, 0600u);
         QCOMPARE(
