@@ -80,8 +80,7 @@ private slots:
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(path()).constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, 0600u);
-        QCOMPARE(
-            readSetting(path(), QStringLiteral("system/shutdown_app")).toString(), QStringLiteral("/opt/my app/run"));
+        QCOMPARE(readSetting(path(), QStringLiteral("system/shutdown_app")).toString(), QStringLiteral("/opt/my app/run"));
     }
 
     // In a shared cfg/ any member may leave a link or a file of their own where the program writes; the
