@@ -1,6 +1,5 @@
 #include "app/crashhandler.h"
 
-#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -8,7 +7,6 @@
 #include <ctime>
 #include <execinfo.h>
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 // Everything the handler needs is prepared here, before any crash: inside it only async-signal-safe calls run.
@@ -126,16 +124,13 @@ void showCrashBox(int signo, std::uintptr_t address)
     char addr[24];
     formatHex(code, static_cast<std::uintptr_t>(static_cast<unsigned>(signo)));
     formatHex(addr, address);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        char *const argv[] = {crashBoxPath, code, addr, nullptr};
-        ::execv(crashBoxPath, argv);
+    // fork() would run the atfork handlers and copy a heap whose lock the crash may hold, so the child could
+    // hang before its exec; vfork() shares the memory and only execs. Nobody waits for the box: the process
+    // must end now, and the box stays up on its own.
+    char *const argv[] = {crashBoxPath, code, addr, nullptr};
+    if (::vfork() == 0) {
+        ::execve(crashBoxPath, argv, environ);
         ::_exit(127);
-    }
-    if (pid > 0) {
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
     }
 }
 
@@ -144,7 +139,10 @@ void crashFilter(int signo, siginfo_t *info, void *)
     const std::uintptr_t address = info ? reinterpret_cast<std::uintptr_t>(info->si_addr) : 0;
     char name[32];
     dumpName(name);
-    const int fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // The working directory may be the group's log/: an entry of that name that anyone left there is
+    // removed, never written through, and the dump is made anew.
+    ::unlink(name);
+    const int fd = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) {
         putStr(fd, "signal: ");
         putDec(fd, signo);

@@ -3,11 +3,16 @@
 #include "app/messagehandler.h"
 #include "app/quitsignals.h"
 #include "policy/shutdownpolicy.h"
+#include "app/secureexec.h"
+#include "app/singleinstance.h"
 #include "snmp/snmp.h"
 #include "storage/apppaths.h"
 #include "ui/mainwindow.h"
+#include "ui/userprompt.h"
 
 #include <QApplication>
+
+#include <unistd.h>
 
 #ifdef VIGILEX_DEMO
 #include "policy/systemshutdown.h"
@@ -32,12 +37,30 @@ int main(int argc, char *argv[])
 {
     installCrashHandler(); // first, so that a crash anywhere later leaves a dump
     raiseOpenFileLimit();
+    dropCodeLoadingEnvironment(argc, argv); // before Qt reads any of it
 
     QApplication app(argc, argv);
     // Only the tray's "Quit" ends the program: closing the last visible box while the window is hidden must not.
     QApplication::setQuitOnLastWindowClosed(false);
     AppPaths::createDirectories();
     qInstallMessageHandler(messageHandler);
+
+    // Before the engine: a second instance must neither poll nor take port 162.
+    SingleInstance instance(AppPaths::cfgDir() + QStringLiteral("/vigilex.lock"), AppPaths::root());
+    if (!instance.isPrimary()) {
+        if (instance.holderUid() == ::getuid() && instance.activateRunning()) {
+            qInfo("Second start: the running instance of this user brings its window forward");
+            return 0;
+        }
+        qInfo("Second start: the protection already runs in the session of user %s", qPrintable(instance.holderName()));
+        UserPrompt::information(nullptr, QCoreApplication::translate("SingleInstance", "Information"),
+            QCoreApplication::translate("SingleInstance",
+                "SNMP Vigilex already protects this machine in the "
+                "session of user %1.")
+                .arg(instance.holderName()),
+            QCoreApplication::translate("SingleInstance", "Sure"));
+        return 0;
+    }
     QuitSignals quitSignals;
 #ifdef VIGILEX_DEMO
     setShutdownBackend(recordDemoShutdown); // before anything that could ask for a shutdown exists
@@ -55,6 +78,12 @@ int main(int argc, char *argv[])
     window.show();
     // A missing right to power off shows now, while the user sets up, not during an outage.
     window.shutdownPolicy()->checkPowerOffRight();
+    QObject::connect(&instance, &SingleInstance::activationRequested, &window, [&window] {
+        qInfo("Second start of this user: window brought forward");
+        window.showNormal();
+        window.raise();
+        window.activateWindow();
+    });
 
     return app.exec();
 }

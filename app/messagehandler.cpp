@@ -7,6 +7,10 @@
 #include <QFile>
 #include <QTextStream>
 
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
 QMutex logMutex;
 
 namespace {
@@ -37,11 +41,24 @@ void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &m
     // A second clock reading: a line logged across midnight may land in the new day's file.
     QFile file(AppPaths::logDir() + QLatin1Char('/') + QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))
                + QStringLiteral(".log"));
-    // In the packaged, group-shared log/ every member's program appends to the same day file.
-    PrivateFile::ensure(file.fileName());
-    // A deleted log directory is not made again: the messages are lost silently and the program goes on.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+    // In the packaged, group-shared log/ every member's program appends to the same day file, which any of
+    // them may have made; never through a link, and never into a file that is not such a day file.
+    QString refusal;
+    const int fd = PrivateFile::openShared(file.fileName(), O_WRONLY | O_APPEND, &refusal);
+    if (fd < 0) {
+        // The log cannot take its own complaint; said once per file on the standard error instead.
+        static QString refusedFile;
+        if (!refusal.isEmpty() && refusedFile != file.fileName()) {
+            refusedFile = file.fileName();
+            std::fprintf(stderr, "Refused log file %s: %s\n", qPrintable(refusedFile), qPrintable(refusal));
+        }
+        // A deleted log directory is not made again: the messages are lost silently and the program goes on.
         return;
+    }
+    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Append, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return;
+    }
     QTextStream stream(&file);
     stream << line << '\n';
     stream.flush();

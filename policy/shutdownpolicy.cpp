@@ -1,5 +1,6 @@
 #include "policy/shutdownpolicy.h"
 
+#include "policy/applicationtrust.h"
 #include "policy/shutdownprocess.h"
 #include "policy/systemshutdown.h"
 #include "snmp/snmpinfo.h"
@@ -307,7 +308,7 @@ void ShutdownPolicy::runShutdownApplication()
     }
 
     // An enabled application without a path would otherwise mark the step done and never shut down.
-    if (path.isEmpty() || !QFile::exists(path)) {
+    if (!isTrustedShutdownApplication(path)) {
         emit message(text(QT_TRANSLATE_NOOP("MainWindow", "Shutdown application is invalid!")));
         onOffAPPFinished(0, QProcess::NormalExit);
         d->applicationHandled = true;
@@ -330,6 +331,7 @@ void ShutdownPolicy::runShutdownApplication()
     // The path is the program itself, never split at blanks and never given arguments.
     d->shutdownProcess.setProgram(path);
     d->shutdownProcess.setArguments(QStringList());
+    prepareShutdownApplicationEnvironment(d->shutdownProcess);
     d->shutdownProcess.start(QIODevice::ReadWrite);
 }
 

@@ -1,5 +1,7 @@
 #include "policy/shutdownprocess.h"
 
+#include "policy/applicationtrust.h"
+
 #include <QTimer>
 
 #include <csignal>
@@ -8,10 +10,12 @@
 ShutdownProcess::ShutdownProcess(QObject *parent) : QProcess(parent)
 { }
 
-// In the child between fork and exec: async-signal-safe calls only.
+// In the child between fork and exec, async-signal-safe calls only: its own process group, the open-file limit
+// the program started with, and no descriptor of ours beyond the standard three.
 void ShutdownProcess::setupChildProcess()
 {
     ::setpgid(0, 0);
+    resetChildProcessState();
 }
 
 void ShutdownProcess::signalGroup(int signal)

@@ -549,4 +549,19 @@ Do you want to replace it?</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
+<context>
+    <name>SingleInstance</name>
+    <message>
+        <source>Information</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>SNMP Vigilex already protects this machine in the session of user %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sure</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
 </TS>

@@ -550,4 +550,19 @@ Do you want to replace it?</source>
         <translation>最长执行时间无效！</translation>
     </message>
 </context>
+<context>
+    <name>SingleInstance</name>
+    <message>
+        <source>Information</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>SNMP Vigilex already protects this machine in the session of user %1.</source>
+        <translation>SNMP Vigilex 已在用户 %1 的会话中保护本机。</translation>
+    </message>
+    <message>
+        <source>Sure</source>
+        <translation>确定</translation>
+    </message>
+</context>
 </TS>

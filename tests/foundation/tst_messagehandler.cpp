@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <thread>
 
 class TestMessageHandler : public QObject
@@ -91,6 +92,34 @@ private slots:
             const QByteArray body = lines.at(i).mid(lines.at(i).indexOf("Warning: ") + 9);
             QVERIFY2(body == QByteArray(200, 'a') || body == QByteArray(200, 'b'), body.constData());
         }
+    }
+
+    // Any member may leave a link or a FIFO named like the day's log in the shared log/: the messages are
+    // lost (one line on the standard error says why), the file it leads to stays as it was, nothing blocks.
+    void plantedLogFileIsNotWrittenThrough_data()
+    {
+        QTest::addColumn<bool>("fifo");
+        QTest::newRow("link") << false;
+        QTest::newRow("fifo") << true;
+    }
+
+    void plantedLogFileIsNotWrittenThrough()
+    {
+        QFETCH(bool, fifo);
+        ScratchApp app;
+        QDir().mkpath(AppPaths::logDir());
+        const QString victim = app.path(QStringLiteral("victim"));
+        QFile v(victim);
+        QVERIFY(v.open(QIODevice::WriteOnly));
+        v.write("precious\n");
+        v.close();
+        if (fifo)
+            QCOMPARE(::mkfifo(QFile::encodeName(logFile()).constData(), 0660), 0);
+        else
+            QVERIFY(QFile::link(victim, logFile()));
+        qWarning("through");
+        QVERIFY(v.open(QIODevice::ReadOnly));
+        QCOMPARE(v.readAll(), QByteArray("precious\n"));
     }
 
     void deletedLogDirectoryLosesMessagesSilently()

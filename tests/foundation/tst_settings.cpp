@@ -1,11 +1,15 @@
 #include "storage/apppaths.h"
+#include "storage/database.h"
 #include "storage/settings.h"
 #include "support/scratchapp.h"
 
+#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 class TestSettings : public QObject
 {
@@ -77,6 +81,57 @@ private slots:
         QCOMPARE(::stat(QFile::encodeName(path()).constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, 0600u);
         QCOMPARE(readSetting(path(), QStringLiteral("system/shutdown_app")).toString(), QStringLiteral("/opt/my app/run"));
+    }
+
+    // In a shared cfg/ any member may leave a link or a file of their own where the program writes; the
+    // program refuses it with a log line and never writes through it.
+    void plantedFilesAreRefused_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("planted");
+        QTest::newRow("settings file is a link") << QStringLiteral("cfg/settings.ini") << QStringLiteral("link");
+        QTest::newRow("settings lock is a link") << QStringLiteral("cfg/settings.ini.lock") << QStringLiteral("link");
+        QTest::newRow("settings file is a FIFO") << QStringLiteral("cfg/settings.ini") << QStringLiteral("fifo");
+        QTest::newRow("settings file of another user") << QStringLiteral("cfg/settings.ini") << QStringLiteral("chown");
+        QTest::newRow("database is a link") << QStringLiteral("cfg/vigilex.db") << QStringLiteral("link");
+        QTest::newRow("database of another user") << QStringLiteral("cfg/vigilex.db") << QStringLiteral("chown");
+    }
+
+    void plantedFilesAreRefused()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, planted);
+        if (planted == QLatin1String("chown") && ::getuid() != 0)
+            QSKIP("needs root to hand a file to another user");
+        ScratchApp app(ScratchApp::Empty);
+        QDir().mkpath(app.path(QStringLiteral("cfg")));
+        const QString victim = app.path(QStringLiteral("victim"));
+        QFile v(victim);
+        QVERIFY(v.open(QIODevice::WriteOnly));
+        v.write("precious\n");
+        v.close();
+        const QByteArray name = QFile::encodeName(app.path(file));
+        if (planted == QLatin1String("link")) {
+            QVERIFY(QFile::link(victim, app.path(file)));
+        } else if (planted == QLatin1String("fifo")) {
+            QCOMPARE(::mkfifo(name.constData(), 0660), 0);
+        } else {
+            QVERIFY(QFile::copy(victim, app.path(file)));
+            QCOMPARE(::chown(name.constData(), 65534, 65534), 0);
+        }
+        const QString reason = planted == QLatin1String("link") ? QStringLiteral("is a link")
+            : planted == QLatin1String("fifo")                  ? QStringLiteral("is no regular file")
+                                                                : QStringLiteral("belongs to uid 65534");
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression(
+                QStringLiteral("^Refused (database )?file .*%1 : %2").arg(QRegularExpression::escape(file), reason)));
+        if (file.endsWith(QLatin1String(".db")))
+            QVERIFY(!Database::instance()->open(app.path(file), QString(), QString()));
+        else
+            writeSetting(path(), QStringLiteral("shutdown/batt_low_time"), 5);
+        QVERIFY(v.open(QIODevice::ReadOnly));
+        QCOMPARE(v.readAll(), QByteArray("precious\n"));
+        QCOMPARE(readSetting(path(), QStringLiteral("shutdown/batt_low_time")), QVariant());
     }
 
     void garbageFileReadsAsAbsent()

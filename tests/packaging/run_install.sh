@@ -65,6 +65,8 @@ for dir in cfg log data; do
         fail "$dir/ is $(stat -c '%a %U %g' "$root$prefix/$dir"), want 2770 root $gid"
 done
 getcap "$root$prefix/vigilex" | grep -q 'cap_net_bind_service[=+]*ep' || fail "no trap-port capability after install"
+[ "$(stat -c '%a %U %g' "$root$prefix/vigilex")" = "750 root $gid" ] ||
+    fail "the program is $(stat -c '%a %U %g' "$root$prefix/vigilex"), want 750 root $gid"
 for file in /usr/share/applications/vigilex.desktop /etc/xdg/autostart/vigilex.desktop \
     /usr/share/icons/hicolor/48x48/apps/vigilex.png; do
     [ -f "$root$file" ] || fail "$file not installed"
@@ -74,17 +76,36 @@ for rule in "$(source_dir)"/packaging/polkit/*.rules; do
     cmp -s "$rule" "$root/usr/share/polkit-1/rules.d/$(basename "$rule")" ||
         fail "polkit rule $(basename "$rule") not installed to /usr/share/polkit-1/rules.d"
 done
-pass "group vigilex (gid $gid) owns cfg/ log/ data/ (2770), capability granted, menu, autostart and icon in place"
+pass "group vigilex (gid $gid) owns cfg/ log/ data/ (2770) and the program (0750), capability granted, menu, autostart and icon in place"
 
-# A member of the group, not root: the unprivileged account with vigilex as its extra group.
+# Members of the group, not root: two unprivileged accounts join vigilex inside the sandbox, as an
+# administrator's adduser would (the sandbox's /etc/group only).
 uid=$(in_root id -u nobody)
-mkdir -p "$root/tmp/run/home" "$root/tmp/run/runtime"
-chown "$uid:$gid" "$root/tmp/run/home" "$root/tmp/run/runtime"
-chmod 0700 "$root/tmp/run/runtime"
+for account in nobody daemon; do
+    in_root adduser --quiet "$account" vigilex >/dev/null || fail "adduser $account vigilex failed"
+done
+mkdir -p "$root/tmp/run"
 bash "$here/run_installed.sh" "$prefix" "$uid" "$gid" /tmp/run "$root" >"$scratch/run.log" 2>&1 ||
     fail "installed program run failed:
 $(cat "$scratch/run.log")"
 cat "$scratch/run.log"
+
+# A user outside the group cannot run the program at all (the capability is not theirs to use). Through a
+# shell: setpriv's own exec of its target is not refused by the file's mode here.
+outsider=$(in_root id -u www-data)
+if in_root setpriv --reuid="$outsider" --regid="$outsider" --clear-groups sh -c 'exec "$0"' "$prefix/vigilex" \
+    >"$scratch/outsider.log" 2>&1; then
+    fail "a user outside the group ran the program"
+fi
+grep -q 'Permission denied' "$scratch/outsider.log" || fail "outsider run failed otherwise: $(cat "$scratch/outsider.log")"
+pass "a user outside the group may not execute the program"
+
+# A member leaves a link where postinst expects the settings file; the reinstall's configure runs as root
+# and must not act through it (it would make /etc/shadow the group's).
+member=(chroot "$root" setpriv --reuid="$uid" --regid="$uid" --groups="$gid")
+"${member[@]}" mv "$prefix/cfg/settings.ini" "$prefix/cfg/settings.ini.kept"
+"${member[@]}" ln -s /etc/shadow "$prefix/cfg/settings.ini" || fail "the member could not plant the link"
+shadow_before=$(stat -c '%a %U %G' "$root/etc/shadow")
 
 # Reinstalling (as an upgrade does) replaces the program file, which drops its capability; the stored
 # state must survive and the capability come back.
@@ -96,6 +117,14 @@ in_root env DEBIAN_FRONTEND=noninteractive dpkg -i /tmp/vigilex.deb >"$scratch/d
 getcap "$root$prefix/vigilex" | grep -q 'cap_net_bind_service[=+]*ep' || fail "no trap-port capability after reinstall"
 [ "$(stat -c '%a %g' "$root$prefix/cfg/vigilex.db")" = "660 $gid" ] || fail "reinstalling changed the database's mode"
 pass "reinstall keeps the $rows stored events and the database's mode, and grants the capability again"
+[ "$(stat -c '%a %U %G' "$root/etc/shadow")" = "$shadow_before" ] ||
+    fail "postinst acted through the planted link: /etc/shadow is $(stat -c '%a %U %G' "$root/etc/shadow"), was $shadow_before"
+[ -L "$root$prefix/cfg/settings.ini" ] || fail "postinst replaced the planted link instead of leaving it"
+grep -q "cfg/settings.ini is not a plain file" "$scratch/dpkg-reinstall.log" ||
+    fail "postinst did not say it left the link alone: $(cat "$scratch/dpkg-reinstall.log")"
+[ "$(stat -c '%a' "$root$prefix/cfg")" = 2770 ] || fail "cfg/ is not the group's again after configure"
+pass "a link planted in cfg/ by a member: configure leaves it and /etc/shadow ($shadow_before) alone"
+"${member[@]}" mv -f "$prefix/cfg/settings.ini.kept" "$prefix/cfg/settings.ini"
 
 in_root dpkg -r vigilex >"$scratch/dpkg-remove.log" 2>&1 || fail "dpkg -r failed: $(cat "$scratch/dpkg-remove.log")"
 [ ! -e "$root$prefix/vigilex" ] || fail "dpkg -r left the program"

@@ -1,9 +1,19 @@
 #include "policyrig.h"
 
+#include "policy/shutdownprocess.h"
+
+#include "policy/applicationtrust.h"
+
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace PolicyText;
 
@@ -29,6 +39,7 @@ private slots:
     void hangingApplicationIsKilled();
     void cancelDoesNotStopTheApplication();
     void quittingDoesNotRequestShutdown();
+    void childGetsStartLimitAndNoDescriptors();
 };
 
 namespace {
@@ -115,19 +126,52 @@ void TestShutdownApplication::executionTime()
 void TestShutdownApplication::invalidApplication_data()
 {
     QTest::addColumn<QVariant>("path");
-    QTest::newRow("no path stored") << QVariant();
-    QTest::newRow("empty path") << QVariant(QString());
-    QTest::newRow("no such file") << QVariant(QStringLiteral("/nonexistent/my app/run me.sh"));
+    // For a real script: what another member could have done to it ("" for nothing).
+    QTest::addColumn<QString>("change");
+    QTest::newRow("no path stored") << QVariant() << QString();
+    QTest::newRow("empty path") << QVariant(QString()) << QString();
+    QTest::newRow("no such file") << QVariant(QStringLiteral("/nonexistent/my app/run me.sh")) << QString();
+    QTest::newRow("relative path") << QVariant(QStringLiteral("my app/run me.sh")) << QString();
+    QTest::newRow("group may write the file") << QVariant() << QStringLiteral("g+w");
+    QTest::newRow("others may write the file") << QVariant() << QStringLiteral("o+w");
+    QTest::newRow("another user's file") << QVariant() << QStringLiteral("chown");
+    QTest::newRow("directory others may write") << QVariant() << QStringLiteral("dir o+w");
+    QTest::newRow("link from a directory others may write") << QVariant() << QStringLiteral("link");
 }
 
-// The application is enabled but cannot be run: the machine must still go down, at once.
+// The application is enabled but cannot be run (or not trusted): the machine must still go down, at once.
 void TestShutdownApplication::invalidApplication()
 {
     QFETCH(QVariant, path);
+    QFETCH(QString, change);
     PolicyRig rig(Minute);
     rig.set(QStringLiteral("system/shutdown_app_enable"), true);
-    if (path.isValid())
+    if (change == QLatin1String("chown") && ::getuid() != 0)
+        QSKIP("needs root to hand the file to another user");
+    if (!change.isEmpty()) {
+        const QString app = rig.script(QStringLiteral("touch \"$(dirname \"$0\")/ran\""));
+        const QByteArray file = QFile::encodeName(app);
+        const QByteArray dir = QFile::encodeName(rig.app.path(QStringLiteral("my app")));
+        QString stored = app;
+        if (change == QLatin1String("g+w"))
+            QCOMPARE(::chmod(file.constData(), 0770), 0);
+        else if (change == QLatin1String("o+w"))
+            QCOMPARE(::chmod(file.constData(), 0702), 0);
+        else if (change == QLatin1String("chown"))
+            QCOMPARE(::chown(file.constData(), 65534, 65534), 0);
+        else if (change == QLatin1String("dir o+w"))
+            QCOMPARE(::chmod(dir.constData(), 0777), 0);
+        if (change == QLatin1String("link")) {
+            const QString open = rig.app.path(QStringLiteral("open"));
+            QVERIFY(QDir().mkpath(open));
+            QCOMPARE(::chmod(QFile::encodeName(open).constData(), 0777), 0);
+            stored = open + QStringLiteral("/run me");
+            QVERIFY(QFile::link(app, stored));
+        }
+        rig.set(QStringLiteral("system/shutdown_app"), stored);
+    } else if (path.isValid()) {
         rig.set(QStringLiteral("system/shutdown_app"), path);
+    }
 
     triggerCapacityRule(rig);
     QCOMPARE(rig.messages, QStringList {invalid()});
@@ -138,6 +182,8 @@ void TestShutdownApplication::invalidApplication()
     // Once handled, later qualifying reports change nothing.
     rig.report(2, 1, 3, 5);
     QCOMPARE(rig.requests, 1);
+    QTest::qWait(int(Minute));
+    QVERIFY(!QFile::exists(rig.app.path(QStringLiteral("my app/ran"))));
 }
 
 // A normal end: one request with the exit code in the log, no row of its own. The script also proves it got
@@ -147,6 +193,7 @@ void TestShutdownApplication::normalEnd()
     PolicyRig rig(Minute);
     const QString app = rig.script(QStringLiteral("dir=$(dirname \"$0\")\n"
                                                   "echo \"$#\" > \"$dir/arguments\"\n"
+                                                  "env > \"$dir/environment\"\n"
                                                   "head -c 1000000 /dev/zero\n"
                                                   "head -c 1000000 /dev/zero >&2\n"
                                                   "read line\n"
@@ -165,6 +212,12 @@ void TestShutdownApplication::normalEnd()
     QFile arguments(rig.app.path(QStringLiteral("my app/arguments")));
     QVERIFY(arguments.open(QIODevice::ReadOnly));
     QCOMPARE(arguments.readAll().trimmed(), QByteArray("0"));
+    // A clean environment: the fixed PATH and the user's identity, nothing else the program was started with.
+    QFile environment(rig.app.path(QStringLiteral("my app/environment")));
+    QVERIFY(environment.open(QIODevice::ReadOnly));
+    const QByteArray env = '\n' + environment.readAll();
+    QVERIFY2(env.contains("\nPATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin\n"), env.constData());
+    QVERIFY2(!env.contains("QT_QPA_PLATFORM=") && !env.contains("VIGILEX_"), env.constData());
     QCOMPARE(rig.policy.shutdownProcess()->exitCode(), 3);
     QVERIFY(rig.policy.applicationHandled());
     // The step ran once: further qualifying reports start nothing.
@@ -315,6 +368,40 @@ void TestShutdownApplication::quittingDoesNotRequestShutdown()
         QTest::ignoreMessage(QtWarningMsg, warning.constData());
     }
     QCOMPARE(requests, 0);
+}
+
+// The child side of the start: the open-file limit the program started with, and no descriptor of the
+// program's left open (a socket of a card session, here a plain descriptor without close-on-exec).
+void TestShutdownApplication::childGetsStartLimitAndNoDescriptors()
+{
+    struct rlimit saved
+    {
+    };
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    if (saved.rlim_max < 2048)
+        QSKIP("the hard open-file limit leaves no room to raise");
+    struct rlimit start = saved;
+    start.rlim_cur = 1024;
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &start), 0);
+    rememberStartOpenFileLimit();
+    struct rlimit raised = saved;
+    raised.rlim_cur = saved.rlim_max;
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &raised), 0);
+    const int leaked = ::open("/dev/null", O_RDONLY);
+    QVERIFY(leaked > 2);
+
+    // The policy's own process class, so the test also pins that its start does this.
+    ShutdownProcess child;
+    child.setProgram(QStringLiteral("/bin/sh"));
+    child.setArguments({QStringLiteral("-c"), QStringLiteral("ulimit -n; ls /proc/self/fd")});
+    child.start();
+    QVERIFY(child.waitForFinished(5000));
+    ::close(leaked);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    const QList<QByteArray> lines = child.readAllStandardOutput().split('\n');
+    QCOMPARE(lines.value(0), QByteArray("1024"));
+    // 0, 1, 2 and the descriptor ls opens for the listing itself.
+    QVERIFY2(!lines.contains(QByteArray::number(leaked)), lines.join(' ').constData());
 }
 
 QTEST_GUILESS_MAIN(TestShutdownApplication)
