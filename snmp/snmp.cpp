@@ -1,8 +1,12 @@
 #include "snmp/snmp.h"
 
+#include "snmp/notificationgate.h"
+#include "snmp/snmphandler.h"
 #include "snmp/snmplock.h"
 #include "snmp/snmpmanage.h"
 #include "snmp/snmptrapd.h"
+
+#include "storage/logthrottle.h"
 
 #include <QAtomicInteger>
 
@@ -18,6 +22,10 @@ namespace {
 
 constexpr int initialSetSize = 64;
 constexpr unsigned long idleSleepMs = 50;
+// The library's retransmissions and time-outs run at least this often, even while notifications arrive
+// without a pause; otherwise outstanding polls would pile up behind a flood.
+constexpr qint64 timeoutPeriodMs = 50;
+constexpr qint64 summaryPeriodMs = 1000;
 constexpr size_t altStackSize = 64 * 1024;
 
 // The library is process-wide; when several engines exist at once (tests do that), only the last one
@@ -76,6 +84,7 @@ SNMP::SNMP(QObject *parent) : QThread(parent), d(new Private)
     if (liveEngines++ == 0)
         withSnmpLibrary([] { init_snmp(Snmp::applicationName); });
     d->manage->loadHosts();
+    updateCards();
     connect(d->manage, &SNMPManage::eventTriggered, this, &SNMP::handleEvent);
     connect(d->manage, &SNMPManage::statusChanged, this, &SNMP::handleStatus);
     connect(d->manage, &SNMPManage::dataReady, this, &SNMP::onDataReady);
@@ -109,17 +118,28 @@ void SNMP::startService()
 void SNMP::addHost(const SNMPInfo &info)
 {
     d->manage->addSession(info);
+    updateCards();
 }
 
 void SNMP::modifyHost(const SNMPInfo &infoNew, const SNMPInfo &infoOld)
 {
     d->manage->removeSession(infoOld.ip + QLatin1Char(':') + QString::number(infoOld.port));
     d->manage->addSession(infoNew);
+    updateCards();
 }
 
 void SNMP::removeHost(const QString &peer)
 {
     d->manage->removeSession(peer);
+    updateCards();
+}
+
+void SNMP::updateCards()
+{
+    QStringList addresses;
+    for (const QString &peer : d->manage->peers())
+        addresses << Snmp::hostOfPeer(peer);
+    NotificationGate::instance()->setCards(addresses);
 }
 
 SNMPManage *SNMP::manager() const
@@ -158,8 +178,15 @@ void SNMP::run()
     netsnmp_large_fd_set_init(&writefds, initialSetSize);
     netsnmp_large_fd_set_init(&exceptfds, initialSetSize);
 
+    qint64 lastTimeouts = LogThrottle::steadyMs();
+    qint64 lastSummary = lastTimeouts;
     while (d->running.loadAcquire()) {
         d->passes.fetchAndAddRelaxed(1);
+        const qint64 now = LogThrottle::steadyMs();
+        if (now - lastSummary >= summaryPeriodMs) {
+            lastSummary = now;
+            NotificationGate::instance()->logOverdue(now);
+        }
         int numfds = 0;
         int block = 0;
         struct timeval timeout = {0, 0};
@@ -173,10 +200,16 @@ void SNMP::run()
         const int ready = netsnmp_large_fd_set_select(numfds, &readfds, nullptr, nullptr, &timeout);
         if (ready > 0) {
             withSnmpLibrary([&] { snmp_read2(&readfds); });
+            if (now - lastTimeouts >= timeoutPeriodMs) {
+                lastTimeouts = now;
+                withSnmpLibrary([] { snmp_timeout(); });
+            }
             continue;
         }
-        if (ready == 0)
+        if (ready == 0) {
+            lastTimeouts = now;
             withSnmpLibrary([] { snmp_timeout(); });
+        }
         msleep(idleSleepMs);
     }
 
