@@ -22,7 +22,7 @@ namespace {
 constexpr int trapPort = 162;
 // A burst of notifications arrives while the engine loop sleeps its 50 ms; the default socket buffer holds
 // only a few hundred of them.
-constexpr int trapReceiveBuffer = 1 << 20;
+constexpr int trapReceiveBuffer = 4 << 20;
 
 // Engine thread, inside snmp_read2 with the library lock held.
 int trapCallback(int operation, netsnmp_session *session, int, netsnmp_pdu *pdu, void *magic)
