@@ -404,6 +404,14 @@
         <source>Shutdown application exit!</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Events cannot be stored at the moment; they are kept until storing works again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Storing events works again; the events kept meanwhile are stored</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>SettingsDialog</name>
