@@ -189,14 +189,20 @@ void SNMP::run()
         }
         int numfds = 0;
         int block = 0;
-        struct timeval timeout = {0, 0};
+        // The library only shortens this when one of its time-outs is due sooner.
+        struct timeval timeout = {0, long(idleSleepMs) * 1000};
         NETSNMP_LARGE_FD_ZERO(&readfds);
         NETSNMP_LARGE_FD_ZERO(&writefds);
         NETSNMP_LARGE_FD_ZERO(&exceptfds);
         withSnmpLibrary([&] { snmp_select_info2(&numfds, &readfds, &timeout, &block); });
-        // Never block in select: the GUI thread must get the lock between passes, and the flag be seen.
-        timeout.tv_sec = 0;
-        timeout.tv_usec = 0;
+        // Wait in select, without the lock, for at most the idle period (sooner when the library's next time-out
+        // is due): a datagram is read as soon as it arrives. Sleeping instead while the sockets were empty let a
+        // burst of several hundred notifications pile up in the socket, which then dropped what it could not hold.
+        const long idleUs = long(idleSleepMs) * 1000;
+        if (block || timeout.tv_sec != 0 || timeout.tv_usec > idleUs || timeout.tv_usec < 0) {
+            timeout.tv_sec = 0;
+            timeout.tv_usec = idleUs;
+        }
         const int ready = netsnmp_large_fd_set_select(numfds, &readfds, nullptr, nullptr, &timeout);
         if (ready > 0) {
             withSnmpLibrary([&] { snmp_read2(&readfds); });
@@ -209,8 +215,9 @@ void SNMP::run()
         if (ready == 0) {
             lastTimeouts = now;
             withSnmpLibrary([] { snmp_timeout(); });
+            continue;
         }
-        msleep(idleSleepMs);
+        msleep(idleSleepMs); // no descriptor at all, or a closed one in the set
     }
 
     netsnmp_large_fd_set_cleanup(&readfds);

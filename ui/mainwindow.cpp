@@ -45,6 +45,20 @@ constexpr int hostRowHeight = 40;
 
 QString timestamp() { return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
 
+// The local time of a row, made once per second: the conversion looks at the zone file each time, which a
+// storm of thousands of rows a second would otherwise pay per row.
+QString rowTimestamp()
+{
+    static qint64 second = -1;
+    static QString text;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch() / 1000;
+    if (now != second) {
+        second = now;
+        text = timestamp();
+    }
+    return text;
+}
+
 QSqlDatabase database()
 {
     const QString path = AppPaths::databasePath();
@@ -319,14 +333,18 @@ void MainWindow::modifySNMPHostEvent(const SNMPInfo &infoNew, const SNMPInfo &in
 
 void MainWindow::storeSNMPEvent(const QString &host, int event)
 {
-    Database::instance()->reopenIfDeleted();
+    // The writer replaces a deleted file itself; this connection follows it, checked a few times a second.
+    if (!d->sinceFileCheck.isValid() || d->sinceFileCheck.elapsed() >= MainWindowPrivate::fileCheckMs) {
+        d->sinceFileCheck.start();
+        Database::instance()->reopenIfDeleted();
+    }
     // Queued for the event store's writer: the pop-ups and the protection never wait for the disk.
     EventStore::instance()->store(host, event);
 }
 
 void MainWindow::displaySNMPEvent(const QString &host, const QString &event)
 {
-    d->pendingRows.append({timestamp(), host, event});
+    d->pendingRows.append({rowTimestamp(), host, event});
     if (d->pendingRows.size() > maxEventRows)
         d->pendingRows.remove(0, d->pendingRows.size() - maxEventRows);
     if (d->rowTimer->isActive())

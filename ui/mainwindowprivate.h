@@ -48,6 +48,8 @@ public:
     QVector<std::array<QString, 3>> pendingRows;
     std::unique_ptr<QTimer> rowTimer;
     QElapsedTimer sinceRows;
+    static constexpr int fileCheckMs = 200;
+    QElapsedTimer sinceFileCheck;
     // Per sender: one "unknown code" line a minute.
     LogThrottle unknownCodeLog;
 };
