@@ -1,7 +1,6 @@
 #include "snmp/snmp.h"
 
 #include "snmp/notificationgate.h"
-#include "snmp/snmphandler.h"
 #include "snmp/snmplock.h"
 #include "snmp/snmpmanage.h"
 #include "snmp/snmptrapd.h"
