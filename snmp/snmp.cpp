@@ -1,8 +1,11 @@
 #include "snmp/snmp.h"
 
+#include "snmp/notificationgate.h"
 #include "snmp/snmplock.h"
 #include "snmp/snmpmanage.h"
 #include "snmp/snmptrapd.h"
+
+#include "storage/logthrottle.h"
 
 #include <QAtomicInteger>
 
@@ -18,6 +21,10 @@ namespace {
 
 constexpr int initialSetSize = 64;
 constexpr unsigned long idleSleepMs = 50;
+// The library's retransmissions and time-outs run at least this often, even while notifications arrive
+// without a pause; otherwise outstanding polls would pile up behind a flood.
+constexpr qint64 timeoutPeriodMs = 50;
+constexpr qint64 summaryPeriodMs = 1000;
 constexpr size_t altStackSize = 64 * 1024;
 
 // The library is process-wide; when several engines exist at once (tests do that), only the last one
@@ -76,6 +83,7 @@ SNMP::SNMP(QObject *parent) : QThread(parent), d(new Private)
     if (liveEngines++ == 0)
         withSnmpLibrary([] { init_snmp(Snmp::applicationName); });
     d->manage->loadHosts();
+    updateCards();
     connect(d->manage, &SNMPManage::eventTriggered, this, &SNMP::handleEvent);
     connect(d->manage, &SNMPManage::statusChanged, this, &SNMP::handleStatus);
     connect(d->manage, &SNMPManage::dataReady, this, &SNMP::onDataReady);
@@ -109,17 +117,28 @@ void SNMP::startService()
 void SNMP::addHost(const SNMPInfo &info)
 {
     d->manage->addSession(info);
+    updateCards();
 }
 
 void SNMP::modifyHost(const SNMPInfo &infoNew, const SNMPInfo &infoOld)
 {
     d->manage->removeSession(infoOld.ip + QLatin1Char(':') + QString::number(infoOld.port));
     d->manage->addSession(infoNew);
+    updateCards();
 }
 
 void SNMP::removeHost(const QString &peer)
 {
     d->manage->removeSession(peer);
+    updateCards();
+}
+
+void SNMP::updateCards()
+{
+    QStringList addresses;
+    for (const QString &peer : d->manage->peers())
+        addresses << Snmp::hostOfPeer(peer);
+    NotificationGate::instance()->setCards(addresses);
 }
 
 SNMPManage *SNMP::manager() const
@@ -158,26 +177,46 @@ void SNMP::run()
     netsnmp_large_fd_set_init(&writefds, initialSetSize);
     netsnmp_large_fd_set_init(&exceptfds, initialSetSize);
 
+    qint64 lastTimeouts = LogThrottle::steadyMs();
+    qint64 lastSummary = lastTimeouts;
     while (d->running.loadAcquire()) {
         d->passes.fetchAndAddRelaxed(1);
+        const qint64 now = LogThrottle::steadyMs();
+        if (now - lastSummary >= summaryPeriodMs) {
+            lastSummary = now;
+            NotificationGate::instance()->logOverdue(now);
+        }
         int numfds = 0;
         int block = 0;
-        struct timeval timeout = {0, 0};
+        // The library only shortens this when one of its time-outs is due sooner.
+        struct timeval timeout = {0, long(idleSleepMs) * 1000};
         NETSNMP_LARGE_FD_ZERO(&readfds);
         NETSNMP_LARGE_FD_ZERO(&writefds);
         NETSNMP_LARGE_FD_ZERO(&exceptfds);
         withSnmpLibrary([&] { snmp_select_info2(&numfds, &readfds, &timeout, &block); });
-        // Never block in select: the GUI thread must get the lock between passes, and the flag be seen.
-        timeout.tv_sec = 0;
-        timeout.tv_usec = 0;
+        // Wait in select, without the lock, for at most the idle period (sooner when the library's next time-out
+        // is due): a datagram is read as soon as it arrives. Sleeping instead while the sockets were empty let a
+        // burst of several hundred notifications pile up in the socket, which then dropped what it could not hold.
+        const long idleUs = long(idleSleepMs) * 1000;
+        if (block || timeout.tv_sec != 0 || timeout.tv_usec > idleUs || timeout.tv_usec < 0) {
+            timeout.tv_sec = 0;
+            timeout.tv_usec = idleUs;
+        }
         const int ready = netsnmp_large_fd_set_select(numfds, &readfds, nullptr, nullptr, &timeout);
         if (ready > 0) {
             withSnmpLibrary([&] { snmp_read2(&readfds); });
+            if (now - lastTimeouts >= timeoutPeriodMs) {
+                lastTimeouts = now;
+                withSnmpLibrary([] { snmp_timeout(); });
+            }
             continue;
         }
-        if (ready == 0)
+        if (ready == 0) {
+            lastTimeouts = now;
             withSnmpLibrary([] { snmp_timeout(); });
-        msleep(idleSleepMs);
+            continue;
+        }
+        msleep(idleSleepMs); // no descriptor at all, or a closed one in the set
     }
 
     netsnmp_large_fd_set_cleanup(&readfds);

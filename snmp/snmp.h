@@ -44,6 +44,9 @@ protected:
     void run() override;
 
 private:
+    // Tells the notification gate which senders are configured cards.
+    void updateCards();
+
     struct Private;
     std::unique_ptr<Private> d;
 };

@@ -1,13 +1,13 @@
 #include "snmp/snmphandler.h"
 
 #include "snmp/snmpinfo.h"
+#include "storage/logthrottle.h"
 
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
 #include <QAtomicInt>
-
-#include <chrono>
+#include <QThread>
 
 #include <limits>
 
@@ -46,40 +46,17 @@ bool underUpsEnterprise(const oid *name, size_t length)
 } // namespace
 
 namespace {
-// Notifications decoded on the engine thread wait in the GUI thread's queue until the listener takes them, one
-// database insert each. Under a flood they would queue without bound, and the poll answers, and with them the
-// protection, would wait behind all of them. The queue is kept to what the GUI thread takes in about half a
-// second at its measured pace; beyond that the newest are dropped, as the socket drops what it cannot hold.
-constexpr qint64 queueBudgetNs = 500000000;
-constexpr int minQueuedNotifications = 32;
-constexpr int maxQueuedNotifications = 1024;
+// Notifications decoded on the engine thread wait in the GUI thread's queue until the listener takes them. The
+// senders that are not cards are held to their rate before they get here, so the queue holds what the cards
+// send; it is bounded only so that a GUI thread that stopped taking cannot exhaust the memory, and what is
+// dropped at the bound is counted and logged.
+constexpr int maxQueuedNotifications = 100000;
 QAtomicInt queuedNotifications;
-QAtomicInt droppedNotifications;
-// GUI-thread time per notification while some wait; starts slow so that a first burst cannot overfill the queue.
-QAtomicInteger<qint64> takeIntervalNs(10000000);
-
-qint64 monotonicNs()
+QAtomicInteger<quint64> droppedNotifications;
+LogThrottle *queueFullLog()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-// GUI thread, once per emission, just before the listener's own slot.
-void notificationTaken()
-{
-    static qint64 lastTake = 0;
-    static int waitingAtLastTake = 0;
-    const qint64 now = monotonicNs();
-    const int waiting = queuedNotifications.fetchAndSubRelaxed(1);
-    // Only takes with more waiting behind them measure the pace; the gap after an emptied queue is idle time.
-    if (waitingAtLastTake > 1)
-        takeIntervalNs.storeRelaxed((takeIntervalNs.loadRelaxed() * 7 + (now - lastTake)) / 8);
-    lastTake = now;
-    waitingAtLastTake = waiting;
-    if (waiting <= 1) {
-        if (const int dropped = droppedNotifications.fetchAndStoreRelaxed(0))
-            qWarning("Notification flood over: %d notifications dropped", dropped);
-    }
+    static LogThrottle *log = new LogThrottle;
+    return log;
 }
 } // namespace
 
@@ -87,7 +64,8 @@ SNMPHandler *SNMPHandler::instance()
 {
     static SNMPHandler *handler = [] {
         auto *created = new SNMPHandler;
-        connect(created, &SNMPHandler::gotTrapdData, created, [] { notificationTaken(); });
+        // Runs in the GUI thread just before the listener's own slot: one notification taken.
+        connect(created, &SNMPHandler::gotTrapdData, created, [] { queuedNotifications.fetchAndSubRelaxed(1); });
         return created;
     }();
     return handler;
@@ -185,18 +163,26 @@ void SNMPHandler::decodeResponse(snmp_session *session, snmp_pdu *pdu)
     emit gotSessionData(host, data);
 }
 
-void SNMPHandler::decodeNotification(const QString &host, snmp_pdu *pdu)
+bool SNMPHandler::decodeNotification(const QString &host, snmp_pdu *pdu)
 {
     const int event = eventOfNotification(pdu);
     if (event < 0)
-        return;
-    const qint64 pace = qMax<qint64>(1, takeIntervalNs.loadRelaxed());
-    const int limit = int(qBound<qint64>(minQueuedNotifications, queueBudgetNs / pace, maxQueuedNotifications));
-    if (queuedNotifications.fetchAndAddRelaxed(1) >= limit) {
+        return true;
+    // Emitted in the GUI thread itself, the signal is delivered at once and nothing queues.
+    const bool queued = QThread::currentThread() != thread();
+    if (queued && queuedNotifications.fetchAndAddRelaxed(1) >= maxQueuedNotifications) {
         queuedNotifications.fetchAndSubRelaxed(1);
-        if (droppedNotifications.fetchAndAddRelaxed(1) == 0)
-            qWarning("Notification flood: notifications are dropped until the queue drains");
-        return;
+        const quint64 dropped = droppedNotifications.fetchAndAddRelaxed(1) + 1;
+        if (const qint64 lines = queueFullLog()->hit(QStringLiteral("queue"), LogThrottle::steadyMs()))
+            qWarning("Notification queue full (%d waiting): %lld dropped since the last line, %llu in all",
+                maxQueuedNotifications, static_cast<long long>(lines), static_cast<unsigned long long>(dropped));
+        return false;
     }
     emit gotTrapdData(host, event);
+    return true;
+}
+
+quint64 SNMPHandler::droppedNotificationCount()
+{
+    return droppedNotifications.loadRelaxed();
 }

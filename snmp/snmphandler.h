@@ -19,7 +19,10 @@ public:
     // A poll response: emits gotSessionData(session peer, 4-byte data array), whatever the PDU holds.
     void decodeResponse(snmp_session *session, snmp_pdu *pdu);
     // A trap, inform or v2 trap from host: emits gotTrapdData(host, n + 1) when the PDU names notification n.
-    void decodeNotification(const QString &host, snmp_pdu *pdu);
+    // False when the event was dropped because the GUI thread's queue is at its bound (then an inform must not
+    // be acknowledged); true otherwise, also for a PDU that names no notification.
+    bool decodeNotification(const QString &host, snmp_pdu *pdu);
+    static quint64 droppedNotificationCount();
 
     // The pure halves of the two decoders, for tests and fuzzing. eventOfNotification returns -1 for none.
     static QByteArray dataOfResponse(const snmp_pdu *pdu);

@@ -285,6 +285,14 @@ void SNMPManage::closeSessions()
     });
 }
 
+QStringList SNMPManage::peers() const
+{
+    QStringList result;
+    for (const PollSession &s : d->sessions)
+        result << s.peer;
+    return result;
+}
+
 int SNMPManage::sessionCount() const
 {
     return d->sessions.size();

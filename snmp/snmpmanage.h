@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -33,6 +34,8 @@ public:
 
     // For tests and the benchmark.
     int sessionCount() const;
+    // The peers (address:port) of every open session; the trap listener tells cards from other senders by them.
+    QStringList peers() const;
     int status(const QString &peer) const; // -1 when the peer is unknown
     bool isPolling() const;
 

@@ -1,5 +1,6 @@
 #include "snmp/snmptrapd.h"
 
+#include "snmp/notificationgate.h"
 #include "snmp/snmphandler.h"
 #include "snmp/snmplock.h"
 
@@ -14,12 +15,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/socket.h>
+
 namespace {
 
 constexpr int trapPort = 162;
 // A burst of notifications arrives while the engine loop sleeps its 50 ms; the default socket buffer holds
 // only a few hundred of them.
-constexpr int trapReceiveBuffer = 1 << 20;
+constexpr int trapReceiveBuffer = 4 << 20;
 
 // Engine thread, inside snmp_read2 with the library lock held.
 int trapCallback(int operation, netsnmp_session *session, int, netsnmp_pdu *pdu, void *magic)
@@ -34,9 +37,13 @@ int trapCallback(int operation, netsnmp_session *session, int, netsnmp_pdu *pdu,
     char *address = transport->f_fmtaddr(transport, pdu->transport_data, pdu->transport_data_length);
     if (!address)
         return 1;
-    SNMPHandler::instance()->decodeNotification(SNMPTrapd::hostFromAddressText(address), pdu);
+    const QString host = SNMPTrapd::hostFromAddressText(address);
+    // Taken into the program's queue, or dropped: only what was taken is acknowledged, so that the card sends a
+    // dropped inform again.
+    const bool accepted = NotificationGate::instance()->admit(host, LogThrottle::steadyMs())
+        && SNMPHandler::instance()->decodeNotification(host, pdu);
 
-    if (pdu->command == SNMP_MSG_INFORM) {
+    if (accepted && pdu->command == SNMP_MSG_INFORM) {
         netsnmp_pdu *reply = snmp_clone_pdu(pdu);
         if (reply) {
             reply->command = SNMP_MSG_RESPONSE;
@@ -115,6 +122,10 @@ void SNMPTrapd::startListening()
                 qWarning("Open trapd service failed!\n");
                 return false;
             }
+            // As root (tests, the benchmark) the buffer may exceed the system's limit; elsewhere this fails
+            // quietly and the library's own setting stands.
+            if (transport->sock >= 0)
+                setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUFFORCE, &trapReceiveBuffer, sizeof trapReceiveBuffer);
             netsnmp_session *session = openTrapSession(transport);
             if (!session) {
                 // snmp_add has already released the transport.

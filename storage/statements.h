@@ -10,9 +10,9 @@ inline constexpr char createSession[] =
     "userName text, password text);";
 inline constexpr char createEvent[] = "create table if not exists snmp_event(id integer primary key autoincrement, "
                                       "date integer not null, host text not null, event integer not null);";
-inline constexpr char createEventTrigger[] =
-    "create trigger if not exists snmp_event_trigger before insert on snmp_event for each row when ((select count(*) "
-    "from snmp_event) > 60000) begin delete from snmp_event where date = (select min(date) from snmp_event); end;";
+// The 60001-row cap was a trigger that counted the whole table before every insert; the event store applies
+// the same rule once per transaction instead, so databases of earlier versions lose the trigger.
+inline constexpr char dropEventTrigger[] = "drop trigger if exists snmp_event_trigger;";
 inline constexpr char createEventIndex[] = "create index snmp_event_index on snmp_event (date)";
 
 inline constexpr char tableExists[] = "select count(*) from sqlite_sequence where name = ?;";
@@ -21,6 +21,13 @@ inline constexpr char selectAllSessions[] = "select * from snmp_session;";
 inline constexpr char selectSessionIps[] = "select ip from snmp_session;";
 inline constexpr char insertEvent[] =
     "insert into snmp_event(date, host, event) values(strftime('%s','now'), :1, :2);";
+// An event kept in memory through a storage fault keeps the second it arrived in.
+inline constexpr char insertEventAt[] = "insert into snmp_event(date, host, event) values(:3, :1, :2);";
+inline constexpr char countEvents[] = "select count(*) from snmp_event;";
+inline constexpr char deleteOldestSecond[] = "delete from snmp_event where date = (select min(date) from snmp_event);";
+inline constexpr char journalWal[] = "pragma journal_mode=wal;";
+inline constexpr char synchronousFull[] = "pragma synchronous=full;";
+inline constexpr char journalSizeLimit[] = "pragma journal_size_limit=1048576;";
 inline constexpr char selectSessionTable[] = "select ip, port, version from snmp_session;";
 inline constexpr char selectSessionDetails[] =
     "select port, version, community, authType, privType, userName, password from snmp_session where ip=:1;";

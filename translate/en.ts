@@ -427,6 +427,13 @@ Do you want to replace it?</source>
     </message>
     <message>
         <source>System shutdown refused by logind: %1</source>
+    </message>
+    <message>
+        <source>Events cannot be stored at the moment; they are kept until storing works again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Storing events works again; the events kept meanwhile are stored</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -430,6 +430,14 @@ Do you want to replace it?</source>
         <source>System shutdown refused by logind: %1</source>
         <translation>logind 拒绝关闭系统：%1</translation>
     </message>
+    <message>
+        <source>Events cannot be stored at the moment; they are kept until storing works again</source>
+        <translation>事件暂时无法保存；在保存恢复之前它们会被保留</translation>
+    </message>
+    <message>
+        <source>Storing events works again; the events kept meanwhile are stored</source>
+        <translation>事件保存已恢复；期间保留的事件已保存</translation>
+    </message>
 </context>
 <context>
     <name>SettingsDialog</name>

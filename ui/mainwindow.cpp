@@ -4,6 +4,7 @@
 #include "snmp/snmp.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
+#include "storage/eventstore.h"
 #include "storage/statements.h"
 #include "ui/aboutdialog.h"
 #include "ui/elidedtexttipdelegate.h"
@@ -46,6 +47,20 @@ constexpr int hostRowHeight = 40;
 constexpr int eventColumn = 2;
 
 QString timestamp() { return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
+
+// The local time of a row, made once per second: the conversion looks at the zone file each time, which a
+// storm of thousands of rows a second would otherwise pay per row.
+QString rowTimestamp()
+{
+    static qint64 second = -1;
+    static QString text;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch() / 1000;
+    if (now != second) {
+        second = now;
+        text = timestamp();
+    }
+    return text;
+}
 
 QSqlDatabase database()
 {
@@ -106,12 +121,24 @@ MainWindow::MainWindow(QWidget *parent)
     connect(d->clockTimer.get(), &QTimer::timeout, this, &MainWindow::updateClock);
     connect(d->policy.get(), &ShutdownPolicy::message, this,
             [this](const QString &text) { displaySNMPEvent(tr("System"), text); });
+    d->rowTimer->setSingleShot(true);
+    connect(d->rowTimer.get(), &QTimer::timeout, this, &MainWindow::flushEventRows);
+    EventStore *store = EventStore::instance();
+    connect(store, &EventStore::storingFailed, this, [this] {
+        displaySNMPEvent(tr("System"),
+                         tr("Events cannot be stored at the moment; they are kept until storing works again"));
+    });
+    connect(store, &EventStore::storingRecovered, this, [this] {
+        displaySNMPEvent(tr("System"), tr("Storing events works again; the events kept meanwhile are stored"));
+    });
 
     d->clockTimer->start(1000);
 }
 
 MainWindow::~MainWindow()
 {
+    // What is still waiting gets a few seconds to reach the disk.
+    EventStore::instance()->stop(3000);
     delete d;
     delete ui;
 }
@@ -343,39 +370,58 @@ void MainWindow::modifySNMPHostEvent(const SNMPInfo &infoNew, const SNMPInfo &in
 
 void MainWindow::storeSNMPEvent(const QString &host, int event)
 {
-    Database::instance()->reopenIfDeleted();
-    QSqlQuery query(database());
-    query.prepare(QLatin1String(Sql::insertEvent));
-    query.bindValue(QStringLiteral(":1"), host);
-    query.bindValue(QStringLiteral(":2"), event);
-    query.exec();
+    // The writer replaces a deleted file itself; this connection follows it, checked a few times a second.
+    if (!d->sinceFileCheck.isValid() || d->sinceFileCheck.elapsed() >= MainWindowPrivate::fileCheckMs) {
+        d->sinceFileCheck.start();
+        Database::instance()->reopenIfDeleted();
+    }
+    // Queued for the event store's writer: the pop-ups and the protection never wait for the disk.
+    EventStore::instance()->store(host, event);
 }
 
 void MainWindow::displaySNMPEvent(const QString &host, const QString &event)
 {
+    d->pendingRows.append({rowTimestamp(), host, event});
+    if (d->pendingRows.size() > maxEventRows)
+        d->pendingRows.remove(0, d->pendingRows.size() - maxEventRows);
+    if (d->rowTimer->isActive())
+        return;
+    const qint64 since = d->sinceRows.isValid() ? d->sinceRows.elapsed() : MainWindowPrivate::rowBatchMs;
+    if (since < MainWindowPrivate::rowBatchMs) {
+        d->rowTimer->start(int(MainWindowPrivate::rowBatchMs - since));
+        return;
+    }
+    flushEventRows();
+}
+
+void MainWindow::flushEventRows()
+{
+    d->rowTimer->stop();
+    d->sinceRows.start();
+    if (d->pendingRows.isEmpty())
+        return;
+    // Each row added or removed on its own makes the view lay itself out again; a batch does it once.
     QTableWidget *table = ui->eventTable;
+    const int batch = d->pendingRows.size();
     int row = table->rowCount();
-    while (row >= maxEventRows) {
-        table->removeRow(0);
-        --row;
+    const int excess = row + batch - maxEventRows;
+    if (excess > 0) {
+        const int remove = qMin(excess, row);
+        table->model()->removeRows(0, remove);
+        row -= remove;
     }
-    table->setRowCount(row + 1);
-    const QString texts[] = {timestamp(), host, event};
-    for (int column = 0; column < 3; ++column) {
-        auto *item = new QTableWidgetItem(texts[column]);
-        item->setFlags(item->flags() & ~Qt::ItemIsEditable);
-        item->setTextAlignment(Qt::AlignCenter);
-        table->setItem(row, column, item);
+    table->setRowCount(row + batch);
+    for (const auto &texts : qAsConst(d->pendingRows)) {
+        for (int column = 0; column < 3; ++column) {
+            auto *item = new QTableWidgetItem(texts[std::size_t(column)]);
+            item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+            item->setTextAlignment(Qt::AlignCenter);
+            table->setItem(row, column, item);
+        }
+        ++row;
     }
-    // Scrolling lays the whole table out again, which costs milliseconds per row at a few thousand rows; one
-    // scroll per pass of the event loop keeps a burst of notifications from freezing the window.
-    if (!d->scrollPending) {
-        d->scrollPending = true;
-        QTimer::singleShot(0, this, [this] {
-            d->scrollPending = false;
-            ui->eventTable->scrollToBottom();
-        });
-    }
+    d->pendingRows.clear();
+    table->scrollToBottom();
 }
 
 void MainWindow::handleSNMPEvent(const QString &host, int event)
@@ -383,7 +429,13 @@ void MainWindow::handleSNMPEvent(const QString &host, int event)
     storeSNMPEvent(host, event);
     const QString text = d->catalogue->text(Language::eventSection(), event);
     if (text.isEmpty()) {
-        qInfo() << "Event triggered, code:" << event;
+        // A sender can send unknown codes without end: one line a minute per sender, with the count.
+        const qint64 count = d->unknownCodeLog.hit(host, LogThrottle::steadyMs());
+        if (count == 1)
+            qInfo() << "Event triggered, code:" << event;
+        else if (count > 1)
+            qInfo() << "Event triggered, code:" << event << "(" << count << "events without text from" << host
+                    << "in the last minute or more)";
         return;
     }
     displaySNMPEvent(host, text);
@@ -456,6 +508,7 @@ void MainWindow::onEventTableContextMenu(const QPoint &)
     QAction *clear = menu.addAction(tr("Clear content"));
     clear->setObjectName(QStringLiteral("clearContent"));
     connect(clear, &QAction::triggered, this, [this] {
+        d->pendingRows.clear();
         ui->eventTable->clearContents();
         ui->eventTable->setRowCount(0);
     });

@@ -51,6 +51,10 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
 
+private slots:
+    // Adds the rows waiting for the event table (tests call it by name to see them at once).
+    void flushEventRows();
+
 private:
     struct Form;
 

@@ -2,9 +2,14 @@
 
 #include "policy/shutdownpolicy.h"
 #include "storage/eventcatalogue.h"
+#include "storage/logthrottle.h"
 
+#include <QElapsedTimer>
 #include <QSet>
 #include <QStringList>
+#include <QVector>
+
+#include <array>
 
 #include <memory>
 
@@ -39,4 +44,14 @@ public:
     int openWarnings = 0;
     bool scrollPending = false;
     bool sessionEnding = false; // the desktop session is being ended (log-out)
+    // Rows for the event table, added in batches: at most one batch per rowBatchMs, a row after a quiet spell
+    // at once. Time, object, event; only the newest 5000 can ever be shown.
+    static constexpr int rowBatchMs = 20;
+    QVector<std::array<QString, 3>> pendingRows;
+    std::unique_ptr<QTimer> rowTimer;
+    QElapsedTimer sinceRows;
+    static constexpr int fileCheckMs = 200;
+    QElapsedTimer sinceFileCheck;
+    // Per sender: one "unknown code" line a minute.
+    LogThrottle unknownCodeLog;
 };

@@ -1,6 +1,7 @@
 // The trap listener on port 162 (private to this test's network namespace): real senders, hand-built and
 // hostile datagrams, inform acknowledgement, and a trap port that is already taken.
 #include "enginetest.h"
+#include "snmp/notificationgate.h"
 #include "snmp/snmp.h"
 #include "snmp/snmpmanage.h"
 #include "snmp/snmptrapd.h"
@@ -12,6 +13,7 @@
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QThread>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -227,6 +229,9 @@ void TestEngineTraps::cleanup()
 void TestEngineTraps::startEngine()
 {
     m_engine.reset(new SNMP);
+    // The test's senders stand in for configured cards, whose notifications are never held to a rate.
+    NotificationGate::instance()->reset();
+    NotificationGate::instance()->setCards({QStringLiteral("127.0.0.1"), QStringLiteral("::1")});
     m_events.reset(new QSignalSpy(m_engine.get(), &SNMP::eventTriggered));
     m_engine->startService();
 }
@@ -355,6 +360,27 @@ void TestEngineTraps::informIsAcknowledgedAfterDecoding()
     QTRY_COMPARE_WITH_TIMEOUT(m_events->count(), 2, 2000);
     QTest::qWait(150);
     QVERIFY(!agent.hasPendingDatagrams());
+
+    // A sender that is not a card and floods beyond its rate: its inform is dropped and not acknowledged, so
+    // snmpinform (one retry) fails, as a card would see it and send again. The same inform from a card is taken.
+    NotificationGate::instance()->setCards({});
+    QAtomicInt flooding(1);
+    QThread *flood = QThread::create([&flooding] {
+        QUdpSocket socket;
+        for (int i = 0; i < 2000 && flooding.loadRelaxed(); ++i) { // 200 per second, 10 s at most
+            socket.writeDatagram(v2Trap(7), QHostAddress::LocalHost, 162);
+            QThread::msleep(5);
+        }
+    });
+    flood->start();
+    QTRY_VERIFY_WITH_TIMEOUT(NotificationGate::instance()->droppedCount() >= 10, 3000);
+    const int foreign = UpsSim::sendNotification(QStringLiteral("inform"), 7, QStringLiteral("udp:127.0.0.1:162"));
+    flooding.storeRelaxed(0);
+    flood->wait();
+    delete flood;
+    QVERIFY(foreign != 0);
+    NotificationGate::instance()->setCards({QStringLiteral("127.0.0.1")});
+    QCOMPARE(UpsSim::sendNotification(QStringLiteral("inform"), 7, QStringLiteral("udp:127.0.0.1:162")), 0);
 }
 
 void TestEngineTraps::senderAddressIsTheHost()

@@ -1,10 +1,13 @@
-// 20000 notifications at full speed from an independent sender while pop-ups are on and every box is left
-// open a while, as a person reading it would: the program stays alive, its memory stays bounded, the lamp keeps
-// following the card, and a mains failure during the flood starts the countdown within 2 s.
+// 20000 notifications at 5000 per second from a card (an independent sender on the card's address) while pop-ups
+// are on and every box is left open a while, as a person reading it would, once alone and once while a stranger
+// floods too: every one of the card's notifications is stored, the stranger gets no more than its rate, the
+// program's memory stays bounded, the lamp keeps following the card, and a mains failure during the flood starts
+// the countdown within 2 s.
 #include "../window/windowkit.h"
 #include "faultkit.h"
 
 #include "policy/shutdownpolicy.h"
+#include "snmp/notificationgate.h"
 #include "snmp/snmp.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
@@ -39,11 +42,20 @@ class TestFlood : public QObject
     Q_OBJECT
 
 private slots:
+    void floodWithPopupsOn_data();
     void floodWithPopupsOn();
 };
 
+void TestFlood::floodWithPopupsOn_data()
+{
+    QTest::addColumn<bool>("stranger");
+    QTest::newRow("a card floods") << false;
+    QTest::newRow("a card floods while a stranger floods faster") << true;
+}
+
 void TestFlood::floodWithPopupsOn()
 {
+    QFETCH(bool, stranger);
     ScratchApp app;
     Database::instance()->createTables();
     writeSettingValue(QStringLiteral("system/pop_warning"), true);
@@ -101,13 +113,20 @@ void TestFlood::floodWithPopupsOn()
 
     // Everything below is driven by timers and signals: the boxes' nested loops may hold the test's own flow.
     Peer flood;
+    Peer strangerFlood;
     QProcess state;
     bool stateSwitched = false;
     QTimer::singleShot(0, this, [&] {
         floodStart = clock.elapsed();
         flood.start({QStringLiteral("flood"), QStringLiteral("--to"), QStringLiteral("127.0.0.1:162"),
             QStringLiteral("--count"), QStringLiteral("20000"), QStringLiteral("--numbers"),
-            QStringLiteral("7,5,12,2,20"), QStringLiteral("--seconds"), QStringLiteral("20")});
+            QStringLiteral("7,5,12,2,20"), QStringLiteral("--seconds"), QStringLiteral("20"), QStringLiteral("--rate"),
+            QStringLiteral("5000")});
+        if (stranger)
+            strangerFlood.start({QStringLiteral("flood"), QStringLiteral("--to"), QStringLiteral("127.0.0.1:162"),
+                QStringLiteral("--bind"), QStringLiteral("127.0.0.2"), QStringLiteral("--count"),
+                QStringLiteral("50000"), QStringLiteral("--numbers"), QStringLiteral("30"), QStringLiteral("--seconds"),
+                QStringLiteral("4"), QStringLiteral("--rate"), QStringLiteral("15000")});
     });
     QTimer::singleShot(300, this, [&] {
         connect(&state, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, [&](int code) {
@@ -129,6 +148,16 @@ void TestFlood::floodWithPopupsOn()
     // Let the backlog drain and the boxes close, then look at the whole run.
     QTRY_VERIFY_WITH_TIMEOUT(prompts.open == 0 && clock.elapsed() > floodEnd + 3000, 30000);
     const int sent = flood.waitSent(1000);
+    const int strangerSent = stranger ? strangerFlood.waitSent(5000) : 0;
+    const QString db = AppPaths::databasePath();
+    const QString cardStored = QStringLiteral(
+        "select count(*) from snmp_event where host = '127.0.0.1' and event in (8, 6, 13, 3, 21);");
+    QTRY_COMPARE_WITH_TIMEOUT(sqliteQuery(db, cardStored), QString::number(sent), 20000);
+    const int strangerStored
+        = sqliteQuery(db, QStringLiteral("select count(*) from snmp_event where host = '127.0.0.2';")).toInt();
+    std::printf("flood: the card's %d all stored; the stranger sent %d, %d stored\n", sent, strangerSent,
+        strangerStored);
+    QVERIFY(strangerStored <= NotificationGate::foreignBurst + NotificationGate::foreignPerSecond * 6);
     const qint64 reaction = countdownAt - failedAt;
     std::printf("flood: sent %d, events received %d, warnings %d (at most %d open), data reports %lld (%lld while "
                 "flooding, longest gap %lld ms), flood %lld ms, countdown %lld ms after the mains failure, lamp red "

@@ -10,6 +10,7 @@
 #include "storage/apppaths.h"
 #include "storage/database.h"
 #include "storage/eventcatalogue.h"
+#include "storage/eventstore.h"
 #include "support/netns.h"
 #include "support/upssim.h"
 #include "ui/led.h"
@@ -114,7 +115,8 @@ void TestStorageFaults::databaseLockedByAnotherProcess()
 
     LockHolder lock;
     QVERIFY(lock.hold(AppPaths::databasePath()));
-    // A few notifications while the lock is held: each is still listed.
+    const int storedBefore = storedEvents().size();
+    // A few notifications while the lock is held: each is still listed, and kept until it can be stored.
     Peer burst;
     QVERIFY(burst.start({QStringLiteral("flood"), QStringLiteral("--to"), QStringLiteral("127.0.0.1:162"),
         QStringLiteral("--count"), QStringLiteral("20"), QStringLiteral("--numbers"), QStringLiteral("7"),
@@ -133,11 +135,23 @@ void TestStorageFaults::databaseLockedByAnotherProcess()
     QCOMPARE(countdownRows(table), 1);
     QTRY_COMPARE_WITH_TIMEOUT(item->led()->color(), QColor(Qt::red), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(rows(table).count(textOf(8)), 20, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(EventStore::instance()->isFailing(), 5000);
+    QCOMPARE(EventStore::instance()->pendingCount(), 20);
+    QCOMPARE(sqliteQuery(AppPaths::databasePath(), QStringLiteral("select count(*) from snmp_event where event = 8;")),
+             QStringLiteral("0"));
 
     QVERIFY(lock.release());
-    // Stored again once the other process lets go.
+    // Once the other process lets go, the kept events are written, and the next one too.
     QCOMPARE(UpsSim::sendNotification(QStringLiteral("v2c"), 9, trapTo), 0);
     QTRY_VERIFY_WITH_TIMEOUT(hasEvent(10), 8000);
+    QCOMPARE(storedEvents().size(), storedBefore + 21);
+    // One row when storing failed, one when it worked again.
+    QCOMPARE(rows(table).count(QStringLiteral("System|Events cannot be stored at the moment; they are kept until "
+                                              "storing works again")),
+             1);
+    QCOMPARE(rows(table).count(
+                 QStringLiteral("System|Storing events works again; the events kept meanwhile are stored")),
+             1);
     QVERIFY(card.setState(QStringLiteral("normal")));
     QTRY_VERIFY_WITH_TIMEOUT(!window->shutdownPolicy()->countdownActive(), 5000);
     QCOMPARE(sqliteQuery(AppPaths::databasePath(), QStringLiteral("pragma integrity_check;")), QStringLiteral("ok"));
@@ -237,20 +251,18 @@ void TestStorageFaults::databaseReadOnlyOrDeletedWhileRunning()
         QCOMPARE(sqliteQuery(db, QStringLiteral("pragma integrity_check;")), QStringLiteral("ok"));
     }
 
-    const bool wasFrozen = frozen && frozen->isDone();
     if (frozen)
         frozen->undo();
-    // The insert into a frozen database failed and left at most a hot journal, rolled back on the next access:
-    // the rows stored before are intact and nothing half-written was added.
-    if (wasFrozen)
-        QCOMPARE(sqliteQuery(db, QStringLiteral("select count(*) from snmp_event;")), QString::number(storedBefore));
     QFile::setPermissions(cfg, cfgBefore);
     if (fault != QLatin1String("deleted")) {
         QFile::setPermissions(db, before);
-        // Once writable again, a new event is stored next to the old ones.
+        // The event of the fault is stored (into the write-ahead log, or kept until writable again), and so is a
+        // new one, next to the old ones.
         QCOMPARE(UpsSim::sendNotification(QStringLiteral("v2c"), 9, trapTo), 0);
         QTRY_VERIFY_WITH_TIMEOUT(hasEvent(10), 6000);
         QVERIFY(hasEvent(1));
+        QVERIFY(hasEvent(8));
+        QCOMPARE(storedEvents().size(), storedBefore + 2);
         QCOMPARE(sqliteQuery(db, QStringLiteral("pragma integrity_check;")), QStringLiteral("ok"));
     }
     QCOMPARE(shutdowns, 0);

@@ -4,6 +4,7 @@
 #include "snmp/snmp.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
+#include "storage/eventstore.h"
 #include "support/scratchapp.h"
 #include "ui/language.h"
 #include "ui/logdialog.h"
@@ -219,6 +220,7 @@ void TestLogFlow::fromToolBar()
     engine.handleEvent(QStringLiteral("10.0.0.7"), 77); // stored, but no text in either language
     // Read from yesterday on, so an event of 23:59:59 is still listed when the dialog opens after midnight.
     const uint since = static_cast<uint>(QDateTime(today.addDays(-1), QTime(0, 0)).toSecsSinceEpoch());
+    QVERIFY(EventStore::instance()->flush(5000)); // the writer's batch is committed
     m_expected = storedSince(since);
     QCOMPARE(m_expected.size(), 3);
     for (QStringList &row : m_expected)

@@ -103,8 +103,9 @@ for _ in $(seq 1 100); do
     [ -f "$inst/cfg/settings.ini" ] && [ -f "$inst/cfg/vigilex.db" ] && break
     sleep 0.1
 done
-# Numeric ids: the group may exist only inside ROOT.
-for file in cfg/vigilex.db cfg/settings.ini; do
+# Numeric ids: the group may exist only inside ROOT. The write-ahead log and its index are SQLite's own files,
+# made by the first write: every member's program must be able to use them too.
+for file in cfg/vigilex.db cfg/vigilex.db-wal cfg/vigilex.db-shm cfg/settings.ini; do
     [ -f "$inst/$file" ] || fail "$file was not created"
     [ "$(stat -c '%a %u %g' "$inst/$file")" = "660 $uid $gid" ] ||
         fail "$file is $(stat -c '%a %u %g' "$inst/$file"), want 660 $uid $gid"
@@ -113,7 +114,7 @@ done
 for log in "$inst"/log/*.log; do
     [ "$(stat -c '%a %g' "$log")" = "660 $gid" ] || fail "$(basename "$log") is $(stat -c '%a %g' "$log"), want 660 $gid"
 done
-pass "vigilex.db, settings.ini and the day's log are 0660, uid $uid, gid $gid (nothing for others)"
+pass "vigilex.db (with -wal, -shm), settings.ini and the day's log are 0660, uid $uid, gid $gid (nothing for others)"
 
 # One protection per installation. A second start of the same user brings the running window forward and
 # ends; one of another member names the protecting user in a box (offscreen it stays up until killed).

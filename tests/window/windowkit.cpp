@@ -3,6 +3,7 @@
 #include "policy/shutdownpolicy.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
+#include "storage/eventstore.h"
 #include "storage/settings.h"
 #include "storage/statements.h"
 #include "ui/mainwindow.h"
@@ -47,6 +48,8 @@ void addSession(const QString &ip, int port)
 
 QList<QPair<QString, int>> storedEvents()
 {
+    EventStore::instance()->flush(5000); // whatever was handed to the store so far
+    Database::instance()->reopenIfDeleted();
     QList<QPair<QString, int>> events;
     QSqlQuery query(db());
     query.exec(QStringLiteral("select host, event from snmp_event order by id;"));
@@ -65,16 +68,30 @@ std::unique_ptr<MainWindow> makeWindow(int *shutdownRequests)
     return window;
 }
 
-QTableWidget *eventTable(MainWindow &window) { return window.findChild<QTableWidget *>(QStringLiteral("eventTable")); }
+// The window adds rows in batches; a test looks at them all at once.
+static void showPendingRows(QTableWidget *table)
+{
+    if (table && table->window())
+        QMetaObject::invokeMethod(table->window(), "flushEventRows", Qt::DirectConnection);
+}
+
+QTableWidget *eventTable(MainWindow &window)
+{
+    auto *table = window.findChild<QTableWidget *>(QStringLiteral("eventTable"));
+    showPendingRows(table);
+    return table;
+}
 
 QString cell(QTableWidget *table, int row, int column)
 {
+    showPendingRows(table);
     const QTableWidgetItem *item = table->item(row, column);
     return item ? item->text() : QString();
 }
 
 QStringList rows(QTableWidget *table)
 {
+    showPendingRows(table);
     QStringList result;
     for (int row = 0; row < table->rowCount(); ++row)
         result << cell(table, row, 1) + QLatin1Char('|') + cell(table, row, 2);

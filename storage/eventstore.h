@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QObject>
+#include <QSqlDatabase>
+#include <QString>
+#include <QVector>
+
+#include <memory>
+
+// Stores the events in snmp_event off the GUI thread, so that the lamps, the pop-ups and the protection never
+// wait for a flush. Whatever is pending is written together, in one transaction, at most every few tens of
+// milliseconds and at once when the writer was idle; WAL with full synchronous commits makes a batch durable
+// when its commit returns. While storing fails (locked, read-only, deleted, disk full) the events stay queued
+// in memory, up to maxPending, and are written once it works again.
+// One process-wide instance, created on first use in the GUI thread. store(), flush(), stop() and the getters
+// may be called from any thread; the writer thread alone uses its own connection.
+class EventStore : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int maxPending = 100000;
+    static constexpr int commitIntervalMs = 25;
+
+    struct Row
+    {
+        QString host;
+        int event = 0;
+        qint64 at = 0; // seconds since 1970 when it arrived
+    };
+
+    static EventStore *instance();
+    ~EventStore() override;
+
+    void store(const QString &host, int event);
+    // Waits until everything stored before the call is written; false on a time-out or while storing fails.
+    bool flush(int timeoutMs);
+    // Writes what it can within timeoutMs, then ends the writer; what is still pending then is dropped and
+    // logged. A later store() starts the writer again.
+    void stop(int timeoutMs);
+
+    int pendingCount() const;
+    bool isFailing() const;
+    quint64 droppedCount() const;
+    quint64 writtenCount() const;
+
+    // One transaction on db: the rows with the insert statement of the event table (a row that waited longer
+    // than a second, kept through a fault, keeps its arrival second), and the 60001-row cap: before a row
+    // goes into a table of more than 60000 rows, every row of the oldest second is deleted.
+    static bool writeRows(QSqlDatabase &db, const QVector<Row> &rows, qint64 nowSeconds, QString *error = nullptr);
+
+signals:
+    // Emitted on the writer thread: queued to GUI-thread receivers.
+    void storingFailed();
+    void storingRecovered();
+
+private:
+    EventStore();
+    void run();
+    bool writeBatch(const QVector<Row> &rows, QString *error);
+
+    struct Private;
+    std::unique_ptr<Private> d;
+};
