@@ -182,36 +182,30 @@ void ShutdownPolicy::checkShutdownCondition(const QString &host, const QByteArra
         found = d->cards.insert(host, CardState());
     CardState &card = found.value();
 
-    const auto changedTo = [&](int index, unsigned char *now) {
-        if (!((mask >> index) & 1u))
-            return false; // unknown in this answer: the last known value stands
-        *now = static_cast<unsigned char>(data.at(index));
-        const bool changed = !card.has(index) || card.value[index] != *now;
-        card.value[index] = *now;
-        card.known |= 1u << index;
-        return changed;
-    };
+    // Takes in the values the answer carried; an unknown one leaves the last known value standing. Returns which
+    // known values changed (or became known).
+    unsigned changedMask = 0;
+    for (int i = 0; i < Snmp::PolledObjectCount; ++i) {
+        if (!((mask >> i) & 1u))
+            continue;
+        const auto now = static_cast<unsigned char>(data.at(i));
+        if (!card.has(i) || card.value[i] != now)
+            changedMask |= 1u << i;
+        card.value[i] = now;
+        card.known |= 1u << i;
+    }
 
     int minutes = -1;
-    bool changed = false;
-    unsigned char battery = 0;
-    if (changedTo(Snmp::BatteryStatus, &battery)) {
-        changed = true;
-        if (battery == Snmp::BatteryLow)
-            minutes = setting("shutdown/batt_low_time").toInt();
+    const bool batteryChanged = (changedMask >> Snmp::BatteryStatus) & 1u;
+    const bool inputChanged = (changedMask >> Snmp::InputStatus) & 1u;
+    if (batteryChanged && card.value[Snmp::BatteryStatus] == Snmp::BatteryLow)
+        minutes = setting("shutdown/batt_low_time").toInt();
+    if (inputChanged && card.value[Snmp::InputStatus] != Snmp::InputNormal) {
+        const int t = setting("shutdown/ac_failed_time").toInt();
+        if (t >= 1)
+            minutes = minutes <= 0 ? t : qMin(minutes, t);
     }
-    unsigned char input = 0;
-    if (changedTo(Snmp::InputStatus, &input)) {
-        changed = true;
-        if (input != Snmp::InputNormal) {
-            const int t = setting("shutdown/ac_failed_time").toInt();
-            if (t >= 1)
-                minutes = minutes <= 0 ? t : qMin(minutes, t);
-        }
-    }
-    unsigned char ignored = 0;
-    changedTo(Snmp::OutputStatus, &ignored);
-    changedTo(Snmp::BatteryCapacity, &ignored);
+    const bool changed = batteryChanged || inputChanged;
 
     const int threshold = setting("shutdown/ac_failed_capacity").toInt();
     // A threshold of 0 or less switches the rule off. Only a known percentage counts: a missing object or a

@@ -51,6 +51,14 @@ void sendEngineIdProbe(netsnmp_session *handle)
         snmp_free_pdu(probe);
 }
 
+// One poll request, a copy of the template (the library frees what it sent). Library lock held.
+void sendRequest(netsnmp_session *handle, const netsnmp_pdu *requestTemplate)
+{
+    netsnmp_pdu *request = snmp_clone_pdu(const_cast<netsnmp_pdu *>(requestTemplate));
+    if (request && snmp_send(handle, request) == 0)
+        snmp_free_pdu(request);
+}
+
 // Once the engine ID is known, the user's keys are localised to it, as the library does after its own probe.
 // Library lock held.
 bool readyForRequests(netsnmp_session *handle)
@@ -316,9 +324,7 @@ void SNMPManage::pollAll()
                     sendEngineIdProbe(s.handle);
                     continue;
                 }
-                netsnmp_pdu *request = snmp_clone_pdu(d->requestTemplate);
-                if (request && snmp_send(s.handle, request) == 0)
-                    snmp_free_pdu(request);
+                sendRequest(s.handle, d->requestTemplate);
             }
         });
     }
@@ -338,9 +344,7 @@ void SNMPManage::pollDiscovered(const QString &peer)
             // Once per discovery: later reports of the same probe round find the keys made already.
             if (s.peer != peer || !s.usm || (s.handle->flags & SNMP_FLAGS_USER_CREATED) || !readyForRequests(s.handle))
                 continue;
-            netsnmp_pdu *request = snmp_clone_pdu(d->requestTemplate);
-            if (request && snmp_send(s.handle, request) == 0)
-                snmp_free_pdu(request);
+            sendRequest(s.handle, d->requestTemplate);
         }
     });
 }
