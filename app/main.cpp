@@ -1,10 +1,11 @@
 #include "app/crashhandler.h"
 #include "app/filelimit.h"
+#include "app/localtimezone.h"
 #include "app/messagehandler.h"
 #include "app/quitsignals.h"
-#include "policy/shutdownpolicy.h"
 #include "app/secureexec.h"
 #include "app/singleinstance.h"
+#include "policy/shutdownpolicy.h"
 #include "snmp/snmp.h"
 #include "storage/apppaths.h"
 #include "ui/mainwindow.h"
@@ -37,6 +38,7 @@ int main(int argc, char *argv[])
 {
     installCrashHandler(); // first, so that a crash anywhere later leaves a dump
     raiseOpenFileLimit();
+    pinLocalTimeZone();
     dropCodeLoadingEnvironment(argc, argv); // before Qt reads any of it
 
     QApplication app(argc, argv);

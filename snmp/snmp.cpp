@@ -1,5 +1,6 @@
 #include "snmp/snmp.h"
 
+#include "snmp/engineloop.h"
 #include "snmp/notificationgate.h"
 #include "snmp/snmplock.h"
 #include "snmp/snmpmanage.h"
@@ -12,18 +13,12 @@
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
-#include <net-snmp/library/large_fd_set.h>
-
 #include <csignal>
 #include <cstdlib>
 
 namespace {
 
-constexpr int initialSetSize = 64;
 constexpr unsigned long idleSleepMs = 50;
-// The library's retransmissions and time-outs run at least this often, even while notifications arrive
-// without a pause; otherwise outstanding polls would pile up behind a flood.
-constexpr qint64 timeoutPeriodMs = 50;
 constexpr qint64 summaryPeriodMs = 1000;
 constexpr size_t altStackSize = 64 * 1024;
 
@@ -97,7 +92,10 @@ SNMP::~SNMP()
     d->trapd->stopListening();
     wait();
     if (--liveEngines == 0) {
-        withSnmpLibrary([] { snmp_shutdown(Snmp::applicationName); });
+        withSnmpLibrary([] {
+            snmp_shutdown(Snmp::applicationName);
+            EngineLoop::sessionsChanged();
+        });
         d->manage->forgetSessions();
     } else {
         d->manage->closeSessions();
@@ -170,15 +168,8 @@ void SNMP::onDataReady(const QString &host, const QByteArray &data)
 void SNMP::run()
 {
     AltStack altStack;
-    netsnmp_large_fd_set readfds;
-    netsnmp_large_fd_set writefds;
-    netsnmp_large_fd_set exceptfds;
-    netsnmp_large_fd_set_init(&readfds, initialSetSize);
-    netsnmp_large_fd_set_init(&writefds, initialSetSize);
-    netsnmp_large_fd_set_init(&exceptfds, initialSetSize);
-
-    qint64 lastTimeouts = LogThrottle::steadyMs();
-    qint64 lastSummary = lastTimeouts;
+    EngineLoop loop;
+    qint64 lastSummary = LogThrottle::steadyMs();
     while (d->running.loadAcquire()) {
         d->passes.fetchAndAddRelaxed(1);
         const qint64 now = LogThrottle::steadyMs();
@@ -186,40 +177,7 @@ void SNMP::run()
             lastSummary = now;
             NotificationGate::instance()->logOverdue(now);
         }
-        int numfds = 0;
-        int block = 0;
-        // The library only shortens this when one of its time-outs is due sooner.
-        struct timeval timeout = {0, long(idleSleepMs) * 1000};
-        NETSNMP_LARGE_FD_ZERO(&readfds);
-        NETSNMP_LARGE_FD_ZERO(&writefds);
-        NETSNMP_LARGE_FD_ZERO(&exceptfds);
-        withSnmpLibrary([&] { snmp_select_info2(&numfds, &readfds, &timeout, &block); });
-        // Wait in select, without the lock, for at most the idle period (sooner when the library's next time-out
-        // is due): a datagram is read as soon as it arrives. Sleeping instead while the sockets were empty let a
-        // burst of several hundred notifications pile up in the socket, which then dropped what it could not hold.
-        const long idleUs = long(idleSleepMs) * 1000;
-        if (block || timeout.tv_sec != 0 || timeout.tv_usec > idleUs || timeout.tv_usec < 0) {
-            timeout.tv_sec = 0;
-            timeout.tv_usec = idleUs;
-        }
-        const int ready = netsnmp_large_fd_set_select(numfds, &readfds, nullptr, nullptr, &timeout);
-        if (ready > 0) {
-            withSnmpLibrary([&] { snmp_read2(&readfds); });
-            if (now - lastTimeouts >= timeoutPeriodMs) {
-                lastTimeouts = now;
-                withSnmpLibrary([] { snmp_timeout(); });
-            }
-            continue;
-        }
-        if (ready == 0) {
-            lastTimeouts = now;
-            withSnmpLibrary([] { snmp_timeout(); });
-            continue;
-        }
-        msleep(idleSleepMs); // no descriptor at all, or a closed one in the set
+        if (!loop.runOnce())
+            msleep(idleSleepMs);
     }
-
-    netsnmp_large_fd_set_cleanup(&readfds);
-    netsnmp_large_fd_set_cleanup(&writefds);
-    netsnmp_large_fd_set_cleanup(&exceptfds);
 }

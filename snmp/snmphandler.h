@@ -9,14 +9,15 @@ struct snmp_pdu;
 
 // Turns library PDUs into the program's values. One process-wide instance, created on first use in the GUI
 // thread and never destroyed. The decode methods run on the engine thread inside the library callbacks (the
-// engine-wide lock is then held); the signals reach their GUI-thread receivers queued. No state.
+// engine-wide lock is then held); the signals are emitted in the GUI thread: the notifications queued one by one,
+// the poll answers in batches (only the batch waiting for the GUI thread is state).
 class SNMPHandler : public QObject
 {
     Q_OBJECT
 public:
     static SNMPHandler *instance();
 
-    // A poll response: emits gotSessionData(session peer, 4-byte data array), whatever the PDU holds.
+    // A poll response: emits gotSessionData(session peer, data array), whatever the PDU holds.
     void decodeResponse(snmp_session *session, snmp_pdu *pdu);
     // A trap, inform or v2 trap from host: emits gotTrapdData(host, n + 1) when the PDU names notification n.
     // False when the event was dropped because the GUI thread's queue is at its bound (then an inform must not
@@ -34,4 +35,6 @@ signals:
 
 private:
     SNMPHandler() = default;
+    // GUI thread: emits gotSessionData for every answer waiting.
+    void deliverAnswers();
 };

@@ -6,7 +6,7 @@
 
 // Net-SNMP keeps no locks of its own, yet both threads use it: the GUI thread opens, closes and sends, the
 // engine thread selects, reads and times out. Every library call goes through withSnmpLibrary() (or an
-// SnmpLock in scope). The mutex is recursive because the library calls our callbacks from inside snmp_read2,
+// SnmpLock in scope). The mutex is recursive because the library calls our callbacks from inside its read of a session,
 // and the trap callback sends the inform acknowledgement from there.
 class SnmpLock
 {

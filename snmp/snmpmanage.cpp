@@ -1,14 +1,15 @@
 #include "snmp/snmpmanage.h"
 
 #include "snmp/engineclock.h"
+#include "snmp/engineloop.h"
 #include "snmp/snmphandler.h"
 #include "snmp/snmplock.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
 #include "storage/statements.h"
 
+#include <QHash>
 #include <QList>
-#include <QMap>
 #include <QSqlQuery>
 #include <QTimer>
 #include <QVariant>
@@ -21,12 +22,19 @@
 namespace {
 
 constexpr int pollIntervalMs = 1000;
+// A poll burst goes out in slices this large, with the GUI thread's queue served between them: the answers that
+// come back while later cards are still being asked reach the window in a millisecond or two, not after the
+// whole burst.
+constexpr int burstSlice = 64;
 constexpr qint64 silenceSeconds = 10;
 constexpr int peerNameSize = 32;
 
 struct PollSession
 {
     netsnmp_session *handle;
+    // The library's record of the session: sending through it spares the search of every open session that
+    // snmp_send makes, which made a poll burst cost the square of the number of cards.
+    void *record;
     QString peer;
     bool usm;
 };
@@ -37,7 +45,7 @@ struct PollSession
 // its probe does it but asynchronously: an unauthenticated GET without variables under the empty user name, whose
 // usmStatsUnknownEngineIDs report the receive cycle reads like any answer; the library then stores the engine ID
 // in the session. Library lock held.
-void sendEngineIdProbe(netsnmp_session *handle)
+void sendEngineIdProbe(void *record)
 {
     netsnmp_pdu *probe = snmp_pdu_create(SNMP_MSG_GET);
     if (!probe)
@@ -47,16 +55,22 @@ void sendEngineIdProbe(netsnmp_session *handle)
     probe->securityLevel = SNMP_SEC_LEVEL_NOAUTH;
     probe->securityName = strdup("");
     probe->securityNameLen = 0;
-    if (snmp_send(handle, probe) == 0)
+    if (snmp_sess_send(record, probe) == 0)
         snmp_free_pdu(probe);
+    else
+        EngineLoop::requestSent(record);
 }
 
 // One poll request, a copy of the template (the library frees what it sent). Library lock held.
-void sendRequest(netsnmp_session *handle, const netsnmp_pdu *requestTemplate)
+void sendRequest(void *record, const netsnmp_pdu *requestTemplate)
 {
     netsnmp_pdu *request = snmp_clone_pdu(const_cast<netsnmp_pdu *>(requestTemplate));
-    if (request && snmp_send(handle, request) == 0)
+    if (!request)
+        return;
+    if (snmp_sess_send(record, request) == 0)
         snmp_free_pdu(request);
+    else
+        EngineLoop::requestSent(record);
 }
 
 // Once the engine ID is known, the user's keys are localised to it, as the library does after its own probe.
@@ -72,7 +86,7 @@ bool readyForRequests(netsnmp_session *handle)
     return true;
 }
 
-// Engine thread, inside snmp_read2 with the library lock held.
+// Engine thread, inside the library's read of the session, with the library lock held.
 int responseCallback(int operation, netsnmp_session *session, int, netsnmp_pdu *pdu, void *magic)
 {
     if (operation != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE)
@@ -99,10 +113,11 @@ int responseCallback(int operation, netsnmp_session *session, int, netsnmp_pdu *
 struct SNMPManage::Private
 {
     QList<PollSession> sessions; // newest first
+    int burstNext = -1; // the next session of the running burst, -1 when none runs
     netsnmp_pdu *requestTemplate = nullptr;
     std::unique_ptr<QTimer> pollTimer;
-    QMap<QString, int> statusMap;
-    QMap<QString, qint64> lastSeenMap;
+    QHash<QString, int> statusMap;
+    QHash<QString, qint64> lastSeenMap;
 };
 
 SNMPManage::SNMPManage(QObject *parent) : QObject(parent), d(new Private)
@@ -237,6 +252,7 @@ void SNMPManage::addSession(const SNMPInfo &info)
     d->statusMap[peer] = Snmp::Offline;
     d->lastSeenMap[peer] = EngineClock::nowSeconds();
 
+    void *record = nullptr;
     netsnmp_session *handle = withSnmpLibrary([&]() -> netsnmp_session * {
         netsnmp_session session;
         snmp_sess_init(&session);
@@ -255,13 +271,25 @@ void SNMPManage::addSession(const SNMPInfo &info)
         // snmp_open clears the flag that snmp_sess_init sets; the first request would then probe, blocking.
         if (opened && info.version == Snmp::Usm)
             opened->flags |= SNMP_FLAGS_DONT_PROBE;
+        if (opened) {
+            // The newest session heads the library's list: found at once.
+            record = snmp_sess_pointer(opened);
+            EngineLoop::sessionsChanged();
+        }
         return opened;
     });
-    if (!handle) {
+    if (!handle || !record) {
+        if (handle)
+            withSnmpLibrary([handle] {
+                snmp_close(handle);
+                EngineLoop::sessionsChanged();
+            });
         qWarning("Create SNMP session failed!");
         return;
     }
-    d->sessions.prepend(PollSession {handle, QString::fromLocal8Bit(peerName), info.version == Snmp::Usm});
+    d->sessions.prepend(PollSession {handle, record, QString::fromLocal8Bit(peerName), info.version == Snmp::Usm});
+    if (d->burstNext >= 0)
+        ++d->burstNext; // keeps pointing at the same card
 }
 
 void SNMPManage::removeSession(const QString &peer)
@@ -270,10 +298,15 @@ void SNMPManage::removeSession(const QString &peer)
         if (it->peer != peer)
             continue;
         netsnmp_session *handle = it->handle;
+        if (d->burstNext > int(it - d->sessions.begin()))
+            --d->burstNext;
         d->sessions.erase(it);
         d->statusMap.remove(peer);
         d->lastSeenMap.remove(peer);
-        withSnmpLibrary([handle] { snmp_close(handle); });
+        withSnmpLibrary([handle] {
+            snmp_close(handle);
+            EngineLoop::sessionsChanged();
+        });
         return;
     }
 }
@@ -281,15 +314,18 @@ void SNMPManage::removeSession(const QString &peer)
 void SNMPManage::forgetSessions()
 {
     d->sessions.clear();
+    d->burstNext = -1;
 }
 
 void SNMPManage::closeSessions()
 {
     const QList<PollSession> sessions = d->sessions;
     d->sessions.clear();
+    d->burstNext = -1;
     withSnmpLibrary([&] {
         for (const PollSession &s : sessions)
             snmp_close(s.handle);
+        EngineLoop::sessionsChanged();
     });
 }
 
@@ -314,25 +350,44 @@ int SNMPManage::status(const QString &peer) const
 void SNMPManage::pollAll()
 {
     const qint64 now = EngineClock::nowSeconds();
-    if (d->requestTemplate) {
-        // One lock for the whole burst: no answer can reach the window before this slot returns anyway, and
-        // taking it per request would only make the engine thread contend for it a thousand times.
-        withSnmpLibrary([this] {
-            for (const PollSession &s : qAsConst(d->sessions)) {
-                // Until a v3 card has told its engine ID, each second asks it for that instead.
-                if (s.usm && !readyForRequests(s.handle)) {
-                    sendEngineIdProbe(s.handle);
-                    continue;
-                }
-                sendRequest(s.handle, d->requestTemplate);
-            }
-        });
-    }
+    // A burst still running a second later (a GUI thread held up) starts again from the first card.
+    const bool continuing = d->burstNext >= 0;
+    d->burstNext = 0;
+    if (!continuing)
+        sendBurstSlice();
     // The offline signals reach the window directly, and its slots may add or remove hosts meanwhile: walk a
     // copy. A removed peer has no map entries left, so its check does nothing.
     const QList<PollSession> sessions = d->sessions;
     for (const PollSession &s : sessions)
         checkTimeout(now, s.peer);
+}
+
+void SNMPManage::sendBurstSlice()
+{
+    if (!d->requestTemplate || d->burstNext < 0) {
+        d->burstNext = -1;
+        return;
+    }
+    // One lock per slice: taking it per request would only make the engine thread contend for it each time.
+    withSnmpLibrary([this] {
+        const int end = qMin(int(d->sessions.size()), d->burstNext + burstSlice);
+        for (; d->burstNext < end; ++d->burstNext) {
+            const PollSession &s = d->sessions.at(d->burstNext);
+            // Until a v3 card has told its engine ID, each second asks it for that instead.
+            if (s.usm && !readyForRequests(s.handle)) {
+                sendEngineIdProbe(s.record);
+                continue;
+            }
+            sendRequest(s.record, d->requestTemplate);
+        }
+    });
+    if (d->burstNext >= d->sessions.size()) {
+        d->burstNext = -1;
+        return;
+    }
+    // Queued behind the answers already waiting, so that they are taken first.
+    QMetaObject::invokeMethod(
+        this, [this] { sendBurstSlice(); }, Qt::QueuedConnection);
 }
 
 void SNMPManage::pollDiscovered(const QString &peer)
@@ -344,7 +399,7 @@ void SNMPManage::pollDiscovered(const QString &peer)
             // Once per discovery: later reports of the same probe round find the keys made already.
             if (s.peer != peer || !s.usm || (s.handle->flags & SNMP_FLAGS_USER_CREATED) || !readyForRequests(s.handle))
                 continue;
-            sendRequest(s.handle, d->requestTemplate);
+            sendRequest(s.record, d->requestTemplate);
         }
     });
 }

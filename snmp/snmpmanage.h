@@ -53,6 +53,7 @@ public slots:
 
 private:
     void buildRequest();
+    void sendBurstSlice();
     void checkTimeout(qint64 now, const QString &peer);
     static void configureUsm(snmp_session *session, const SNMPInfo &info);
 

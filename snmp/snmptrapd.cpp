@@ -1,5 +1,6 @@
 #include "snmp/snmptrapd.h"
 
+#include "snmp/engineloop.h"
 #include "snmp/notificationgate.h"
 #include "snmp/snmphandler.h"
 #include "snmp/snmplock.h"
@@ -20,11 +21,11 @@
 namespace {
 
 constexpr int trapPort = 162;
-// A burst of notifications arrives while the engine loop sleeps its 50 ms; the default socket buffer holds
-// only a few hundred of them.
+// A burst of notifications arrives faster than one engine thread reads while the GUI thread holds the library
+// lock for a poll burst; the default socket buffer holds only a few hundred of them.
 constexpr int trapReceiveBuffer = 4 << 20;
 
-// Engine thread, inside snmp_read2 with the library lock held.
+// Engine thread, inside the library's read of the session, with the library lock held.
 int trapCallback(int operation, netsnmp_session *session, int, netsnmp_pdu *pdu, void *magic)
 {
     if (operation != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE || !pdu)
@@ -133,6 +134,7 @@ void SNMPTrapd::startListening()
                 return false;
             }
             d->sessions.prepend(session);
+            EngineLoop::sessionsChanged();
             return true;
         });
         if (!opened)
@@ -147,6 +149,7 @@ void SNMPTrapd::stopListening()
     withSnmpLibrary([&] {
         for (netsnmp_session *session : sessions)
             snmp_close(session);
+        EngineLoop::sessionsChanged();
     });
 }
 

@@ -3,7 +3,8 @@
 #include <QString>
 #include <QVariant>
 
-// Every access to the settings file goes through these two: a settings object per call, INI format. A read of
-// an absent key gives an invalid QVariant; a write is on disk when the call returns.
+// Every access to the settings file goes through these two, INI format. A read of an absent key gives an invalid
+// QVariant; a write is on disk when the call returns, and the next read sees it. A read parses the file only when
+// it changed since the last read (one lstat tells); any thread.
 QVariant readSetting(const QString &path, const QString &key);
 void writeSetting(const QString &path, const QString &key, const QVariant &value);

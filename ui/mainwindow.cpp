@@ -310,6 +310,7 @@ void MainWindow::loadHostItems()
 void MainWindow::addHostItem(const QString &ip)
 {
     d->hosts.append(ip);
+    d->rowOfHostValid = false;
     auto *row = new QListWidgetItem;
     row->setSizeHint(QSize(0, hostRowHeight));
     ui->hostList->insertItem(ui->hostList->count(), row);
@@ -318,7 +319,13 @@ void MainWindow::addHostItem(const QString &ip)
 
 ListWidgetItem *MainWindow::findHostItem(const QString &host) const
 {
-    const int index = d->hosts.indexOf(host);
+    if (!d->rowOfHostValid) {
+        d->rowOfHost.clear();
+        for (int i = d->hosts.size() - 1; i >= 0; --i)
+            d->rowOfHost.insert(d->hosts.at(i), i);
+        d->rowOfHostValid = true;
+    }
+    const int index = d->rowOfHost.value(host, -1);
     if (index < 0 || index >= ui->hostList->count())
         return nullptr;
     return qobject_cast<ListWidgetItem *>(ui->hostList->itemWidget(ui->hostList->item(index)));
@@ -346,6 +353,7 @@ void MainWindow::removeHostItem(const QString &peer)
         return;
     // Only the entry of this row goes: dropping every equal entry would put the list out of step with the rows.
     d->hosts.removeAt(index);
+    d->rowOfHostValid = false;
     QListWidgetItem *row = ui->hostList->item(index);
     QWidget *widget = ui->hostList->itemWidget(row);
     ui->hostList->removeItemWidget(row);
@@ -359,6 +367,7 @@ void MainWindow::modifySNMPHostEvent(const SNMPInfo &infoNew, const SNMPInfo &in
     if (index < 0 || index >= ui->hostList->count())
         return;
     d->hosts[index] = infoNew.ip;
+    d->rowOfHostValid = false;
     if (auto *item = qobject_cast<ListWidgetItem *>(ui->hostList->itemWidget(ui->hostList->item(index)))) {
         item->setHost(infoNew.ip);
         item->reset(); // grey, without the old card's trouble, until the engine reports on the new address

@@ -5,6 +5,7 @@
 #include "storage/logthrottle.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QSet>
 #include <QStringList>
 #include <QVector>
@@ -34,6 +35,10 @@ public:
     MainWindow *window = nullptr;
     SNMP *engine = nullptr; // not owned
     QStringList hosts;      // entry i names row i of the host list
+    // Every report looks its row up: by address, the first row of that address as in hosts; rebuilt after a
+    // change of the list.
+    QHash<QString, int> rowOfHost;
+    bool rowOfHostValid = false;
     std::unique_ptr<EventCatalogue> catalogue;
     Language *language; // owned: deleted with this record
     std::unique_ptr<QTimer> clockTimer;

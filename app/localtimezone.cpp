@@ -1,0 +1,10 @@
+#include "app/localtimezone.h"
+
+#include <QByteArray>
+#include <QtGlobal>
+
+void pinLocalTimeZone()
+{
+    if (!qEnvironmentVariableIsSet("TZ"))
+        qputenv("TZ", QByteArrayLiteral(":/etc/localtime"));
+}
