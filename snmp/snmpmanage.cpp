@@ -424,9 +424,13 @@ void SNMPManage::checkTimeout(qint64 now, const QString &peer)
 
 void SNMPManage::onGotSessionData(const QString &peer, const QByteArray &data)
 {
-    const QString host = Snmp::hostOfPeer(peer);
+    // An answer read just before its card was removed or replaced still arrives here: it is no report of any
+    // configured card, and the policy must not take it up again.
     const auto state = d->statusMap.find(peer);
-    if (state != d->statusMap.end() && state.value() != Snmp::Online) {
+    if (state == d->statusMap.end())
+        return;
+    const QString host = Snmp::hostOfPeer(peer);
+    if (state.value() != Snmp::Online) {
         const int old = state.value();
         state.value() = Snmp::Online;
         emit statusChanged(host, Snmp::Online);

@@ -1,8 +1,10 @@
 // The engine object's life: construction without side effects, the start lines, the idle loop, many cards
-// on many addresses, host changes made from a slot while a poll signals, and prompt destruction.
+// on many addresses, host changes made from a slot while a poll signals or while answers wait, and prompt
+// destruction.
 #include "enginetest.h"
 #include "snmp/engineclock.h"
 #include "snmp/snmp.h"
+#include "snmp/snmplock.h"
 #include "snmp/snmpmanage.h"
 #include "snmp/snmptrapd.h"
 #include "support/netns.h"
@@ -29,6 +31,7 @@ private slots:
     void manyAddressesAndPromptDestruction();
     void hostRemovedFromSlotDuringPoll();
     void secondEngineSurvivesTheFirst();
+    void sessionsChangeWhileAnswersArrive();
 
 private:
     std::unique_ptr<MessageCapture> m_messages;
@@ -175,6 +178,69 @@ void TestEngineLifecycle::secondEngineSurvivesTheFirst()
     first.reset(); // must not shut the library down under the second
     second.manager()->pollAll();
     QTRY_VERIFY_WITH_TIMEOUT(data.count() >= 1, 3000);
+}
+
+// Cards removed while their answers wait in ready sockets or already read, new sessions that get the closed
+// sockets' numbers: nothing is read from a closed session, no removed card reports, every new socket is watched.
+void TestEngineLifecycle::sessionsChangeWhileAnswersArrive()
+{
+    constexpr int cards = 24;
+    QStringList endpoints;
+    for (int i = 1; i <= cards; ++i)
+        endpoints << QStringLiteral("udp:127.0.6.%1:161").arg(i);
+    UpsSim sim(endpoints.join(QLatin1Char(',')));
+    QVERIFY2(sim.start(), qPrintable(sim.log()));
+    const auto host = [](int i) { return QStringLiteral("127.0.6.%1").arg(i); };
+    SNMP engine;
+    engine.startService();
+    engine.manager()->stopPolling();
+    QSet<QString> configured;
+    for (int i = 1; i <= cards; ++i) {
+        engine.addHost(v2cHost(host(i), 161));
+        configured << host(i);
+    }
+    QSet<QString> reported;
+    QStringList strays;
+    connect(&engine, &SNMP::dataReady, this, [&](const QString &from, const QByteArray &) {
+        if (!configured.contains(from))
+            strays << from;
+        reported << from;
+    });
+    engine.manager()->pollAll();
+    QTRY_COMPARE_WITH_TIMEOUT(reported.size(), cards, 5000);
+
+    QElapsedTimer clock;
+    clock.start();
+    for (int round = 0; round < 6 && clock.elapsed() < 10000; ++round) {
+        {
+            // Even rounds: the engine thread waits for the lock with the answers ready in their sockets. Odd
+            // rounds: it has read them, and they wait for this thread.
+            std::unique_ptr<SnmpLock> hold(round % 2 ? nullptr : new SnmpLock);
+            engine.manager()->pollAll();
+            QThread::msleep(150);
+            for (int i = 1 + round % 2; i <= cards; i += 2) {
+                engine.removeHost(host(i) + QStringLiteral(":161"));
+                configured.remove(host(i));
+            }
+            // Opened at once, these take the numbers of the sockets just closed.
+            for (int i = 1 + round % 2; i <= cards; i += 4) {
+                engine.addHost(v2cHost(host(i), 161));
+                configured << host(i);
+            }
+        }
+        QTest::qWait(200);
+        for (int i = 1; i <= cards; ++i) {
+            if (!configured.contains(host(i))) {
+                engine.addHost(v2cHost(host(i), 161));
+                configured << host(i);
+            }
+        }
+        reported.clear();
+        engine.manager()->pollAll();
+        QTRY_COMPARE_WITH_TIMEOUT(reported.size(), cards, 3000);
+    }
+    QCOMPARE(engine.manager()->sessionCount(), cards);
+    QCOMPARE(strays, QStringList());
 }
 
 VIGILEX_NETNS_TEST_MAIN(TestEngineLifecycle)

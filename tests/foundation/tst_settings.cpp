@@ -8,6 +8,9 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <ctime>
+
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,6 +84,52 @@ private slots:
         QCOMPARE(::stat(QFile::encodeName(path()).constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, 0600u);
         QCOMPARE(readSetting(path(), QStringLiteral("system/shutdown_app")).toString(), QStringLiteral("/opt/my app/run"));
+    }
+
+    // Reads are cached while the file stays as it was; any change of it shows at the very next read.
+    void readFollowsEveryChangeOfTheFile_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QVariant>("expected");
+        QTest::newRow("saved by the program") << QStringLiteral("save") << QVariant(QStringLiteral("7"));
+        QTest::newRow("rewritten in place, same size") << QStringLiteral("inplace") << QVariant(QStringLiteral("8"));
+        QTest::newRow("a new file renamed into place") << QStringLiteral("rename") << QVariant(QStringLiteral("9"));
+        QTest::newRow("deleted") << QStringLiteral("delete") << QVariant();
+    }
+
+    void readFollowsEveryChangeOfTheFile()
+    {
+        QFETCH(QString, change);
+        QFETCH(QVariant, expected);
+        ScratchApp app(ScratchApp::Empty);
+        // Another program's save, a moment later: Qt's own reader also goes by the size and the time.
+        const auto put = [](const QString &file, const QByteArray &value) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadWrite)); // in place: same inode, no truncation
+            f.write("[shutdown]\nvalue=" + value + "\n");
+            f.close();
+            static time_t when = ::time(nullptr) + 10;
+            const struct timespec times[2] = {{when, 0}, {when, 0}};
+            ++when;
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
+        };
+        put(path(), "5");
+        const QString key = QStringLiteral("shutdown/value");
+        QCOMPARE(readSetting(path(), key), QVariant(QStringLiteral("5")));
+        QCOMPARE(readSetting(path(), key), QVariant(QStringLiteral("5")));
+        if (change == QLatin1String("save")) {
+            writeSetting(path(), key, 7);
+        } else if (change == QLatin1String("inplace")) {
+            put(path(), "8");
+        } else if (change == QLatin1String("rename")) {
+            put(path() + QStringLiteral(".new"), "9");
+            QCOMPARE(::rename(QFile::encodeName(path() + QStringLiteral(".new")).constData(),
+                         QFile::encodeName(path()).constData()),
+                0);
+        } else {
+            QVERIFY(QFile::remove(path()));
+        }
+        QCOMPARE(readSetting(path(), key), expected);
     }
 
     // In a shared cfg/ any member may leave a link or a file of their own where the program writes; the
