@@ -25,7 +25,7 @@ constexpr int pollIntervalMs = 1000;
 // A poll burst goes out in slices this large, with the GUI thread's queue served between them: the answers that
 // come back while later cards are still being asked reach the window in a millisecond or two, not after the
 // whole burst.
-constexpr int burstSlice = 64;
+constexpr int burstSlice = 32;
 constexpr qint64 silenceSeconds = 10;
 constexpr int peerNameSize = 32;
 
