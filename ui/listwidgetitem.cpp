@@ -42,11 +42,16 @@ void ListWidgetItem::setData(const QByteArray &data)
     const unsigned mask = Snmp::knownMask(data);
     char *bytes[Snmp::PolledObjectCount] = {
         &m_data.batteryStatus, &m_data.inputStatus, &m_data.outputStatus, reinterpret_cast<char *>(&m_data.capacity)};
+    bool changed = false;
     for (int i = 0; i < Snmp::PolledObjectCount; ++i) {
-        if ((mask >> i) & 1u)
+        if (((mask >> i) & 1u) && *bytes[i] != data.at(i)) {
             *bytes[i] = data.at(i);
+            changed = true;
+        }
     }
-    setDetailToolTip();
+    // A card reports every second, mostly the same: the text is built again only when something changed.
+    if (changed || !m_detailTipShown)
+        setDetailToolTip();
 
     const bool trouble = Snmp::isPowerTrouble(static_cast<unsigned char>(m_data.batteryStatus),
                                               static_cast<unsigned char>(m_data.inputStatus));
@@ -78,10 +83,12 @@ void ListWidgetItem::changeEvent(QEvent *event)
 
 void ListWidgetItem::refreshToolTip()
 {
-    if (m_status == Snmp::Offline)
+    if (m_status == Snmp::Offline) {
         setToolTip(tr("Offline"));
-    else if (m_status == Snmp::Online)
+        m_detailTipShown = false;
+    } else if (m_status == Snmp::Online) {
         setDetailToolTip();
+    }
 }
 
 void ListWidgetItem::setDetailToolTip()
@@ -110,4 +117,5 @@ void ListWidgetItem::setDetailToolTip()
                              tr("Output status: %1").arg(output),
                              tr("Battery capacity: %1 %").arg(static_cast<unsigned>(m_data.capacity))};
     setToolTip(lines.join(QLatin1Char('\n')));
+    m_detailTipShown = true;
 }

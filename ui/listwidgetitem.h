@@ -38,6 +38,7 @@ private:
     QString m_host;
     int m_status = 0;
     bool m_trouble = false;
+    bool m_detailTipShown = false;
     // The data bytes in report order, replaced as one copy.
     struct Data
     {
