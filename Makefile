@@ -89,9 +89,11 @@ fuzz: deps
 
 # bench/README.md regenerated with today's figures: the engine and event log benchmarks, this program against
 # Network UPS Tools' snmp-ups on the same 100 simulated cards, a notification storm, start-up with 1000 cards and
-# 60001 events. Needs root (private namespaces); installs the measurement peer nut-snmp when missing. Not part of test.
+# 60001 events. Needs root (private namespaces); the dependency script adds the measurement peer nut-snmp. Not part
+# of test.
 BENCH_SECONDS ?= 60
 .PHONY: bench
-bench: deps
+bench:
+	./scripts/install-deps --bench
 	$(MAKE) configure
 	python3 bench/run-all $(BUILD) --seconds $(BENCH_SECONDS)

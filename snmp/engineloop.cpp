@@ -90,7 +90,6 @@ struct EngineLoop::Private
     std::vector<session_list *> bySocket;
     std::vector<bool> listener; // by socket: a trap listener, whose socket may hold a burst
     std::unordered_set<session_list *> live;
-    int watched = 0;
     netsnmp_large_fd_set one; // holds the single socket being read or asked
     qint64 lastTimeouts = 0;
     qint64 lastSweep = 0;
@@ -162,11 +161,6 @@ void EngineLoop::requestSent(void *record)
     queue.push({LogThrottle::steadyMs() + timeoutUs / 1000 + 1, slp});
 }
 
-int EngineLoop::watchedSockets() const
-{
-    return d->watched;
-}
-
 // Library lock held. A socket already in the set answers EEXIST; one closed since has left the set by itself,
 // also when a new session got its number, so adding each socket again keeps the set exact.
 void EngineLoop::Private::rebuild()
@@ -174,7 +168,6 @@ void EngineLoop::Private::rebuild()
     built = sessionGeneration.load();
     bySocket.assign(bySocket.size(), nullptr);
     live.clear();
-    watched = 0;
     int highest = -1;
     for (session_list *slp = Sessions; slp; slp = slp->next) {
         if (!slp->transport || slp->transport->sock < 0 || !slp->session || !slp->internal)
@@ -198,9 +191,7 @@ void EngineLoop::Private::rebuild()
                 fcntl(fd, F_SETFL, flags | O_NONBLOCK);
         } else if (errno != EEXIST) {
             qWarning("Engine: socket %d cannot be watched (%s)", fd, strerror(errno));
-            continue;
         }
-        ++watched;
     }
     if (highest >= 0 && std::size_t(highest) >= one.lfs_setsize)
         netsnmp_large_fd_set_resize(&one, highest + 1);

@@ -28,9 +28,6 @@ public:
     // A request went out on the session (the library's record of it, see snmp_sess_pointer). Library lock held.
     static void requestSent(void *record);
 
-    // Sockets watched at the moment, for tests.
-    int watchedSockets() const;
-
 private:
     struct Private;
     std::unique_ptr<Private> d;
