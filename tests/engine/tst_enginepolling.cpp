@@ -1,5 +1,5 @@
-// Polling against a real agent: online detection, the data array, host changes, and the silence rule
-// driven with a replaceable clock so that it runs in a moment.
+// Polling against a real agent: online detection, the data array, host changes, the silence rule driven with a
+// replaceable clock so that it runs in a moment, the retransmission schedule and bursts sent in slices.
 #include "enginetest.h"
 #include "snmp/engineclock.h"
 #include "snmp/snmp.h"
@@ -10,8 +10,11 @@
 #include "support/scratchapp.h"
 #include "support/upssim.h"
 
+#include <QElapsedTimer>
+#include <QNetworkDatagram>
 #include <QSignalSpy>
 #include <QSqlQuery>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <memory>
@@ -47,6 +50,8 @@ private slots:
     void cardThatNeverAnsweredStaysQuiet();
     void offlineCardComesBack();
     void lateAnswerToRetransmissionCounts();
+    void retransmissionsKeepTheirSecond();
+    void burstAsksEachCardOnceWhileCardsChange();
 
 private:
     void makeEngine(bool start = true);
@@ -351,6 +356,91 @@ void TestEnginePolling::lateAnswerToRetransmissionCounts()
     QTest::qWait(300);
     QCOMPARE(m_data->count(), 1);
     QCOMPARE(m_events->count(), 1);
+}
+
+namespace {
+// A card that never answers and notes when each request reached it.
+std::unique_ptr<QUdpSocket> silentCard(const QString &address, std::vector<qint64> *arrivals = nullptr,
+                                       const QElapsedTimer *clock = nullptr)
+{
+    auto socket = std::make_unique<QUdpSocket>();
+    if (!socket->bind(QHostAddress(address), 161))
+        return nullptr;
+    if (arrivals) {
+        QUdpSocket *raw = socket.get();
+        QObject::connect(raw, &QUdpSocket::readyRead, raw, [raw, arrivals, clock] {
+            while (raw->hasPendingDatagrams()) {
+                raw->receiveDatagram();
+                arrivals->push_back(clock->elapsed());
+            }
+        });
+    }
+    return socket;
+}
+
+int pending(QUdpSocket *socket)
+{
+    int n = 0;
+    while (socket->hasPendingDatagrams()) {
+        socket->receiveDatagram();
+        ++n;
+    }
+    return n;
+}
+} // namespace
+
+// The library resends an unanswered request after its 1 s timeout; the engine runs that schedule within its 50 ms,
+// not whenever its sweep over every session comes round.
+void TestEnginePolling::retransmissionsKeepTheirSecond()
+{
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<qint64> arrivals;
+    const auto card = silentCard(QStringLiteral("127.0.9.1"), &arrivals, &clock);
+    QVERIFY(card);
+    makeEngine();
+    m_engine->addHost(v2cHost(QStringLiteral("127.0.9.1"), 161));
+    pollAt(m_now + 1);
+    // A change of the sessions meanwhile (here a card added) makes the engine sweep every session at once; a
+    // resend that waited for the next such sweep would come 300 ms late.
+    QTest::qWait(300);
+    m_engine->addHost(v2cHost(QStringLiteral("127.0.9.2"), 161));
+    QTRY_VERIFY_WITH_TIMEOUT(arrivals.size() >= 4, 6000);
+    for (std::size_t i = 1; i < 4; ++i) {
+        const qint64 gap = arrivals[i] - arrivals[i - 1];
+        QVERIFY2(gap >= 950 && gap <= 1180, qPrintable(QStringLiteral("resend %1 after %2 ms").arg(i).arg(gap)));
+    }
+}
+
+// A burst goes out in slices with the window's events served between them; cards removed or added meanwhile
+// neither shift another card out of the burst nor get it twice.
+void TestEnginePolling::burstAsksEachCardOnceWhileCardsChange()
+{
+    constexpr int cards = 100;
+    std::vector<std::unique_ptr<QUdpSocket>> recorders;
+    for (int i = 1; i <= cards + 10; ++i) {
+        recorders.push_back(silentCard(QStringLiteral("127.0.10.%1").arg(i)));
+        QVERIFY(recorders.back());
+    }
+    makeEngine();
+    for (int i = 1; i <= cards; ++i)
+        m_engine->addHost(v2cHost(QStringLiteral("127.0.10.%1").arg(i), 161));
+    m_engine->manager()->pollAll(); // the newest cards first: 100 down to 1
+    for (int i = 1; i <= 20; ++i) // not asked yet
+        m_engine->removeHost(QStringLiteral("127.0.10.%1:161").arg(i));
+    for (int i = 90; i <= 95; ++i) // asked already
+        m_engine->removeHost(QStringLiteral("127.0.10.%1:161").arg(i));
+    for (int i = cards + 1; i <= cards + 10; ++i)
+        m_engine->addHost(v2cHost(QStringLiteral("127.0.10.%1").arg(i), 161));
+    QTest::qWait(400);
+    QStringList wrong;
+    for (int i = 1; i <= cards + 10; ++i) {
+        const int expected = i <= 20 || i > cards ? 0 : 1;
+        const int got = pending(recorders[std::size_t(i - 1)].get());
+        if (got != expected)
+            wrong << QStringLiteral("127.0.10.%1 asked %2 times").arg(i).arg(got);
+    }
+    QCOMPARE(wrong, QStringList());
 }
 
 VIGILEX_NETNS_TEST_MAIN(TestEnginePolling)
