@@ -1,8 +1,7 @@
 #pragma once
 
-#include "policy/shutdownpolicy.h"
-#include "storage/eventcatalogue.h"
-#include "storage/logthrottle.h"
+#include "policy/protection.h"
+#include "storage/eventtexts.h"
 
 #include <QElapsedTimer>
 #include <QSet>
@@ -15,8 +14,8 @@
 
 class Language;
 class MainWindow;
+class ProtectionClient;
 class QTimer;
-class SNMP;
 
 // The main window's state. Plain record, GUI thread only, like the window.
 class MainWindowPrivate
@@ -32,13 +31,14 @@ public:
     static constexpr int maxOpenWarnings = 3;
 
     MainWindow *window = nullptr;
-    SNMP *engine = nullptr; // not owned
-    QStringList hosts;      // entry i names row i of the host list
-    std::unique_ptr<EventCatalogue> catalogue;
+    QStringList hosts; // entry i names row i of the host list
+    // Alone, the window owns the protection; as the service's front end it has none and follows the client.
+    std::unique_ptr<Protection> protection;
+    ProtectionClient *client = nullptr; // not owned
+    bool serviceLost = false;
+    std::unique_ptr<EventTexts> frontEndTexts; // the front end's own catalogue, without a protection
     Language *language; // owned: deleted with this record
     std::unique_ptr<QTimer> clockTimer;
-    // The protection: countdown, shutdown application and the last data snapshot live in the policy.
-    std::unique_ptr<ShutdownPolicy> policy;
     bool popupWarning = false;
     QSet<int> popupEventCodes;
     int openWarnings = 0;
@@ -50,8 +50,7 @@ public:
     QVector<std::array<QString, 3>> pendingRows;
     std::unique_ptr<QTimer> rowTimer;
     QElapsedTimer sinceRows;
-    static constexpr int fileCheckMs = 200;
-    QElapsedTimer sinceFileCheck;
-    // Per sender: one "unknown code" line a minute.
-    LogThrottle unknownCodeLog;
+    // The service's countdown: its end on the monotonic clock, invalid while none runs.
+    QElapsedTimer countdownClock;
+    qint64 countdownMs = -1;
 };
