@@ -2,15 +2,17 @@
 #include "app/filelimit.h"
 #include "app/messagehandler.h"
 #include "app/quitsignals.h"
-#include "policy/shutdownpolicy.h"
 #include "app/secureexec.h"
 #include "app/singleinstance.h"
+#include "policy/shutdownpolicy.h"
+#include "service/protectionclient.h"
 #include "snmp/snmp.h"
 #include "storage/apppaths.h"
 #include "ui/mainwindow.h"
 #include "ui/userprompt.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 
 #include <unistd.h>
 
@@ -44,6 +46,19 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
     AppPaths::createDirectories();
     qInstallMessageHandler(messageHandler);
+
+#ifndef VIGILEX_DEMO
+    // Where the protection service runs, the window is its front end: no engine, no trap port, no policy here,
+    // and as many windows as there are users who want one.
+    const QDBusConnection systemBus = QDBusConnection::systemBus();
+    if (ProtectionClient::serviceRunning(systemBus)) {
+        qInfo("Front end of the protection service %s", qPrintable(systemBus.baseService()));
+        ProtectionClient client(systemBus);
+        MainWindow window(&client);
+        window.show();
+        return app.exec();
+    }
+#endif
 
     // Before the engine: a second instance must neither poll nor take port 162.
     SingleInstance instance(AppPaths::cfgDir() + QStringLiteral("/vigilex.lock"), AppPaths::root());

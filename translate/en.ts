@@ -445,6 +445,10 @@ Do you want to replace it?</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
+        <source>The protection service refused the change: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
         <source>Shutdown in %1:%2</source>
         <translation type="unfinished"></translation>
     </message>

@@ -447,6 +447,10 @@ Do you want to replace it?</source>
         <translation>保护服务已恢复</translation>
     </message>
     <message>
+        <source>The protection service refused the change: %1</source>
+        <translation>保护服务拒绝了此更改：%1</translation>
+    </message>
+    <message>
         <source>Shutdown in %1:%2</source>
         <translation>%1:%2 后关机</translation>
     </message>

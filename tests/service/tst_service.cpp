@@ -3,19 +3,25 @@
 #include "service/protectionclient.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
+#include "storage/eventcatalogue.h"
 #include "storage/hosttable.h"
 #include "storage/settings.h"
 #include "support/fakelogind.h"
 #include "support/netns.h"
 #include "support/scratchapp.h"
 #include "support/upssim.h"
+#include "ui/addhostdialog.h"
 #include "ui/led.h"
 #include "ui/listwidgetitem.h"
+#include "ui/logdialog.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
+#include <QDateEdit>
 #include <QDateTime>
 #include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QtTest>
 
@@ -189,17 +195,36 @@ void TestService::frontEndFollowsTheService()
     QVERIFY(!window.shutdownPolicy());
     QTRY_COMPARE_WITH_TIMEOUT(lamp(window, cardA), QColor(Qt::green), 5000);
 
-    QList<ProtectionClient::Event> events;
-    QString why;
-    QVERIFY2(client.events(0, QDateTime::currentSecsSinceEpoch() + 1, &events, &why), qPrintable(why));
-    QVERIFY(std::any_of(events.begin(), events.end(), [](const auto &e) { return e.host == cardA && e.event == 8; }));
+    {
+        // The log dialog lists what the service stored before this window existed.
+        LogDialog log;
+        for (const char *name : {"startDateEdit", "endDateEdit"})
+            log.findChild<QDateEdit *>(QLatin1String(name))->setDate(QDate::currentDate());
+        QTest::mouseClick(log.findChild<QPushButton *>(QStringLiteral("readButton")), Qt::LeftButton);
+        auto *table = log.findChild<QTableWidget *>();
+        QVERIFY(table && table->rowCount() >= 1);
+        const QString trapText
+            = EventCatalogue::find(AppPaths::cataloguePath())->text(QStringLiteral("Event_English"), 8);
+        bool listed = false;
+        for (int row = 0; row < table->rowCount(); ++row)
+            listed |= table->item(row, 1)->text() == cardA && table->item(row, 2)->text() == trapText;
+        QVERIFY(listed);
+    }
 
-    // A change reaches the service at once, through polkit; the service then polls the new card.
+    // A change in the host dialog reaches the service at once, through polkit; the service then polls the card.
     UpsSim second(QStringLiteral("udp:%1:%2").arg(cardB).arg(portB));
     QVERIFY2(second.start(), qPrintable(second.log()));
     m_bus.resetCalls();
-    QVERIFY2(client.addHost(card(cardB, portB), &why), qPrintable(why));
+    {
+        AddHostDialog dialog(false, SNMPInfo(), nullptr);
+        dialog.findChild<QLineEdit *>(QStringLiteral("hostEdit"))->setText(cardB);
+        dialog.findChild<QLineEdit *>(QStringLiteral("portEdit"))->setText(QString::number(portB));
+        dialog.findChild<QLineEdit *>(QStringLiteral("communityEdit"))->setText(QStringLiteral("public"));
+        QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("sureButton")), Qt::LeftButton);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
     QCOMPARE(m_bus.calls().authorizations, QStringList {QStringLiteral("org.vigilex.protection1.configure")});
+    QString why;
     QTRY_COMPARE_WITH_TIMEOUT(window.hosts(), (QStringList {cardA, cardB}), 3000);
     QCOMPARE(lamp(window, cardA), QColor(Qt::green)); // kept through the list change
     QTRY_VERIFY_WITH_TIMEOUT(second.requestCount() >= 2, 5000);
