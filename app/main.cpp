@@ -53,6 +53,7 @@ int main(int argc, char *argv[])
     const QDBusConnection systemBus = QDBusConnection::systemBus();
     if (ProtectionClient::serviceRunning(systemBus)) {
         qInfo("Front end of the protection service %s", qPrintable(systemBus.baseService()));
+        QuitSignals quitSignals;
         ProtectionClient client(systemBus);
         MainWindow window(&client);
         window.show();
