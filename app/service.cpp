@@ -11,6 +11,7 @@
 #include "snmp/snmp.h"
 #include "storage/apppaths.h"
 #include "storage/eventtexts.h"
+#include "storage/logthrottle.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -45,11 +46,20 @@ int main(int argc, char *argv[])
     engine.startService();
     qInfo("Protection service started, watching %d card(s)", int(protection.hosts().size()));
 
-    QObject::connect(
-        &protection, &Protection::eventArrived, &protection, [&protection](const QString &host, int event) {
+    // Every event in the journal, but a card's flood as one line a second with its count: the events
+    // themselves are all stored.
+    LogThrottle eventLog(1000);
+    QObject::connect(&protection, &Protection::eventArrived, &protection,
+        [&protection, &eventLog](const QString &host, int event) {
             const QString text = protection.texts()->text(host, event, QStringLiteral("Event_English"));
-            if (!text.isEmpty())
+            if (text.isEmpty())
+                return;
+            const qint64 count = eventLog.hit(host, LogThrottle::steadyMs());
+            if (count == 1)
                 qInfo("Event from %s: %d %s", qPrintable(host), event, qPrintable(text));
+            else if (count > 1)
+                qInfo("Event from %s: %d %s (%lld events from it in the last second or more)", qPrintable(host),
+                    event, qPrintable(text), count);
         });
     protection.policy()->checkPowerOffRight();
 

@@ -192,6 +192,8 @@ void MainWindow::setupFrontEnd()
         displaySNMPEvent(tr("System"), tr("The protection service has stopped; the lamps stay grey until it is back"));
     });
     connect(client, &ProtectionClient::serviceFound, this, [this] {
+        // Pop-ups follow the service's setting, which this user may not be able to read from the file.
+        d->popupWarning = d->client->setting(QStringLiteral("system/pop_warning")).toBool();
         if (!d->serviceLost)
             return;
         d->serviceLost = false;
