@@ -172,7 +172,7 @@ void TestService::mainsFailureWithoutWindowPowersOffOnce()
     QTRY_COMPARE_WITH_TIMEOUT(m_bus.calls().powerOff.size(), 1, 10000);
     QCOMPARE(m_bus.calls().powerOff.first(), false); // never interactive
     QVERIFY(QFile::exists(m_app->path(QStringLiteral("my app/ran"))));
-    QVERIFY(serviceOutput().contains(QStringLiteral("Start to executing shutdown application.")));
+    QTRY_VERIFY(serviceOutput().contains(QStringLiteral("Start to executing shutdown application.")));
     // Further failed reports do not ask again.
     QTest::qWait(2500);
     QCOMPARE(m_bus.calls().powerOff.size(), 1);
