@@ -6,12 +6,14 @@
 #include "app/secureexec.h"
 #include "app/singleinstance.h"
 #include "policy/shutdownpolicy.h"
+#include "service/protectionclient.h"
 #include "snmp/snmp.h"
 #include "storage/apppaths.h"
 #include "ui/mainwindow.h"
 #include "ui/userprompt.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 
 #include <unistd.h>
 
@@ -46,6 +48,20 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
     AppPaths::createDirectories();
     qInstallMessageHandler(messageHandler);
+
+#ifndef VIGILEX_DEMO
+    // Where the protection service runs, the window is its front end: no engine, no trap port, no policy here,
+    // and as many windows as there are users who want one.
+    const QDBusConnection systemBus = QDBusConnection::systemBus();
+    if (ProtectionClient::serviceRunning(systemBus)) {
+        qInfo("Front end of the protection service %s", qPrintable(systemBus.baseService()));
+        QuitSignals quitSignals;
+        ProtectionClient client(systemBus);
+        MainWindow window(&client);
+        window.show();
+        return app.exec();
+    }
+#endif
 
     // Before the engine: a second instance must neither poll nor take port 162.
     SingleInstance instance(AppPaths::cfgDir() + QStringLiteral("/vigilex.lock"), AppPaths::root());

@@ -30,7 +30,31 @@ QString levelWord(QtMsgType type)
     }
     return QString();
 }
+
+int syslogPriority(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg:
+        return 7;
+    case QtInfoMsg:
+        return 6;
+    case QtWarningMsg:
+        return 4;
+    case QtCriticalMsg:
+        return 3;
+    case QtFatalMsg:
+        return 2;
+    }
+    return 6;
+}
+
+bool s_copyToStandardError = false;
 } // namespace
+
+void copyMessagesToStandardError(bool copy)
+{
+    s_copyToStandardError = copy;
+}
 
 void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
@@ -38,6 +62,13 @@ void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &m
         + QLatin1Char(' ') + levelWord(type) + QLatin1Char(' ') + message;
 
     QMutexLocker lock(&logMutex);
+    if (s_copyToStandardError) {
+        // The journal stamps the time itself; one line per message, as in the file.
+        QByteArray text = message.toUtf8();
+        text.replace('\n', ' ');
+        std::fprintf(stderr, "<%d>%s %s\n", syslogPriority(type), qPrintable(levelWord(type)), text.constData());
+        std::fflush(stderr);
+    }
     // A second clock reading: a line logged across midnight may land in the new day's file.
     QFile file(AppPaths::logDir() + QLatin1Char('/') + QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))
                + QStringLiteral(".log"));

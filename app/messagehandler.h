@@ -8,3 +8,7 @@ extern QMutex logMutex;
 
 // Appends every diagnostic message of the program, from any thread, to /log/yyyyMMdd.log.
 void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message);
+
+// The service also writes every message to the standard error, where the journal takes it, with the syslog
+// priority prefix systemd reads ("<4>" for a warning).
+void copyMessagesToStandardError(bool copy);

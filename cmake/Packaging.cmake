@@ -13,6 +13,8 @@ endif()
 set(VIGILEX_DATADIR /usr/share CACHE PATH "Where the menu entry and the themed icons go")
 set(VIGILEX_XDG_CONFDIR /etc/xdg CACHE PATH "Where the autostart entry goes")
 set(VIGILEX_GROUP vigilex CACHE STRING "Group whose members may run the protection and change its configuration")
+set(VIGILEX_SERVICE_USER vigilexd CACHE STRING "System user the protection service runs as")
+set(VIGILEX_UNITDIR /lib/systemd/system CACHE PATH "Where the service's systemd unit goes")
 
 set(VIGILEX_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging)
 set(VIGILEX_GENERATED_DIR ${CMAKE_BINARY_DIR}/packaging)
@@ -21,6 +23,9 @@ set(VIGILEX_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 # Menu and autostart entries, and the maintainer scripts, name the installed program by its full path.
 configure_file(${VIGILEX_PACKAGING_DIR}/vigilex.desktop.in ${VIGILEX_GENERATED_DIR}/vigilex.desktop @ONLY)
 configure_file(${VIGILEX_PACKAGING_DIR}/vigilex-autostart.desktop.in ${VIGILEX_GENERATED_DIR}/autostart/vigilex.desktop @ONLY)
+configure_file(${VIGILEX_PACKAGING_DIR}/systemd/vigilex.service.in ${VIGILEX_GENERATED_DIR}/vigilex.service @ONLY)
+configure_file(${VIGILEX_PACKAGING_DIR}/dbus/org.vigilex.Protection1.conf.in
+    ${VIGILEX_GENERATED_DIR}/org.vigilex.Protection1.conf @ONLY)
 foreach(script postinst prerm postrm)
     configure_file(${VIGILEX_PACKAGING_DIR}/debian/${script}.in ${VIGILEX_GENERATED_DIR}/debian/${script} @ONLY
         FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -64,11 +69,9 @@ else()
     message(WARNING "ImageMagick (convert, identify) not found: the package will have no menu icon")
 endif()
 
-# The program and what it reads beside itself. The program carries the trap-port capability, so it is for
-# root and the group only (the maintainer script hands it to the group); the crash box holds nothing.
-install(TARGETS vigilex RUNTIME DESTINATION .
-    PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE)
-install(TARGETS vigilex-crashbox RUNTIME DESTINATION .)
+# The window, the service and what they read beside themselves. The service gets the trap port from systemd
+# (an ambient capability), so no file carries a capability; the window is the service's front end.
+install(TARGETS vigilex vigilex-service vigilex-crashbox RUNTIME DESTINATION .)
 install(FILES ${CMAKE_SOURCE_DIR}/cfg/vigilex.cfg DESTINATION cfg)
 install(FILES ${VIGILEX_BIN_DIR}/translate/en.qm ${VIGILEX_BIN_DIR}/translate/zh.qm DESTINATION translate)
 # Shipped empty so that the package owns them; the maintainer script hands them to the group.
@@ -78,11 +81,14 @@ install(DIRECTORY DESTINATION data)
 install(FILES ${VIGILEX_GENERATED_DIR}/vigilex.desktop DESTINATION ${VIGILEX_DATADIR}/applications)
 install(FILES ${VIGILEX_GENERATED_DIR}/autostart/vigilex.desktop DESTINATION ${VIGILEX_XDG_CONFDIR}/autostart)
 
-# The shutdown permission for the group, when the rule is in the tree.
+# The shutdown permission and the change permission for the service's user and the group.
 file(GLOB polkit_rules CONFIGURE_DEPENDS ${VIGILEX_PACKAGING_DIR}/polkit/*.rules)
 if(polkit_rules)
     install(FILES ${polkit_rules} DESTINATION ${VIGILEX_DATADIR}/polkit-1/rules.d)
 endif()
+install(FILES ${VIGILEX_PACKAGING_DIR}/polkit/org.vigilex.protection1.policy DESTINATION ${VIGILEX_DATADIR}/polkit-1/actions)
+install(FILES ${VIGILEX_GENERATED_DIR}/org.vigilex.Protection1.conf DESTINATION ${VIGILEX_DATADIR}/dbus-1/system.d)
+install(FILES ${VIGILEX_GENERATED_DIR}/vigilex.service DESTINATION ${VIGILEX_UNITDIR})
 
 # A direct `cmake --install` leaves the group, the shared directories and the capability to an explicit
 # `sudo sh <build>/packaging/debian/postinst configure`: an install step must not change the machine's groups.
@@ -98,9 +104,11 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "UPS protection: watches UPS SNMP cards an
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "SNMP Vigilex polls the SNMP network cards of one or more UPSes once a second,
 receives their traps and informs on UDP port 162, stores every power event and
 shuts the computer down in time when the mains has failed or the battery runs
-low. It lives in the notification area of the desktop session.
+low. It protects as the system service vigilex.service, also while nobody is
+logged in; its window in the notification area of a desktop session is the
+service's front end.
 
-Members of the group ${VIGILEX_GROUP} may run it and change its configuration.")
+Members of the group ${VIGILEX_GROUP} may use the window and change the configuration.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -108,9 +116,9 @@ set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 # Absolute destinations (menu, autostart, icons) must land in the staging tree, never in the build machine's root.
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_STRIP_FILES ON)
-# The SQLite driver is a plugin, the capability tool and addgroup are run by the maintainer scripts:
+# The SQLite driver is a plugin, adduser and deb-systemd-helper are run by the maintainer scripts:
 # none of them shows up in the program's library dependencies.
-set(vigilex_depends "libqt5sql5-sqlite, libcap2-bin, adduser")
+set(vigilex_depends "libqt5sql5-sqlite, adduser, init-system-helpers")
 find_program(VIGILEX_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(VIGILEX_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

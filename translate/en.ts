@@ -436,6 +436,22 @@ Do you want to replace it?</source>
         <source>Storing events works again; the events kept meanwhile are stored</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>The protection service has stopped; the lamps stay grey until it is back</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The protection service is back</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The protection service refused the change: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Shutdown in %1:%2</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>SettingsDialog</name>

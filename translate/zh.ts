@@ -438,6 +438,22 @@ Do you want to replace it?</source>
         <source>Storing events works again; the events kept meanwhile are stored</source>
         <translation>事件保存已恢复；期间保留的事件已保存</translation>
     </message>
+    <message>
+        <source>The protection service has stopped; the lamps stay grey until it is back</source>
+        <translation>保护服务已停止；在它恢复之前指示灯保持灰色</translation>
+    </message>
+    <message>
+        <source>The protection service is back</source>
+        <translation>保护服务已恢复</translation>
+    </message>
+    <message>
+        <source>The protection service refused the change: %1</source>
+        <translation>保护服务拒绝了此更改：%1</translation>
+    </message>
+    <message>
+        <source>Shutdown in %1:%2</source>
+        <translation>%1:%2 后关机</translation>
+    </message>
 </context>
 <context>
     <name>SettingsDialog</name>

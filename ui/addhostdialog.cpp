@@ -1,5 +1,6 @@
 #include "ui/addhostdialog.h"
 
+#include "service/protectionclient.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
 #include "storage/statements.h"
@@ -171,6 +172,24 @@ void AddHostDialog::setTexts()
 void AddHostDialog::loadHost()
 {
     setWindowTitle(tr("Modify"));
+    if (ProtectionClient *client = ProtectionClient::active()) {
+        SNMPInfo info;
+        if (!client->host(storedInfo.ip, &info))
+            return;
+        hostEdit->setText(info.ip);
+        portEdit->setText(QString::number(info.port));
+        if (info.version == Snmp::CommunityBased) {
+            v1v2Radio->setChecked(true);
+            communityEdit->setText(info.community);
+        } else if (info.version == Snmp::Usm) {
+            v3Radio->setChecked(true);
+            authCombo->setCurrentIndex(info.authType);
+            privCombo->setCurrentIndex(info.privType);
+            userNameEdit->setText(info.userName);
+            passwordEdit->setText(info.password);
+        }
+        return;
+    }
     QSqlQuery query(hostDatabase());
     query.prepare(QLatin1String(Sql::selectSessionByIp));
     query.bindValue(QStringLiteral(":1"), storedInfo.ip);
@@ -214,6 +233,10 @@ void AddHostDialog::warn(const QString &text)
 
 bool AddHostDialog::hostExists(const QString &ip)
 {
+    if (ProtectionClient *client = ProtectionClient::active()) {
+        SNMPInfo info;
+        return client->host(ip, &info);
+    }
     QSqlQuery query(hostDatabase());
     query.prepare(QLatin1String(Sql::countSessionsByIp));
     query.bindValue(QStringLiteral(":1"), ip);
@@ -273,6 +296,8 @@ bool AddHostDialog::writeCommunityHost()
     }
     if (addressTaken())
         return false;
+    if (ProtectionClient::active())
+        return storeThroughService();
     QSqlQuery query(hostDatabase());
     query.prepare(QLatin1String(modifyMode ? Sql::updateCommunitySession : Sql::insertCommunitySession));
     query.bindValue(QStringLiteral(":1"), hostEdit->text());
@@ -302,6 +327,8 @@ bool AddHostDialog::writeUsmHost()
     }
     if (addressTaken())
         return false;
+    if (ProtectionClient::active())
+        return storeThroughService();
     QSqlQuery query(hostDatabase());
     query.prepare(QLatin1String(modifyMode ? Sql::updateUsmSession : Sql::insertUsmSession));
     query.bindValue(QStringLiteral(":1"), hostEdit->text());
@@ -314,6 +341,17 @@ bool AddHostDialog::writeUsmHost()
     if (modifyMode)
         query.bindValue(QStringLiteral(":8"), storedInfo.ip);
     return query.exec();
+}
+
+bool AddHostDialog::storeThroughService()
+{
+    ProtectionClient *client = ProtectionClient::active();
+    QString why;
+    const bool stored
+        = modifyMode ? client->modifyHost(enteredInfo(), storedInfo.ip, &why) : client->addHost(enteredInfo(), &why);
+    if (!stored)
+        warn(QCoreApplication::translate("MainWindow", "The protection service refused the change: %1").arg(why));
+    return stored;
 }
 
 SNMPInfo AddHostDialog::enteredInfo() const

@@ -39,6 +39,8 @@ private:
     bool addressTaken();
     bool writeCommunityHost();
     bool writeUsmHost();
+    // A front end stores the card through the service, which checks it again and asks polkit.
+    bool storeThroughService();
     SNMPInfo enteredInfo() const;
 
     bool modifyMode;

@@ -1,6 +1,7 @@
 #include "ui/logdialog.h"
 
 #include "export/xlsxexport.h"
+#include "service/protectionclient.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
 #include "storage/eventcatalogue.h"
@@ -197,6 +198,26 @@ void LogDialog::onBtnReadLog()
     if (start > end)
         return;
 
+    if (ProtectionClient *client = ProtectionClient::active()) {
+        // A front end lists what the service stored, in the same form.
+        QList<ProtectionClient::Event> events;
+        if (!client->events(start, end, &events) || events.isEmpty())
+            return;
+        const QString section = Language::eventSection();
+        tzset();
+        table->setUpdatesEnabled(false);
+        table->setRowCount(int(events.size()));
+        for (int row = 0; row < events.size(); ++row) {
+            const ProtectionClient::Event &event = events.at(row);
+            const QString text = m_catalogue ? m_catalogue->text(section, event.event) : QString();
+            table->setItem(row, 0, centredItem(localTimeText(uint(event.date))));
+            table->setItem(row, 1, centredItem(event.host));
+            table->setItem(row, 2, centredItem(text));
+        }
+        table->setUpdatesEnabled(true);
+        return;
+    }
+
     QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
     query.setForwardOnly(false);
     query.prepare(QLatin1String(Sql::selectEventRange));
@@ -227,6 +248,18 @@ void LogDialog::onBtnClear()
         this, tr("Information"), tr("Are you sure to remove all logs?"), tr("Sure"), tr("Cancel"));
     if (answer != 0)
         return;
+    if (ProtectionClient *client = ProtectionClient::active()) {
+        QString why;
+        if (!client->clearEvents(&why)) {
+            UserPrompt::warning(this, QCoreApplication::translate("MainWindow", "Warning"),
+                QCoreApplication::translate("MainWindow", "The protection service refused the change: %1").arg(why),
+                QCoreApplication::translate("MainWindow", "Sure"));
+            return;
+        }
+        m_ui->table->clearContents();
+        m_ui->table->setRowCount(0);
+        return;
+    }
     m_ui->table->clearContents();
     m_ui->table->setRowCount(0);
     QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));

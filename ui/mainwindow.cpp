@@ -1,11 +1,11 @@
 #include "ui/mainwindow.h"
 
+#include "policy/protection.h"
 #include "policy/shutdownpolicy.h"
+#include "service/protectionclient.h"
 #include "snmp/snmp.h"
 #include "storage/apppaths.h"
-#include "storage/database.h"
-#include "storage/eventstore.h"
-#include "storage/statements.h"
+#include "storage/eventtexts.h"
 #include "ui/aboutdialog.h"
 #include "ui/elidedtexttipdelegate.h"
 #include "ui/language.h"
@@ -30,7 +30,6 @@
 #include <QMenuBar>
 #include <QSessionManager>
 #include <QSplitter>
-#include <QSqlQuery>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTimer>
@@ -61,13 +60,6 @@ QString rowTimestamp()
     }
     return text;
 }
-
-QSqlDatabase database()
-{
-    const QString path = AppPaths::databasePath();
-    Database::instance()->open(path, QString(), QString()); // normally already open: the engine created the schema
-    return Database::instance()->connection(path);
-}
 } // namespace
 
 // The widgets of the window; they all belong to it through Qt parents.
@@ -96,12 +88,14 @@ struct MainWindow::Form
     QAction *trayQuit = nullptr;
 };
 
-MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent)
-    , ui(new Form)
-    , d(new MainWindowPrivate)
+MainWindow::MainWindow(QWidget *parent) : MainWindow(nullptr, parent)
+{ }
+
+MainWindow::MainWindow(ProtectionClient *client, QWidget *parent)
+    : QMainWindow(parent), ui(new Form), d(new MainWindowPrivate)
 {
     d->window = this;
+    d->client = client;
     initImages();
     setupUi();
     d->language->initialize(ui->languageGroup);
@@ -109,7 +103,10 @@ MainWindow::MainWindow(QWidget *parent)
     retranslateUi();
     setupTrayIcon();
     setupSession();
-    loadHostItems();
+    if (client)
+        setupFrontEnd();
+    else
+        setupProtection();
 
     connect(ui->actionAbout, &QAction::triggered, this, &MainWindow::showAboutDialog);
     connect(ui->actionSettings, &QAction::triggered, this, &MainWindow::showSettingsDialog);
@@ -119,28 +116,117 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->languageGroup, &QActionGroup::triggered, this, &MainWindow::onLanguageChanged);
     connect(ui->eventTable, &QWidget::customContextMenuRequested, this, &MainWindow::onEventTableContextMenu);
     connect(d->clockTimer.get(), &QTimer::timeout, this, &MainWindow::updateClock);
-    connect(d->policy.get(), &ShutdownPolicy::message, this,
-            [this](const QString &text) { displaySNMPEvent(tr("System"), text); });
     d->rowTimer->setSingleShot(true);
     connect(d->rowTimer.get(), &QTimer::timeout, this, &MainWindow::flushEventRows);
-    EventStore *store = EventStore::instance();
-    connect(store, &EventStore::storingFailed, this, [this] {
-        displaySNMPEvent(tr("System"),
-                         tr("Events cannot be stored at the moment; they are kept until storing works again"));
-    });
-    connect(store, &EventStore::storingRecovered, this, [this] {
-        displaySNMPEvent(tr("System"), tr("Storing events works again; the events kept meanwhile are stored"));
-    });
 
     d->clockTimer->start(1000);
 }
 
 MainWindow::~MainWindow()
 {
-    // What is still waiting gets a few seconds to reach the disk.
-    EventStore::instance()->stop(3000);
     delete d;
     delete ui;
+}
+
+// Both faces show the same reports; only where they come from differs.
+void MainWindow::setupProtection()
+{
+    d->protection = std::make_unique<Protection>();
+    Protection *protection = d->protection.get();
+    for (const QString &host : protection->hosts())
+        addHostItem(host);
+    connect(protection, &Protection::eventArrived, this,
+        [this](const QString &host, int event) { announceEvent(host, event); });
+    connect(protection, &Protection::statusChanged, this, [this](const QString &host, int status) {
+        if (ListWidgetItem *item = findHostItem(host))
+            item->setStatus(status);
+    });
+    connect(protection, &Protection::dataReady, this, [this](const QString &host, const QByteArray &data) {
+        if (ListWidgetItem *item = findHostItem(host))
+            item->setData(data);
+    });
+    connect(protection, &Protection::systemMessage, this,
+        [this](const QString &text) { displaySNMPEvent(tr("System"), text); });
+    connect(protection, &Protection::storingFailed, this, [this] {
+        displaySNMPEvent(tr("System"),
+                         tr("Events cannot be stored at the moment; they are kept until storing works again"));
+    });
+    connect(protection, &Protection::storingRecovered, this, [this] {
+        displaySNMPEvent(tr("System"), tr("Storing events works again; the events kept meanwhile are stored"));
+    });
+}
+
+void MainWindow::setupFrontEnd()
+{
+    ProtectionClient *client = d->client;
+    d->frontEndTexts = std::make_unique<EventTexts>(AppPaths::cataloguePath());
+    client->makeActive();
+    connect(client, &ProtectionClient::hostsChanged, this, &MainWindow::setHostItems);
+    connect(client, &ProtectionClient::eventArrived, this,
+        [this](const QString &host, int event) { announceEvent(host, event); });
+    connect(client, &ProtectionClient::statusChanged, this, [this](const QString &host, int status) {
+        if (ListWidgetItem *item = findHostItem(host))
+            item->setStatus(status);
+    });
+    connect(client, &ProtectionClient::dataReady, this, [this](const QString &host, const QByteArray &data) {
+        if (ListWidgetItem *item = findHostItem(host))
+            item->setData(data);
+    });
+    connect(client, &ProtectionClient::systemMessage, this,
+        [this](const QString &text) { displaySNMPEvent(tr("System"), text); });
+    connect(client, &ProtectionClient::countdownChanged, this, &MainWindow::updateCountdown);
+    connect(client, &ProtectionClient::storingFailed, this, [this] {
+        displaySNMPEvent(
+            tr("System"), tr("Events cannot be stored at the moment; they are kept until storing works again"));
+    });
+    connect(client, &ProtectionClient::storingRecovered, this, [this] {
+        displaySNMPEvent(tr("System"), tr("Storing events works again; the events kept meanwhile are stored"));
+    });
+    connect(client, &ProtectionClient::serviceLost, this, [this] {
+        d->serviceLost = true;
+        for (const QString &host : qAsConst(d->hosts)) {
+            if (ListWidgetItem *item = findHostItem(host))
+                item->reset();
+        }
+        updateCountdown(-1);
+        displaySNMPEvent(tr("System"), tr("The protection service has stopped; the lamps stay grey until it is back"));
+    });
+    connect(client, &ProtectionClient::serviceFound, this, [this] {
+        // Pop-ups follow the service's setting, which this user may not be able to read from the file.
+        d->popupWarning = d->client->setting(QStringLiteral("system/pop_warning")).toBool();
+        if (!d->serviceLost)
+            return;
+        d->serviceLost = false;
+        displaySNMPEvent(tr("System"), tr("The protection service is back"));
+    });
+}
+
+void MainWindow::setHostItems(const QStringList &hosts)
+{
+    if (hosts == d->hosts)
+        return;
+    // The service's list is the truth. Rows it still has keep their lamps (the service reports changes only);
+    // new ones come grey until their first report.
+    for (int i = d->hosts.size() - 1; i >= 0; --i) {
+        if (!hosts.contains(d->hosts.at(i)))
+            removeHostItem(d->hosts.at(i));
+    }
+    if (hosts.mid(0, d->hosts.size()) != d->hosts) {
+        while (!d->hosts.isEmpty())
+            removeHostItem(d->hosts.constLast());
+    }
+    for (int i = d->hosts.size(); i < hosts.size(); ++i)
+        addHostItem(hosts.at(i));
+}
+
+void MainWindow::updateCountdown(qint64 remainingMs)
+{
+    d->countdownMs = remainingMs;
+    if (remainingMs >= 0)
+        d->countdownClock.start();
+    else
+        d->countdownClock.invalidate();
+    updateClock();
 }
 
 void MainWindow::setupUi()
@@ -284,27 +370,15 @@ void MainWindow::setupSession()
 
 void MainWindow::setEngine(SNMP *engine)
 {
-    if (d->engine)
-        disconnect(d->engine, nullptr, this, nullptr);
-    d->engine = engine;
-    if (!engine)
-        return;
-    connect(engine, &SNMP::eventTriggered, this, &MainWindow::handleSNMPEvent);
-    connect(engine, &SNMP::statusChanged, this, &MainWindow::handleSNMPStatus);
-    connect(engine, &SNMP::dataReady, this, &MainWindow::handleSNMPData);
+    if (d->protection)
+        d->protection->setEngine(engine);
 }
 
 QStringList MainWindow::hosts() const { return d->hosts; }
 
-ShutdownPolicy *MainWindow::shutdownPolicy() const { return d->policy.get(); }
-
-void MainWindow::loadHostItems()
+ShutdownPolicy *MainWindow::shutdownPolicy() const
 {
-    QSqlQuery query(database());
-    if (!query.exec(QLatin1String(Sql::selectSessionIps)))
-        return;
-    while (query.next())
-        addHostItem(query.value(0).toString());
+    return d->protection ? d->protection->policy() : nullptr;
 }
 
 void MainWindow::addHostItem(const QString &ip)
@@ -333,17 +407,19 @@ ListWidgetItem *MainWindow::findHostItem(const QString &host) const
 
 void MainWindow::addSNMPHostEvent(const SNMPInfo &info)
 {
+    // A front end's list follows the service's own report of the change.
+    if (!d->protection)
+        return;
     addHostItem(info.ip);
-    if (d->engine)
-        d->engine->addHost(info);
+    d->protection->addHost(info);
 }
 
 void MainWindow::removeSNMPHostEvent(const QString &peer)
 {
-    if (d->engine)
-        d->engine->removeHost(peer);
+    if (!d->protection)
+        return;
+    d->protection->removeHost(peer);
     removeHostItem(peer);
-    d->policy->forgetCard(Snmp::hostOfPeer(peer));
 }
 
 void MainWindow::removeHostItem(const QString &peer)
@@ -363,6 +439,8 @@ void MainWindow::removeHostItem(const QString &peer)
 
 void MainWindow::modifySNMPHostEvent(const SNMPInfo &infoNew, const SNMPInfo &infoOld)
 {
+    if (!d->protection)
+        return;
     const int index = d->hosts.indexOf(infoOld.ip);
     if (index < 0 || index >= ui->hostList->count())
         return;
@@ -372,20 +450,13 @@ void MainWindow::modifySNMPHostEvent(const SNMPInfo &infoNew, const SNMPInfo &in
         item->setHost(infoNew.ip);
         item->reset(); // grey, without the old card's trouble, until the engine reports on the new address
     }
-    if (d->engine)
-        d->engine->modifyHost(infoNew, infoOld);
-    d->policy->forgetCard(infoOld.ip);
+    d->protection->modifyHost(infoNew, infoOld);
 }
 
 void MainWindow::storeSNMPEvent(const QString &host, int event)
 {
-    // The writer replaces a deleted file itself; this connection follows it, checked a few times a second.
-    if (!d->sinceFileCheck.isValid() || d->sinceFileCheck.elapsed() >= MainWindowPrivate::fileCheckMs) {
-        d->sinceFileCheck.start();
-        Database::instance()->reopenIfDeleted();
-    }
-    // Queued for the event store's writer: the pop-ups and the protection never wait for the disk.
-    EventStore::instance()->store(host, event);
+    if (d->protection)
+        d->protection->handleSNMPEvent(host, event);
 }
 
 void MainWindow::displaySNMPEvent(const QString &host, const QString &event)
@@ -435,18 +506,17 @@ void MainWindow::flushEventRows()
 
 void MainWindow::handleSNMPEvent(const QString &host, int event)
 {
-    storeSNMPEvent(host, event);
-    const QString text = d->catalogue->text(Language::eventSection(), event);
-    if (text.isEmpty()) {
-        // A sender can send unknown codes without end: one line a minute per sender, with the count.
-        const qint64 count = d->unknownCodeLog.hit(host, LogThrottle::steadyMs());
-        if (count == 1)
-            qInfo() << "Event triggered, code:" << event;
-        else if (count > 1)
-            qInfo() << "Event triggered, code:" << event << "(" << count << "events without text from" << host
-                    << "in the last minute or more)";
+    // The protection stores it and reports it back through announceEvent.
+    if (d->protection)
+        d->protection->handleSNMPEvent(host, event);
+}
+
+void MainWindow::announceEvent(const QString &host, int event)
+{
+    EventTexts *texts = d->protection ? d->protection->texts() : d->frontEndTexts.get();
+    const QString text = texts->text(host, event, Language::eventSection());
+    if (text.isEmpty())
         return;
-    }
     displaySNMPEvent(host, text);
     if (!d->popupWarning || !d->popupEventCodes.contains(event))
         return;
@@ -460,25 +530,32 @@ void MainWindow::handleSNMPEvent(const QString &host, int event)
 
 void MainWindow::handleSNMPStatus(const QString &host, int status)
 {
-    if (ListWidgetItem *item = findHostItem(host))
-        item->setStatus(status);
+    if (d->protection)
+        d->protection->handleSNMPStatus(host, status);
 }
 
 void MainWindow::handleSNMPData(const QString &host, const QByteArray &data)
 {
-    // Every host's data counts for the protection, listed or not.
-    d->policy->checkShutdownCondition(host, data);
-    if (ListWidgetItem *item = findHostItem(host))
-        item->setData(data);
+    if (d->protection)
+        d->protection->handleSNMPData(host, data);
 }
 
-void MainWindow::onOffAPPTimeout() { d->policy->onOffAPPTimeout(); }
+void MainWindow::onOffAPPTimeout()
+{
+    if (d->protection)
+        d->protection->policy()->onOffAPPTimeout();
+}
 
-void MainWindow::onOffAPPError(QProcess::ProcessError error) { d->policy->onOffAPPError(error); }
+void MainWindow::onOffAPPError(QProcess::ProcessError error)
+{
+    if (d->protection)
+        d->protection->policy()->onOffAPPError(error);
+}
 
 void MainWindow::onOffAPPFinished(int exitCode, QProcess::ExitStatus exitStatus)
 {
-    d->policy->onOffAPPFinished(exitCode, exitStatus);
+    if (d->protection)
+        d->protection->policy()->onOffAPPFinished(exitCode, exitStatus);
 }
 
 void MainWindow::showAboutDialog()
@@ -569,4 +646,14 @@ void MainWindow::changeEvent(QEvent *event)
     QMainWindow::changeEvent(event);
 }
 
-void MainWindow::updateClock() { ui->clockLabel->setText(timestamp()); }
+void MainWindow::updateClock()
+{
+    QString text = timestamp();
+    // The service's countdown, counted down here between its reports.
+    if (d->countdownClock.isValid()) {
+        const qint64 left = qMax<qint64>(0, d->countdownMs - d->countdownClock.elapsed()) / 1000;
+        text = tr("Shutdown in %1:%2").arg(left / 60).arg(left % 60, 2, 10, QLatin1Char('0')) + QStringLiteral("   ")
+            + text;
+    }
+    ui->clockLabel->setText(text);
+}

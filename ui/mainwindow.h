@@ -9,23 +9,28 @@
 
 class ListWidgetItem;
 class MainWindowPrivate;
+class ProtectionClient;
 class QAction;
 class ShutdownPolicy;
 class SNMP;
 
-// The program's only window: host list with lamps, event table, menus, tray icon, and the owner of the
-// protection. Everything the engine reports ends up here. GUI thread only.
+// The program's only window: host list with lamps, event table, menus, tray icon. Alone it owns the
+// protection, and everything the engine reports passes through it; as the front end of the protection service
+// it runs no protection and shows what the service reports. GUI thread only.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
     explicit MainWindow(QWidget *parent = nullptr);
+    // The front end of the service that client follows.
+    explicit MainWindow(ProtectionClient *client, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     void setEngine(SNMP *engine);
     ListWidgetItem *findHostItem(const QString &host) const;
 
     QStringList hosts() const;
+    // None in a front end.
     ShutdownPolicy *shutdownPolicy() const;
 
 public slots:
@@ -58,11 +63,15 @@ private slots:
 private:
     struct Form;
 
+    void setupProtection();
+    void setupFrontEnd();
+    void announceEvent(const QString &host, int event);
+    void setHostItems(const QStringList &hosts);
+    void updateCountdown(qint64 remainingMs);
     void setupUi();
     void retranslateUi();
     void setupTrayIcon();
     void setupSession();
-    void loadHostItems();
     void addHostItem(const QString &ip);
     void removeHostItem(const QString &peer);
     void updateClock();

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "policy/shutdownpolicy.h"
-#include "storage/eventcatalogue.h"
-#include "storage/logthrottle.h"
+#include "policy/protection.h"
+#include "storage/eventtexts.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -16,8 +15,8 @@
 
 class Language;
 class MainWindow;
+class ProtectionClient;
 class QTimer;
-class SNMP;
 
 // The main window's state. Plain record, GUI thread only, like the window.
 class MainWindowPrivate
@@ -33,17 +32,18 @@ public:
     static constexpr int maxOpenWarnings = 3;
 
     MainWindow *window = nullptr;
-    SNMP *engine = nullptr; // not owned
-    QStringList hosts;      // entry i names row i of the host list
+    QStringList hosts; // entry i names row i of the host list
     // Every report looks its row up: by address, the first row of that address as in hosts; rebuilt after a
     // change of the list.
     QHash<QString, int> rowOfHost;
     bool rowOfHostValid = false;
-    std::unique_ptr<EventCatalogue> catalogue;
+    // Alone, the window owns the protection; as the service's front end it has none and follows the client.
+    std::unique_ptr<Protection> protection;
+    ProtectionClient *client = nullptr; // not owned
+    bool serviceLost = false;
+    std::unique_ptr<EventTexts> frontEndTexts; // the front end's own catalogue, without a protection
     Language *language; // owned: deleted with this record
     std::unique_ptr<QTimer> clockTimer;
-    // The protection: countdown, shutdown application and the last data snapshot live in the policy.
-    std::unique_ptr<ShutdownPolicy> policy;
     bool popupWarning = false;
     QSet<int> popupEventCodes;
     int openWarnings = 0;
@@ -55,8 +55,7 @@ public:
     QVector<std::array<QString, 3>> pendingRows;
     std::unique_ptr<QTimer> rowTimer;
     QElapsedTimer sinceRows;
-    static constexpr int fileCheckMs = 200;
-    QElapsedTimer sinceFileCheck;
-    // Per sender: one "unknown code" line a minute.
-    LogThrottle unknownCodeLog;
+    // The service's countdown: its end on the monotonic clock, invalid while none runs.
+    QElapsedTimer countdownClock;
+    qint64 countdownMs = -1;
 };

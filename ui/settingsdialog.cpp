@@ -1,5 +1,6 @@
 #include "ui/settingsdialog.h"
 
+#include "service/protectionclient.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
 #include "storage/settings.h"
@@ -8,6 +9,7 @@
 #include "ui/userprompt.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -32,12 +34,23 @@ const QString keyAcFailedTime = QStringLiteral("shutdown/ac_failed_time");
 const QString keyBattLowTime = QStringLiteral("shutdown/batt_low_time");
 const QString keyAcFailedCapacity = QStringLiteral("shutdown/ac_failed_capacity");
 
+// A front end reads and writes the service's settings; the window alone its own file.
 QVariant read(const QString &key)
 {
+    if (ProtectionClient *client = ProtectionClient::active())
+        return client->setting(key);
     return readSetting(AppPaths::settingsFilePath(), key);
 }
 void write(const QString &key, const QVariant &value)
 {
+    if (ProtectionClient *client = ProtectionClient::active()) {
+        QString why;
+        if (!client->setSetting(key, value, &why))
+            UserPrompt::warning(nullptr, QCoreApplication::translate("MainWindow", "Warning"),
+                QCoreApplication::translate("MainWindow", "The protection service refused the change: %1").arg(why),
+                QCoreApplication::translate("MainWindow", "Sure"));
+        return;
+    }
     writeSetting(AppPaths::settingsFilePath(), key, value);
 }
 
@@ -262,6 +275,14 @@ void SettingsDialog::loadGeneral()
 
 void SettingsDialog::loadHostTable()
 {
+    if (ProtectionClient *client = ProtectionClient::active()) {
+        for (const SNMPInfo &info : client->hosts()) {
+            const int row = hostTable->rowCount();
+            hostTable->setRowCount(row + 1);
+            fillRow(row, info.ip, info.port, info.version);
+        }
+        return;
+    }
     QSqlQuery query(hostDatabase());
     if (!query.exec(QLatin1String(Sql::selectSessionTable)))
         return;
@@ -361,6 +382,14 @@ void SettingsDialog::modifySNMPHost()
         return;
     SNMPInfo info;
     info.ip = hostTable->item(selectedRow, 0)->text();
+    if (ProtectionClient *client = ProtectionClient::active()) {
+        if (!client->host(info.ip, &info))
+            return;
+        AddHostDialog dialog(true, info, nullptr);
+        connect(&dialog, &AddHostDialog::hostModified, this, &SettingsDialog::hostModifiedEvent);
+        dialog.exec();
+        return;
+    }
     QSqlQuery query(hostDatabase());
     query.prepare(QLatin1String(Sql::selectSessionDetails));
     query.bindValue(QStringLiteral(":1"), info.ip);
@@ -393,10 +422,20 @@ void SettingsDialog::removeSNMPHost()
         this, tr("Information"), tr("Are you sure to remove host %1").arg(ip), tr("Sure"), tr("Cancel"));
     if (answer != 0)
         return;
-    QSqlQuery query(hostDatabase());
-    query.prepare(QLatin1String(Sql::deleteSession));
-    query.bindValue(QStringLiteral(":1"), ip);
-    query.exec();
+    if (ProtectionClient *client = ProtectionClient::active()) {
+        QString why;
+        if (!client->removeHost(ip, &why)) {
+            UserPrompt::warning(this, tr("Warning"),
+                QCoreApplication::translate("MainWindow", "The protection service refused the change: %1").arg(why),
+                tr("Sure"));
+            return;
+        }
+    } else {
+        QSqlQuery query(hostDatabase());
+        query.prepare(QLatin1String(Sql::deleteSession));
+        query.bindValue(QStringLiteral(":1"), ip);
+        query.exec();
+    }
     hostTable->removeRow(selectedRow);
     // Nothing stays selected, so a second "Remove" cannot hit the row that moved up into the gap.
     hostTable->clearSelection();

@@ -1,10 +1,11 @@
 #!/bin/bash
 # run_installed.sh PREFIX UID GID SCRATCH ROOT — run inside the install test's namespaces, as root.
-# Starts PREFIX/vigilex as UID with GID as its extra group (a user who joined the program's group), offscreen,
-# and checks its start lines, that the capability's secure mode drops Qt's plugin paths, that it holds UDP
-# port 162 without root, the modes of what it wrote, and that a second start (same user, other member) never
-# begins a second protection. Then SIGTERM: it must end cleanly; and a holder killed outright leaves no lock.
-# PREFIX and SCRATCH lie inside ROOT and the program is started chrooted into it.
+# Runs the installed system as systemd would, without systemd: the machine's own system bus configuration
+# (which reads the package's bus policy) in a dbus-daemon of its own, and the installed service as its user
+# with the trap port as an ambient capability, as the unit gives it. UID is a member of the group GID.
+# Checks that the service protects without anybody logged in (port 162, a trap stored), the modes of what it
+# wrote, who may call it on the bus, that the installed window becomes its front end, and SIGTERM.
+# PREFIX and SCRATCH lie inside ROOT and everything is started chrooted into it.
 set -euo pipefail
 
 prefix=$1 uid=$2 gid=$3 scratch=$4 root=$5
@@ -16,77 +17,57 @@ here=$(cd "$(dirname "$0")" && pwd)
 trap - EXIT # the caller owns the scratch directory
 
 ip link set lo up
+user=$(sed -n 's/^User=//p' "$root/lib/systemd/system/vigilex.service")
+service_uid=$("${launch[@]}" id -u "$user") || fail "postinst created no user $user"
+clean_env=(env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8)
 
-# No system or session bus: whatever the program would ask of logind cannot reach it.
-# start_as UID NAME [VAR=VALUE...]: starts the installed program as UID (a member), output in NAME.out;
-# sets started_pid.
-start_as() {
-    local who=$1 name=$2
-    shift 2
-    mkdir -p "$root$scratch/home-$who" "$root$scratch/runtime-$who"
-    chown "$who:$gid" "$root$scratch/home-$who" "$root$scratch/runtime-$who"
-    chmod 0700 "$root$scratch/runtime-$who"
-    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME="$scratch/home-$who" XDG_RUNTIME_DIR="$scratch/runtime-$who" \
-        QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 \
-        DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent "$@" \
-        "${launch[@]}" setpriv --reuid="$who" --regid="$who" --groups="$gid" "$prefix/vigilex" \
-        >"$root$scratch/$name.out" 2>&1 &
-    started_pid=$!
+# The system bus, on the overlay's /run; whatever would ask logind finds nobody there.
+mkdir -p "$root/run/dbus"
+"${launch[@]}" dbus-daemon --system --nofork --nopidfile >"$root$scratch/bus.out" 2>&1 &
+bus_pid=$!
+services=()
+stop_all() {
+    local p
+    for p in "${services[@]}" "$bus_pid"; do kill -TERM "$p" 2>/dev/null || true; done
 }
-logs() { cat "$inst"/log/*.log 2>/dev/null || true; }
-count_in_log() { logs | grep -c -- "$1" || true; }
-
-# Code that Qt would load from a path in the environment: the capability's secure-execution mode must drop
-# it. QT_DEBUG_PLUGINS makes Qt name every directory it searches.
-evil="$scratch/evil"
-mkdir -p "$root$evil/platforms"
-plugin_env=(QT_DEBUG_PLUGINS=1 QT_PLUGIN_PATH="$evil" QT_QPA_PLATFORM_PLUGIN_PATH="$evil/platforms")
-start_as "$uid" program "${plugin_env[@]}"
-pid=$started_pid
-stop_program() { kill -TERM "$pid" 2>/dev/null || true; }
-trap stop_program EXIT
-# Bounded wait: 15 s for both start lines.
-started=no
-for _ in $(seq 1 150); do
-    if grep -qs 'Info: Start SNMP NMS service\.' "$inst"/log/*.log &&
-        grep -qs 'Info: Start SNMP trapd service\.' "$inst"/log/*.log; then
-        started=yes
-        break
-    fi
-    kill -0 "$pid" 2>/dev/null || fail "program ended early: $(cat "$root$scratch/program.out")"
+trap stop_all EXIT
+for _ in $(seq 1 50); do
+    [ -S "$root/run/dbus/system_bus_socket" ] && break
     sleep 0.1
 done
-[ $started = yes ] || fail "no start lines within 15 s; log: $(cat "$inst"/log/*.log 2>/dev/null)"
-pass "installed program started as uid $uid: 'Start SNMP NMS service.' and 'Start SNMP trapd service.' in its log"
+[ -S "$root/run/dbus/system_bus_socket" ] || fail "no system bus: $(cat "$root$scratch/bus.out")"
 
-grep -q 'QFactoryLoader' "$root$scratch/program.out" || fail "Qt printed no plugin search: $(cat "$root$scratch/program.out")"
-! grep -q "$evil" "$root$scratch/program.out" ||
-    fail "the program under the capability searched the plugin path of its environment: $(grep "$evil" "$root$scratch/program.out" | head -3)"
-# The same file without the capability (a copy loses it) does search there: the check above can fail.
-mkdir -p "$root$scratch/nocap"
-cp "$inst/vigilex" "$root$scratch/nocap/vigilex"
-chmod 0755 "$root$scratch/nocap/vigilex"
-env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/ QT_QPA_PLATFORM=offscreen "${plugin_env[@]}" timeout -s KILL 5 \
-    "${launch[@]}" setpriv --reuid="$uid" --regid="$uid" --groups="$gid" "$scratch/nocap/vigilex" \
-    >"$root$scratch/nocap.out" 2>&1 || true
-grep -q "$evil" "$root$scratch/nocap.out" || fail "even without the capability Qt did not search $evil: $(cat "$root$scratch/nocap.out")"
-pass "under the capability Qt ignores the plugin paths of the environment (without it, it searches them)"
+# As the unit starts it: its user and group, log/ as working directory, CAP_NET_BIND_SERVICE ambient only.
+# Every step execs the next, so the pid is the service's own.
+"${clean_env[@]}" "${launch[@]}" setpriv --reuid="$service_uid" --regid="$gid" --init-groups \
+    --inh-caps=+net_bind_service --ambient-caps=+net_bind_service --no-new-privs \
+    sh -c "cd $prefix/log && exec $prefix/vigilex-service" >"$root$scratch/service.out" 2>&1 &
+pid=$!
+services+=("$pid")
+logs() { cat "$inst"/log/*.log 2>/dev/null || true; }
+for _ in $(seq 1 150); do
+    grep -q 'Protection service started' "$root$scratch/service.out" && break
+    kill -0 "$pid" 2>/dev/null || fail "the service ended early: $(cat "$root$scratch/service.out")"
+    sleep 0.1
+done
+grep -q 'Protection service started, watching 0 card(s)' "$root$scratch/service.out" ||
+    fail "no start line on the standard error: $(cat "$root$scratch/service.out")"
+logs | grep -q 'Info: Protection service started' || fail "no start line in the day's log: $(logs)"
+pass "installed service started as $user (uid $service_uid): start line on the standard error and in the day's log"
 
 # The trap listener may open its socket a moment after the log line.
 bound=no
 for _ in $(seq 1 100); do
-    if ss -Hulnp 'sport = :162' | grep -q "pid=$pid,"; then
+    if ss -Hulnp 'sport = :162' | grep -q "users:"; then
         bound=yes
         break
     fi
     sleep 0.1
 done
-[ $bound = yes ] || fail "program holds no UDP port 162 without root: $(ss -Hulnp) / $(grep -h Warning "$inst"/log/*.log)"
-pass "UDP port 162 is held by the unprivileged program (file capability)"
+[ $bound = yes ] || fail "the service holds no UDP port 162: $(ss -Hulnp) / $(grep -h Warning "$inst"/log/*.log)"
+pass "UDP port 162 is held by the service without root and without a file capability"
 
-# And a trap sent there becomes a stored event: notification 5 of the UPS arrives as event 6.
-MIBS="" snmptrap -v 2c -c public 127.0.0.1:162 '' .1.3.6.1.4.1.935.0.5 >/dev/null 2>&1 ||
-    fail "snmptrap could not send"
+MIBS="" snmptrap -v 2c -c public 127.0.0.1:162 '' .1.3.6.1.4.1.935.0.5 >/dev/null 2>&1 || fail "snmptrap could not send"
 stored=0
 for _ in $(seq 1 100); do
     stored=$(sqlite3 "$inst/cfg/vigilex.db" "select count(*) from snmp_event where host='127.0.0.1' and event=6;" \
@@ -95,92 +76,61 @@ for _ in $(seq 1 100); do
     sleep 0.1
 done
 [ "$stored" -ge 1 ] || fail "a trap to port 162 left no event 6 in the database"
-pass "a trap to port 162 is received and stored without root"
+grep -q 'Event from 127.0.0.1: 6' "$root$scratch/service.out" || fail "the event is not on the standard error"
+pass "with nobody logged in, a trap to port 162 is stored and reaches the journal's stream"
 
-# The database and the settings exist now (tables at start, the language index written at once):
-# owner and group only, and the group is the directory's.
-for _ in $(seq 1 100); do
-    [ -f "$inst/cfg/settings.ini" ] && [ -f "$inst/cfg/vigilex.db" ] && break
-    sleep 0.1
-done
-# Numeric ids: the group may exist only inside ROOT. The write-ahead log and its index are SQLite's own files,
-# made by the first write: every member's program must be able to use them too.
-for file in cfg/vigilex.db cfg/vigilex.db-wal cfg/vigilex.db-shm cfg/settings.ini; do
+for file in cfg/vigilex.db cfg/vigilex.db-wal cfg/vigilex.db-shm; do
     [ -f "$inst/$file" ] || fail "$file was not created"
-    [ "$(stat -c '%a %u %g' "$inst/$file")" = "660 $uid $gid" ] ||
-        fail "$file is $(stat -c '%a %u %g' "$inst/$file"), want 660 $uid $gid"
+    [ "$(stat -c '%a %u' "$inst/$file")" = "600 $service_uid" ] ||
+        fail "$file is $(stat -c '%a %u %g' "$inst/$file"), want 600 $service_uid"
 done
-# Every group member's program appends to the same day's log.
-for log in "$inst"/log/*.log; do
-    [ "$(stat -c '%a %g' "$log")" = "660 $gid" ] || fail "$(basename "$log") is $(stat -c '%a %g' "$log"), want 660 $gid"
-done
-pass "vigilex.db (with -wal, -shm), settings.ini and the day's log are 0660, uid $uid, gid $gid (nothing for others)"
+[ "$(stat -c '%a %u %g' "$inst/cfg")" = "750 $service_uid $gid" ] || fail "cfg/ is $(stat -c '%a %u %g' "$inst/cfg")"
+member=("${launch[@]}" setpriv --reuid="$uid" --regid="$uid" --groups="$gid")
+! "${member[@]}" sh -c "echo x >>$prefix/cfg/vigilex.db" 2>/dev/null || fail "a member could write the database"
+! "${member[@]}" touch "$prefix/cfg/planted" 2>/dev/null || fail "a member could create a file in cfg/"
+pass "the database is the service user's alone (0600); members may neither write it nor add to cfg/"
 
-# One protection per installation. A second start of the same user brings the running window forward and
-# ends; one of another member names the protecting user in a box (offscreen it stays up until killed).
-# Neither polls nor takes port 162: the start line stays single.
-start_as "$uid" second
-second=$started_pid
-for _ in $(seq 1 100); do
-    kill -0 "$second" 2>/dev/null || break
+# The package's bus policy: members call the service, others may not.
+call() {
+    "${clean_env[@]}" "${launch[@]}" setpriv --reuid="$1" --regid="$1" $2 dbus-send --system --print-reply \
+        --dest=org.vigilex.Protection1 /org/vigilex/Protection1 org.vigilex.Protection1.Countdown
+}
+call "$uid" "--groups=$gid" >"$root$scratch/member-call.out" 2>&1 || fail "a member cannot call the service: $(cat "$root$scratch/member-call.out")"
+grep -q 'int64 -1' "$root$scratch/member-call.out" || fail "unexpected answer: $(cat "$root$scratch/member-call.out")"
+outsider=$("${launch[@]}" id -u www-data)
+if call "$outsider" --clear-groups >"$root$scratch/outsider-call.out" 2>&1; then
+    fail "a user outside the group could call the service"
+fi
+grep -q 'AccessDenied' "$root$scratch/outsider-call.out" || fail "outsider call failed otherwise: $(cat "$root$scratch/outsider-call.out")"
+pass "bus policy: a member of the group calls the service, a user outside it is refused"
+
+# The installed window of a member becomes the service's front end: no second protection, port 162 kept.
+mkdir -p "$root$scratch/home" "$root$scratch/runtime"
+chown "$uid:$gid" "$root$scratch/home" "$root$scratch/runtime"
+chmod 0700 "$root$scratch/runtime"
+"${clean_env[@]}" HOME="$scratch/home" XDG_RUNTIME_DIR="$scratch/runtime" QT_QPA_PLATFORM=offscreen \
+    DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent "${member[@]}" "$prefix/vigilex" >"$root$scratch/window.out" 2>&1 &
+window=$!
+services+=("$window")
+for _ in $(seq 1 150); do
+    logs | grep -q 'Front end of the protection service' && break
+    kill -0 "$window" 2>/dev/null || fail "the window ended: $(cat "$root$scratch/window.out")"
     sleep 0.1
 done
-! kill -0 "$second" 2>/dev/null || fail "a second start of the same user did not end within 10 s"
-wait "$second" || fail "a second start of the same user ended with status $?: $(cat "$root$scratch/second.out")"
-[ "$(count_in_log 'Second start: the running instance of this user brings its window forward')" = 1 ] ||
-    fail "the second start did not hand over to the running instance: $(logs | tail -5)"
-[ "$(count_in_log 'Second start of this user: window brought forward')" = 1 ] ||
-    fail "the running instance did not bring its window forward: $(logs | tail -5)"
-pass "a second start of the same user brings the running window forward and ends with status 0"
+logs | grep -q 'Front end of the protection service' || fail "the window did not follow the service: $(logs | tail -5)"
+[ "$(logs | grep -c 'Start SNMP trapd service')" = 1 ] || fail "the window started a protection of its own"
+kill -TERM "$window"
+wait "$window" || fail "the window ended with status $? after SIGTERM"
+pass "the installed window of a member is the service's front end and starts no protection"
 
-other=$("${launch[@]}" id -u daemon)
-start_as "$other" other
-other_pid=$started_pid
-for _ in $(seq 1 100); do
-    [ "$(count_in_log 'Second start: the protection already runs in the session of user nobody')" = 1 ] && break
-    kill -0 "$other_pid" 2>/dev/null || fail "the other member's start ended without its box: $(logs | tail -5)"
-    sleep 0.1
-done
-[ "$(count_in_log 'Second start: the protection already runs in the session of user nobody')" = 1 ] ||
-    fail "the other member's start did not name the protecting user: $(cat "$root$scratch/other.out"; logs | grep -v QFactoryLoader | tail -5)"
-kill -KILL "$other_pid" 2>/dev/null || true
-wait "$other_pid" 2>/dev/null || true
-[ "$(count_in_log 'Info: Start SNMP NMS service\.')" = 1 ] || fail "a second start began a second protection"
-ss -Hulnp 'sport = :162' | grep -q "pid=$pid," || fail "port 162 is no longer held by the first instance"
-pass "another member's start names user nobody as the protecting one; still one protection, port 162 kept"
-
-stop_program
-trap - EXIT
+kill -TERM "$pid"
 status=0
 for _ in $(seq 1 100); do
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
 done
-if kill -0 "$pid" 2>/dev/null; then
-    kill -KILL "$pid"
-    fail "program did not end within 10 s of SIGTERM"
-fi
+kill -0 "$pid" 2>/dev/null && fail "the service did not end within 10 s of SIGTERM"
 wait "$pid" || status=$?
-[ "$status" -eq 0 ] || fail "program ended with status $status after SIGTERM: $(cat "$root$scratch/program.out")"
-pass "SIGTERM ends the program with status 0"
-
-# The lock goes with its holder, however it ends: after a kill -9 the next start protects.
-start_as "$uid" crashed
-crashed=$started_pid
-for _ in $(seq 1 150); do
-    [ "$(count_in_log 'Info: Start SNMP NMS service\.')" = 2 ] && break
-    sleep 0.1
-done
-kill -KILL "$crashed"
-wait "$crashed" 2>/dev/null || true
-start_as "$other" after
-after=$started_pid
-for _ in $(seq 1 150); do
-    [ "$(count_in_log 'Info: Start SNMP NMS service\.')" = 3 ] && break
-    kill -0 "$after" 2>/dev/null || fail "the start after a killed holder ended: $(cat "$root$scratch/after.out")"
-    sleep 0.1
-done
-[ "$(count_in_log 'Info: Start SNMP NMS service\.')" = 3 ] || fail "no protection started after the holder was killed"
-kill -TERM "$after"
-wait "$after" || fail "the later instance ended with status $? after SIGTERM"
-pass "a holder killed with SIGKILL leaves no lock behind: the next member's start protects"
+[ "$status" -eq 0 ] || fail "the service ended with status $status after SIGTERM: $(cat "$root$scratch/service.out")"
+grep -q 'Protection service stopping' "$root$scratch/service.out" || fail "no stop line"
+pass "SIGTERM ends the service with status 0"

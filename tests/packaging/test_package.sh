@@ -27,7 +27,9 @@ pass "package built: $(basename "$deb")"
 # --- contents ---
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|; s|/$||' >"$scratch/contents"
 expect_path() { grep -qx -- "$1" "$scratch/contents" || fail "package lacks $1"; }
-for path in "$prefix/vigilex" "$prefix/vigilex-crashbox" "$prefix/cfg/vigilex.cfg" "$prefix/translate/en.qm" \
+for path in "$prefix/vigilex" "$prefix/vigilex-service" "$prefix/vigilex-crashbox" "$prefix/cfg/vigilex.cfg" \
+    "$prefix/translate/en.qm" /lib/systemd/system/vigilex.service /usr/share/dbus-1/system.d/org.vigilex.Protection1.conf \
+    /usr/share/polkit-1/actions/org.vigilex.protection1.policy \
     "$prefix/translate/zh.qm" "$prefix/log" "$prefix/data" /usr/share/applications/vigilex.desktop \
     /etc/xdg/autostart/vigilex.desktop /usr/share/icons/hicolor/48x48/apps/vigilex.png \
     /usr/share/icons/hicolor/16x16/apps/vigilex.png /usr/share/icons/hicolor/256x256/apps/vigilex.png; do
@@ -42,23 +44,23 @@ done
 if [ -f "$(source_dir)/image/shield.svg" ]; then
     expect_path /usr/share/icons/hicolor/scalable/apps/vigilex.svg
 fi
-pass "contents: program, crash box, catalogue, both translations, log/ and data/, menu and autostart entries, icons"
+pass "contents: window, service with its unit, bus policy and polkit action, crash box, catalogue, translations, log/ and data/, menu and autostart entries, icons"
 
 # Only the program's own tree and the desktop integration; the demo build (no real shutdown) never ships,
 # and neither do tests, tools or anything the program writes at run time.
 stray=$(grep -v -e "^$prefix\(/\|\$\)" -e '^/usr/share/applications' -e '^/usr/share/icons' \
     -e '^/usr/share/polkit-1' -e '^/etc/xdg/autostart' -e '^/$' -e '^/usr$' -e '^/usr/share$' -e '^/etc$' \
-    -e '^/etc/xdg$' -e '^/opt$' "$scratch/contents" || true)
+    -e '^/etc/xdg$' -e '^/opt$' -e '^/usr/share/dbus-1' -e '^/lib$' -e '^/lib/systemd' "$scratch/contents" || true)
 [ -z "$stray" ] || fail "package holds files outside its places: $stray"
 for bad in vigilex-demo vigilex.db settings.ini '\.log$' upssim tst_ test_; do
     ! grep -q -- "$bad" "$scratch/contents" || fail "package holds $(grep -- "$bad" "$scratch/contents" | head -1)"
 done
 pass "contents: nothing stray (no demo build, no tests, no run-time files)"
 
-# The program holds the trap-port capability: root and the group only (postinst hands it to the group).
-mode=$(dpkg-deb -c "$deb" | awk -v p="./${prefix#/}/vigilex" '$6 == p {print $1}')
-[ "$mode" = "-rwxr-x---" ] || fail "the program is $mode in the package, want -rwxr-x---"
-pass "the program is 0750 in the package; others cannot execute it"
+# No file carries a capability any more: the service gets the trap port from its unit.
+mode=$(dpkg-deb -c "$deb" | awk -v p="./${prefix#/}/vigilex-service" '$6 == p {print $1}')
+[ "$mode" = "-rwxr-xr-x" ] || fail "the service is $mode in the package, want -rwxr-xr-x"
+pass "the service is 0755 in the package"
 
 mkdir -p "$scratch/root"
 dpkg -x "$deb" "$scratch/root"
@@ -68,6 +70,33 @@ cmp -s "$inst/translate/zh.qm" "$build/bin/translate/zh.qm" || fail "installed z
 file -b "$scratch/root/usr/share/icons/hicolor/48x48/apps/vigilex.png" | grep -q '^PNG image data, 48 x 48' ||
     fail "48x48 icon is not a 48x48 PNG: $(file -b "$scratch/root/usr/share/icons/hicolor/48x48/apps/vigilex.png")"
 pass "unpacked files match the built ones; icon is a 48x48 PNG"
+
+# --- the service's unit, checked by systemd itself against the unpacked tree ---
+unit="$scratch/root/lib/systemd/system/vigilex.service"
+for pair in "ExecStart=$prefix/vigilex-service" "User=$(cache_value "$build" VIGILEX_SERVICE_USER)" "Group=$group" \
+    "Type=dbus" "BusName=org.vigilex.Protection1" "AmbientCapabilities=CAP_NET_BIND_SERVICE" "NoNewPrivileges=yes" \
+    "ProtectSystem=strict" "PrivateTmp=yes" "ReadWritePaths=$prefix/cfg $prefix/log $prefix/data" \
+    "WantedBy=multi-user.target"; do
+    grep -qx -- "$pair" "$unit" || fail "vigilex.service: want $pair"
+done
+if command -v systemd-analyze >/dev/null 2>&1; then
+    # The unit names the installed program; a copy that names the unpacked one is checked against this
+    # machine's systemd units (the user need not exist here: systemd resolves it only at start).
+    mkdir -p "$scratch/unit"
+    sed "s|$prefix/|$inst/|g" "$unit" >"$scratch/unit/vigilex.service"
+    if ! systemd-analyze verify --man=no "$scratch/unit/vigilex.service" >"$scratch/verify.log" 2>&1 ||
+        grep -q 'vigilex.service' "$scratch/verify.log"; then
+        fail "systemd-analyze verify: $(cat "$scratch/verify.log")"
+    fi
+    pass "systemd-analyze verify accepts vigilex.service"
+fi
+if command -v xmllint >/dev/null 2>&1; then
+    xmllint --noout "$scratch/root/usr/share/dbus-1/system.d/org.vigilex.Protection1.conf" \
+        "$scratch/root/usr/share/polkit-1/actions/org.vigilex.protection1.policy" || fail "bus policy or polkit action is not XML"
+fi
+grep -q "<policy group=\"$group\">" "$scratch/root/usr/share/dbus-1/system.d/org.vigilex.Protection1.conf" ||
+    fail "the bus policy does not let the group call the service"
+pass "unit: the service's user, the trap-port capability only, sandboxed; bus policy for root and group $group"
 
 # Debian's hardening flags: PIE, full RELRO with immediate binding, stack protector, fortified calls.
 program="$inst/vigilex"
@@ -108,7 +137,7 @@ pass "menu entry and autostart entry name the installed program and the themed i
 # --- control fields ---
 depends=$(dpkg-deb -f "$deb" Depends)
 for pkg in libqt5widgets5 libqt5gui5 libqt5core5a libqt5sql5 libqt5sql5-sqlite libqt5dbus5 libqt5network5 \
-    libsnmp40 libxlsxwriter4 libcap2-bin adduser; do
+    libsnmp40 libxlsxwriter4 adduser init-system-helpers; do
     grep -Eq "(^|, )$pkg( |,|$)" <<<"$depends" || fail "Depends lacks $pkg: $depends"
 done
 [ "$(dpkg-deb -f "$deb" Package)" = vigilex ] || fail "package name is $(dpkg-deb -f "$deb" Package)"
@@ -124,12 +153,14 @@ for script in postinst prerm postrm; do
     [ -x "$scratch/control/$script" ] || fail "$script missing or not executable"
     sh -n "$scratch/control/$script" || fail "$script has a syntax error"
 done
-grep -q "setcap cap_net_bind_service=+ep \"\$prefix/vigilex\"" "$scratch/control/postinst" ||
-    fail "postinst does not grant the trap-port capability"
+grep -q 'adduser --quiet --system --ingroup "$group"' "$scratch/control/postinst" ||
+    fail "postinst does not create the service's user"
+grep -q 'deb-systemd-helper enable vigilex.service' "$scratch/control/postinst" || fail "postinst does not enable the service"
+grep -q 'deb-systemd-invoke stop vigilex.service' "$scratch/control/prerm" || fail "prerm does not stop the service"
 grep -qx "prefix=\"$prefix\"" "$scratch/control/postinst" || fail "postinst is not for prefix $prefix"
 grep -q 'addgroup --quiet --system "$group"' "$scratch/control/postinst" || fail "postinst does not create the group"
 [ "$(cat "$scratch/control/conffiles" 2>/dev/null)" = /etc/xdg/autostart/vigilex.desktop ] ||
     fail "the autostart entry is not a conffile: $(cat "$scratch/control/conffiles" 2>&1)"
-pass "maintainer scripts present, executable, grant cap_net_bind_service and create group $group; autostart is a conffile"
+pass "maintainer scripts present, executable, create group $group and the service's user, enable, start and stop the service; autostart is a conffile"
 
 echo "test_package: all checks passed"

@@ -1,5 +1,6 @@
 #include "support/fakelogind.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusError>
@@ -91,6 +92,38 @@ private:
     QObject *m_worker;
 };
 
+// The recording stand-in for polkit's authority: CheckAuthorization gives (is_authorized, false, {}).
+class FakePolkitAuthority : public QDBusVirtualObject
+{
+public:
+    explicit FakePolkitAuthority(FakeLogind *owner) : m_owner(owner) { }
+
+    QString introspect(const QString &) const override { return QString(); }
+
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+    {
+        if (message.member() != QLatin1String("CheckAuthorization"))
+            return false;
+        bool allow = false;
+        {
+            QMutexLocker lock(&m_owner->m_mutex);
+            m_owner->m_calls.authorizations.append(message.arguments().value(1).toString());
+            allow = m_owner->m_polkitAllows;
+        }
+        QDBusArgument result;
+        result.beginStructure();
+        result << allow << false;
+        result.beginMap(QMetaType::QString, QMetaType::QString);
+        result.endMap();
+        result.endStructure();
+        connection.send(message.createReply(QVariant::fromValue(result)));
+        return true;
+    }
+
+private:
+    FakeLogind *m_owner;
+};
+
 FakeLogind::FakeLogind() : m_connectionName(QStringLiteral("fakelogind-%1").arg(quintptr(this)))
 {
     m_worker.moveToThread(&m_thread);
@@ -100,6 +133,12 @@ FakeLogind::FakeLogind() : m_connectionName(QStringLiteral("fakelogind-%1").arg(
 FakeLogind::~FakeLogind()
 {
     unregisterService();
+    if (m_polkit) {
+        QDBusConnection bus(m_connectionName);
+        bus.unregisterService(QStringLiteral("org.freedesktop.PolicyKit1"));
+        bus.unregisterObject(QStringLiteral("/org/freedesktop/PolicyKit1/Authority"));
+        m_polkit->deleteLater();
+    }
     QDBusConnection::disconnectFromBus(m_connectionName);
     m_thread.quit();
     m_thread.wait();
@@ -210,6 +249,31 @@ void FakeLogind::unregisterService()
     // Deleted in its own thread, after any call it is still answering.
     m_manager->deleteLater();
     m_manager = nullptr;
+}
+
+bool FakeLogind::registerPolkit(bool allow, QString *error)
+{
+    setPolkitAnswer(allow);
+    if (m_polkit)
+        return true;
+    m_polkit = new FakePolkitAuthority(this);
+    m_polkit->moveToThread(&m_thread);
+    QDBusConnection bus(m_connectionName);
+    if (!bus.registerVirtualObject(QStringLiteral("/org/freedesktop/PolicyKit1/Authority"), m_polkit)) {
+        *error = QStringLiteral("cannot register the authority object");
+        return false;
+    }
+    if (!bus.registerService(QStringLiteral("org.freedesktop.PolicyKit1"))) {
+        *error = QStringLiteral("cannot own org.freedesktop.PolicyKit1: ") + bus.lastError().message();
+        return false;
+    }
+    return true;
+}
+
+void FakeLogind::setPolkitAnswer(bool allow)
+{
+    QMutexLocker lock(&m_mutex);
+    m_polkitAllows = allow;
 }
 
 FakeLogind::Calls FakeLogind::calls() const

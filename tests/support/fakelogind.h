@@ -3,12 +3,14 @@
 #include <QMutex>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <memory>
 
 class FakeLogindManager;
+class FakePolkitAuthority;
 
 // A private D-Bus daemon started for a test, on which the test can put its own org.freedesktop.login1 that
 // records the power-off calls instead of making them. Calls are answered off the test's thread, so a
@@ -37,8 +39,14 @@ public:
     bool registerService(const Behaviour &behaviour, QString *error);
     void unregisterService();
 
+    // A polkit authority on the same bus that answers every CheckAuthorization with allow, and records the
+    // action asked for.
+    bool registerPolkit(bool allow, QString *error);
+    void setPolkitAnswer(bool allow);
+
     struct Calls
     {
+        QStringList authorizations; // the action of each CheckAuthorization
         int canPowerOff = 0; // started
         int canPowerOffAnswered = 0;
         QList<bool> powerOff; // the interactive argument of each PowerOff
@@ -49,6 +57,7 @@ public:
 
 private:
     friend class FakeLogindManager;
+    friend class FakePolkitAuthority;
     QTemporaryDir m_dir;
     QProcess m_daemon;
     QString m_address;
@@ -56,6 +65,8 @@ private:
     QThread m_thread;
     QObject m_worker; // lives in m_thread; times the late answers
     FakeLogindManager *m_manager = nullptr;
+    FakePolkitAuthority *m_polkit = nullptr;
+    bool m_polkitAllows = true;
     mutable QMutex m_mutex;
     Calls m_calls;
     Behaviour m_behaviour;

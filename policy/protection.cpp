@@ -1,0 +1,162 @@
+#include "policy/protection.h"
+
+#include "policy/shutdownpolicy.h"
+#include "snmp/snmp.h"
+#include "storage/apppaths.h"
+#include "storage/database.h"
+#include "storage/eventstore.h"
+#include "storage/eventtexts.h"
+#include "storage/statements.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+// How often the GUI thread's connection checks whether the database file was replaced.
+constexpr int fileCheckMs = 200;
+
+QSqlDatabase database()
+{
+    const QString path = AppPaths::databasePath();
+    Database::instance()->open(path, QString(), QString()); // normally already open: the engine created the schema
+    return Database::instance()->connection(path);
+}
+} // namespace
+
+struct Protection::Private
+{
+    SNMP *engine = nullptr; // not owned
+    std::unique_ptr<ShutdownPolicy> policy;
+    std::unique_ptr<EventTexts> texts;
+    QStringList hosts;
+    QHash<QString, Card> cards;
+    QElapsedTimer sinceFileCheck;
+};
+
+Protection::Protection(QObject *parent) : QObject(parent), d(new Private)
+{
+    d->policy = std::make_unique<ShutdownPolicy>();
+    d->texts = std::make_unique<EventTexts>(AppPaths::cataloguePath());
+    QSqlQuery query(database());
+    if (query.exec(QLatin1String(Sql::selectSessionIps))) {
+        while (query.next())
+            d->hosts.append(query.value(0).toString());
+    }
+    connect(d->policy.get(), &ShutdownPolicy::message, this, &Protection::systemMessage);
+    EventStore *store = EventStore::instance();
+    connect(store, &EventStore::storingFailed, this, &Protection::storingFailed);
+    connect(store, &EventStore::storingRecovered, this, &Protection::storingRecovered);
+}
+
+Protection::~Protection()
+{
+    // What is still waiting gets a few seconds to reach the disk.
+    EventStore::instance()->stop(3000);
+}
+
+void Protection::setEngine(SNMP *engine)
+{
+    if (d->engine)
+        disconnect(d->engine, nullptr, this, nullptr);
+    d->engine = engine;
+    if (!engine)
+        return;
+    connect(engine, &SNMP::eventTriggered, this, &Protection::handleSNMPEvent);
+    connect(engine, &SNMP::statusChanged, this, &Protection::handleSNMPStatus);
+    connect(engine, &SNMP::dataReady, this, &Protection::handleSNMPData);
+}
+
+SNMP *Protection::engine() const
+{
+    return d->engine;
+}
+
+ShutdownPolicy *Protection::policy() const
+{
+    return d->policy.get();
+}
+
+EventTexts *Protection::texts() const
+{
+    return d->texts.get();
+}
+
+QStringList Protection::hosts() const
+{
+    return d->hosts;
+}
+
+Protection::Card Protection::card(const QString &host) const
+{
+    Card card = d->cards.value(host);
+    card.host = host;
+    return card;
+}
+
+void Protection::addHost(const SNMPInfo &info)
+{
+    d->hosts.append(info.ip);
+    if (d->engine)
+        d->engine->addHost(info);
+    emit hostsChanged();
+}
+
+void Protection::modifyHost(const SNMPInfo &infoNew, const SNMPInfo &infoOld)
+{
+    const int index = d->hosts.indexOf(infoOld.ip);
+    if (index >= 0)
+        d->hosts[index] = infoNew.ip;
+    d->cards.remove(infoOld.ip);
+    if (d->engine)
+        d->engine->modifyHost(infoNew, infoOld);
+    d->policy->forgetCard(infoOld.ip);
+    emit hostsChanged();
+}
+
+void Protection::removeHost(const QString &peer)
+{
+    const QString host = Snmp::hostOfPeer(peer);
+    if (d->engine)
+        d->engine->removeHost(peer);
+    // Only the first entry goes: the window's rows follow this list one to one.
+    d->hosts.removeOne(host);
+    if (!d->hosts.contains(host))
+        d->cards.remove(host);
+    d->policy->forgetCard(host);
+    emit hostsChanged();
+}
+
+void Protection::storeEvent(const QString &host, int event)
+{
+    // The writer replaces a deleted file itself; this connection follows it, checked a few times a second.
+    if (!d->sinceFileCheck.isValid() || d->sinceFileCheck.elapsed() >= fileCheckMs) {
+        d->sinceFileCheck.start();
+        Database::instance()->reopenIfDeleted();
+    }
+    // Queued for the event store's writer: the pop-ups and the protection never wait for the disk.
+    EventStore::instance()->store(host, event);
+}
+
+void Protection::handleSNMPEvent(const QString &host, int event)
+{
+    storeEvent(host, event);
+    emit eventArrived(host, event, QDateTime::currentSecsSinceEpoch());
+}
+
+void Protection::handleSNMPStatus(const QString &host, int status)
+{
+    if (d->hosts.contains(host))
+        d->cards[host].status = status;
+    emit statusChanged(host, status);
+}
+
+void Protection::handleSNMPData(const QString &host, const QByteArray &data)
+{
+    // Every host's data counts for the protection, listed or not.
+    d->policy->checkShutdownCondition(host, data);
+    if (d->hosts.contains(host))
+        d->cards[host].data = data;
+    emit dataReady(host, data);
+}

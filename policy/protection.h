@@ -1,0 +1,72 @@
+#pragma once
+
+#include "snmp/snmpinfo.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class EventTexts;
+class ShutdownPolicy;
+class SNMP;
+
+// The event pipeline without a face: stores every event the engine reports, keeps each card's last status,
+// data and trouble, feeds the shutdown policy and follows host changes to the engine and the policy. The
+// window and the headless service both show what it reports; neither does any of this itself. GUI thread
+// (the main thread of either program) only.
+class Protection : public QObject
+{
+    Q_OBJECT
+public:
+    // What is known of one listed card; status -1 and empty data until the engine reports.
+    struct Card
+    {
+        QString host;
+        int status = -1;
+        QByteArray data;
+    };
+
+    explicit Protection(QObject *parent = nullptr);
+    ~Protection() override;
+
+    void setEngine(SNMP *engine);
+    SNMP *engine() const;
+    ShutdownPolicy *policy() const;
+    EventTexts *texts() const;
+
+    // The listed cards in the order of the host table, read once at construction and kept up by the host
+    // changes below.
+    QStringList hosts() const;
+    Card card(const QString &host) const;
+
+    // A host the caller has already written to the host table; the engine starts polling it.
+    void addHost(const SNMPInfo &info);
+    void modifyHost(const SNMPInfo &infoNew, const SNMPInfo &infoOld);
+    void removeHost(const QString &peer);
+
+public slots:
+    void handleSNMPEvent(const QString &host, int event);
+    void handleSNMPStatus(const QString &host, int status);
+    void handleSNMPData(const QString &host, const QByteArray &data);
+
+signals:
+    // An event, already handed to the store; at is seconds since 1970.
+    void eventArrived(const QString &host, int event, qint64 at);
+    void statusChanged(const QString &host, int status);
+    void dataReady(const QString &host, const QByteArray &data);
+    // The policy's rows for the "System" object, already translated.
+    void systemMessage(const QString &text);
+    void storingFailed();
+    void storingRecovered();
+    void hostsChanged();
+
+private:
+    void storeEvent(const QString &host, int event);
+
+    struct Private;
+    std::unique_ptr<Private> d;
+};

@@ -1,0 +1,227 @@
+#include "service/protectionclient.h"
+
+#include "protectionproxy.h"
+#include "service/protectionservice.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDBusServiceWatcher>
+#include <QPointer>
+
+namespace {
+QPointer<ProtectionClient> s_active;
+
+// A change waits for polkit, which may ask an administrator for a password first.
+constexpr int changeTimeoutMs = 120000;
+
+template<typename Reply> bool succeeded(Reply &reply, QString *error)
+{
+    reply.waitForFinished();
+    if (reply.isError()) {
+        if (error)
+            *error = reply.error().message();
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+ProtectionClient::ProtectionClient(const QDBusConnection &bus, QObject *parent)
+    : QObject(parent),
+      m_bus(bus),
+      m_proxy(new ProtectionProxy(ProtectionService::serviceName(), ProtectionService::objectPath(), bus)),
+      m_watcher(new QDBusServiceWatcher(ProtectionService::serviceName(), bus,
+          QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration, this))
+{
+    qDBusRegisterMetaType<QList<int>>();
+    qDBusRegisterMetaType<QList<qlonglong>>();
+    qDBusRegisterMetaType<QList<QByteArray>>();
+    m_proxy->setTimeout(callTimeoutMs);
+    connect(m_watcher, &QDBusServiceWatcher::serviceRegistered, this, [this] { setAvailable(true); });
+    connect(m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] { setAvailable(false); });
+    connect(m_proxy.get(), &ProtectionProxy::EventArrived, this, &ProtectionClient::eventArrived);
+    connect(m_proxy.get(), &ProtectionProxy::StatusChanged, this, &ProtectionClient::statusChanged);
+    connect(m_proxy.get(), &ProtectionProxy::DataChanged, this, &ProtectionClient::dataReady);
+    connect(m_proxy.get(), &ProtectionProxy::HostsChanged, this, &ProtectionClient::hostsChanged);
+    connect(m_proxy.get(), &ProtectionProxy::SystemMessage, this, [this](const QString &text, qlonglong countdownMs) {
+        emit systemMessage(text);
+        emit countdownChanged(countdownMs);
+    });
+    connect(m_proxy.get(), &ProtectionProxy::StoringChanged, this,
+        [this](bool failing) { failing ? emit storingFailed() : emit storingRecovered(); });
+    // Asked once without waiting; the watcher reports every change after that.
+    auto *watcher = new QDBusPendingCallWatcher(
+        m_bus.interface()->asyncCall(QStringLiteral("NameHasOwner"), ProtectionService::serviceName()), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        QDBusPendingReply<bool> reply = *watcher;
+        if (!reply.isError() && reply.value() && !m_available)
+            setAvailable(true);
+    });
+}
+
+ProtectionClient::~ProtectionClient() = default;
+
+bool ProtectionClient::serviceRunning(const QDBusConnection &bus, int timeoutMs)
+{
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+        QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("org.freedesktop.DBus"),
+        QStringLiteral("NameHasOwner"));
+    call << ProtectionService::serviceName();
+    const QDBusMessage reply = bus.call(call, QDBus::Block, timeoutMs);
+    return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
+}
+
+ProtectionClient *ProtectionClient::active()
+{
+    return s_active.data();
+}
+
+void ProtectionClient::makeActive()
+{
+    s_active = this;
+}
+
+bool ProtectionClient::isAvailable() const
+{
+    return m_available;
+}
+
+void ProtectionClient::setAvailable(bool available)
+{
+    if (available == m_available)
+        return;
+    m_available = available;
+    if (!available) {
+        emit serviceLost();
+        return;
+    }
+    emit serviceFound();
+    fetchSnapshot();
+}
+
+void ProtectionClient::fetchSnapshot()
+{
+    auto *cards = new QDBusPendingCallWatcher(m_proxy->Cards(), this);
+    connect(cards, &QDBusPendingCallWatcher::finished, this, [this, cards] {
+        cards->deleteLater();
+        QDBusPendingReply<QStringList, QList<int>, QList<QByteArray>> reply = *cards;
+        if (reply.isError())
+            return;
+        const QStringList hosts = reply.argumentAt<0>();
+        const QList<int> statuses = reply.argumentAt<1>();
+        const QList<QByteArray> data = reply.argumentAt<2>();
+        emit hostsChanged(hosts);
+        for (int i = 0; i < hosts.size(); ++i) {
+            if (statuses.value(i, -1) >= 0)
+                emit statusChanged(hosts.at(i), statuses.at(i));
+            if (!data.value(i).isEmpty())
+                emit dataReady(hosts.at(i), data.at(i));
+        }
+    });
+    auto *countdown = new QDBusPendingCallWatcher(m_proxy->Countdown(), this);
+    connect(countdown, &QDBusPendingCallWatcher::finished, this, [this, countdown] {
+        countdown->deleteLater();
+        QDBusPendingReply<qlonglong> reply = *countdown;
+        if (!reply.isError())
+            emit countdownChanged(reply.value());
+    });
+}
+
+QVariant ProtectionClient::setting(const QString &key, QString *error)
+{
+    QDBusPendingReply<bool, QDBusVariant> reply = m_proxy->Setting(key);
+    if (!succeeded(reply, error) || !reply.argumentAt<0>())
+        return QVariant();
+    return reply.argumentAt<1>().variant();
+}
+
+bool ProtectionClient::setSetting(const QString &key, const QVariant &value, QString *error)
+{
+    m_proxy->setTimeout(changeTimeoutMs);
+    QDBusPendingReply<> reply = m_proxy->SetSetting(key, QDBusVariant(value));
+    m_proxy->setTimeout(callTimeoutMs);
+    return succeeded(reply, error);
+}
+
+QList<SNMPInfo> ProtectionClient::hosts(QString *error)
+{
+    QList<SNMPInfo> result;
+    QDBusPendingReply<QStringList, QList<int>, QList<QByteArray>> reply = m_proxy->Cards();
+    if (!succeeded(reply, error))
+        return result;
+    for (const QString &ip : reply.argumentAt<0>()) {
+        SNMPInfo info;
+        if (host(ip, &info, error))
+            result.append(info);
+    }
+    return result;
+}
+
+bool ProtectionClient::host(const QString &ip, SNMPInfo *info, QString *error)
+{
+    QDBusPendingReply<int, int, QString, int, int, QString, QString> reply = m_proxy->Host(ip);
+    if (!succeeded(reply, error))
+        return false;
+    info->ip = ip;
+    info->port = reply.argumentAt<0>();
+    info->version = reply.argumentAt<1>();
+    info->community = reply.argumentAt<2>();
+    info->authType = reply.argumentAt<3>();
+    info->privType = reply.argumentAt<4>();
+    info->userName = reply.argumentAt<5>();
+    info->password = reply.argumentAt<6>();
+    return true;
+}
+
+bool ProtectionClient::addHost(const SNMPInfo &info, QString *error)
+{
+    m_proxy->setTimeout(changeTimeoutMs);
+    QDBusPendingReply<> reply = m_proxy->AddHost(
+        info.ip, info.port, info.version, info.community, info.authType, info.privType, info.userName, info.password);
+    m_proxy->setTimeout(callTimeoutMs);
+    return succeeded(reply, error);
+}
+
+bool ProtectionClient::modifyHost(const SNMPInfo &info, const QString &oldIp, QString *error)
+{
+    m_proxy->setTimeout(changeTimeoutMs);
+    QDBusPendingReply<> reply = m_proxy->ModifyHost(oldIp, info.ip, info.port, info.version, info.community,
+        info.authType, info.privType, info.userName, info.password);
+    m_proxy->setTimeout(callTimeoutMs);
+    return succeeded(reply, error);
+}
+
+bool ProtectionClient::removeHost(const QString &ip, QString *error)
+{
+    m_proxy->setTimeout(changeTimeoutMs);
+    QDBusPendingReply<> reply = m_proxy->RemoveHost(ip);
+    m_proxy->setTimeout(callTimeoutMs);
+    return succeeded(reply, error);
+}
+
+bool ProtectionClient::events(qint64 from, qint64 to, QList<Event> *events, QString *error)
+{
+    QDBusPendingReply<QList<qlonglong>, QStringList, QList<int>> reply = m_proxy->Events(from, to);
+    if (!succeeded(reply, error))
+        return false;
+    const QList<qlonglong> dates = reply.argumentAt<0>();
+    const QStringList hosts = reply.argumentAt<1>();
+    const QList<int> codes = reply.argumentAt<2>();
+    const int count = qMin(dates.size(), qMin(hosts.size(), codes.size()));
+    events->reserve(count);
+    for (int i = 0; i < count; ++i)
+        events->append({dates.at(i), hosts.at(i), codes.at(i)});
+    return true;
+}
+
+bool ProtectionClient::clearEvents(QString *error)
+{
+    m_proxy->setTimeout(changeTimeoutMs);
+    QDBusPendingReply<> reply = m_proxy->ClearEvents();
+    m_proxy->setTimeout(callTimeoutMs);
+    return succeeded(reply, error);
+}

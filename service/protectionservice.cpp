@@ -1,0 +1,320 @@
+#include "service/protectionservice.h"
+
+#include "policy/protection.h"
+#include "policy/shutdownpolicy.h"
+#include "protection1adaptor.h"
+#include "storage/apppaths.h"
+#include "storage/database.h"
+#include "storage/eventstore.h"
+#include "storage/hosttable.h"
+#include "storage/settings.h"
+#include "storage/statements.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMetaType>
+#include <QHostAddress>
+#include <QSqlQuery>
+
+namespace {
+const QString invalidArgument = QStringLiteral("org.vigilex.Protection1.Error.InvalidArgument");
+const QString notAuthorized = QStringLiteral("org.vigilex.Protection1.Error.NotAuthorized");
+const QString failed = QStringLiteral("org.vigilex.Protection1.Error.Failed");
+
+// The keys a front end may read and write, and the type each holds.
+QVariant::Type settingType(const QString &key)
+{
+    static const QHash<QString, QVariant::Type> types {
+        {QStringLiteral("system/pop_warning"), QVariant::Bool},
+        {QStringLiteral("system/shutdown_app_enable"), QVariant::Bool},
+        {QStringLiteral("system/shutdown_app"), QVariant::String},
+        {QStringLiteral("system/shutdown_exec_time"), QVariant::Int},
+        {QStringLiteral("system/language"), QVariant::Int},
+        {QStringLiteral("shutdown/batt_low_time"), QVariant::Int},
+        {QStringLiteral("shutdown/ac_failed_time"), QVariant::Int},
+        {QStringLiteral("shutdown/ac_failed_capacity"), QVariant::Int},
+    };
+    return types.value(key, QVariant::Invalid);
+}
+
+// Why a card cannot be stored as given, or nothing.
+QString invalidHost(const SNMPInfo &info)
+{
+    QHostAddress address;
+    if (!address.setAddress(info.ip) || address.protocol() != QAbstractSocket::IPv4Protocol)
+        return QStringLiteral("not an IPv4 address: ") + info.ip;
+    if (info.port < 1 || info.port > 65535)
+        return QStringLiteral("port out of 1..65535");
+    if (info.version == Snmp::CommunityBased)
+        return info.community.isEmpty() ? QStringLiteral("empty community") : QString();
+    if (info.version != Snmp::Usm)
+        return QStringLiteral("unknown SNMP version");
+    if (info.userName.size() < 8)
+        return QStringLiteral("user name shorter than 8 characters");
+    if (!info.password.isEmpty() && info.password.size() < 8)
+        return QStringLiteral("password shorter than 8 characters");
+    if (info.authType < Snmp::AuthMd5 || info.authType > Snmp::AuthSha || info.privType < Snmp::PrivDes
+        || info.privType > Snmp::PrivAes)
+        return QStringLiteral("unknown authentication or privacy type");
+    return QString();
+}
+
+SNMPInfo hostInfo(const QString &ip, int port, int version, const QString &community, int authType, int privType,
+    const QString &userName, const QString &password)
+{
+    SNMPInfo info;
+    info.ip = ip;
+    info.port = port;
+    info.version = version;
+    if (version == Snmp::CommunityBased) {
+        info.community = community;
+    } else {
+        info.authType = authType;
+        info.privType = privType;
+        info.userName = userName;
+        info.password = password;
+    }
+    return info;
+}
+} // namespace
+
+QString ProtectionService::serviceName()
+{
+    return QStringLiteral("org.vigilex.Protection1");
+}
+
+QString ProtectionService::objectPath()
+{
+    return QStringLiteral("/org/vigilex/Protection1");
+}
+
+ProtectionService::ProtectionService(Protection *protection, const QDBusConnection &bus, QObject *parent)
+    : QObject(parent), m_protection(protection), m_bus(bus), m_authorizer(bus)
+{
+    qDBusRegisterMetaType<QList<int>>();
+    qDBusRegisterMetaType<QList<qlonglong>>();
+    qDBusRegisterMetaType<QList<QByteArray>>();
+    new Protection1Adaptor(this); // relays this object's signals by itself
+
+    connect(protection, &Protection::eventArrived, this,
+        [this](const QString &host, int event, qint64 at) { emit EventArrived(host, event, at); });
+    connect(protection, &Protection::statusChanged, this, &ProtectionService::StatusChanged);
+    // Each card answers every second; only what a front end would show differently goes out.
+    connect(protection, &Protection::dataReady, this, [this](const QString &host, const QByteArray &data) {
+        QByteArray &sent = m_sentData[host];
+        if (sent == data)
+            return;
+        sent = data;
+        emit DataChanged(host, data);
+    });
+    connect(protection, &Protection::systemMessage, this, [this](const QString &text) {
+        qInfo("System: %s", qPrintable(text));
+        emit SystemMessage(text, m_protection->policy()->remainingMs());
+    });
+    connect(protection, &Protection::storingFailed, this, [this] { emit StoringChanged(true); });
+    connect(protection, &Protection::storingRecovered, this, [this] { emit StoringChanged(false); });
+    connect(protection, &Protection::hostsChanged, this, [this] {
+        const QStringList hosts = m_protection->hosts();
+        for (auto it = m_sentData.begin(); it != m_sentData.end();)
+            it = hosts.contains(it.key()) ? std::next(it) : m_sentData.erase(it);
+        emit HostsChanged(hosts);
+    });
+}
+
+ProtectionService::~ProtectionService()
+{
+    m_bus.unregisterService(serviceName());
+    m_bus.unregisterObject(objectPath());
+}
+
+bool ProtectionService::registerOnBus(QString *error)
+{
+    if (!m_bus.isConnected()) {
+        *error = QStringLiteral("no system bus: ") + m_bus.lastError().message();
+        return false;
+    }
+    if (!m_bus.registerObject(objectPath(), this)) {
+        *error = QStringLiteral("cannot export ") + objectPath() + QStringLiteral(": ") + m_bus.lastError().message();
+        return false;
+    }
+    // Only one service protects the machine: a second one must not take the name over.
+    const auto reply = m_bus.interface()->registerService(
+        serviceName(), QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
+    if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
+        *error = QStringLiteral("cannot own ") + serviceName() + QStringLiteral(": ")
+            + (reply.isValid() ? QStringLiteral("the name is taken") : reply.error().message());
+        m_bus.unregisterObject(objectPath());
+        return false;
+    }
+    return true;
+}
+
+QStringList ProtectionService::Cards(QList<int> &statuses, QList<QByteArray> &data)
+{
+    const QStringList hosts = m_protection->hosts();
+    for (const QString &host : hosts) {
+        const Protection::Card card = m_protection->card(host);
+        statuses.append(card.status);
+        data.append(card.data);
+    }
+    return hosts;
+}
+
+qlonglong ProtectionService::Countdown()
+{
+    return m_protection->policy()->remainingMs();
+}
+
+bool ProtectionService::Setting(const QString &key, QDBusVariant &value)
+{
+    if (settingType(key) == QVariant::Invalid) {
+        sendErrorReply(invalidArgument, QStringLiteral("no such settings key: ") + key);
+        return false;
+    }
+    const QVariant stored = readSetting(AppPaths::settingsFilePath(), key);
+    // An absent key has no value on the bus; the flag says so and the variant carries an empty string.
+    value = QDBusVariant(stored.isValid() ? stored : QVariant(QString()));
+    return stored.isValid();
+}
+
+void ProtectionService::SetSetting(const QString &key, const QDBusVariant &value)
+{
+    const QVariant::Type type = settingType(key);
+    QVariant converted = value.variant();
+    if (type == QVariant::Invalid || !converted.convert(int(type))) {
+        sendErrorReply(invalidArgument, QStringLiteral("no such settings key, or a value of the wrong type: ") + key);
+        return;
+    }
+    authorized([key, converted]() -> QString {
+        writeSetting(AppPaths::settingsFilePath(), key, converted);
+        qInfo("Setting %s changed through the bus", qPrintable(key));
+        return QString();
+    });
+}
+
+int ProtectionService::Host(const QString &ip, int &version, QString &community, int &authType, int &privType,
+    QString &userName, QString &password)
+{
+    SNMPInfo info;
+    if (!HostTable::find(ip, &info)) {
+        sendErrorReply(invalidArgument, QStringLiteral("no stored card ") + ip);
+        return 0;
+    }
+    version = info.version;
+    community = info.community;
+    authType = info.authType;
+    privType = info.privType;
+    userName = info.userName;
+    password = info.password;
+    return info.port;
+}
+
+void ProtectionService::AddHost(const QString &ip, int port, int version, const QString &community, int authType,
+    int privType, const QString &userName, const QString &password)
+{
+    const SNMPInfo info = hostInfo(ip, port, version, community, authType, privType, userName, password);
+    const QString why = invalidHost(info);
+    if (!why.isEmpty()) {
+        sendErrorReply(invalidArgument, why);
+        return;
+    }
+    authorized([this, info]() -> QString {
+        // Checked again here: another front end may have added it while polkit was asked.
+        if (HostTable::exists(info.ip))
+            return QStringLiteral("the card %1 is stored already").arg(info.ip);
+        if (!HostTable::insert(info))
+            return QStringLiteral("the card cannot be stored");
+        qInfo("Card %s added through the bus", qPrintable(info.ip));
+        m_protection->addHost(info);
+        return QString();
+    });
+}
+
+void ProtectionService::ModifyHost(const QString &oldIp, const QString &ip, int port, int version,
+    const QString &community, int authType, int privType, const QString &userName, const QString &password)
+{
+    const SNMPInfo info = hostInfo(ip, port, version, community, authType, privType, userName, password);
+    const QString why = invalidHost(info);
+    if (!why.isEmpty()) {
+        sendErrorReply(invalidArgument, why);
+        return;
+    }
+    authorized([this, info, oldIp]() -> QString {
+        SNMPInfo old;
+        if (!HostTable::find(oldIp, &old))
+            return QStringLiteral("no stored card ") + oldIp;
+        old.ip = oldIp;
+        if (info.ip != oldIp && HostTable::exists(info.ip))
+            return QStringLiteral("the card %1 is stored already").arg(info.ip);
+        if (!HostTable::update(info, oldIp))
+            return QStringLiteral("the card cannot be stored");
+        qInfo("Card %s modified through the bus", qPrintable(oldIp));
+        m_protection->modifyHost(info, old);
+        return QString();
+    });
+}
+
+void ProtectionService::RemoveHost(const QString &ip)
+{
+    authorized([this, ip]() -> QString {
+        SNMPInfo old;
+        if (!HostTable::find(ip, &old))
+            return QStringLiteral("no stored card ") + ip;
+        old.ip = ip;
+        if (!HostTable::remove(ip))
+            return QStringLiteral("the card cannot be removed");
+        qInfo("Card %s removed through the bus", qPrintable(ip));
+        m_protection->removeHost(old.peer());
+        return QString();
+    });
+}
+
+QList<qlonglong> ProtectionService::Events(qlonglong from, qlonglong to, QStringList &hosts, QList<int> &events)
+{
+    QList<qlonglong> dates;
+    // What the writer still holds counts as stored: the reader must see an event that was announced.
+    EventStore::instance()->flush(2000);
+    QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
+    query.setForwardOnly(true);
+    query.prepare(QLatin1String(Sql::selectEventRange));
+    query.bindValue(QStringLiteral(":1"), from);
+    query.bindValue(QStringLiteral(":2"), to);
+    if (!query.exec()) {
+        sendErrorReply(failed, QStringLiteral("the events cannot be read"));
+        return dates;
+    }
+    while (query.next()) {
+        dates.append(query.value(0).toLongLong());
+        hosts.append(query.value(1).toString());
+        events.append(query.value(2).toInt());
+    }
+    return dates;
+}
+
+void ProtectionService::ClearEvents()
+{
+    authorized([]() -> QString {
+        EventStore::instance()->flush(2000);
+        QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
+        if (!query.exec(QLatin1String(Sql::deleteAllEvents)))
+            return QStringLiteral("the events cannot be cleared");
+        query.exec(QLatin1String(Sql::resetEventSequence));
+        qInfo("Stored events cleared through the bus");
+        return QString();
+    });
+}
+
+void ProtectionService::authorized(std::function<QString()> change)
+{
+    setDelayedReply(true);
+    const QDBusMessage request = message();
+    QDBusConnection bus = connection();
+    m_authorizer.check(request, this, [bus, request, change](bool allowed, const QString &why) mutable {
+        if (!allowed) {
+            qInfo("Change by %s refused: %s", qPrintable(request.service()), qPrintable(why));
+            bus.send(request.createErrorReply(notAuthorized, why));
+            return;
+        }
+        const QString error = change();
+        bus.send(error.isEmpty() ? request.createReply() : request.createErrorReply(failed, error));
+    });
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "service/authorizer.h"
+#include "snmp/snmpinfo.h"
+
+#include <QByteArray>
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusVariant>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+
+class Protection;
+
+// The protection on the system bus: the object /org/vigilex/Protection1 under the name
+// org.vigilex.Protection1, whose adaptor is generated from the interface's XML. Reads are answered at once;
+// every change waits for polkit and then goes to the host table, the settings file and the protection.
+// GUI thread (the service's main thread) only.
+class ProtectionService : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+public:
+    static QString serviceName();
+    static QString objectPath();
+
+    ProtectionService(Protection *protection, const QDBusConnection &bus, QObject *parent = nullptr);
+    ~ProtectionService() override;
+
+    // Exports the object and takes the name; false with the bus's reason.
+    bool registerOnBus(QString *error);
+
+public slots:
+    QStringList Cards(QList<int> &statuses, QList<QByteArray> &data);
+    qlonglong Countdown();
+    bool Setting(const QString &key, QDBusVariant &value);
+    void SetSetting(const QString &key, const QDBusVariant &value);
+    int Host(const QString &ip, int &version, QString &community, int &authType, int &privType, QString &userName,
+        QString &password);
+    void AddHost(const QString &ip, int port, int version, const QString &community, int authType, int privType,
+        const QString &userName, const QString &password);
+    void ModifyHost(const QString &oldIp, const QString &ip, int port, int version, const QString &community,
+        int authType, int privType, const QString &userName, const QString &password);
+    void RemoveHost(const QString &ip);
+    QList<qlonglong> Events(qlonglong from, qlonglong to, QStringList &hosts, QList<int> &events);
+    void ClearEvents();
+
+signals:
+    void EventArrived(const QString &host, int event, qlonglong at);
+    void StatusChanged(const QString &host, int status);
+    void DataChanged(const QString &host, const QByteArray &data);
+    void SystemMessage(const QString &text, qlonglong countdownMs);
+    void StoringChanged(bool failing);
+    void HostsChanged(const QStringList &hosts);
+
+private:
+    // Runs change once polkit allows the caller of the current call, and answers the call either way.
+    void authorized(std::function<QString()> change);
+
+    Protection *m_protection; // not owned
+    QDBusConnection m_bus;
+    Authorizer m_authorizer;
+    QHash<QString, QByteArray> m_sentData;
+};

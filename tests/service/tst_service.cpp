@@ -1,0 +1,257 @@
+#include "policy/policyrig.h"
+
+#include "service/protectionclient.h"
+#include "storage/apppaths.h"
+#include "storage/database.h"
+#include "storage/eventcatalogue.h"
+#include "storage/hosttable.h"
+#include "storage/settings.h"
+#include "support/fakelogind.h"
+#include "support/netns.h"
+#include "support/scratchapp.h"
+#include "support/upssim.h"
+#include "ui/addhostdialog.h"
+#include "ui/led.h"
+#include "ui/listwidgetitem.h"
+#include "ui/logdialog.h"
+#include "ui/mainwindow.h"
+
+#include <QApplication>
+#include <QDateEdit>
+#include <QDateTime>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <memory>
+#include <signal.h>
+
+// The service as the package runs it, minus systemd: its own executable beside a scratch installation, on a
+// private system bus that carries a recording logind and polkit, watching simulated cards.
+class TestService : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void mainsFailureWithoutWindowPowersOffOnce();
+    void frontEndFollowsTheService();
+
+private:
+    bool startService();
+    bool stopService();
+    QString serviceOutput();
+    static SNMPInfo card(const QString &ip, int port);
+    static QStringList rows(MainWindow &window);
+
+    FakeLogind m_bus;
+    std::unique_ptr<ScratchApp> m_app;
+    std::unique_ptr<UpsSim> m_card;
+    QProcess m_service;
+    QString m_output;
+};
+
+namespace {
+const QString cardA = QStringLiteral("127.0.0.1");
+const QString cardB = QStringLiteral("127.0.0.2");
+constexpr int portA = 16171;
+constexpr int portB = 16172;
+
+void setting(const char *key, const QVariant &value)
+{
+    writeSetting(AppPaths::settingsFilePath(), QLatin1String(key), value);
+}
+
+QColor lamp(MainWindow &window, const QString &host)
+{
+    ListWidgetItem *item = window.findHostItem(host);
+    return item ? item->led()->color() : QColor();
+}
+} // namespace
+
+SNMPInfo TestService::card(const QString &ip, int port)
+{
+    SNMPInfo info;
+    info.ip = ip;
+    info.port = port;
+    info.version = Snmp::CommunityBased;
+    info.community = QStringLiteral("public");
+    return info;
+}
+
+QStringList TestService::rows(MainWindow &window)
+{
+    QStringList result;
+    auto *table = window.findChild<QTableWidget *>(QStringLiteral("eventTable"));
+    QMetaObject::invokeMethod(&window, "flushEventRows");
+    for (int row = 0; table && row < table->rowCount(); ++row)
+        result.append(table->item(row, 1)->text() + QLatin1Char('|') + table->item(row, 2)->text());
+    return result;
+}
+
+void TestService::initTestCase()
+{
+    QString why;
+    QVERIFY2(m_bus.startBus(&why), qPrintable(why));
+    QVERIFY2(m_bus.registerService(FakeLogind::Behaviour(), &why), qPrintable(why));
+    QVERIFY2(m_bus.registerPolkit(true, &why), qPrintable(why));
+
+    m_app = std::make_unique<ScratchApp>();
+    // Beside its files, as installed: the service finds cfg/ and log/ next to itself.
+    QVERIFY(QFile::copy(
+        buildBinDir() + QStringLiteral("/vigilex-service"), m_app->path(QStringLiteral("vigilex-service"))));
+    QFile(m_app->path(QStringLiteral("vigilex-service"))).setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    Database::instance()->createTables();
+    QVERIFY(HostTable::insert(card(cardA, portA)));
+
+    m_card = std::make_unique<UpsSim>(QStringLiteral("udp:%1:%2").arg(cardA).arg(portA));
+    QVERIFY2(m_card->start(), qPrintable(m_card->log()));
+}
+
+void TestService::cleanupTestCase()
+{
+    stopService();
+    m_card.reset();
+}
+
+bool TestService::startService()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), m_bus.address());
+    m_service.setProcessEnvironment(env);
+    m_service.setProcessChannelMode(QProcess::MergedChannels);
+    m_output.clear();
+    m_service.start(m_app->path(QStringLiteral("vigilex-service")), QStringList());
+    if (!m_service.waitForStarted(5000))
+        return false;
+    // On the bus once the name is taken.
+    QDBusConnection bus = QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("probe"));
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 10000 && !ProtectionClient::serviceRunning(bus))
+        QTest::qWait(50);
+    return ProtectionClient::serviceRunning(bus);
+}
+
+bool TestService::stopService()
+{
+    if (m_service.state() == QProcess::NotRunning)
+        return true;
+    ::kill(pid_t(m_service.processId()), SIGTERM);
+    const bool ended = m_service.waitForFinished(10000);
+    serviceOutput();
+    return ended && m_service.exitStatus() == QProcess::NormalExit && m_service.exitCode() == 0;
+}
+
+QString TestService::serviceOutput()
+{
+    m_output += QString::fromUtf8(m_service.readAll());
+    return m_output;
+}
+
+void TestService::mainsFailureWithoutWindowPowersOffOnce()
+{
+    setting("shutdown/ac_failed_time", 5);
+    setting("shutdown/batt_low_time", 5);
+    setting("shutdown/ac_failed_capacity", 101); // any capacity on a mains failure: the application step at once
+    setting("system/shutdown_app_enable", true);
+    setting(
+        "system/shutdown_app", writeShutdownScript(m_app->path(), QStringLiteral("touch \"$(dirname \"$0\")/ran\"")));
+    QVERIFY2(startService(), qPrintable(serviceOutput()));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        serviceOutput().contains(QStringLiteral("Protection service started, watching 1 card(s)")), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_card->requestCount() >= 2, 5000);
+
+    // Stored now, listed later by a window that did not exist yet.
+    QCOMPARE(UpsSim::sendNotification(QStringLiteral("v2c"), 7, QStringLiteral("udp:127.0.0.1:162")), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(serviceOutput().contains(QStringLiteral("Event from 127.0.0.1: 8")), 5000);
+
+    QVERIFY(m_card->setState(QStringLiteral("mains-failure")));
+    QTRY_COMPARE_WITH_TIMEOUT(m_bus.calls().powerOff.size(), 1, 10000);
+    QCOMPARE(m_bus.calls().powerOff.first(), false); // never interactive
+    QVERIFY(QFile::exists(m_app->path(QStringLiteral("my app/ran"))));
+    QTRY_VERIFY(serviceOutput().contains(QStringLiteral("Start to executing shutdown application.")));
+    // Further failed reports do not ask again.
+    QTest::qWait(2500);
+    QCOMPARE(m_bus.calls().powerOff.size(), 1);
+    QCOMPARE(m_bus.calls().otherShutdownCalls, 0);
+
+    QVERIFY2(stopService(), qPrintable(serviceOutput()));
+    QVERIFY(m_output.contains(QStringLiteral("Protection service stopping")));
+}
+
+void TestService::frontEndFollowsTheService()
+{
+    setting("shutdown/ac_failed_capacity", 0);
+    setting("system/shutdown_app_enable", false);
+    QVERIFY(m_card->setState(QStringLiteral("normal")));
+    QVERIFY2(startService(), qPrintable(serviceOutput()));
+
+    ProtectionClient client(QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("frontend")));
+    MainWindow window(&client);
+    window.show();
+    QVERIFY(!window.shutdownPolicy());
+    QTRY_COMPARE_WITH_TIMEOUT(lamp(window, cardA), QColor(Qt::green), 5000);
+
+    {
+        // The log dialog lists what the service stored before this window existed.
+        LogDialog log;
+        for (const char *name : {"startDateEdit", "endDateEdit"})
+            log.findChild<QDateEdit *>(QLatin1String(name))->setDate(QDate::currentDate());
+        QTest::mouseClick(log.findChild<QPushButton *>(QStringLiteral("readButton")), Qt::LeftButton);
+        auto *table = log.findChild<QTableWidget *>();
+        QVERIFY(table && table->rowCount() >= 1);
+        const QString trapText
+            = EventCatalogue::find(AppPaths::cataloguePath())->text(QStringLiteral("Event_English"), 8);
+        bool listed = false;
+        for (int row = 0; row < table->rowCount(); ++row)
+            listed |= table->item(row, 1)->text() == cardA && table->item(row, 2)->text() == trapText;
+        QVERIFY(listed);
+    }
+
+    // A change in the host dialog reaches the service at once, through polkit; the service then polls the card.
+    UpsSim second(QStringLiteral("udp:%1:%2").arg(cardB).arg(portB));
+    QVERIFY2(second.start(), qPrintable(second.log()));
+    m_bus.resetCalls();
+    {
+        AddHostDialog dialog(false, SNMPInfo(), nullptr);
+        dialog.findChild<QLineEdit *>(QStringLiteral("hostEdit"))->setText(cardB);
+        dialog.findChild<QLineEdit *>(QStringLiteral("portEdit"))->setText(QString::number(portB));
+        dialog.findChild<QLineEdit *>(QStringLiteral("communityEdit"))->setText(QStringLiteral("public"));
+        QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("sureButton")), Qt::LeftButton);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+    QCOMPARE(m_bus.calls().authorizations, QStringList {QStringLiteral("org.vigilex.protection1.configure")});
+    QString why;
+    QTRY_COMPARE_WITH_TIMEOUT(window.hosts(), (QStringList {cardA, cardB}), 3000);
+    QCOMPARE(lamp(window, cardA), QColor(Qt::green)); // kept through the list change
+    QTRY_VERIFY_WITH_TIMEOUT(second.requestCount() >= 2, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(lamp(window, cardB), QColor(Qt::green), 5000);
+    // Bad input and a refused caller change nothing.
+    QVERIFY(!client.addHost(card(QStringLiteral("300.1.1.1"), portB), &why));
+    m_bus.setPolkitAnswer(false);
+    QVERIFY(!client.removeHost(cardB, &why));
+    QVERIFY2(why.contains(QStringLiteral("not authorised")), qPrintable(why));
+    m_bus.setPolkitAnswer(true);
+    QCOMPARE(window.hosts(), (QStringList {cardA, cardB}));
+
+    // The service goes away: grey lamps and one row; back again, the window follows.
+    QVERIFY2(stopService(), qPrintable(serviceOutput()));
+    QTRY_COMPARE_WITH_TIMEOUT(lamp(window, cardA), QColor(Qt::gray), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(lamp(window, cardB), QColor(Qt::gray), 3000);
+    const QString lost
+        = QStringLiteral("System|The protection service has stopped; the lamps stay grey until it is back");
+    QTRY_COMPARE(rows(window).count(lost), 1);
+    QVERIFY2(startService(), qPrintable(serviceOutput()));
+    QTRY_COMPARE_WITH_TIMEOUT(lamp(window, cardA), QColor(Qt::green), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(lamp(window, cardB), QColor(Qt::green), 5000);
+    QVERIFY(rows(window).contains(QStringLiteral("System|The protection service is back")));
+    QCOMPARE(rows(window).count(lost), 1);
+    QCOMPARE(m_bus.calls().powerOff.size(), 0);
+}
+
+VIGILEX_NETNS_WIDGET_TEST_MAIN(TestService)
+
+#include "tst_service.moc"
