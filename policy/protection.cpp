@@ -31,7 +31,23 @@ struct Protection::Private
     std::unique_ptr<ShutdownPolicy> policy;
     std::unique_ptr<EventTexts> texts;
     QStringList hosts;
+    // How many entries of hosts name an address: every report asks, and a search of the list would make a
+    // second of reports cost the square of the number of cards.
+    QHash<QString, int> listed;
     QHash<QString, Card> cards;
+
+    void list(const QString &host)
+    {
+        hosts.append(host);
+        ++listed[host];
+    }
+    void unlist(const QString &host)
+    {
+        if (!hosts.removeOne(host))
+            return;
+        if (--listed[host] <= 0)
+            listed.remove(host);
+    }
     QElapsedTimer sinceFileCheck;
 };
 
@@ -42,7 +58,7 @@ Protection::Protection(QObject *parent) : QObject(parent), d(new Private)
     QSqlQuery query(database());
     if (query.exec(QLatin1String(Sql::selectSessionIps))) {
         while (query.next())
-            d->hosts.append(query.value(0).toString());
+            d->list(query.value(0).toString());
     }
     connect(d->policy.get(), &ShutdownPolicy::message, this, &Protection::systemMessage);
     EventStore *store = EventStore::instance();
@@ -97,7 +113,7 @@ Protection::Card Protection::card(const QString &host) const
 
 void Protection::addHost(const SNMPInfo &info)
 {
-    d->hosts.append(info.ip);
+    d->list(info.ip);
     if (d->engine)
         d->engine->addHost(info);
     emit hostsChanged();
@@ -106,8 +122,12 @@ void Protection::addHost(const SNMPInfo &info)
 void Protection::modifyHost(const SNMPInfo &infoNew, const SNMPInfo &infoOld)
 {
     const int index = d->hosts.indexOf(infoOld.ip);
-    if (index >= 0)
+    if (index >= 0) {
         d->hosts[index] = infoNew.ip;
+        if (--d->listed[infoOld.ip] <= 0)
+            d->listed.remove(infoOld.ip);
+        ++d->listed[infoNew.ip];
+    }
     d->cards.remove(infoOld.ip);
     if (d->engine)
         d->engine->modifyHost(infoNew, infoOld);
@@ -121,8 +141,8 @@ void Protection::removeHost(const QString &peer)
     if (d->engine)
         d->engine->removeHost(peer);
     // Only the first entry goes: the window's rows follow this list one to one.
-    d->hosts.removeOne(host);
-    if (!d->hosts.contains(host))
+    d->unlist(host);
+    if (!d->listed.contains(host))
         d->cards.remove(host);
     d->policy->forgetCard(host);
     emit hostsChanged();
@@ -147,7 +167,7 @@ void Protection::handleSNMPEvent(const QString &host, int event)
 
 void Protection::handleSNMPStatus(const QString &host, int status)
 {
-    if (d->hosts.contains(host))
+    if (d->listed.contains(host))
         d->cards[host].status = status;
     emit statusChanged(host, status);
 }
@@ -156,7 +176,7 @@ void Protection::handleSNMPData(const QString &host, const QByteArray &data)
 {
     // Every host's data counts for the protection, listed or not.
     d->policy->checkShutdownCondition(host, data);
-    if (d->hosts.contains(host))
+    if (d->listed.contains(host))
         d->cards[host].data = data;
     emit dataReady(host, data);
 }

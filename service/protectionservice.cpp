@@ -13,6 +13,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMetaType>
 #include <QHostAddress>
+#include <QSet>
 #include <QSqlQuery>
 
 namespace {
@@ -114,8 +115,9 @@ ProtectionService::ProtectionService(Protection *protection, const QDBusConnecti
     connect(protection, &Protection::storingRecovered, this, [this] { emit StoringChanged(false); });
     connect(protection, &Protection::hostsChanged, this, [this] {
         const QStringList hosts = m_protection->hosts();
+        const QSet<QString> listed(hosts.cbegin(), hosts.cend());
         for (auto it = m_sentData.begin(); it != m_sentData.end();)
-            it = hosts.contains(it.key()) ? std::next(it) : m_sentData.erase(it);
+            it = listed.contains(it.key()) ? std::next(it) : m_sentData.erase(it);
         emit HostsChanged(hosts);
     });
 }
