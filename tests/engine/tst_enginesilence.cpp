@@ -51,7 +51,9 @@ void TestEngineSilence::silentCardGoesOfflineOnceAfterElevenSeconds()
     const qint64 offlineMs = clock.elapsed();
     QVERIFY(answers <= answersWhenSilenced + 1); // one answer may have been on its way
     const double gap = (offlineMs - lastAnswerMs) / 1000.0;
-    QVERIFY2(gap >= 10.5 && gap <= 12.5, qPrintable(QStringLiteral("offline %1 s after the last answer").arg(gap)));
+    // The rule counts whole seconds of the monotonic clock: an answer that lands just past a second's turn while
+    // the polls tick just before it is followed by the offline report a little over 10 s later.
+    QVERIFY2(gap > 10.0 && gap <= 12.5, qPrintable(QStringLiteral("offline %1 s after the last answer").arg(gap)));
     QCOMPARE(status.last(), (QList<QVariant> {QStringLiteral("127.0.0.1"), 0}));
     QCOMPARE(events.count(), 2);
     QCOMPARE(events.last(), (QList<QVariant> {QStringLiteral("127.0.0.1"), 0}));
