@@ -7,6 +7,7 @@
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
+#include <QEventLoop>
 #include <QPointer>
 
 namespace {
@@ -15,8 +16,17 @@ QPointer<ProtectionClient> s_active;
 // A change waits for polkit, which may ask an administrator for a password first.
 constexpr int changeTimeoutMs = 120000;
 
+// The dialogs want the answer before they go on, but the window must not stand still meanwhile (polkit may be
+// asking for a password): the lamps, the rows and the clock go on, only the user's input waits.
 template<typename Reply> bool succeeded(Reply &reply, QString *error)
 {
+    if (!reply.isFinished()) {
+        QEventLoop loop;
+        QDBusPendingCallWatcher watcher(reply);
+        QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+        if (!watcher.isFinished())
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
     reply.waitForFinished();
     if (reply.isError()) {
         if (error)
