@@ -2,6 +2,7 @@
 
 #include "policy/applicationtrust.h"
 #include "policy/shutdownprocess.h"
+#include "policy/systemmessages.h"
 #include "policy/systemshutdown.h"
 #include "snmp/snmpinfo.h"
 #include "storage/apppaths.h"
@@ -236,7 +237,7 @@ void ShutdownPolicy::updateCountdown(bool trouble, int minutes)
             d->countdownActive = false;
             d->shutdownTimer.stop();
             d->pendingMs = 0;
-            emit message(text(QT_TRANSLATE_NOOP("MainWindow", "System shutdown is canceled")));
+            emit message(text(SystemMessages::countdownCanceled));
         }
         return;
     }
@@ -245,7 +246,7 @@ void ShutdownPolicy::updateCountdown(bool trouble, int minutes)
 
     // 64 bits: a hand-edited file may hold more minutes than 32-bit milliseconds can count.
     const qint64 ms = qint64(minutes) * d->minuteMs;
-    const QString announcement = text(QT_TRANSLATE_NOOP("MainWindow", "System will be shutdown in %1 minute(s)"))
+    const QString announcement = text(SystemMessages::countdownStarted)
                                      .arg(double(float(ms) / float(d->minuteMs)), 0, 'f', 1);
     if (!d->shutdownTimer.isActive()) {
         d->countdownActive = true;
@@ -303,13 +304,13 @@ void ShutdownPolicy::runShutdownApplication()
 
     // An enabled application without a path would otherwise mark the step done and never shut down.
     if (!isTrustedShutdownApplication(path)) {
-        emit message(text(QT_TRANSLATE_NOOP("MainWindow", "Shutdown application is invalid!")));
+        emit message(text(SystemMessages::applicationInvalid));
         onOffAPPFinished(0, QProcess::NormalExit);
         d->applicationHandled = true;
         return;
     }
 
-    emit message(text(QT_TRANSLATE_NOOP("MainWindow", "Start to executing shutdown application.")));
+    emit message(text(SystemMessages::applicationStarting));
 
     int minutes = DefaultExecMinutes;
     if (limit.isValid()) {
@@ -332,7 +333,7 @@ void ShutdownPolicy::runShutdownApplication()
 void ShutdownPolicy::onOffAPPError(QProcess::ProcessError error)
 {
     qWarning() << "Shutdown application error:" << error << d->shutdownProcess.errorString();
-    emit message(text(QT_TRANSLATE_NOOP("MainWindow", "Shutdown application exit!")));
+    emit message(text(SystemMessages::applicationEnded));
     d->applicationHandled = false;
     d->applicationTimer.stop();
     onOffAPPFinished(0, QProcess::NormalExit);

@@ -1,5 +1,7 @@
 #include "policy/systemshutdown.h"
 
+#include "policy/systemmessages.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusError>
@@ -127,16 +129,15 @@ QString shutdownProblemText(ShutdownProblem problem, const QString &detail)
     // Shown in the window's event table under "System", so translated in its context.
     switch (problem) {
     case ShutdownProblem::NoSystemBus:
-        return QCoreApplication::translate("MainWindow", "System shutdown impossible: no system bus (%1)").arg(detail);
+        return QCoreApplication::translate("MainWindow", SystemMessages::noSystemBus).arg(detail);
     case ShutdownProblem::NoAnswer:
-        return QCoreApplication::translate("MainWindow", "System shutdown impossible: logind does not answer (%1)")
+        return QCoreApplication::translate("MainWindow", SystemMessages::logindSilent)
             .arg(detail);
     case ShutdownProblem::NotPermitted:
-        return QCoreApplication::translate("MainWindow",
-            "System shutdown not permitted: logind answers \"%1\"; this user needs the right to power off")
+        return QCoreApplication::translate("MainWindow", SystemMessages::powerOffNotPermitted)
             .arg(detail);
     case ShutdownProblem::Refused:
-        return QCoreApplication::translate("MainWindow", "System shutdown refused by logind: %1").arg(detail);
+        return QCoreApplication::translate("MainWindow", SystemMessages::powerOffRefused).arg(detail);
     }
     return QString();
 }

@@ -2,6 +2,7 @@
 
 #include "policy/protection.h"
 #include "policy/shutdownpolicy.h"
+#include "policy/systemmessages.h"
 #include "service/protectionclient.h"
 #include "snmp/snmp.h"
 #include "storage/apppaths.h"
@@ -173,7 +174,7 @@ void MainWindow::setupFrontEnd()
             item->setData(data);
     });
     connect(client, &ProtectionClient::systemMessage, this,
-        [this](const QString &text) { displaySNMPEvent(tr("System"), text); });
+        [this](const QString &text) { displaySNMPEvent(tr("System"), SystemMessages::translated(text)); });
     connect(client, &ProtectionClient::countdownChanged, this, &MainWindow::updateCountdown);
     connect(client, &ProtectionClient::storingFailed, this, [this] {
         displaySNMPEvent(

@@ -1,5 +1,6 @@
 #include "windowkit.h"
 
+#include "policy/systemmessages.h"
 #include "storage/apppaths.h"
 #include "storage/settings.h"
 #include "ui/language.h"
@@ -23,6 +24,8 @@ private slots:
     void missingTranslationSwitchesSectionOnly();
     void switchingBackAndForth();
     void sectionWithoutLanguageObject();
+    void serviceMessagesInTheWindowsLanguage_data();
+    void serviceMessagesInTheWindowsLanguage();
 };
 
 namespace {
@@ -120,6 +123,33 @@ void TestLanguage::switchingBackAndForth()
 void TestLanguage::sectionWithoutLanguageObject()
 {
     QCOMPARE(Language::eventSection(), QStringLiteral("Event_English"));
+}
+
+// The service has no translator and sends its "System" messages in English; a Chinese front end shows them in
+// Chinese, with what the service filled in.
+void TestLanguage::serviceMessagesInTheWindowsLanguage_data()
+{
+    QTest::addColumn<QString>("sent");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("countdown") << QStringLiteral("System will be shutdown in 1.0 minute(s)")
+                               << QStringLiteral("系统将在 1.0 分钟后关机");
+    QTest::newRow("cancelled") << QStringLiteral("System shutdown is canceled") << QStringLiteral("系统关机已取消");
+    QTest::newRow("refused, with the reason") << QStringLiteral("System shutdown refused by logind: Access denied")
+                                              << QStringLiteral("logind 拒绝关闭系统：Access denied");
+    QTest::newRow("only the start of one") << QStringLiteral("System will be shutdown")
+                                           << QStringLiteral("System will be shutdown");
+    QTest::newRow("no message of the protection") << QStringLiteral("Hello") << QStringLiteral("Hello");
+}
+
+void TestLanguage::serviceMessagesInTheWindowsLanguage()
+{
+    QFETCH(QString, sent);
+    QFETCH(QString, shown);
+    ScratchApp app;
+    prepare(app);
+    writeSettingValue(QStringLiteral("system/language"), 1);
+    auto window = makeWindow();
+    QCOMPARE(SystemMessages::translated(sent), shown);
 }
 
 QTEST_MAIN(TestLanguage)
