@@ -1,5 +1,6 @@
 #include "policyrig.h"
 
+#include "policy/protection.h"
 #include "policy/shutdownpolicy.h"
 #include "snmp/snmp.h"
 #include "storage/apppaths.h"
@@ -34,6 +35,7 @@ private slots:
     void countdownRunsOutIntoTheApplication();
     void mainsBackCancelsTheCountdown();
     void oneFailedAmongSeveralRunsOut();
+    void cardListedTwiceKeepsItsStateUntilTheLastGoes();
 
 private:
     // Builds a fresh policy on the engine's reports, with the given conditions and an application that
@@ -205,6 +207,45 @@ void TestProtection::oneFailedAmongSeveralRunsOut()
     QVERIFY2(clock.elapsed() - announced >= 1400, qPrintable(QString::number(clock.elapsed() - announced)));
     QVERIFY(applicationRan());
     QCOMPARE(m_messages, (QStringList {countdown("1.0"), starting()}));
+}
+
+// Two cards at one address (two ports) are one listed host: its status and data stay while either is listed,
+// and a report of a host no longer listed is not kept. No engine: only the bookkeeping of the host changes.
+void TestProtection::cardListedTwiceKeepsItsStateUntilTheLastGoes()
+{
+    Protection protection;
+    const QString host = QStringLiteral("10.9.0.1");
+    const auto card = [](const QString &ip, int port) {
+        SNMPInfo info;
+        info.ip = ip;
+        info.port = port;
+        info.version = Snmp::CommunityBased;
+        info.community = QStringLiteral("public");
+        return info;
+    };
+    const QByteArray normal("\x02\x00\x02\x64\x0f", 5);
+    protection.addHost(card(host, 161));
+    protection.addHost(card(host, 162));
+    protection.handleSNMPStatus(host, Snmp::Online);
+    protection.handleSNMPData(host, normal);
+    protection.removeHost(host + QStringLiteral(":161"));
+    QCOMPARE(protection.hosts(), QStringList {host});
+    QCOMPARE(protection.card(host).status, int(Snmp::Online));
+    QCOMPARE(protection.card(host).data, normal);
+    protection.removeHost(host + QStringLiteral(":162"));
+    QVERIFY(protection.hosts().isEmpty());
+    QCOMPARE(protection.card(host).status, -1);
+    protection.handleSNMPData(host, normal);
+    QVERIFY(protection.card(host).data.isEmpty());
+
+    const QString moved = QStringLiteral("10.9.0.2");
+    protection.addHost(card(host, 161));
+    protection.modifyHost(card(moved, 161), card(host, 161));
+    protection.handleSNMPData(host, normal);
+    protection.handleSNMPData(moved, normal);
+    QCOMPARE(protection.hosts(), QStringList {moved});
+    QVERIFY(protection.card(host).data.isEmpty());
+    QCOMPARE(protection.card(moved).data, normal);
 }
 
 VIGILEX_NETNS_TEST_MAIN(TestProtection)
