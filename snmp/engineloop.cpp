@@ -8,13 +8,13 @@
 
 #include <net-snmp/library/large_fd_set.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <functional>
 #include <mutex>
 #include <queue>
-#include <unordered_set>
 #include <vector>
 
 #include <fcntl.h>
@@ -44,6 +44,7 @@ constexpr std::size_t maxNotedRequests = 1000000;
 struct DueSession
 {
     qint64 atMs;
+    int socket; // at the time of the note: with the session's record, what tells it still exists
     session_list *slp;
     bool operator>(const DueSession &other) const { return atMs > other.atMs; }
 };
@@ -86,10 +87,9 @@ struct EngineLoop::Private
 {
     int epoll = -1;
     int wake = -1;
-    quint64 built = 0; // the generation bySocket and live belong to
+    quint64 built = 0; // the generation bySocket belongs to
     std::vector<session_list *> bySocket;
     std::vector<bool> listener; // by socket: a trap listener, whose socket may hold a burst
-    std::unordered_set<session_list *> live;
     netsnmp_large_fd_set one; // holds the single socket being read or asked
     qint64 lastTimeouts = 0;
     qint64 lastSweep = 0;
@@ -158,7 +158,7 @@ void EngineLoop::requestSent(void *record)
     if (queue.size() >= maxNotedRequests)
         queue = DueQueue(); // nobody runs the loop: the full sweep alone will do
     const long timeoutUs = slp->session->timeout > 0 ? slp->session->timeout : 1000000L;
-    queue.push({LogThrottle::steadyMs() + timeoutUs / 1000 + 1, slp});
+    queue.push({LogThrottle::steadyMs() + timeoutUs / 1000 + 1, slp->transport ? slp->transport->sock : -1, slp});
 }
 
 // Library lock held. A socket already in the set answers EEXIST; one closed since has left the set by itself,
@@ -167,7 +167,6 @@ void EngineLoop::Private::rebuild()
 {
     built = sessionGeneration.load();
     bySocket.assign(bySocket.size(), nullptr);
-    live.clear();
     int highest = -1;
     for (session_list *slp = Sessions; slp; slp = slp->next) {
         if (!slp->transport || slp->transport->sock < 0 || !slp->session || !slp->internal)
@@ -179,7 +178,6 @@ void EngineLoop::Private::rebuild()
         if (listener.size() < bySocket.size())
             listener.resize(bySocket.size(), false);
         listener[std::size_t(fd)] = !slp->session->peername;
-        live.insert(slp);
         highest = qMax(highest, fd);
         epoll_event event {};
         event.events = EPOLLIN;
@@ -229,14 +227,16 @@ void EngineLoop::Private::runDueTimeouts(qint64 now)
 {
     DueQueue &queue = dueSessions();
     std::vector<session_list *> due;
-    std::unordered_set<session_list *> seen;
     while (!queue.empty() && queue.top().atMs <= now) {
-        session_list *slp = queue.top().slp;
+        const DueSession note = queue.top();
         queue.pop();
-        // A session closed since has left the live set; a new one at the same address is asked harmlessly.
-        if (live.count(slp) && seen.insert(slp).second)
-            due.push_back(slp);
+        // A session closed since is no longer mapped at its socket; a new one there with the same record
+        // address is asked harmlessly.
+        if (note.socket >= 0 && std::size_t(note.socket) < bySocket.size() && bySocket[std::size_t(note.socket)] == note.slp)
+            due.push_back(note.slp);
     }
+    std::sort(due.begin(), due.end());
+    due.erase(std::unique(due.begin(), due.end()), due.end());
     for (session_list *slp : due) {
         // The library closes a session whose socket is gone when asked about it; leave that to its own sweep.
         if (!slp->transport || slp->transport->sock < 0)
@@ -250,7 +250,8 @@ void EngineLoop::Private::runDueTimeouts(qint64 now)
         snmp_sess_select_info2(slp, &numfds, &one, &next, &block);
         NETSNMP_LARGE_FD_CLR(slp->transport->sock, &one);
         if (!block)
-            queue.push({now + qMax<qint64>(1, qint64(next.tv_sec) * 1000 + next.tv_usec / 1000), slp});
+            queue.push({now + qMax<qint64>(1, qint64(next.tv_sec) * 1000 + next.tv_usec / 1000), slp->transport->sock,
+                        slp});
     }
 }
 

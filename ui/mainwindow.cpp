@@ -136,23 +136,27 @@ void MainWindow::setupProtection()
     Protection *protection = d->protection.get();
     for (const QString &host : protection->hosts())
         addHostItem(host);
-    connect(protection, &Protection::eventArrived, this,
-        [this](const QString &host, int event) { announceEvent(host, event); });
-    connect(protection, &Protection::statusChanged, this, [this](const QString &host, int status) {
+    followReports(protection);
+    connect(protection, &Protection::systemMessage, this,
+        [this](const QString &text) { displaySNMPEvent(tr("System"), text); });
+}
+
+template<typename Source> void MainWindow::followReports(Source *source)
+{
+    connect(source, &Source::eventArrived, this, [this](const QString &host, int event) { announceEvent(host, event); });
+    connect(source, &Source::statusChanged, this, [this](const QString &host, int status) {
         if (ListWidgetItem *item = findHostItem(host))
             item->setStatus(status);
     });
-    connect(protection, &Protection::dataReady, this, [this](const QString &host, const QByteArray &data) {
+    connect(source, &Source::dataReady, this, [this](const QString &host, const QByteArray &data) {
         if (ListWidgetItem *item = findHostItem(host))
             item->setData(data);
     });
-    connect(protection, &Protection::systemMessage, this,
-        [this](const QString &text) { displaySNMPEvent(tr("System"), text); });
-    connect(protection, &Protection::storingFailed, this, [this] {
+    connect(source, &Source::storingFailed, this, [this] {
         displaySNMPEvent(tr("System"),
                          tr("Events cannot be stored at the moment; they are kept until storing works again"));
     });
-    connect(protection, &Protection::storingRecovered, this, [this] {
+    connect(source, &Source::storingRecovered, this, [this] {
         displaySNMPEvent(tr("System"), tr("Storing events works again; the events kept meanwhile are stored"));
     });
 }
@@ -163,26 +167,10 @@ void MainWindow::setupFrontEnd()
     d->frontEndTexts = std::make_unique<EventTexts>(AppPaths::cataloguePath());
     client->makeActive();
     connect(client, &ProtectionClient::hostsChanged, this, &MainWindow::setHostItems);
-    connect(client, &ProtectionClient::eventArrived, this,
-        [this](const QString &host, int event) { announceEvent(host, event); });
-    connect(client, &ProtectionClient::statusChanged, this, [this](const QString &host, int status) {
-        if (ListWidgetItem *item = findHostItem(host))
-            item->setStatus(status);
-    });
-    connect(client, &ProtectionClient::dataReady, this, [this](const QString &host, const QByteArray &data) {
-        if (ListWidgetItem *item = findHostItem(host))
-            item->setData(data);
-    });
+    followReports(client);
     connect(client, &ProtectionClient::systemMessage, this,
         [this](const QString &text) { displaySNMPEvent(tr("System"), SystemMessages::translated(text)); });
     connect(client, &ProtectionClient::countdownChanged, this, &MainWindow::updateCountdown);
-    connect(client, &ProtectionClient::storingFailed, this, [this] {
-        displaySNMPEvent(
-            tr("System"), tr("Events cannot be stored at the moment; they are kept until storing works again"));
-    });
-    connect(client, &ProtectionClient::storingRecovered, this, [this] {
-        displaySNMPEvent(tr("System"), tr("Storing events works again; the events kept meanwhile are stored"));
-    });
     connect(client, &ProtectionClient::serviceLost, this, [this] {
         d->serviceLost = true;
         for (const QString &host : qAsConst(d->hosts)) {

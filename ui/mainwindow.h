@@ -65,6 +65,8 @@ private:
 
     void setupProtection();
     void setupFrontEnd();
+    // The reports both faces show alike, from the own protection or from the service's client.
+    template<typename Source> void followReports(Source *source);
     void announceEvent(const QString &host, int event);
     void setHostItems(const QStringList &hosts);
     void updateCountdown(qint64 remainingMs);

@@ -1,5 +1,7 @@
 #include "policyrig.h"
 
+#include "engine/enginetest.h"
+
 #include "policy/protection.h"
 #include "policy/shutdownpolicy.h"
 #include "snmp/snmp.h"
@@ -215,17 +217,9 @@ void TestProtection::cardListedTwiceKeepsItsStateUntilTheLastGoes()
 {
     Protection protection;
     const QString host = QStringLiteral("10.9.0.1");
-    const auto card = [](const QString &ip, int port) {
-        SNMPInfo info;
-        info.ip = ip;
-        info.port = port;
-        info.version = Snmp::CommunityBased;
-        info.community = QStringLiteral("public");
-        return info;
-    };
     const QByteArray normal("\x02\x00\x02\x64\x0f", 5);
-    protection.addHost(card(host, 161));
-    protection.addHost(card(host, 162));
+    protection.addHost(v2cHost(host, 161));
+    protection.addHost(v2cHost(host, 162));
     protection.handleSNMPStatus(host, Snmp::Online);
     protection.handleSNMPData(host, normal);
     protection.removeHost(host + QStringLiteral(":161"));
@@ -239,8 +233,8 @@ void TestProtection::cardListedTwiceKeepsItsStateUntilTheLastGoes()
     QVERIFY(protection.card(host).data.isEmpty());
 
     const QString moved = QStringLiteral("10.9.0.2");
-    protection.addHost(card(host, 161));
-    protection.modifyHost(card(moved, 161), card(host, 161));
+    protection.addHost(v2cHost(host, 161));
+    protection.modifyHost(v2cHost(moved, 161), v2cHost(host, 161));
     protection.handleSNMPData(host, normal);
     protection.handleSNMPData(moved, normal);
     QCOMPARE(protection.hosts(), QStringList {moved});

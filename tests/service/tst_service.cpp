@@ -1,3 +1,4 @@
+#include "engine/enginetest.h"
 #include "policy/policyrig.h"
 
 #include "service/protectionclient.h"
@@ -43,7 +44,6 @@ private:
     bool startService();
     bool stopService();
     QString serviceOutput();
-    static SNMPInfo card(const QString &ip, int port);
     static QStringList rows(MainWindow &window);
 
     FakeLogind m_bus;
@@ -71,16 +71,6 @@ QColor lamp(MainWindow &window, const QString &host)
 }
 } // namespace
 
-SNMPInfo TestService::card(const QString &ip, int port)
-{
-    SNMPInfo info;
-    info.ip = ip;
-    info.port = port;
-    info.version = Snmp::CommunityBased;
-    info.community = QStringLiteral("public");
-    return info;
-}
-
 QStringList TestService::rows(MainWindow &window)
 {
     QStringList result;
@@ -104,7 +94,7 @@ void TestService::initTestCase()
         buildBinDir() + QStringLiteral("/vigilex-service"), m_app->path(QStringLiteral("vigilex-service"))));
     QFile(m_app->path(QStringLiteral("vigilex-service"))).setPermissions(QFile::ReadOwner | QFile::ExeOwner);
     Database::instance()->createTables();
-    QVERIFY(HostTable::insert(card(cardA, portA)));
+    QVERIFY(HostTable::insert(v2cHost(cardA, portA)));
 
     m_card = std::make_unique<UpsSim>(QStringLiteral("udp:%1:%2").arg(cardA).arg(portA));
     QVERIFY2(m_card->start(), qPrintable(m_card->log()));
@@ -230,7 +220,7 @@ void TestService::frontEndFollowsTheService()
     QTRY_VERIFY_WITH_TIMEOUT(second.requestCount() >= 2, 5000);
     QTRY_COMPARE_WITH_TIMEOUT(lamp(window, cardB), QColor(Qt::green), 5000);
     // Bad input and a refused caller change nothing.
-    QVERIFY(!client.addHost(card(QStringLiteral("300.1.1.1"), portB), &why));
+    QVERIFY(!client.addHost(v2cHost(QStringLiteral("300.1.1.1"), portB), &why));
     m_bus.setPolkitAnswer(false);
     QVERIFY(!client.removeHost(cardB, &why));
     QVERIFY2(why.contains(QStringLiteral("not authorised")), qPrintable(why));
