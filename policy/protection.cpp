@@ -49,11 +49,13 @@ struct Protection::Private
             listed.remove(host);
     }
     QElapsedTimer sinceFileCheck;
+    bool resumed = false;
 };
 
 Protection::Protection(QObject *parent) : QObject(parent), d(new Private)
 {
     d->policy = std::make_unique<ShutdownPolicy>();
+    d->policy->setStatePath(AppPaths::shutdownStatePath());
     d->texts = std::make_unique<EventTexts>(AppPaths::cataloguePath());
     QSqlQuery query(database());
     if (query.exec(QLatin1String(Sql::selectSessionIps))) {
@@ -82,6 +84,11 @@ void Protection::setEngine(SNMP *engine)
     connect(engine, &SNMP::eventTriggered, this, &Protection::handleSNMPEvent);
     connect(engine, &SNMP::statusChanged, this, &Protection::handleSNMPStatus);
     connect(engine, &SNMP::dataReady, this, &Protection::handleSNMPData);
+    // Once the engine watches the cards: a countdown of an outage that the last run did not see to its end.
+    if (!d->resumed) {
+        d->resumed = true;
+        d->policy->resume(d->hosts);
+    }
 }
 
 SNMP *Protection::engine() const
@@ -128,11 +135,20 @@ void Protection::modifyHost(const SNMPInfo &infoNew, const SNMPInfo &infoOld)
             d->listed.remove(infoOld.ip);
         ++d->listed[infoNew.ip];
     }
-    d->cards.remove(infoOld.ip);
     if (d->engine)
         d->engine->modifyHost(infoNew, infoOld);
-    d->policy->forgetCard(infoOld.ip);
+    // A card's state belongs to its address: an edit of the port or the credentials is the same UPS, still on
+    // battery, and its countdown goes on. Only an address that leaves the list takes its state along.
+    forgetIfUnlisted(infoOld.ip);
     emit hostsChanged();
+}
+
+void Protection::forgetIfUnlisted(const QString &host)
+{
+    if (d->listed.contains(host))
+        return;
+    d->cards.remove(host);
+    d->policy->forgetCard(host);
 }
 
 void Protection::removeHost(const QString &peer)
@@ -142,9 +158,7 @@ void Protection::removeHost(const QString &peer)
         d->engine->removeHost(peer);
     // Only the first entry goes: the window's rows follow this list one to one.
     d->unlist(host);
-    if (!d->listed.contains(host))
-        d->cards.remove(host);
-    d->policy->forgetCard(host);
+    forgetIfUnlisted(host);
     emit hostsChanged();
 }
 

@@ -66,6 +66,7 @@ signals:
 
 private:
     void storeEvent(const QString &host, int event);
+    void forgetIfUnlisted(const QString &host);
 
     struct Private;
     std::unique_ptr<Private> d;

@@ -9,9 +9,14 @@
 #include "storage/settings.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDebug>
 #include <QFile>
 #include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
 #include <QTimer>
 
 #include <climits>
@@ -23,6 +28,9 @@ constexpr int MinExecMinutes = 1;
 constexpr int MaxExecMinutes = 90;
 // Between SIGTERM and SIGKILL when the application's time is up: enough for a script to clean up.
 constexpr int killGraceMs = 5000;
+// A countdown that ran out while the program was away waits this long at most for a report that confirms or
+// ends the trouble.
+constexpr qint64 resumeGraceMs = 10000;
 
 QVariant setting(const char *key)
 {
@@ -56,10 +64,28 @@ struct ShutdownPolicy::Private
 {
     QHash<QString, CardState> cards;
     bool countdownActive = false;
+    // The application step has run in this outage; it runs again only after the trouble has been over.
     bool applicationHandled = false;
     // Set once the application step has begun (application started or shutdown requested): no report may
-    // shorten, restart or cancel anything after that.
+    // shorten, restart or cancel anything after that, until a refused power-off finds the trouble over.
     bool committed = false;
+    // The application has ended (or failed) and led to its one request.
+    bool applicationEnded = false;
+    // A power-off request has gone out and logind has not refused it: never a second one meanwhile.
+    bool requestInFlight = false;
+    // The last request was refused; the retry timer asks again while some card still shows trouble.
+    bool refused = false;
+    QString refusal;
+    QTimer retryTimer;
+    // A countdown taken over from before a restart whose deadline had passed: the first report that still
+    // shows the trouble acts at once, one that shows it over cancels, silence acts when the grace is over.
+    bool resumedPastDue = false;
+    // Wall-clock milliseconds: when the countdown's condition began and when it runs out. They must survive
+    // the program, so no monotonic clock.
+    qint64 troubleSince = 0;
+    qint64 deadline = 0;
+    QString statePath;
+    bool stateWriteWarned = false;
     QTimer shutdownTimer;
     QTimer applicationTimer;
     ShutdownProcess shutdownProcess;
@@ -80,6 +106,8 @@ ShutdownPolicy::ShutdownPolicy(QObject *parent) : QObject(parent), d(new Private
     d->applicationTimer.setSingleShot(true);
     d->applicationTimer.setTimerType(Qt::PreciseTimer);
     connect(&d->applicationTimer, &QTimer::timeout, this, &ShutdownPolicy::onApplicationTimeLimit);
+    d->retryTimer.setSingleShot(true);
+    connect(&d->retryTimer, &QTimer::timeout, this, &ShutdownPolicy::retryPowerOff);
 
     // Nobody reads the application's output: a full pipe would stall it, and an open stdin would make a
     // program that reads it wait until its time is up.
@@ -182,6 +210,7 @@ void ShutdownPolicy::checkShutdownCondition(const QString &host, const QByteArra
     if (found == d->cards.end())
         found = d->cards.insert(host, CardState());
     CardState &card = found.value();
+    const bool troubleBefore = card.trouble();
 
     // Takes in the values the answer carried; an unknown one leaves the last known value standing. Returns which
     // known values changed (or became known).
@@ -208,6 +237,15 @@ void ShutdownPolicy::checkShutdownCondition(const QString &host, const QByteArra
     }
     const bool changed = batteryChanged || inputChanged;
 
+    // A countdown taken over from before a restart whose time has passed: this card still shows the trouble.
+    if (d->resumedPastDue && d->countdownActive && card.trouble()) {
+        d->resumedPastDue = false;
+        qInfo("Power trouble confirmed by %s after the restart: the countdown had run out", qPrintable(host));
+        d->shutdownTimer.stop();
+        d->pendingMs = 0;
+        onOffAPPTimeout();
+    }
+
     const int threshold = setting("shutdown/ac_failed_capacity").toInt();
     // A threshold of 0 or less switches the rule off. Only a known percentage counts: a missing object or a
     // byte no percentage can have must not read as an empty battery.
@@ -219,6 +257,9 @@ void ShutdownPolicy::checkShutdownCondition(const QString &host, const QByteArra
 
     if (changed)
         updateCountdown(anyTrouble(), minutes);
+    // The saved state follows which cards show trouble, so that a restart resumes with the right ones.
+    if (changed && card.trouble() != troubleBefore && (d->countdownActive || d->committed))
+        saveState();
 }
 
 void ShutdownPolicy::forgetCard(const QString &host)
@@ -226,17 +267,25 @@ void ShutdownPolicy::forgetCard(const QString &host)
     if (d->cards.remove(host) == 0)
         return;
     updateCountdown(anyTrouble(), -1);
+    if (d->countdownActive || d->committed)
+        saveState();
 }
 
 void ShutdownPolicy::updateCountdown(bool trouble, int minutes)
 {
-    if (d->committed)
+    if (d->committed) {
+        // A refused power-off stays due while the trouble lasts; once it is over the next outage starts afresh.
+        if (!trouble && d->refused)
+            rearm();
         return;
+    }
     if (!trouble) {
         if (d->countdownActive) {
             d->countdownActive = false;
+            d->resumedPastDue = false;
             d->shutdownTimer.stop();
             d->pendingMs = 0;
+            clearState();
             emit message(text(SystemMessages::countdownCanceled));
         }
         return;
@@ -246,16 +295,22 @@ void ShutdownPolicy::updateCountdown(bool trouble, int minutes)
 
     // 64 bits: a hand-edited file may hold more minutes than 32-bit milliseconds can count.
     const qint64 ms = qint64(minutes) * d->minuteMs;
-    const QString announcement = text(SystemMessages::countdownStarted)
-                                     .arg(double(float(ms) / float(d->minuteMs)), 0, 'f', 1);
     if (!d->shutdownTimer.isActive()) {
         d->countdownActive = true;
-        armTimer(ms);
-        emit message(announcement);
+        d->troubleSince = QDateTime::currentMSecsSinceEpoch();
+        startCountdown(ms);
     } else if (ms < remainingMs()) {
-        armTimer(ms);
-        emit message(announcement);
+        startCountdown(ms);
     }
+}
+
+void ShutdownPolicy::startCountdown(qint64 ms)
+{
+    d->resumedPastDue = false;
+    armTimer(ms);
+    d->deadline = QDateTime::currentMSecsSinceEpoch() + ms;
+    saveState();
+    emit message(text(SystemMessages::countdownStarted).arg(double(float(ms) / float(d->minuteMs)), 0, 'f', 1));
 }
 
 void ShutdownPolicy::onOffAPPTimeout()
@@ -266,6 +321,7 @@ void ShutdownPolicy::onOffAPPTimeout()
     }
     if (d->countdownActive) {
         d->countdownActive = false;
+        d->resumedPastDue = false;
         runShutdownApplication();
     }
 }
@@ -274,8 +330,16 @@ void ShutdownPolicy::commitShutdown()
 {
     d->committed = true;
     d->countdownActive = false;
+    d->resumedPastDue = false;
     d->shutdownTimer.stop();
     d->pendingMs = 0;
+    // The deadline stays on disk: a program that dies from here on acts at once when it is back and the
+    // trouble is still there.
+    d->deadline = qMin(
+        d->deadline == 0 ? QDateTime::currentMSecsSinceEpoch() : d->deadline, QDateTime::currentMSecsSinceEpoch());
+    if (d->troubleSince == 0)
+        d->troubleSince = d->deadline;
+    saveState();
 }
 
 void ShutdownPolicy::onApplicationTimeLimit()
@@ -291,22 +355,23 @@ void ShutdownPolicy::runShutdownApplication()
     if (d->applicationHandled)
         return;
     commitShutdown();
+    d->applicationEnded = false;
 
     const bool enable = setting("system/shutdown_app_enable").toBool();
     const QString path = setting("system/shutdown_app").toString();
     const QVariant limit = setting("system/shutdown_exec_time");
 
     if (!enable) {
-        onOffAPPFinished(0, QProcess::NormalExit);
         d->applicationHandled = true;
+        onOffAPPFinished(0, QProcess::NormalExit);
         return;
     }
 
     // An enabled application without a path would otherwise mark the step done and never shut down.
     if (!isTrustedShutdownApplication(path)) {
         emit message(text(SystemMessages::applicationInvalid));
-        onOffAPPFinished(0, QProcess::NormalExit);
         d->applicationHandled = true;
+        onOffAPPFinished(0, QProcess::NormalExit);
         return;
     }
 
@@ -319,7 +384,7 @@ void ShutdownPolicy::runShutdownApplication()
             minutes = value;
     }
     // Timer and flag are set before the start, so an error that QProcess reports from inside start()
-    // leaves the state that error handling sets (flag cleared, timer stopped).
+    // finds the step begun.
     d->applicationTimer.start(int(qMin<qint64>(qint64(minutes) * d->minuteMs, INT_MAX)));
     d->applicationHandled = true;
 
@@ -333,8 +398,11 @@ void ShutdownPolicy::runShutdownApplication()
 void ShutdownPolicy::onOffAPPError(QProcess::ProcessError error)
 {
     qWarning() << "Shutdown application error:" << error << d->shutdownProcess.errorString();
+    // A crash reports the error and then the end: the application leads to one request either way, and it is
+    // not started again in this outage.
+    if (d->applicationEnded)
+        return;
     emit message(text(SystemMessages::applicationEnded));
-    d->applicationHandled = false;
     d->applicationTimer.stop();
     onOffAPPFinished(0, QProcess::NormalExit);
 }
@@ -342,12 +410,190 @@ void ShutdownPolicy::onOffAPPError(QProcess::ProcessError error)
 void ShutdownPolicy::onOffAPPFinished(int exitCode, QProcess::ExitStatus exitStatus)
 {
     qDebug() << "System shutdown code:" << exitCode << ", status:" << exitStatus;
-    if (d->shutdownHandler)
+    if (d->applicationEnded)
+        return;
+    d->applicationEnded = true;
+    d->applicationTimer.stop();
+    requestPowerOff();
+}
+
+void ShutdownPolicy::requestPowerOff()
+{
+    if (d->requestInFlight)
+        return;
+    d->requestInFlight = true;
+    d->refused = false;
+    d->retryTimer.stop();
+    if (d->shutdownHandler) {
         d->shutdownHandler();
-    else
-        shutdownSystem(this, [this](ShutdownProblem problem, const QString &detail) {
-            emit message(shutdownProblemText(problem, detail));
-        });
+        return;
+    }
+    shutdownSystem(this, [this](ShutdownProblem problem, const QString &detail) {
+        handlePowerOffRefused(shutdownProblemText(problem, detail));
+    });
+}
+
+void ShutdownPolicy::handlePowerOffRefused(const QString &reason)
+{
+    if (!d->requestInFlight)
+        return;
+    d->requestInFlight = false;
+    d->refused = true;
+    // One standing row per reason, not one a minute.
+    if (reason != d->refusal) {
+        d->refusal = reason;
+        emit message(reason);
+    }
+    if (anyTrouble()) {
+        qInfo("System shutdown still due: asking again in %lld s", d->minuteMs / 1000);
+        d->retryTimer.start(int(qMin<qint64>(d->minuteMs, INT_MAX)));
+    } else {
+        rearm();
+    }
+}
+
+void ShutdownPolicy::retryPowerOff()
+{
+    if (!d->committed || !d->refused)
+        return;
+    if (!anyTrouble()) {
+        rearm();
+        return;
+    }
+    requestPowerOff();
+}
+
+void ShutdownPolicy::rearm()
+{
+    d->retryTimer.stop();
+    d->committed = false;
+    d->applicationHandled = false;
+    d->applicationEnded = false;
+    d->refused = false;
+    d->refusal.clear();
+    d->requestInFlight = false;
+    d->countdownActive = false;
+    d->troubleSince = 0;
+    d->deadline = 0;
+    clearState();
+    emit message(text(SystemMessages::shutdownNoLongerDue));
+}
+
+bool ShutdownPolicy::requestInFlight() const
+{
+    return d->requestInFlight;
+}
+
+bool ShutdownPolicy::shutdownDue() const
+{
+    return d->committed && d->refused;
+}
+
+QTimer *ShutdownPolicy::retryTimer() const
+{
+    return &d->retryTimer;
+}
+
+void ShutdownPolicy::setStatePath(const QString &path)
+{
+    d->statePath = path;
+}
+
+QString ShutdownPolicy::statePath() const
+{
+    return d->statePath;
+}
+
+// The countdown as it stands, in a file replaced whole (write and rename), so that a program killed while
+// writing leaves the old one or the new one, never half of each.
+void ShutdownPolicy::saveState()
+{
+    if (d->statePath.isEmpty())
+        return;
+    QJsonObject cards;
+    for (auto it = d->cards.cbegin(); it != d->cards.cend(); ++it) {
+        if (!it.value().trouble())
+            continue;
+        QJsonArray values;
+        for (unsigned char value : it.value().value)
+            values.append(int(value));
+        values.append(int(it.value().known));
+        cards.insert(it.key(), values);
+    }
+    QJsonObject state;
+    state.insert(QStringLiteral("troubleSince"), double(d->troubleSince));
+    state.insert(QStringLiteral("deadline"), double(d->deadline));
+    state.insert(QStringLiteral("cards"), cards);
+
+    QSaveFile file(d->statePath);
+    const bool written = file.open(QIODevice::WriteOnly)
+        && file.write(QJsonDocument(state).toJson(QJsonDocument::Compact)) >= 0 && file.commit();
+    if (!written && !d->stateWriteWarned) {
+        // The countdown itself goes on; only a restart would no longer resume it.
+        qWarning("The countdown cannot be saved to %s: %s", qPrintable(d->statePath), qPrintable(file.errorString()));
+        d->stateWriteWarned = true;
+    } else if (written) {
+        d->stateWriteWarned = false;
+    }
+}
+
+void ShutdownPolicy::clearState()
+{
+    if (!d->statePath.isEmpty() && QFile::exists(d->statePath) && !QFile::remove(d->statePath))
+        qWarning("The saved countdown %s cannot be removed", qPrintable(d->statePath));
+}
+
+bool ShutdownPolicy::resume(const QStringList &listed)
+{
+    if (d->statePath.isEmpty() || !QFile::exists(d->statePath))
+        return false;
+    QFile file(d->statePath);
+    QJsonParseError error {};
+    const QJsonDocument document
+        = file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.read(64 * 1024), &error) : QJsonDocument();
+    const QJsonObject state = document.object();
+    const qint64 deadline = qint64(state.value(QStringLiteral("deadline")).toDouble());
+    const QJsonObject cards = state.value(QStringLiteral("cards")).toObject();
+
+    // Only a listed card's last trouble counts: one removed meanwhile is no reason to shut down.
+    QHash<QString, CardState> restored;
+    for (auto it = cards.constBegin(); it != cards.constEnd(); ++it) {
+        const QJsonArray values = it.value().toArray();
+        if (!listed.contains(it.key()) || values.size() != Snmp::PolledObjectCount + 1)
+            continue;
+        CardState card;
+        for (int i = 0; i < Snmp::PolledObjectCount; ++i)
+            card.value[i] = static_cast<unsigned char>(values.at(i).toInt());
+        card.known = unsigned(values.at(Snmp::PolledObjectCount).toInt()) & ((1u << Snmp::PolledObjectCount) - 1);
+        if (card.trouble())
+            restored.insert(it.key(), card);
+    }
+    if (restored.isEmpty() || deadline <= 0) {
+        if (error.error != QJsonParseError::NoError)
+            qWarning("The saved countdown %s is unreadable and is dropped", qPrintable(d->statePath));
+        clearState();
+        return false;
+    }
+
+    for (auto it = restored.cbegin(); it != restored.cend(); ++it)
+        d->cards.insert(it.key(), it.value());
+    d->countdownActive = true;
+    d->troubleSince = qint64(state.value(QStringLiteral("troubleSince")).toDouble());
+    d->deadline = deadline;
+    const qint64 left = deadline - QDateTime::currentMSecsSinceEpoch();
+    if (left > 0) {
+        armTimer(left);
+        qInfo("Countdown resumed after a restart: %lld ms left", left);
+        emit message(text(SystemMessages::countdownStarted).arg(double(float(left) / float(d->minuteMs)), 0, 'f', 1));
+    } else {
+        // Run out while the program was away: the first report that still shows the trouble acts; a card that
+        // stays silent for the grace does too, as a dead UPS in an outage would.
+        d->resumedPastDue = true;
+        armTimer(qMin<qint64>(resumeGraceMs, qMax<qint64>(1, d->minuteMs / 6)));
+        qInfo("Countdown ran out while the program was away: acting on the first report that confirms it");
+        emit message(text(SystemMessages::countdownStarted).arg(0.0, 0, 'f', 1));
+    }
+    return true;
 }
 
 void ShutdownPolicy::checkPowerOffRight()

@@ -31,6 +31,18 @@ public:
     // Asks at once whether the machine may be powered off unattended; a problem becomes a message row.
     void checkPowerOffRight();
 
+    // Where the running countdown is kept, so that a restart resumes it (empty: nowhere).
+    void setStatePath(const QString &path);
+    QString statePath() const;
+    // At start: takes over a countdown saved before, when one of the listed cards it names still had trouble
+    // then. Arms for what is left; one that ran out meanwhile acts on the first report that confirms the
+    // trouble (or after a short grace without one). True when a countdown was resumed.
+    bool resume(const QStringList &listed);
+
+    // logind (or whatever replaced it) refused the power-off: the reason stands as a row, the request is made
+    // again every minute while some card shows trouble, and the end of the trouble re-arms the protection.
+    void handlePowerOffRefused(const QString &reason);
+
     // Test seams: the length of one minute, and what "shut the system down" does (default shutdownSystem()).
     void setMinuteMs(qint64 ms);
     void setShutdownHandler(std::function<void()> handler);
@@ -43,6 +55,10 @@ public:
     // Times the shutdown application's maximum execution time, apart from the countdown.
     QTimer *applicationTimer() const;
     QProcess *shutdownProcess() const;
+    bool requestInFlight() const;
+    // A power-off was refused and is asked for again while the trouble lasts.
+    bool shutdownDue() const;
+    QTimer *retryTimer() const;
 
     // What is left of the running timer in milliseconds, including the part of a very long countdown that
     // does not fit into one timer interval; -1 when the timer is stopped.
@@ -59,8 +75,14 @@ public slots:
 
 private:
     void updateCountdown(bool trouble, int minutes);
+    void startCountdown(qint64 ms);
     void runShutdownApplication();
     void commitShutdown();
+    void requestPowerOff();
+    void retryPowerOff();
+    void rearm();
+    void saveState();
+    void clearState();
     void onApplicationTimeLimit();
     bool anyTrouble() const;
     void armTimer(qint64 ms);

@@ -7,7 +7,7 @@ namespace SystemMessages {
 QString translated(const QString &english)
 {
     static const char *const all[] = {countdownCanceled, countdownStarted, applicationInvalid, applicationStarting,
-        applicationEnded, noSystemBus, logindSilent, powerOffNotPermitted, powerOffRefused};
+        applicationEnded, noSystemBus, logindSilent, powerOffNotPermitted, powerOffRefused, shutdownNoLongerDue};
     for (const char *source : all) {
         const QString pattern = QString::fromLatin1(source);
         const int slot = pattern.indexOf(QLatin1String("%1"));

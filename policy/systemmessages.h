@@ -9,15 +9,16 @@ namespace SystemMessages {
 inline constexpr char countdownCanceled[] = QT_TRANSLATE_NOOP("MainWindow", "System shutdown is canceled");
 inline constexpr char countdownStarted[] = QT_TRANSLATE_NOOP("MainWindow", "System will be shutdown in %1 minute(s)");
 inline constexpr char applicationInvalid[] = QT_TRANSLATE_NOOP("MainWindow", "Shutdown application is invalid!");
-inline constexpr char applicationStarting[] =
-    QT_TRANSLATE_NOOP("MainWindow", "Start to executing shutdown application.");
+inline constexpr char applicationStarting[]
+    = QT_TRANSLATE_NOOP("MainWindow", "Start to executing shutdown application.");
 inline constexpr char applicationEnded[] = QT_TRANSLATE_NOOP("MainWindow", "Shutdown application exit!");
-inline constexpr char noSystemBus[] =
-    QT_TRANSLATE_NOOP("MainWindow", "System shutdown impossible: no system bus (%1)");
-inline constexpr char logindSilent[] =
-    QT_TRANSLATE_NOOP("MainWindow", "System shutdown impossible: logind does not answer (%1)");
-inline constexpr char powerOffNotPermitted[] = QT_TRANSLATE_NOOP("MainWindow",
-    "System shutdown not permitted: logind answers \"%1\"; this user needs the right to power off");
+inline constexpr char noSystemBus[] = QT_TRANSLATE_NOOP("MainWindow", "System shutdown impossible: no system bus (%1)");
+inline constexpr char logindSilent[]
+    = QT_TRANSLATE_NOOP("MainWindow", "System shutdown impossible: logind does not answer (%1)");
+inline constexpr char powerOffNotPermitted[] = QT_TRANSLATE_NOOP(
+    "MainWindow", "System shutdown not permitted: logind answers \"%1\"; this user needs the right to power off");
+inline constexpr char shutdownNoLongerDue[] = QT_TRANSLATE_NOOP("MainWindow",
+    "The power trouble is over: the refused system shutdown is no longer due, the protection is armed again");
 inline constexpr char powerOffRefused[] = QT_TRANSLATE_NOOP("MainWindow", "System shutdown refused by logind: %1");
 
 // One of the messages above in the current language, with its argument carried over; other text unchanged.

@@ -131,11 +131,9 @@ QString shutdownProblemText(ShutdownProblem problem, const QString &detail)
     case ShutdownProblem::NoSystemBus:
         return QCoreApplication::translate("MainWindow", SystemMessages::noSystemBus).arg(detail);
     case ShutdownProblem::NoAnswer:
-        return QCoreApplication::translate("MainWindow", SystemMessages::logindSilent)
-            .arg(detail);
+        return QCoreApplication::translate("MainWindow", SystemMessages::logindSilent).arg(detail);
     case ShutdownProblem::NotPermitted:
-        return QCoreApplication::translate("MainWindow", SystemMessages::powerOffNotPermitted)
-            .arg(detail);
+        return QCoreApplication::translate("MainWindow", SystemMessages::powerOffNotPermitted).arg(detail);
     case ShutdownProblem::Refused:
         return QCoreApplication::translate("MainWindow", SystemMessages::powerOffRefused).arg(detail);
     }

@@ -18,6 +18,8 @@ public:
     static QString databasePath() { return root() + QStringLiteral("/cfg/vigilex.db"); }
     static QString settingsFilePath() { return root() + QStringLiteral("/cfg/settings.ini"); }
     static QString cataloguePath() { return root() + QStringLiteral("/cfg/vigilex.cfg"); }
+    // The running countdown, kept so that a restart during an outage resumes it.
+    static QString shutdownStatePath() { return root() + QStringLiteral("/cfg/shutdown.state"); }
 
     // The single-level mkdir of /data, /cfg and /log at start-up; failures are ignored.
     static void createDirectories();

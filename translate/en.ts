@@ -429,6 +429,9 @@ Do you want to replace it?</source>
         <source>System shutdown refused by logind: %1</source>
     </message>
     <message>
+        <source>The power trouble is over: the refused system shutdown is no longer due, the protection is armed again</source>
+    </message>
+    <message>
         <source>Events cannot be stored at the moment; they are kept until storing works again</source>
         <translation type="unfinished"></translation>
     </message>

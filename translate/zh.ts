@@ -431,6 +431,10 @@ Do you want to replace it?</source>
         <translation>logind 拒绝关闭系统：%1</translation>
     </message>
     <message>
+        <source>The power trouble is over: the refused system shutdown is no longer due, the protection is armed again</source>
+        <translation>供电故障已结束：被拒绝的系统关机不再需要，保护已重新就绪</translation>
+    </message>
+    <message>
         <source>Events cannot be stored at the moment; they are kept until storing works again</source>
         <translation>事件暂时无法保存；在保存恢复之前它们会被保留</translation>
     </message>

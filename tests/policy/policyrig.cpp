@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QSettings>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 int leaked = 0;
@@ -17,9 +18,12 @@ PolicyRig::PolicyRig(qint64 minute) : minuteMs(minute), app(ScratchApp::Empty)
 {
     clock.start();
     policy.setMinuteMs(minuteMs);
+    policy.setStatePath(AppPaths::shutdownStatePath());
     policy.setShutdownHandler([this] {
         ++requests;
         requestTimes.append(clock.elapsed());
+        if (!refusal.isEmpty())
+            QTimer::singleShot(0, &policy, [this] { policy.handlePowerOffRefused(refusal); });
     });
     QObject::connect(&policy, &ShutdownPolicy::message, &policy, [this](const QString &text) {
         messages.append(text);
@@ -122,6 +126,11 @@ QString invalid()
 QString exited()
 {
     return QStringLiteral("Shutdown application exit!");
+}
+QString noLongerDue()
+{
+    return QStringLiteral(
+        "The power trouble is over: the refused system shutdown is no longer due, the protection is armed again");
 }
 } // namespace PolicyText
 

@@ -34,6 +34,8 @@ public:
     ShutdownPolicy policy;
     QStringList messages;
     int requests = 0;
+    // When set, every request is refused as logind would, a moment later.
+    QString refusal;
     // Milliseconds since the rig was built, at each request and each "Start to executing" row.
     QList<qint64> requestTimes;
     qint64 applicationStartTime = -1;
@@ -46,6 +48,7 @@ QString canceled();
 QString starting();
 QString invalid();
 QString exited();
+QString noLongerDue();
 } // namespace PolicyText
 
 // Writes an executable shell script "my app/run me.sh" below dir (a path with blanks); returns its path.

@@ -38,6 +38,8 @@ private slots:
     void mainsBackCancelsTheCountdown();
     void oneFailedAmongSeveralRunsOut();
     void cardListedTwiceKeepsItsStateUntilTheLastGoes();
+    void hostChangesDuringACountdown_data();
+    void hostChangesDuringACountdown();
 
 private:
     // Builds a fresh policy on the engine's reports, with the given conditions and an application that
@@ -240,6 +242,68 @@ void TestProtection::cardListedTwiceKeepsItsStateUntilTheLastGoes()
     QCOMPARE(protection.hosts(), QStringList {moved});
     QVERIFY(protection.card(host).data.isEmpty());
     QCOMPARE(protection.card(moved).data, normal);
+}
+
+void TestProtection::hostChangesDuringACountdown_data()
+{
+    QTest::addColumn<QStringList>("changes"); // "+a:port" add, "-a:port" remove, "a:port>b:port" modify
+    QTest::addColumn<bool>("counting");
+
+    QTest::newRow("unchanged edit keeps the countdown")
+        << QStringList {QStringLiteral("10.9.1.1:161>10.9.1.1:161")} << true;
+    QTest::newRow("new port or credentials keep it")
+        << QStringList {QStringLiteral("10.9.1.1:161>10.9.1.1:1161")} << true;
+    QTest::newRow("removing one of two entries keeps it")
+        << QStringList {QStringLiteral("+10.9.1.1:162"), QStringLiteral("-10.9.1.1:161")} << true;
+    QTest::newRow("a new address is another card: cancelled")
+        << QStringList {QStringLiteral("10.9.1.1:161>10.9.1.2:161")} << false;
+    QTest::newRow("removing the last entry: cancelled") << QStringList {QStringLiteral("-10.9.1.1:161")} << false;
+}
+
+// A card on battery is edited (or one of its two entries removed) 20 s into a countdown: the UPS is still on
+// battery, so the countdown runs on to its old deadline.
+void TestProtection::hostChangesDuringACountdown()
+{
+    QFETCH(QStringList, changes);
+    QFETCH(bool, counting);
+
+    const auto entry = [](const QString &text) {
+        return v2cHost(text.section(QLatin1Char(':'), 0, 0), text.section(QLatin1Char(':'), 1).toInt());
+    };
+    setting("shutdown/ac_failed_time", 1);
+    setting("shutdown/batt_low_time", 1);
+    setting("shutdown/ac_failed_capacity", 0);
+    Protection protection;
+    protection.policy()->setShutdownHandler([this] { ++m_requests; });
+    QStringList rows;
+    connect(&protection, &Protection::systemMessage, &protection, [&rows](const QString &text) { rows.append(text); });
+    const QString host = QStringLiteral("10.9.1.1");
+    protection.addHost(v2cHost(host, 161));
+    protection.handleSNMPData(host, QByteArray("\x02\x00\x02\x50\x0f", 5));
+    protection.handleSNMPData(host, QByteArray("\x02\x01\x03\x50\x0f", 5));
+    QTest::qWait(200);
+    const qint64 before = protection.policy()->remainingMs();
+
+    for (const QString &change : changes) {
+        if (change.startsWith(QLatin1Char('+')))
+            protection.addHost(entry(change.mid(1)));
+        else if (change.startsWith(QLatin1Char('-')))
+            protection.removeHost(change.mid(1));
+        else
+            protection.modifyHost(
+                entry(change.section(QLatin1Char('>'), 1)), entry(change.section(QLatin1Char('>'), 0, 0)));
+    }
+    // The new session's first answers show the same outage.
+    if (protection.hosts().contains(host))
+        protection.handleSNMPData(host, QByteArray("\x02\x01\x03\x50\x0f", 5));
+    QCOMPARE(protection.policy()->countdownActive(), counting);
+    QCOMPARE(rows, counting ? QStringList {countdown("1.0")} : (QStringList {countdown("1.0"), canceled()}));
+    if (counting)
+        QVERIFY(protection.policy()->remainingMs() <= before);
+    for (const QString &address : protection.hosts())
+        protection.removeHost(address + QStringLiteral(":161"));
+    QFile::remove(AppPaths::shutdownStatePath());
+    QCOMPARE(m_requests, 0);
 }
 
 VIGILEX_NETNS_TEST_MAIN(TestProtection)

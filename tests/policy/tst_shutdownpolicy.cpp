@@ -1,5 +1,9 @@
 #include "policyrig.h"
 
+#include "storage/apppaths.h"
+#include "storage/settings.h"
+
+#include <QFile>
 #include <QTest>
 #include <QTimer>
 
@@ -20,6 +24,10 @@ private slots:
     void settingsAreReadAtTheMomentOfUse();
     void longCountdown_data();
     void longCountdown();
+    void refusedPowerOffStaysDue_data();
+    void refusedPowerOffStaysDue();
+    void resumeAfterRestart_data();
+    void resumeAfterRestart();
 };
 
 namespace {
@@ -286,6 +294,124 @@ void TestShutdownPolicy::longCountdown()
     second.report(3, 1, 3, 80);
     QCOMPARE(second.policy.shutdownTimer()->interval(), 100 * 60000);
     QVERIFY(second.policy.remainingMs() <= 100 * 60000);
+}
+
+void TestShutdownPolicy::refusedPowerOffStaysDue_data()
+{
+    QTest::addColumn<bool>("application");
+    QTest::newRow("no application") << false;
+    QTest::newRow("with an application, run again in the next outage") << true;
+}
+
+// logind says no: the reason stands as one row, the request is made again every minute while the card is on
+// battery (never a second one in flight), and the mains coming back arms the protection for the next outage.
+void TestShutdownPolicy::refusedPowerOffStaysDue()
+{
+    QFETCH(bool, application);
+    PolicyRig rig(Minute);
+    const QString refusal = QStringLiteral("System shutdown refused by logind: Access denied");
+    rig.refusal = refusal;
+    rig.conditions(0, 0, 20);
+    rig.set(QStringLiteral("system/shutdown_app_enable"), application);
+    rig.set(QStringLiteral("system/shutdown_app"), rig.script(QStringLiteral("exit 0")));
+    const QStringList started = application ? QStringList {starting()} : QStringList();
+
+    rig.report(2, 0, 2, 100);
+    rig.report(2, 1, 3, 10);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.policy.shutdownDue(), 5000);
+    QCOMPARE(rig.requests, 1);
+    QCOMPARE(rig.policy.retryTimer()->interval(), int(Minute));
+    rig.report(2, 1, 3, 9);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.requests >= 3, 5000);
+    QCOMPARE(rig.messages, started + QStringList {refusal});
+    QVERIFY(rig.policy.requestInFlight() || rig.policy.shutdownDue());
+
+    rig.report(2, 0, 2, 40);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.policy.shutdownCommitted(), 5000);
+    const int requests = rig.requests;
+    QCOMPARE(rig.messages, (started + QStringList {refusal, noLongerDue()}));
+    QVERIFY(!rig.policy.retryTimer()->isActive());
+    QTest::qWait(int(3 * Minute));
+    QCOMPARE(rig.requests, requests);
+
+    // The next outage runs the whole sequence again.
+    rig.refusal.clear();
+    rig.report(2, 1, 3, 10);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.requests, requests + 1, 5000);
+    QCOMPARE(rig.messages.count(starting()), application ? 2 : 0);
+}
+
+void TestShutdownPolicy::resumeAfterRestart_data()
+{
+    QTest::addColumn<int>("minutes"); // the countdown before the restart
+    QTest::addColumn<double>("away"); // minutes between the failure and the restart
+    QTest::addColumn<QString>("listed");
+    QTest::addColumn<QString>("report"); // the first report after the restart, empty for none
+    QTest::addColumn<bool>("resumed");
+    QTest::addColumn<int>("requests"); // right after the report (or the grace)
+    QTest::addColumn<bool>("cancels");
+
+    QTest::newRow("restart within the countdown arms for what is left")
+        << 20 << 4.0 << QStringLiteral("A") << QStringLiteral("2.1.3.80") << true << 0 << false;
+    QTest::newRow("trouble over after the restart cancels")
+        << 20 << 4.0 << QStringLiteral("A") << QStringLiteral("2.0.2.80") << true << 0 << true;
+    QTest::newRow("run out meanwhile, a report confirms it: at once")
+        << 1 << 3.0 << QStringLiteral("A") << QStringLiteral("2.1.3.80") << true << 1 << false;
+    QTest::newRow("run out meanwhile, the card stays silent: after the grace")
+        << 1 << 3.0 << QStringLiteral("A") << QString() << true << 1 << false;
+    QTest::newRow("run out meanwhile, the mains is back: cancelled")
+        << 1 << 3.0 << QStringLiteral("A") << QStringLiteral("2.0.2.80") << true << 0 << true;
+    QTest::newRow("the card was removed meanwhile: nothing")
+        << 1 << 3.0 << QStringLiteral("B") << QStringLiteral("2.0.2.80") << false << 0 << false;
+}
+
+// The program dies during a countdown (Restart=on-failure brings it back): the deadline is kept on disk.
+void TestShutdownPolicy::resumeAfterRestart()
+{
+    QFETCH(int, minutes);
+    QFETCH(double, away);
+    QFETCH(QString, listed);
+    QFETCH(QString, report);
+    QFETCH(bool, resumed);
+    QFETCH(int, requests);
+    QFETCH(bool, cancels);
+
+    PolicyRig rig(Minute);
+    rig.conditions(0, minutes, 0);
+    {
+        // The run before the restart, gone without cleaning up as a killed process would be.
+        ShutdownPolicy before;
+        before.setMinuteMs(Minute);
+        before.setStatePath(rig.policy.statePath());
+        before.setShutdownHandler([] { QFAIL("the run before the restart must not shut down"); });
+        before.checkShutdownCondition(QStringLiteral("A"), QByteArray("\x02\x00\x02\x50\x0f", 5));
+        before.checkShutdownCondition(QStringLiteral("A"), QByteArray("\x02\x01\x03\x50\x0f", 5));
+        QVERIFY(QFile::exists(AppPaths::shutdownStatePath()));
+        before.disconnect();
+        before.shutdownTimer()->stop();
+    }
+    QTest::qWait(int(away * Minute));
+
+    QCOMPARE(rig.policy.resume({listed}), resumed);
+    QCOMPARE(rig.policy.countdownActive(), resumed);
+    if (resumed && minutes * Minute > away * Minute) {
+        const qint64 left = rig.policy.remainingMs();
+        QVERIFY2(left <= (minutes - away) * Minute && left > (minutes - away - 1) * Minute,
+            qPrintable(QString::number(left)));
+    }
+    if (!report.isEmpty())
+        rig.run({listed + QLatin1Char(':') + report});
+    else
+        QTRY_COMPARE_WITH_TIMEOUT(rig.requests, requests, 5000);
+    QCOMPARE(rig.requests, requests);
+    QCOMPARE(rig.messages.contains(canceled()), cancels);
+    QCOMPARE(QFile::exists(AppPaths::shutdownStatePath()), resumed && !cancels);
+    if (resumed && !cancels && requests == 0) {
+        // Still due: it runs out at the old deadline, not a full countdown after the restart.
+        QTRY_COMPARE_WITH_TIMEOUT(rig.requests, 1, 5000);
+        QVERIFY2(rig.requestTimes.first() < (minutes + away - 1) * Minute,
+            qPrintable(QString::number(rig.requestTimes.first())));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestShutdownPolicy)
