@@ -66,6 +66,10 @@ Protection::Protection(QObject *parent) : QObject(parent), d(new Private)
     EventStore *store = EventStore::instance();
     connect(store, &EventStore::storingFailed, this, &Protection::storingFailed);
     connect(store, &EventStore::storingRecovered, this, &Protection::storingRecovered);
+    connect(store, &EventStore::rowsStored, this, [this](const QVector<EventStore::Row> &rows) {
+        for (const EventStore::Row &row : rows)
+            emit eventStored(row.host, row.event, row.at);
+    });
 }
 
 Protection::~Protection()

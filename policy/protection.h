@@ -56,6 +56,9 @@ public slots:
 signals:
     // An event, already handed to the store; at is seconds since 1970.
     void eventArrived(const QString &host, int event, qint64 at);
+    // An event once the store has committed it (informs are acknowledged only then, traps are kept in memory
+    // while storing fails and come here when written).
+    void eventStored(const QString &host, int event, qint64 at);
     void statusChanged(const QString &host, int status);
     void dataReady(const QString &host, const QByteArray &data);
     // The policy's rows for the "System" object, already translated.

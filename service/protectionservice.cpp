@@ -96,7 +96,8 @@ ProtectionService::ProtectionService(Protection *protection, const QDBusConnecti
     qDBusRegisterMetaType<QList<QByteArray>>();
     new Protection1Adaptor(this); // relays this object's signals by itself
 
-    connect(protection, &Protection::eventArrived, this,
+    // Only what a reader of the log would find: the signal follows the commit.
+    connect(protection, &Protection::eventStored, this,
         [this](const QString &host, int event, qint64 at) { emit EventArrived(host, event, at); });
     connect(protection, &Protection::statusChanged, this, &ProtectionService::StatusChanged);
     // Each card answers every second; only what a front end would show differently goes out.

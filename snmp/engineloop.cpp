@@ -1,6 +1,7 @@
 #include "snmp/engineloop.h"
 
 #include "snmp/snmplock.h"
+#include "snmp/trapreader.h"
 #include "storage/logthrottle.h"
 
 #include <net-snmp/net-snmp-config.h>
@@ -68,6 +69,33 @@ std::vector<int> &wakeDescriptors()
 {
     static std::vector<int> descriptors;
     return descriptors;
+}
+
+std::mutex &jobsMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+std::vector<std::function<void()>> &jobs()
+{
+    static std::vector<std::function<void()>> queue;
+    return queue;
+}
+std::atomic<bool> jobsWaiting {false};
+
+// Library lock held.
+void runJobs()
+{
+    if (!jobsWaiting.load())
+        return;
+    std::vector<std::function<void()>> taken;
+    {
+        std::lock_guard<std::mutex> lock(jobsMutex());
+        taken.swap(jobs());
+        jobsWaiting.store(false);
+    }
+    for (const auto &job : taken)
+        job();
 }
 
 void wakeAll()
@@ -149,6 +177,16 @@ void EngineLoop::sessionsChanged()
     wakeAll();
 }
 
+void EngineLoop::post(std::function<void()> job)
+{
+    {
+        std::lock_guard<std::mutex> lock(jobsMutex());
+        jobs().push_back(std::move(job));
+        jobsWaiting.store(true);
+    }
+    wakeAll();
+}
+
 void EngineLoop::requestSent(void *record)
 {
     auto *slp = static_cast<session_list *>(record);
@@ -205,8 +243,9 @@ void EngineLoop::Private::readReady(const epoll_event *events, int count)
         session_list *slp = bySocket[std::size_t(fd)];
         if (!slp)
             continue;
-        // A card's socket holds its one answer; the listener's may hold a burst, read here while the kernel
-        // says more is queued (each read costs the library a large buffer, so none is made in vain).
+        // A card's socket holds its one answer; the listener's may hold a burst, read here while its reader's
+        // batch or the kernel says more is waiting (each read costs the library a large buffer, so none is
+        // made in vain; the reader drops a flood's datagrams within one read).
         const int reads = listener[std::size_t(fd)] ? maxReadsPerSocket : 1;
         for (int n = 0; n < reads; ++n) {
             if (!slp->transport || slp->transport->sock != fd)
@@ -215,8 +254,9 @@ void EngineLoop::Private::readReady(const epoll_event *events, int count)
             snmp_sess_read2(slp, &one);
             NETSNMP_LARGE_FD_CLR(fd, &one);
             int queued = 0;
-            if (n + 1 >= reads || !slp->transport || slp->transport->sock != fd || ioctl(fd, FIONREAD, &queued) != 0
-                || queued <= 0)
+            if (n + 1 >= reads || !slp->transport || slp->transport->sock != fd)
+                break;
+            if (!TrapReader::hasWaiting(slp->transport) && (ioctl(fd, FIONREAD, &queued) != 0 || queued <= 0))
                 break;
         }
     }
@@ -232,7 +272,8 @@ void EngineLoop::Private::runDueTimeouts(qint64 now)
         queue.pop();
         // A session closed since is no longer mapped at its socket; a new one there with the same record
         // address is asked harmlessly.
-        if (note.socket >= 0 && std::size_t(note.socket) < bySocket.size() && bySocket[std::size_t(note.socket)] == note.slp)
+        if (note.socket >= 0 && std::size_t(note.socket) < bySocket.size()
+            && bySocket[std::size_t(note.socket)] == note.slp)
             due.push_back(note.slp);
     }
     std::sort(due.begin(), due.end());
@@ -250,8 +291,8 @@ void EngineLoop::Private::runDueTimeouts(qint64 now)
         snmp_sess_select_info2(slp, &numfds, &one, &next, &block);
         NETSNMP_LARGE_FD_CLR(slp->transport->sock, &one);
         if (!block)
-            queue.push({now + qMax<qint64>(1, qint64(next.tv_sec) * 1000 + next.tv_usec / 1000), slp->transport->sock,
-                        slp});
+            queue.push(
+                {now + qMax<qint64>(1, qint64(next.tv_sec) * 1000 + next.tv_usec / 1000), slp->transport->sock, slp});
     }
 }
 
@@ -279,10 +320,11 @@ bool EngineLoop::runOnce()
     }
     const qint64 now = LogThrottle::steadyMs();
     const bool timeoutsDue = now - d->lastTimeouts >= timeoutPeriodMs;
-    if (ready <= 0 && !timeoutsDue)
+    if (ready <= 0 && !timeoutsDue && !jobsWaiting.load())
         return true;
     {
         SnmpLock lock;
+        runJobs();
         // Sessions change only under this lock: with the generation unchanged, every mapped session still
         // exists. Otherwise the sockets stay ready and are read on the next pass, with the map rebuilt.
         const bool current = sessionGeneration.load() == d->built;
@@ -314,8 +356,11 @@ bool EngineLoop::Private::selectPass()
     if (block || timeout.tv_sec != 0 || timeout.tv_usec > long(timeoutPeriodMs) * 1000 || timeout.tv_usec < 0)
         timeout = {0, long(timeoutPeriodMs) * 1000};
     const int ready = netsnmp_large_fd_set_select(numfds, &readfds, nullptr, nullptr, &timeout);
-    if (ready > 0)
-        withSnmpLibrary([&] { snmp_read2(&readfds); });
+    withSnmpLibrary([&] {
+        runJobs();
+        if (ready > 0)
+            snmp_read2(&readfds);
+    });
     const qint64 now = LogThrottle::steadyMs();
     if (now - lastTimeouts >= timeoutPeriodMs) {
         lastTimeouts = now;

@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include <functional>
 #include <memory>
 
 // The engine thread's receive cycle. It waits with epoll on the sockets of the library's sessions and reads only
@@ -27,6 +28,9 @@ public:
     static void sessionsChanged();
     // A request went out on the session (the library's record of it, see snmp_sess_pointer). Library lock held.
     static void requestSent(void *record);
+    // Any thread: job runs on an engine thread, under the library lock, in the next pass of whichever loop
+    // runs first (the loops are woken).
+    static void post(std::function<void()> job);
 
 private:
     struct Private;

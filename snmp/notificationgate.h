@@ -24,7 +24,7 @@ public:
     // The bare addresses of the configured cards (GUI thread, whenever the hosts change).
     void setCards(const QStringList &addresses);
     bool isCard(const QString &host) const;
-    // Engine thread, once per received notification; nowMs is a steady clock in milliseconds.
+    // Engine thread, once per received datagram, before it is parsed; nowMs is a steady clock in milliseconds.
     bool admit(const QString &host, qint64 nowMs);
     // Summary lines for drops held back by the once-a-minute rule, once the minute has passed.
     void logOverdue(qint64 nowMs);

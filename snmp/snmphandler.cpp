@@ -1,5 +1,6 @@
 #include "snmp/snmphandler.h"
 
+#include "snmp/notificationgate.h"
 #include "snmp/snmpinfo.h"
 #include "storage/logthrottle.h"
 
@@ -113,7 +114,7 @@ QByteArray SNMPHandler::dataOfResponse(const snmp_pdu *pdu)
     return data;
 }
 
-int SNMPHandler::eventOfNotification(const snmp_pdu *pdu)
+int SNMPHandler::eventOfNotification(const snmp_pdu *pdu, bool fromCard)
 {
     if (!pdu)
         return -1;
@@ -121,9 +122,11 @@ int SNMPHandler::eventOfNotification(const snmp_pdu *pdu)
     switch (pdu->command) {
     case SNMP_MSG_TRAP:
         // An enterprise-specific trap is a UPS event only from the cards' enterprise: any other device's traps,
-        // sent to the same port, are none of ours. The generic traps keep their number mapping.
-        if (pdu->trap_type == Snmp::V1EnterpriseSpecific
-            && !underUpsEnterprise(pdu->enterprise, pdu->enterprise_length))
+        // sent to the same port, are none of ours. A generic one (coldStart, linkDown, authenticationFailure...)
+        // keeps its number mapping only for a card, which may name its agent's enterprise rather than the
+        // cards'; from any other device it is dropped, as its v2c equivalent is.
+        if (!underUpsEnterprise(pdu->enterprise, pdu->enterprise_length)
+            && (pdu->trap_type == Snmp::V1EnterpriseSpecific || !fromCard))
             return -1;
         n = static_cast<qint32>(static_cast<quint32>(pdu->specific_type));
         break;
@@ -204,9 +207,9 @@ void SNMPHandler::deliverAnswers()
         emit gotSessionData(answer.host, answer.data);
 }
 
-bool SNMPHandler::decodeNotification(const QString &host, snmp_pdu *pdu)
+bool SNMPHandler::decodeNotification(const QString &host, snmp_pdu *pdu, quint64 acknowledgement)
 {
-    const int event = eventOfNotification(pdu);
+    const int event = eventOfNotification(pdu, NotificationGate::instance()->isCard(host));
     if (event < 0)
         return true;
     // Emitted in the GUI thread itself, the signal is delivered at once and nothing queues.
@@ -219,7 +222,7 @@ bool SNMPHandler::decodeNotification(const QString &host, snmp_pdu *pdu)
                 maxQueuedNotifications, static_cast<long long>(lines), static_cast<unsigned long long>(dropped));
         return false;
     }
-    emit gotTrapdData(host, event);
+    emit gotTrapdData(host, event, acknowledgement);
     return true;
 }
 

@@ -4,6 +4,8 @@
 #include "snmp/notificationgate.h"
 #include "snmp/snmphandler.h"
 #include "snmp/snmplock.h"
+#include "snmp/trapreader.h"
+#include "storage/eventstore.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -15,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_map>
 
 #include <sys/socket.h>
 
@@ -25,7 +28,70 @@ constexpr int trapPort = 162;
 // lock for a poll burst; the default socket buffer holds only a few hundred of them.
 constexpr int trapReceiveBuffer = 4 << 20;
 
-// Engine thread, inside the library's read of the session, with the library lock held.
+// The answers of informs whose events wait to be stored: an inform is acknowledged only once its event is kept
+// (a row committed, or nobody there to keep it), so that a card whose inform was lost sends it again. Library
+// lock held for all of it.
+struct WaitingAnswer
+{
+    netsnmp_session *session;
+    quint64 sessionSerial;
+    netsnmp_pdu *reply;
+};
+// Far above what the cards send within the store's commit interval; beyond it an inform is not taken at all.
+constexpr std::size_t maxWaitingAnswers = 20000;
+std::unordered_map<quint64, WaitingAnswer> waitingAnswers;
+quint64 lastAnswer = 0;
+// The open listener sessions with the serial each got when it opened: a session address may be reused.
+std::unordered_map<netsnmp_session *, quint64> openSessions;
+quint64 lastSessionSerial = 0;
+
+netsnmp_pdu *answerOf(netsnmp_pdu *inform)
+{
+    netsnmp_pdu *reply = snmp_clone_pdu(inform);
+    if (reply) {
+        reply->command = SNMP_MSG_RESPONSE;
+        reply->errstat = 0;
+        reply->errindex = 0;
+    }
+    return reply;
+}
+
+void send(netsnmp_session *session, netsnmp_pdu *reply)
+{
+    if (snmp_send(session, reply) == 0)
+        snmp_free_pdu(reply);
+}
+
+// 0 when it cannot be kept.
+quint64 keepAnswer(netsnmp_session *session, netsnmp_pdu *inform)
+{
+    const auto open = openSessions.find(session);
+    if (open == openSessions.end() || waitingAnswers.size() >= maxWaitingAnswers)
+        return 0;
+    netsnmp_pdu *reply = answerOf(inform);
+    if (!reply)
+        return 0;
+    waitingAnswers.emplace(++lastAnswer, WaitingAnswer {session, open->second, reply});
+    return lastAnswer;
+}
+
+// Engine thread (or the GUI thread, for an answer it drops), library lock held.
+void finishAnswer(quint64 number, bool stored)
+{
+    const auto it = waitingAnswers.find(number);
+    if (it == waitingAnswers.end())
+        return;
+    const WaitingAnswer answer = it->second;
+    waitingAnswers.erase(it);
+    const auto open = openSessions.find(answer.session);
+    if (stored && open != openSessions.end() && open->second == answer.sessionSerial)
+        send(answer.session, answer.reply);
+    else
+        snmp_free_pdu(answer.reply);
+}
+
+// Engine thread, inside the library's read of the session, with the library lock held. The sender was admitted
+// by the reader before the library parsed the datagram.
 int trapCallback(int operation, netsnmp_session *session, int, netsnmp_pdu *pdu, void *magic)
 {
     if (operation != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE || !pdu)
@@ -39,22 +105,22 @@ int trapCallback(int operation, netsnmp_session *session, int, netsnmp_pdu *pdu,
     if (!address)
         return 1;
     const QString host = SNMPTrapd::hostFromAddressText(address);
-    // Taken into the program's queue, or dropped: only what was taken is acknowledged, so that the card sends a
-    // dropped inform again.
-    const bool accepted = NotificationGate::instance()->admit(host, LogThrottle::steadyMs())
-        && SNMPHandler::instance()->decodeNotification(host, pdu);
-
-    if (accepted && pdu->command == SNMP_MSG_INFORM) {
-        netsnmp_pdu *reply = snmp_clone_pdu(pdu);
-        if (reply) {
-            reply->command = SNMP_MSG_RESPONSE;
-            reply->errstat = 0;
-            reply->errindex = 0;
-            if (snmp_send(session, reply) == 0)
-                snmp_free_pdu(reply);
-        }
-    }
     free(address);
+    quint64 answer = 0;
+    if (pdu->command == SNMP_MSG_INFORM) {
+        // An inform that names none of our events has nothing to keep: answered at once.
+        if (SNMPHandler::eventOfNotification(pdu, NotificationGate::instance()->isCard(host)) < 0) {
+            if (netsnmp_pdu *reply = answerOf(pdu))
+                send(session, reply);
+            return 1;
+        }
+        answer = keepAnswer(session, pdu);
+        if (!answer)
+            return 1;
+    }
+    // Dropped at the queue's bound: not acknowledged, so the card sends it again.
+    if (!SNMPHandler::instance()->decodeNotification(host, pdu, answer) && answer)
+        finishAnswer(answer, false);
     return 1;
 }
 
@@ -74,6 +140,8 @@ netsnmp_session *openTrapSession(netsnmp_transport *transport)
     netsnmp_session *added = snmp_add(&session, transport, nullptr, nullptr);
     if (!added)
         qWarning("Init trap session error!\n");
+    else
+        openSessions[added] = ++lastSessionSerial;
     return added;
 }
 
@@ -127,8 +195,11 @@ void SNMPTrapd::startListening()
             // quietly and the library's own setting stands.
             if (transport->sock >= 0)
                 setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUFFORCE, &trapReceiveBuffer, sizeof trapReceiveBuffer);
+            if (!TrapReader::attach(transport))
+                qWarning() << "Trapd port" << piece.constData() << "is read without shedding floods first";
             netsnmp_session *session = openTrapSession(transport);
             if (!session) {
+                TrapReader::detach(transport);
                 // snmp_add has already released the transport.
                 qWarning() << "Init trapd session port" << piece.constData() << "failed!\n";
                 return false;
@@ -147,8 +218,20 @@ void SNMPTrapd::stopListening()
     const QList<netsnmp_session *> sessions = d->sessions;
     d->sessions.clear();
     withSnmpLibrary([&] {
-        for (netsnmp_session *session : sessions)
+        for (netsnmp_session *session : sessions) {
+            openSessions.erase(session);
+            for (auto it = waitingAnswers.begin(); it != waitingAnswers.end();) {
+                if (it->second.session == session) {
+                    snmp_free_pdu(it->second.reply);
+                    it = waitingAnswers.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+            // The session's transport; snmp_close frees it.
+            TrapReader::detach(snmp_sess_transport(snmp_sess_pointer(session)));
             snmp_close(session);
+        }
         EngineLoop::sessionsChanged();
     });
 }
@@ -158,7 +241,15 @@ int SNMPTrapd::sessionCount() const
     return d->sessions.size();
 }
 
-void SNMPTrapd::onGotTrapdData(const QString &host, int trap)
+void SNMPTrapd::onGotTrapdData(const QString &host, int trap, quint64 acknowledgement)
 {
+    if (!acknowledgement) {
+        emit eventTriggered(host, trap);
+        return;
+    }
+    // Whoever stores the event takes the answer along; it goes out from the engine thread after the commit.
+    EventStore::AcknowledgeNext next([acknowledgement](bool stored) {
+        EngineLoop::post([acknowledgement, stored] { finishAnswer(acknowledgement, stored); });
+    });
     emit eventTriggered(host, trap);
 }

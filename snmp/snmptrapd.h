@@ -7,7 +7,7 @@
 
 // Listens for the traps and informs that the cards send on their own, on UDP port 162 (IPv4 on every
 // address, IPv6 on the loopback only). Lives in the GUI thread; its library callback runs on the engine
-// thread, decodes there and acknowledges informs.
+// thread and decodes there; an inform is acknowledged from the engine thread once its event is stored.
 class SNMPTrapd : public QObject
 {
     Q_OBJECT
@@ -29,7 +29,7 @@ signals:
     void eventTriggered(const QString &host, int type);
 
 public slots:
-    void onGotTrapdData(const QString &host, int trap);
+    void onGotTrapdData(const QString &host, int trap, quint64 acknowledgement);
 
 private:
     struct Private;

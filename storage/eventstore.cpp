@@ -17,7 +17,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <iterator>
 #include <mutex>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -53,7 +55,22 @@ FileId fileId(const QString &path)
     }
     return id;
 }
+// The acknowledgement that the next store() on this thread takes (AcknowledgeNext).
+thread_local EventStore::Acknowledge *nextAcknowledge = nullptr;
 } // namespace
+
+EventStore::AcknowledgeNext::AcknowledgeNext(Acknowledge acknowledge)
+    : m_previous(nextAcknowledge), m_acknowledge(std::move(acknowledge))
+{
+    nextAcknowledge = &m_acknowledge;
+}
+
+EventStore::AcknowledgeNext::~AcknowledgeNext()
+{
+    nextAcknowledge = m_previous;
+    if (m_acknowledge)
+        m_acknowledge(true);
+}
 
 struct EventStore::Private
 {
@@ -61,6 +78,8 @@ struct EventStore::Private
     std::condition_variable wake; // the writer waits here for rows or the stop
     std::condition_variable settled; // flush() waits here for the queue to empty
     std::deque<Row> pending;
+    // Beside pending, one for one; mostly empty functions (traps).
+    std::deque<Acknowledge> acknowledges;
     QString lastHost; // shares one string among the rows of a sender that floods
     bool busy = false; // a batch is being written
     bool failing = false;
@@ -78,10 +97,24 @@ struct EventStore::Private
     FileId openFile;
     QString rootOfPending;
 
+    void refuseAll()
+    {
+        for (Acknowledge &acknowledge : acknowledges) {
+            if (acknowledge)
+                acknowledge(false);
+        }
+        acknowledges.clear();
+        pending.clear();
+    }
+
     void dropOldest(std::size_t count)
     {
-        for (std::size_t i = 0; i < count && !pending.empty(); ++i)
+        for (std::size_t i = 0; i < count && !pending.empty(); ++i) {
             pending.pop_front();
+            if (acknowledges.front())
+                acknowledges.front()(false);
+            acknowledges.pop_front();
+        }
         dropped += count;
         if (const qint64 n = dropLog.hit(QStringLiteral("memory bound"), steadyMs()))
             qWarning("Event store: %d events waiting, the oldest dropped (%lld in all so far, %lld since the last "
@@ -93,6 +126,8 @@ struct EventStore::Private
 EventStore *EventStore::instance()
 {
     static EventStore *store = [] {
+        qRegisterMetaType<EventStore::Row>();
+        qRegisterMetaType<QVector<EventStore::Row>>();
         auto *created = new EventStore;
         // The writer must be gone before the library's statics are: joined when the application ends.
         qAddPostRoutine([] { EventStore::instance()->stop(2000); });
@@ -111,6 +146,11 @@ EventStore::~EventStore()
 
 void EventStore::store(const QString &host, int event)
 {
+    Acknowledge acknowledge;
+    if (nextAcknowledge) {
+        acknowledge.swap(*nextAcknowledge);
+        nextAcknowledge = nullptr;
+    }
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     const QString root = AppPaths::root();
     std::lock_guard<std::mutex> lock(d->mutex);
@@ -119,16 +159,22 @@ void EventStore::store(const QString &host, int event)
         if (!d->pending.empty())
             qWarning("Event store: %d events for a database that is no longer used dropped", int(d->pending.size()));
         d->dropped += d->pending.size();
-        d->pending.clear();
+        d->refuseAll();
         d->rootOfPending = root;
         ++d->generation;
         d->failing = false;
+    }
+    // Kept in memory it would be stored twice: its sender sends it again until it is acknowledged.
+    if (acknowledge && d->failing) {
+        acknowledge(false);
+        return;
     }
     if (host != d->lastHost)
         d->lastHost = host;
     if (d->pending.size() >= std::size_t(maxPending))
         d->dropOldest(d->pending.size() - maxPending + 1);
     d->pending.push_back(Row {d->lastHost, event, now});
+    d->acknowledges.push_back(std::move(acknowledge));
     if (!d->thread) {
         d->stopping = false;
         d->thread = QThread::create([this] { run(); });
@@ -164,7 +210,7 @@ void EventStore::stop(int timeoutMs)
     if (!d->pending.empty()) {
         qWarning("Event store: %d events could not be stored before the end and are lost", int(d->pending.size()));
         d->dropped += d->pending.size();
-        d->pending.clear();
+        d->refuseAll();
     }
     delete d->thread;
     d->thread = nullptr;
@@ -216,13 +262,25 @@ void EventStore::run()
         batch.reserve(int(d->pending.size()));
         for (Row &row : d->pending)
             batch.append(std::move(row));
+        std::vector<Acknowledge> acknowledges(
+            std::make_move_iterator(d->acknowledges.begin()), std::make_move_iterator(d->acknowledges.end()));
         d->pending.clear();
+        d->acknowledges.clear();
         d->busy = true;
         const quint64 generation = d->generation;
         lock.unlock();
 
         QString error;
         const bool ok = writeBatch(batch, &error);
+
+        if (ok) {
+            // Durable now: the informs among them may be answered.
+            for (Acknowledge &acknowledge : acknowledges) {
+                if (acknowledge)
+                    acknowledge(true);
+            }
+            emit rowsStored(batch);
+        }
 
         lock.lock();
         d->busy = false;
@@ -239,9 +297,23 @@ void EventStore::run()
         }
         if (generation != d->generation) {
             d->dropped += quint64(batch.size());
+            for (Acknowledge &acknowledge : acknowledges) {
+                if (acknowledge)
+                    acknowledge(false);
+            }
         } else {
-            // Back to the front, in their order, ahead of what came meanwhile; the bound still holds.
-            d->pending.insert(d->pending.begin(), batch.begin(), batch.end());
+            // Back to the front, in their order, ahead of what came meanwhile; the bound still holds. The informs
+            // are refused instead: their senders send them again.
+            std::deque<Row> kept;
+            for (int i = 0; i < batch.size(); ++i) {
+                if (acknowledges[std::size_t(i)])
+                    acknowledges[std::size_t(i)](false);
+                else
+                    kept.push_back(std::move(batch[i]));
+            }
+            d->acknowledges.insert(d->acknowledges.begin(), kept.size(), Acknowledge());
+            d->pending.insert(
+                d->pending.begin(), std::make_move_iterator(kept.begin()), std::make_move_iterator(kept.end()));
             if (d->pending.size() > std::size_t(maxPending))
                 d->dropOldest(d->pending.size() - maxPending);
             if (!d->failing) {

@@ -1,17 +1,20 @@
 #pragma once
 
+#include <QMetaType>
 #include <QObject>
 #include <QSqlDatabase>
 #include <QString>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
 // Stores the events in snmp_event off the GUI thread, so that the lamps, the pop-ups and the protection never
 // wait for a flush. Whatever is pending is written together, in one transaction, at most every few tens of
 // milliseconds and at once when the writer was idle; WAL with full synchronous commits makes a batch durable
 // when its commit returns. While storing fails (locked, read-only, deleted, disk full) the events stay queued
-// in memory, up to maxPending, and are written once it works again.
+// in memory, up to maxPending, and are written once it works again; an event that carries an acknowledgement
+// (an inform) is not kept then but refused, since its sender sends it again until it is acknowledged.
 // One process-wide instance, created on first use in the GUI thread. store(), flush(), stop() and the getters
 // may be called from any thread; the writer thread alone uses its own connection.
 class EventStore : public QObject
@@ -26,6 +29,27 @@ public:
         QString host;
         int event = 0;
         qint64 at = 0; // seconds since 1970 when it arrived
+    };
+
+    // Told once about its row, on the writer thread or in store(): true when the batch holding the row has been
+    // committed, false when the row was given up unstored.
+    using Acknowledge = std::function<void(bool stored)>;
+
+    // While one lives on a thread, the next store() on that thread takes its acknowledgement: so the listener
+    // ties an inform's answer to the row that whoever receives the event stores, without knowing who that is.
+    // An acknowledgement nobody took is told true when the scope ends: nothing keeps that event, so there is
+    // nothing to wait for.
+    class AcknowledgeNext
+    {
+    public:
+        explicit AcknowledgeNext(Acknowledge acknowledge);
+        ~AcknowledgeNext();
+        AcknowledgeNext(const AcknowledgeNext &) = delete;
+        AcknowledgeNext &operator=(const AcknowledgeNext &) = delete;
+
+    private:
+        Acknowledge *m_previous;
+        Acknowledge m_acknowledge;
     };
 
     static EventStore *instance();
@@ -50,6 +74,7 @@ public:
 
 signals:
     // Emitted on the writer thread: queued to GUI-thread receivers.
+    void rowsStored(const QVector<EventStore::Row> &rows); // after each commit, the rows it made durable
     void storingFailed();
     void storingRecovered();
 
@@ -61,3 +86,5 @@ private:
     struct Private;
     std::unique_ptr<Private> d;
 };
+
+Q_DECLARE_METATYPE(EventStore::Row)

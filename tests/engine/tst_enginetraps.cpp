@@ -9,6 +9,7 @@
 #include "support/scratchapp.h"
 #include "support/upssim.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
@@ -101,11 +102,11 @@ QByteArray v2(quint8 pduTag, const QByteArray &varbinds)
         integer(requestId) + integer(0) + integer(0) + tlv(0x30, varbind(sysUpTime, integer(100, 0x43)) + varbinds));
 }
 
-QByteArray v1(qint64 generic, qint64 specific)
+QByteArray v1(qint64 generic, qint64 specific, const QList<quint32> &enterprise = {1, 3, 6, 1, 4, 1, 935})
 {
     return message(0, trapV1,
-        objectId({1, 3, 6, 1, 4, 1, 935}) + tlv(0x40, QByteArray("\x0a\x00\x00\x07", 4)) + integer(generic)
-            + integer(specific) + integer(100, 0x43) + tlv(0x30, QByteArray()));
+        objectId(enterprise) + tlv(0x40, QByteArray("\x0a\x00\x00\x07", 4)) + integer(generic) + integer(specific)
+            + integer(100, 0x43) + tlv(0x30, QByteArray()));
 }
 
 QByteArray v2Trap(quint32 k)
@@ -176,6 +177,24 @@ int bindUdp(int family, int port)
     }
     close(fd);
     return -1;
+}
+
+// As UpsSim::sendNotification, but the test's event loop runs meanwhile: an inform is acknowledged only after
+// the listener has handed its event on in this thread.
+int sendServing(const QString &kind, int number, const QString &to)
+{
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::ForwardedChannels);
+    tool.start(QStringLiteral("python3"),
+        QStringList {
+            UpsSim::script(), QStringLiteral("trap"), kind, QString::number(number), QStringLiteral("--to"), to});
+    QElapsedTimer clock;
+    clock.start();
+    while (tool.state() != QProcess::NotRunning && clock.elapsed() < 10000)
+        QTest::qWait(10);
+    if (tool.state() != QProcess::NotRunning || tool.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return tool.exitCode();
 }
 
 } // namespace
@@ -275,7 +294,7 @@ void TestEngineTraps::notificationsFromRealSenders()
     startEngine();
     QCOMPARE(m_engine->listener()->sessionCount(), 2);
     // snmpinform waits for the acknowledgement (one retry, 1 s each) and fails without it.
-    QCOMPARE(UpsSim::sendNotification(kind, number, to), 0);
+    QCOMPARE(sendServing(kind, number, to), 0);
     QTRY_COMPARE_WITH_TIMEOUT(m_events->count(), 1, 3000);
     QCOMPARE(m_events->first(), (QList<QVariant> {host, event}));
     flush();
@@ -286,47 +305,70 @@ void TestEngineTraps::handBuiltDatagrams_data()
 {
     QTest::addColumn<QByteArray>("datagram");
     QTest::addColumn<QList<int>>("events");
+    QTest::addColumn<bool>("fromCard"); // the sender is a configured card
     const QByteArray valid = v2Trap(5);
-    QTest::newRow("v2 trap .0.5") << valid << QList<int> {6};
-    QTest::newRow("inform .0.7") << v2(inform, varbind(snmpTrapOid, objectId(upsNotification(7)))) << QList<int> {8};
-    QTest::newRow("v1 generic 6 specific 3") << v1(6, 3) << QList<int> {4};
-    QTest::newRow("v1 generic 1 specific 0") << v1(1, 0) << QList<int> {1};
-    QTest::newRow("v1 negative specific") << v1(6, -1) << QList<int> {};
-    QTest::newRow("v1 specific 2^31-1 has no next code") << v1(6, 2147483647) << QList<int> {};
-    QTest::newRow("trap OID as integer") << v2(trapV2, varbind(snmpTrapOid, integer(5))) << QList<int> {};
+    QTest::newRow("v2 trap .0.5") << valid << QList<int> {6} << true;
+    QTest::newRow("inform .0.7") << v2(inform, varbind(snmpTrapOid, objectId(upsNotification(7)))) << QList<int> {8}
+                                 << true;
+    QTest::newRow("v1 generic 6 specific 3") << v1(6, 3) << QList<int> {4} << true;
+    QTest::newRow("v1 generic 1 specific 0") << v1(1, 0) << QList<int> {1} << true;
+    const QList<quint32> netSnmpAgent {1, 3, 6, 1, 4, 1, 8072, 3, 2, 10};
+    QTest::newRow("v1 coldStart of another device") << v1(0, 0, netSnmpAgent) << QList<int> {} << false;
+    QTest::newRow("v1 linkDown of another device") << v1(2, 0, {1, 3, 6, 1, 4, 1, 9}) << QList<int> {} << false;
+    QTest::newRow("v1 authenticationFailure of another device") << v1(4, 0, netSnmpAgent) << QList<int> {} << false;
+    QTest::newRow("v1 enterprise-specific of another enterprise") << v1(6, 3, netSnmpAgent) << QList<int> {} << false;
+    QTest::newRow("v1 coldStart under the cards' enterprise, any sender") << v1(0, 0) << QList<int> {1} << false;
+    QTest::newRow("v1 coldStart of a card naming its agent's enterprise")
+        << v1(0, 0, netSnmpAgent) << QList<int> {1} << true;
+    QTest::newRow("v1 linkDown of a card naming its agent's enterprise")
+        << v1(2, 4, netSnmpAgent) << QList<int> {5} << true;
+    QTest::newRow("v1 enterprise-specific of another enterprise, from a card")
+        << v1(6, 3, netSnmpAgent) << QList<int> {} << true;
+    QTest::newRow("v1 negative specific") << v1(6, -1) << QList<int> {} << true;
+    QTest::newRow("v1 specific 2^31-1 has no next code") << v1(6, 2147483647) << QList<int> {} << true;
+    QTest::newRow("trap OID as integer") << v2(trapV2, varbind(snmpTrapOid, integer(5))) << QList<int> {} << true;
     QTest::newRow("trap OID as octet string")
-        << v2(trapV2, varbind(snmpTrapOid, tlv(0x04, "\x05\x05"))) << QList<int> {};
-    QTest::newRow("trap OID empty") << v2(trapV2, varbind(snmpTrapOid, tlv(0x06, QByteArray()))) << QList<int> {};
-    QTest::newRow("trap OID 0.0") << v2(trapV2, varbind(snmpTrapOid, tlv(0x06, QByteArray(1, 0)))) << QList<int> {};
-    QTest::newRow("trap OID NULL") << v2(trapV2, varbind(snmpTrapOid, tlv(0x05, QByteArray()))) << QList<int> {};
-    QTest::newRow("no trap OID variable") << v2(trapV2, QByteArray()) << QList<int> {};
+        << v2(trapV2, varbind(snmpTrapOid, tlv(0x04, "\x05\x05"))) << QList<int> {} << true;
+    QTest::newRow("trap OID empty") << v2(trapV2, varbind(snmpTrapOid, tlv(0x06, QByteArray()))) << QList<int> {}
+                                    << true;
+    QTest::newRow("trap OID 0.0") << v2(trapV2, varbind(snmpTrapOid, tlv(0x06, QByteArray(1, 0)))) << QList<int> {}
+                                  << true;
+    QTest::newRow("trap OID NULL") << v2(trapV2, varbind(snmpTrapOid, tlv(0x05, QByteArray()))) << QList<int> {}
+                                   << true;
+    QTest::newRow("no trap OID variable") << v2(trapV2, QByteArray()) << QList<int> {} << true;
     QTest::newRow("first trap OID counts") << v2(
         trapV2, varbind(snmpTrapOid, objectId(upsNotification(3))) + varbind(snmpTrapOid, objectId(upsNotification(9))))
-                                           << QList<int> {4};
+                                           << QList<int> {4} << true;
     QTest::newRow("last sub-identifier 0")
-        << v2(trapV2, varbind(snmpTrapOid, objectId(upsNotification(0)))) << QList<int> {1};
+        << v2(trapV2, varbind(snmpTrapOid, objectId(upsNotification(0)))) << QList<int> {1} << true;
     QTest::newRow("last sub-identifier 2^32-1 reads negative")
-        << v2(trapV2, varbind(snmpTrapOid, objectId(upsNotification(4294967295u)))) << QList<int> {};
+        << v2(trapV2, varbind(snmpTrapOid, objectId(upsNotification(4294967295u)))) << QList<int> {} << true;
     QTest::newRow("last sub-identifier 2^31-1 has no next code")
-        << v2(trapV2, varbind(snmpTrapOid, objectId(upsNotification(2147483647u)))) << QList<int> {};
-    QTest::newRow("long trap OID") << v2(trapV2, varbind(snmpTrapOid, objectId(longOid()))) << QList<int> {22};
+        << v2(trapV2, varbind(snmpTrapOid, objectId(upsNotification(2147483647u)))) << QList<int> {} << true;
+    QTest::newRow("long trap OID") << v2(trapV2, varbind(snmpTrapOid, objectId(longOid()))) << QList<int> {22} << true;
     QTest::newRow("authenticationFailure of a polled agent")
-        << v2(trapV2, varbind(snmpTrapOid, objectId({1, 3, 6, 1, 6, 3, 1, 1, 5, 5}))) << QList<int> {};
-    QTest::newRow("get request") << v2(getRequest, varbind(snmpTrapOid, tlv(0x05, QByteArray()))) << QList<int> {};
-    QTest::newRow("response") << v2(response, varbind(snmpTrapOid, objectId(upsNotification(2)))) << QList<int> {};
-    QTest::newRow("truncated") << valid.left(valid.size() - 6) << QList<int> {};
-    QTest::newRow("only the header") << valid.left(2) << QList<int> {};
+        << v2(trapV2, varbind(snmpTrapOid, objectId({1, 3, 6, 1, 6, 3, 1, 1, 5, 5}))) << QList<int> {} << true;
+    QTest::newRow("get request") << v2(getRequest, varbind(snmpTrapOid, tlv(0x05, QByteArray()))) << QList<int> {}
+                                 << true;
+    QTest::newRow("response") << v2(response, varbind(snmpTrapOid, objectId(upsNotification(2)))) << QList<int> {}
+                              << true;
+    QTest::newRow("truncated") << valid.left(valid.size() - 6) << QList<int> {} << true;
+    QTest::newRow("only the header") << valid.left(2) << QList<int> {} << true;
     QTest::newRow("length beyond the datagram")
-        << QByteArray("\x30\x84\x7f\xff\xff\xff\x02\x01\x01", 9) << QList<int> {};
-    QTest::newRow("empty datagram") << QByteArray() << QList<int> {};
-    QTest::newRow("unknown version") << message(7, trapV2, valid.mid(valid.indexOf(char(trapV2)) + 2)) << QList<int> {};
+        << QByteArray("\x30\x84\x7f\xff\xff\xff\x02\x01\x01", 9) << QList<int> {} << true;
+    QTest::newRow("empty datagram") << QByteArray() << QList<int> {} << true;
+    QTest::newRow("unknown version") << message(7, trapV2, valid.mid(valid.indexOf(char(trapV2)) + 2)) << QList<int> {}
+                                     << true;
 }
 
 void TestEngineTraps::handBuiltDatagrams()
 {
     QFETCH(QByteArray, datagram);
     QFETCH(QList<int>, events);
+    QFETCH(bool, fromCard);
     startEngine();
+    if (!fromCard)
+        NotificationGate::instance()->setCards({});
     QCOMPARE(m_sender.writeDatagram(datagram, QHostAddress::LocalHost, 162), qint64(datagram.size()));
     flush();
     QList<int> got;
@@ -367,20 +409,23 @@ void TestEngineTraps::informIsAcknowledgedAfterDecoding()
     QAtomicInt flooding(1);
     QThread *flood = QThread::create([&flooding] {
         QUdpSocket socket;
-        for (int i = 0; i < 2000 && flooding.loadRelaxed(); ++i) { // 200 per second, 10 s at most
-            socket.writeDatagram(v2Trap(7), QHostAddress::LocalHost, 162);
-            QThread::msleep(5);
-        }
+        // Back to back, so that a token the sender's bucket regains goes to the flood, not to the inform; at
+        // most a million datagrams or 10 s.
+        QElapsedTimer clock;
+        clock.start();
+        const QByteArray trap = v2Trap(7);
+        for (int i = 0; i < 1000000 && flooding.loadRelaxed() && clock.elapsed() < 10000; ++i)
+            socket.writeDatagram(trap, QHostAddress::LocalHost, 162);
     });
     flood->start();
     QTRY_VERIFY_WITH_TIMEOUT(NotificationGate::instance()->droppedCount() >= 10, 3000);
-    const int foreign = UpsSim::sendNotification(QStringLiteral("inform"), 7, QStringLiteral("udp:127.0.0.1:162"));
+    const int foreign = sendServing(QStringLiteral("inform"), 7, QStringLiteral("udp:127.0.0.1:162"));
     flooding.storeRelaxed(0);
     flood->wait();
     delete flood;
     QVERIFY(foreign != 0);
     NotificationGate::instance()->setCards({QStringLiteral("127.0.0.1")});
-    QCOMPARE(UpsSim::sendNotification(QStringLiteral("inform"), 7, QStringLiteral("udp:127.0.0.1:162")), 0);
+    QCOMPARE(sendServing(QStringLiteral("inform"), 7, QStringLiteral("udp:127.0.0.1:162")), 0);
 }
 
 void TestEngineTraps::senderAddressIsTheHost()

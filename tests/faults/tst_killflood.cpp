@@ -1,7 +1,8 @@
 // The program (the demo build, which records a due shutdown instead of asking for one) killed with SIGKILL in the
 // middle of a notification flood from a card. A batch has been committed when an independent reader sees its
 // rows; every row a reader saw before the kill must be there afterwards, the database must pass its integrity
-// check, and the program must start again on it and go on storing.
+// check, and the program must start again on it and go on storing. And the same kill during a storm of informs
+// from several snmpinform senders: every inform a sender saw acknowledged is in the database.
 #include "faultkit.h"
 
 #include "storage/statements.h"
@@ -15,6 +16,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QSet>
 #include <QtTest>
 
 #include <cstdio>
@@ -73,6 +76,61 @@ bool waitUntilStoring(const QString &db, int timeoutMs)
     }
     return false;
 }
+
+// A card's snmpinform senders in a loop, each inform naming a notification number of its own (first + i), which
+// the sender writes to its file once the inform was acknowledged. Bounded by count and time.
+class InformSenders
+{
+public:
+    explicit InformSenders(const QString &dir) : m_dir(dir) { }
+    ~InformSenders() { stop(); }
+    void start(int senders, int count)
+    {
+        for (int k = 0; k < senders; ++k) {
+            auto *p = new QProcess;
+            p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            const QString script
+                = QStringLiteral("end=$((SECONDS + 30)); for i in $(seq %1 %2); do [ $SECONDS -lt $end ] || break; "
+                                 "snmpinform -v2c -c public -r 5 -t 1 udp:127.0.0.1:162 '' 1.3.6.1.4.1.935.0.$i "
+                                 ">/dev/null 2>&1 && echo $i >> %3; done")
+                      .arg(first(k))
+                      .arg(first(k) + count - 1)
+                      .arg(file(k));
+            p->start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
+            m_processes.append(p);
+        }
+    }
+    // The loops end at once; an inform in flight then is not counted as acknowledged.
+    void stop()
+    {
+        for (QProcess *p : qAsConst(m_processes)) {
+            p->kill();
+            p->waitForFinished(5000);
+            delete p;
+        }
+        m_processes.clear();
+    }
+    QSet<qint64> acknowledged(int senders) const
+    {
+        QSet<qint64> numbers;
+        for (int k = 0; k < senders; ++k) {
+            QFile f(file(k));
+            if (!f.open(QIODevice::ReadOnly))
+                continue;
+            for (const QByteArray &line : f.readAll().split('\n')) {
+                if (!line.trimmed().isEmpty())
+                    numbers.insert(line.trimmed().toLongLong());
+            }
+        }
+        return numbers;
+    }
+
+private:
+    static qint64 first(int k) { return (k + 1) * 100000; }
+    QString file(int k) const { return m_dir + QStringLiteral("/acknowledged-%1.txt").arg(k); }
+    QString m_dir;
+    QList<QProcess *> m_processes;
+};
 } // namespace
 
 class TestKillFlood : public QObject
@@ -82,6 +140,7 @@ class TestKillFlood : public QObject
 private slots:
     void killedMidFlood_data();
     void killedMidFlood();
+    void killedMidInformStorm();
 };
 
 void TestKillFlood::killedMidFlood_data()
@@ -99,9 +158,10 @@ void TestKillFlood::killedMidFlood()
     const QString db = app.path(QStringLiteral("cfg/vigilex.db"));
     // The flood comes from the address of a configured card, whose notifications are never held back.
     QVERIFY(QDir().mkpath(app.path(QStringLiteral("cfg"))));
-    sqliteQuery(db, QLatin1String(Sql::createSession)
-                        + QStringLiteral(" insert into snmp_session(date, ip, port, version, community) "
-                                         "values(0, '127.0.0.1', 16999, 0, 'public');"));
+    sqliteQuery(db,
+        QLatin1String(Sql::createSession)
+            + QStringLiteral(" insert into snmp_session(date, ip, port, version, community) "
+                             "values(0, '127.0.0.1', 16999, 0, 'public');"));
 
     Program program(app.path());
     QVERIFY(program.start());
@@ -150,6 +210,51 @@ void TestKillFlood::killedMidFlood()
     QCOMPARE(sqliteQuery(db, QStringLiteral("pragma integrity_check;")), QStringLiteral("ok"));
     QVERIFY(countEvents(db).count > after.count);
     QVERIFY(!QFile::exists(app.path(QStringLiteral("demo-shutdown-requests.txt"))));
+}
+
+void TestKillFlood::killedMidInformStorm()
+{
+    constexpr int kills = 8, senders = 4;
+    qint64 acknowledgedInAll = 0, storedInAll = 0;
+    for (int trial = 0; trial < kills; ++trial) {
+        ScratchApp app;
+        QVERIFY(copyProgram(app));
+        const QString db = app.path(QStringLiteral("cfg/vigilex.db"));
+        QVERIFY(QDir().mkpath(app.path(QStringLiteral("cfg"))));
+        sqliteQuery(db,
+            QLatin1String(Sql::createSession)
+                + QStringLiteral(" insert into snmp_session(date, ip, port, version, community) "
+                                 "values(0, '127.0.0.1', 16999, 0, 'public');"));
+        Program program(app.path());
+        QVERIFY(program.start());
+        QVERIFY2(waitUntilStoring(db, 15000), "the program never stored a notification");
+
+        InformSenders storm(app.path());
+        storm.start(senders, 2000);
+        // A moment anywhere in the storm, once informs flow.
+        QTest::qWait(800 + QRandomGenerator::global()->bounded(2000));
+        QVERIFY(program.isRunning());
+        program.kill();
+        storm.stop();
+
+        const QSet<qint64> acknowledged = storm.acknowledged(senders);
+        QSet<qint64> stored;
+        const QString rows = sqliteQuery(db, QStringLiteral("select event - 1 from snmp_event where event > 100000;"));
+        for (const QString &line : rows.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            stored.insert(line.trimmed().toLongLong());
+        QSet<qint64> lost = acknowledged;
+        lost.subtract(stored);
+        std::printf("kill %d: %d informs acknowledged, %d stored, %d acknowledged but not stored\n", trial + 1,
+            int(acknowledged.size()), int(stored.size()), int(lost.size()));
+        std::fflush(stdout);
+        QVERIFY2(acknowledged.size() > 0, "no inform was acknowledged before the kill");
+        QVERIFY2(lost.isEmpty(), qPrintable(QStringLiteral("%1 acknowledged informs not stored").arg(lost.size())));
+        acknowledgedInAll += acknowledged.size();
+        storedInAll += stored.size();
+    }
+    std::printf("inform storm over %d kills: %lld acknowledged, all of them stored (%lld stored in all)\n", kills,
+        acknowledgedInAll, storedInAll);
+    std::fflush(stdout);
 }
 
 VIGILEX_NETNS_TEST_MAIN(TestKillFlood)

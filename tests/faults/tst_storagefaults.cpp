@@ -91,6 +91,23 @@ private slots:
     void databaseReadOnlyOrDeletedWhileRunning();
 };
 
+namespace {
+// snmpinform (one retry) while this thread's event loop runs, as the window's would: 0 when acknowledged.
+int informServing(int number)
+{
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::ForwardedChannels);
+    tool.start(QStringLiteral("python3"),
+        {UpsSim::script(), QStringLiteral("trap"), QStringLiteral("inform"), QString::number(number),
+            QStringLiteral("--to"), trapTo});
+    QElapsedTimer clock;
+    clock.start();
+    while (tool.state() != QProcess::NotRunning && clock.elapsed() < 10000)
+        QTest::qWait(10);
+    return tool.state() == QProcess::NotRunning && tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+}
+} // namespace
+
 void TestStorageFaults::databaseLockedByAnotherProcess()
 {
     ScratchApp app;
@@ -138,21 +155,27 @@ void TestStorageFaults::databaseLockedByAnotherProcess()
     QTRY_VERIFY_WITH_TIMEOUT(EventStore::instance()->isFailing(), 5000);
     QCOMPARE(EventStore::instance()->pendingCount(), 20);
     QCOMPARE(sqliteQuery(AppPaths::databasePath(), QStringLiteral("select count(*) from snmp_event where event = 8;")),
-             QStringLiteral("0"));
+        QStringLiteral("0"));
+    // An inform is answered only once it is stored: now it is refused and not kept, so its card sends it again.
+    QVERIFY(informServing(11) != 0);
+    QCOMPARE(EventStore::instance()->pendingCount(), 20);
 
     QVERIFY(lock.release());
     // Once the other process lets go, the kept events are written, and the next one too.
     QCOMPARE(UpsSim::sendNotification(QStringLiteral("v2c"), 9, trapTo), 0);
     QTRY_VERIFY_WITH_TIMEOUT(hasEvent(10), 8000);
     QCOMPARE(storedEvents().size(), storedBefore + 21);
+    QCOMPARE(informServing(11), 0);
+    QCOMPARE(sqliteQuery(AppPaths::databasePath(), QStringLiteral("select count(*) from snmp_event where event = 12;")),
+        QStringLiteral("1"));
     // One row when storing failed, one when it worked again.
     QCOMPARE(rows(table).count(QStringLiteral("System|Events cannot be stored at the moment; they are kept until "
                                               "storing works again")),
-             1);
+        1);
     // The row comes through the window's queued signal and row batch, so it may follow the stored event.
     QTRY_COMPARE_WITH_TIMEOUT(
-        rows(table).count(QStringLiteral("System|Storing events works again; the events kept meanwhile are stored")),
-        1, 3000);
+        rows(table).count(QStringLiteral("System|Storing events works again; the events kept meanwhile are stored")), 1,
+        3000);
     QVERIFY(card.setState(QStringLiteral("normal")));
     QTRY_VERIFY_WITH_TIMEOUT(!window->shutdownPolicy()->countdownActive(), 5000);
     QCOMPARE(sqliteQuery(AppPaths::databasePath(), QStringLiteral("pragma integrity_check;")), QStringLiteral("ok"));
@@ -247,8 +270,8 @@ void TestStorageFaults::databaseReadOnlyOrDeletedWhileRunning()
     if (fault == QLatin1String("deleted")) {
         // A new database file took the deleted one's place: what was stored after the loss is kept.
         QVERIFY(QFile::exists(db));
-        QCOMPARE(sqliteQuery(db, QStringLiteral("select count(*) from snmp_event where event = 8;")),
-                 QStringLiteral("1"));
+        QCOMPARE(
+            sqliteQuery(db, QStringLiteral("select count(*) from snmp_event where event = 8;")), QStringLiteral("1"));
         QCOMPARE(sqliteQuery(db, QStringLiteral("pragma integrity_check;")), QStringLiteral("ok"));
     }
 
