@@ -82,6 +82,7 @@ void Protection::setEngine(SNMP *engine)
     connect(engine, &SNMP::eventTriggered, this, &Protection::handleSNMPEvent);
     connect(engine, &SNMP::statusChanged, this, &Protection::handleSNMPStatus);
     connect(engine, &SNMP::dataReady, this, &Protection::handleSNMPData);
+    connect(engine, &SNMP::authenticationChanged, this, &Protection::authenticationChanged);
 }
 
 SNMP *Protection::engine() const
