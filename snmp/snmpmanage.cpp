@@ -572,8 +572,9 @@ void SNMPManage::handleReport(quint64 serial, int report)
     it->rejected = true;
     const QString host = Snmp::hostOfPeer(it->peer);
     // Once until the card answers: the reports come with every poll.
+    const QByteArray why = withSnmpLibrary([report] { return QByteArray(snmp_api_errstring(report)); });
     qWarning("SNMP v3 card %s rejects the credentials (%s): check the user name, the protocols and the pass phrase",
-        qPrintable(it->peer), snmp_api_errstring(report));
+        qPrintable(it->peer), why.constData());
     emit authenticationChanged(host, true);
 }
 
