@@ -88,6 +88,7 @@ void Protection::setEngine(SNMP *engine)
     connect(engine, &SNMP::eventTriggered, this, &Protection::handleSNMPEvent);
     connect(engine, &SNMP::statusChanged, this, &Protection::handleSNMPStatus);
     connect(engine, &SNMP::dataReady, this, &Protection::handleSNMPData);
+    connect(engine, &SNMP::authenticationChanged, this, &Protection::authenticationChanged);
     // Once the engine watches the cards: a countdown of an outage that the last run did not see to its end.
     if (!d->resumed) {
         d->resumed = true;

@@ -61,6 +61,8 @@ signals:
     void eventStored(const QString &host, int event, qint64 at);
     void statusChanged(const QString &host, int status);
     void dataReady(const QString &host, const QByteArray &data);
+    // The engine's word that a v3 card turns the credentials down (true) or answers again (false).
+    void authenticationChanged(const QString &host, bool failed);
     // The policy's rows for the "System" object, already translated.
     void systemMessage(const QString &text);
     void storingFailed();

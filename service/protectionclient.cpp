@@ -52,6 +52,7 @@ ProtectionClient::ProtectionClient(const QDBusConnection &bus, QObject *parent)
     connect(m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] { setAvailable(false); });
     connect(m_proxy.get(), &ProtectionProxy::EventArrived, this, &ProtectionClient::eventArrived);
     connect(m_proxy.get(), &ProtectionProxy::StatusChanged, this, &ProtectionClient::statusChanged);
+    connect(m_proxy.get(), &ProtectionProxy::AuthenticationChanged, this, &ProtectionClient::authenticationChanged);
     connect(m_proxy.get(), &ProtectionProxy::DataChanged, this, &ProtectionClient::dataReady);
     connect(m_proxy.get(), &ProtectionProxy::HostsChanged, this, &ProtectionClient::hostsChanged);
     connect(m_proxy.get(), &ProtectionProxy::SystemMessage, this, [this](const QString &text, qlonglong countdownMs) {

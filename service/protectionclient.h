@@ -59,6 +59,7 @@ signals:
     void hostsChanged(const QStringList &hosts);
     void eventArrived(const QString &host, int event, qint64 at);
     void statusChanged(const QString &host, int status);
+    void authenticationChanged(const QString &host, bool failed);
     void dataReady(const QString &host, const QByteArray &data);
     void systemMessage(const QString &text);
     // What is left of the service's countdown in milliseconds, -1 for none.

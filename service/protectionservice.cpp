@@ -100,6 +100,7 @@ ProtectionService::ProtectionService(Protection *protection, const QDBusConnecti
     connect(protection, &Protection::eventStored, this,
         [this](const QString &host, int event, qint64 at) { emit EventArrived(host, event, at); });
     connect(protection, &Protection::statusChanged, this, &ProtectionService::StatusChanged);
+    connect(protection, &Protection::authenticationChanged, this, &ProtectionService::AuthenticationChanged);
     // Each card answers every second; only what a front end would show differently goes out.
     connect(protection, &Protection::dataReady, this, [this](const QString &host, const QByteArray &data) {
         QByteArray &sent = m_sentData[host];

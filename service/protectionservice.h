@@ -51,6 +51,7 @@ public slots:
 signals:
     void EventArrived(const QString &host, int event, qlonglong at);
     void StatusChanged(const QString &host, int status);
+    void AuthenticationChanged(const QString &host, bool failed);
     void DataChanged(const QString &host, const QByteArray &data);
     void SystemMessage(const QString &text, qlonglong countdownMs);
     void StoringChanged(bool failing);

@@ -82,6 +82,7 @@ SNMP::SNMP(QObject *parent) : QThread(parent), d(new Private)
     connect(d->manage, &SNMPManage::eventTriggered, this, &SNMP::handleEvent);
     connect(d->manage, &SNMPManage::statusChanged, this, &SNMP::handleStatus);
     connect(d->manage, &SNMPManage::dataReady, this, &SNMP::onDataReady);
+    connect(d->manage, &SNMPManage::authenticationChanged, this, &SNMP::authenticationChanged);
     connect(d->trapd, &SNMPTrapd::eventTriggered, this, &SNMP::handleEvent);
 }
 

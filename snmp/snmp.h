@@ -34,6 +34,8 @@ signals:
     void eventTriggered(const QString &host, int event);
     void statusChanged(const QString &host, int status);
     void dataReady(const QString &host, const QByteArray &data);
+    // A v3 card turned the credentials down (true), or answers again (false).
+    void authenticationChanged(const QString &host, bool failed);
 
 public slots:
     void handleEvent(const QString &host, int event);

@@ -6,6 +6,7 @@
 #include "snmp/snmplock.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
+#include "storage/logthrottle.h"
 #include "storage/statements.h"
 
 #include <QHash>
@@ -17,6 +18,7 @@
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -37,7 +39,19 @@ struct PollSession
     void *record;
     QString peer;
     bool usm;
+    // Also in the library session (its spare pointer): a report queued from the engine thread finds its own
+    // session by it, not a newer one that got the same address.
+    quint64 serial = 0;
+    // The engine ID is to be forgotten and sought again before the next request.
+    bool rediscover = false;
+    // The card turned the credentials down and has not answered since.
+    bool rejected = false;
+    // Steady time of the last answer or engine-ID reset: a request that times out later than its retries allow
+    // after that was sent before it and tells nothing new.
+    qint64 freshSinceMs = 0;
 };
+
+quint64 nextSerial = 0; // GUI thread
 
 // A v3 request to a card whose engine ID is not known yet makes the library probe for it synchronously, retries
 // times timeout, right inside snmp_send: on the GUI thread, with the engine lock held, so everything stops for
@@ -86,19 +100,55 @@ bool readyForRequests(netsnmp_session *handle)
     return true;
 }
 
+// The library's user list is process-wide and keyed by engine ID and user name: a session that opens later for
+// the same pair takes the entry as it finds it, with the keys of whoever made it. Library lock held.
+void removeUsmUser(const u_char *engineId, size_t engineIdLength, const char *name)
+{
+    if (!engineId || engineIdLength == 0 || !name)
+        return;
+    if (usmUser *user = usm_get_user(engineId, engineIdLength, name)) {
+        usm_remove_user(user);
+        usm_free_user(user);
+    }
+}
+
+// Engine thread, with the library lock held: a report of the card's security layer, or a time-out, for the
+// session's own thread-safe handling on the GUI thread.
+void postReport(SNMPManage *manager, const netsnmp_session *session, int report)
+{
+    const quint64 serial = quint64(reinterpret_cast<quintptr>(session->myvoid));
+    QMetaObject::invokeMethod(
+        manager, [manager, serial, report] { manager->handleReport(serial, report); }, Qt::QueuedConnection);
+}
+
 // Engine thread, inside the library's read of the session, with the library lock held.
 int responseCallback(int operation, netsnmp_session *session, int, netsnmp_pdu *pdu, void *magic)
 {
+    auto *manager = static_cast<SNMPManage *>(magic);
+    const bool v3 = session->version == SNMP_VERSION_3 && manager;
+    const bool keyed = v3 && (session->flags & SNMP_FLAGS_USER_CREATED);
+    if (operation == NETSNMP_CALLBACK_OP_TIMED_OUT) {
+        // The library drops the card's report to a request under an engine ID the card no longer has (it names
+        // a user unknown for the new ID) and to one whose boots went back (outside the time window we hold):
+        // to us a reborn card is silent. A request unanswered through all its retries is the nearest sign.
+        if (keyed)
+            postReport(manager, session, SNMPERR_TIMEOUT);
+        return 0;
+    }
     if (operation != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE)
         return 0;
-    // The answer to an engine-ID probe (the library has taken the ID from it, the user's keys are not made
-    // yet): ask the card at once rather than a second later, on the GUI thread where requests are sent.
-    if (pdu && pdu->command == SNMP_MSG_REPORT && session->version == SNMP_VERSION_3
-        && !(session->flags & SNMP_FLAGS_USER_CREATED) && magic && session->peername) {
-        auto *manager = static_cast<SNMPManage *>(magic);
-        const QString peer = QString::fromLatin1(session->peername);
-        QMetaObject::invokeMethod(
-            manager, [manager, peer] { manager->pollDiscovered(peer); }, Qt::QueuedConnection);
+    if (pdu && pdu->command == SNMP_MSG_REPORT && v3) {
+        if (!keyed && session->peername) {
+            // The answer to an engine-ID probe (the library has taken the ID from it, the user's keys are not
+            // made yet): ask the card at once rather than a second later, on the GUI thread where requests
+            // are sent.
+            const QString peer = QString::fromLatin1(session->peername);
+            QMetaObject::invokeMethod(
+                manager, [manager, peer] { manager->pollDiscovered(peer); }, Qt::QueuedConnection);
+        } else {
+            // A report to a real request: the card no longer knows our engine ID, time or keys.
+            postReport(manager, session, snmpv3_get_report_type(pdu));
+        }
     }
     // A v3 agent that rejects our user, digest or protocol sends a Report from its security layer; that is
     // no answer to the poll, and counting it would show a card we cannot read as online.
@@ -118,7 +168,58 @@ struct SNMPManage::Private
     std::unique_ptr<QTimer> pollTimer;
     QHash<QString, int> statusMap;
     QHash<QString, qint64> lastSeenMap;
+
+    // Library lock held.
+    bool sharesUser(const PollSession &s) const;
+    void forgetUser(const PollSession &s) const;
+    void forgetEngine(PollSession &s) const;
 };
+
+bool SNMPManage::Private::sharesUser(const PollSession &s) const
+{
+    const netsnmp_session *h = s.handle;
+    for (const PollSession &other : sessions) {
+        const netsnmp_session *o = other.handle;
+        if (other.serial == s.serial || !other.usm || o->securityEngineIDLen != h->securityEngineIDLen
+            || o->securityNameLen != h->securityNameLen
+            || std::memcmp(o->securityEngineID, h->securityEngineID, h->securityEngineIDLen) != 0
+            || std::memcmp(o->securityName, h->securityName, h->securityNameLen) != 0)
+            continue;
+        return true;
+    }
+    return false;
+}
+
+// Before its session closes or seeks its card again: the next session for the same card and user name makes the
+// entry anew from its own credentials.
+void SNMPManage::Private::forgetUser(const PollSession &s) const
+{
+    if (!s.usm || s.handle->securityEngineIDLen == 0 || sharesUser(s))
+        return;
+    removeUsmUser(s.handle->securityEngineID, s.handle->securityEngineIDLen, s.handle->securityName);
+}
+
+// A card that was reset, replaced or given new firmware has a new engine ID, or the old one with its boots
+// counter and clock started again, which the library would hold for a replay and drop. Forget the ID, its
+// cached boots and time and the user made for it; the next poll probes for the ID as at the first contact.
+void SNMPManage::Private::forgetEngine(PollSession &s) const
+{
+    s.rediscover = false;
+    s.freshSinceMs = LogThrottle::steadyMs();
+    netsnmp_session *h = s.handle;
+    if (h->securityEngineIDLen > 0) {
+        forgetUser(s);
+        free_enginetime(h->securityEngineID, h->securityEngineIDLen);
+    }
+    free(h->securityEngineID);
+    h->securityEngineID = nullptr;
+    h->securityEngineIDLen = 0;
+    // The library fills the context engine ID in from the same discovery; we set none of our own.
+    free(h->contextEngineID);
+    h->contextEngineID = nullptr;
+    h->contextEngineIDLen = 0;
+    h->flags &= ~SNMP_FLAGS_USER_CREATED;
+}
 
 SNMPManage::SNMPManage(QObject *parent) : QObject(parent), d(new Private)
 {
@@ -252,6 +353,7 @@ void SNMPManage::addSession(const SNMPInfo &info)
     d->statusMap[peer] = Snmp::Offline;
     d->lastSeenMap[peer] = EngineClock::nowSeconds();
 
+    const quint64 serial = ++nextSerial;
     void *record = nullptr;
     netsnmp_session *handle = withSnmpLibrary([&]() -> netsnmp_session * {
         netsnmp_session session;
@@ -272,6 +374,7 @@ void SNMPManage::addSession(const SNMPInfo &info)
         if (opened && info.version == Snmp::Usm)
             opened->flags |= SNMP_FLAGS_DONT_PROBE;
         if (opened) {
+            opened->myvoid = reinterpret_cast<void *>(quintptr(serial));
             // The newest session heads the library's list: found at once.
             record = snmp_sess_pointer(opened);
             EngineLoop::sessionsChanged();
@@ -287,7 +390,8 @@ void SNMPManage::addSession(const SNMPInfo &info)
         qWarning("Create SNMP session failed!");
         return;
     }
-    d->sessions.prepend(PollSession {handle, record, QString::fromLocal8Bit(peerName), info.version == Snmp::Usm});
+    d->sessions.prepend(
+        PollSession {handle, record, QString::fromLocal8Bit(peerName), info.version == Snmp::Usm, serial});
     if (d->burstNext >= 0)
         ++d->burstNext; // keeps pointing at the same card
 }
@@ -297,14 +401,15 @@ void SNMPManage::removeSession(const QString &peer)
     for (auto it = d->sessions.begin(); it != d->sessions.end(); ++it) {
         if (it->peer != peer)
             continue;
-        netsnmp_session *handle = it->handle;
+        const PollSession removed = *it;
         if (d->burstNext > int(it - d->sessions.begin()))
             --d->burstNext;
-        d->sessions.erase(it);
         d->statusMap.remove(peer);
         d->lastSeenMap.remove(peer);
-        withSnmpLibrary([handle] {
-            snmp_close(handle);
+        withSnmpLibrary([&] {
+            d->forgetUser(removed);
+            d->sessions.erase(it);
+            snmp_close(removed.handle);
             EngineLoop::sessionsChanged();
         });
         return;
@@ -319,12 +424,13 @@ void SNMPManage::forgetSessions()
 
 void SNMPManage::closeSessions()
 {
-    const QList<PollSession> sessions = d->sessions;
-    d->sessions.clear();
     d->burstNext = -1;
     withSnmpLibrary([&] {
-        for (const PollSession &s : sessions)
+        while (!d->sessions.isEmpty()) {
+            const PollSession s = d->sessions.takeFirst();
+            d->forgetUser(s);
             snmp_close(s.handle);
+        }
         EngineLoop::sessionsChanged();
     });
 }
@@ -358,8 +464,15 @@ void SNMPManage::pollAll()
     // The offline signals reach the window directly, and its slots may add or remove hosts meanwhile: walk a
     // copy. A removed peer has no map entries left, so its check does nothing.
     const QList<PollSession> sessions = d->sessions;
-    for (const PollSession &s : sessions)
-        checkTimeout(now, s.peer);
+    for (const PollSession &s : sessions) {
+        if (!checkTimeout(now, s.peer) || !s.usm)
+            continue;
+        // Silent for the whole rule: perhaps no longer the engine we knew. Sought again with the next poll.
+        for (PollSession &current : d->sessions) {
+            if (current.serial == s.serial)
+                current.rediscover = true;
+        }
+    }
 }
 
 void SNMPManage::sendBurstSlice()
@@ -372,7 +485,10 @@ void SNMPManage::sendBurstSlice()
     withSnmpLibrary([this] {
         const int end = qMin(int(d->sessions.size()), d->burstNext + burstSlice);
         for (; d->burstNext < end; ++d->burstNext) {
-            const PollSession &s = d->sessions.at(d->burstNext);
+            PollSession &s = d->sessions[d->burstNext];
+            if (s.rediscover) {
+                d->forgetEngine(s);
+            }
             // Until a v3 card has told its engine ID, each second asks it for that instead.
             if (s.usm && !readyForRequests(s.handle)) {
                 sendEngineIdProbe(s.record);
@@ -404,22 +520,62 @@ void SNMPManage::pollDiscovered(const QString &peer)
     });
 }
 
-void SNMPManage::checkTimeout(qint64 now, const QString &peer)
+bool SNMPManage::checkTimeout(qint64 now, const QString &peer)
 {
     const auto seen = d->lastSeenMap.find(peer);
     if (seen == d->lastSeenMap.end())
-        return;
+        return false;
     const qint64 elapsed = now - seen.value();
     if (elapsed < 0 || elapsed <= silenceSeconds)
-        return;
+        return false;
     seen.value() = now;
     const auto state = d->statusMap.find(peer);
     if (state == d->statusMap.end() || state.value() == Snmp::Offline)
-        return;
+        return true;
     state.value() = Snmp::Offline;
     const QString host = Snmp::hostOfPeer(peer);
     emit statusChanged(host, Snmp::Offline);
     emit eventTriggered(host, Snmp::EventHostLost);
+    return true;
+}
+
+void SNMPManage::handleReport(quint64 serial, int report)
+{
+    auto it = std::find_if(
+        d->sessions.begin(), d->sessions.end(), [serial](const PollSession &s) { return s.serial == serial; });
+    if (it == d->sessions.end() || !it->usm)
+        return;
+    switch (report) {
+    case SNMPERR_TIMEOUT: {
+        const qint64 triesMs = qint64(qMax(0L, it->handle->timeout)) / 1000 * (qMax(0, it->handle->retries) + 1);
+        if (LogThrottle::steadyMs() - it->freshSinceMs > triesMs)
+            it->rediscover = true;
+        return;
+    }
+    case SNMPERR_UNKNOWN_ENG_ID:
+    case SNMPERR_NOT_IN_TIME_WINDOW:
+        it->rediscover = true;
+        return;
+    case SNMPERR_AUTHENTICATION_FAILURE:
+    case SNMPERR_DECRYPTION_ERR:
+        // The same keys may work with the card found anew (one that was replaced); if not, this comes again.
+        it->rediscover = true;
+        break;
+    case SNMPERR_UNKNOWN_USER_NAME:
+    case SNMPERR_UNSUPPORTED_SEC_LEVEL:
+        break;
+    default:
+        return;
+    }
+    if (it->rejected)
+        return;
+    it->rejected = true;
+    const QString host = Snmp::hostOfPeer(it->peer);
+    // Once until the card answers: the reports come with every poll.
+    const QByteArray why = withSnmpLibrary([report] { return QByteArray(snmp_api_errstring(report)); });
+    qWarning("SNMP v3 card %s rejects the credentials (%s): check the user name, the protocols and the pass phrase",
+        qPrintable(it->peer), why.constData());
+    emit authenticationChanged(host, true);
 }
 
 void SNMPManage::onGotSessionData(const QString &peer, const QByteArray &data)
@@ -430,6 +586,15 @@ void SNMPManage::onGotSessionData(const QString &peer, const QByteArray &data)
     if (state == d->statusMap.end())
         return;
     const QString host = Snmp::hostOfPeer(peer);
+    for (PollSession &s : d->sessions) {
+        if (s.peer != peer)
+            continue;
+        s.freshSinceMs = LogThrottle::steadyMs();
+        if (s.rejected) {
+            s.rejected = false;
+            emit authenticationChanged(host, false);
+        }
+    }
     if (state.value() != Snmp::Online) {
         const int old = state.value();
         state.value() = Snmp::Online;

@@ -43,6 +43,8 @@ signals:
     void eventTriggered(const QString &host, int event);
     void statusChanged(const QString &host, int state);
     void dataReady(const QString &host, const QByteArray &data);
+    // A v3 card turned our credentials down (true), or answers again after it had (false).
+    void authenticationChanged(const QString &host, bool failed);
 
 public slots:
     void onGotSessionData(const QString &host, const QByteArray &data);
@@ -50,11 +52,14 @@ public slots:
     void pollAll();
     // One request outside the schedule to a v3 card whose engine ID has just become known.
     void pollDiscovered(const QString &peer);
+    // A v3 card answered a request of the session numbered serial with a report of the security layer
+    // (report: the library's error code for its kind, see snmpv3_get_report_type).
+    void handleReport(quint64 serial, int report);
 
 private:
     void buildRequest();
     void sendBurstSlice();
-    void checkTimeout(qint64 now, const QString &peer);
+    bool checkTimeout(qint64 now, const QString &peer);
     static void configureUsm(snmp_session *session, const SNMPInfo &info);
 
     struct Private;

@@ -97,6 +97,10 @@
 <context>
     <name>ListWidgetItem</name>
     <message>
+        <source>Authentication failed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
         <source>Offline</source>
         <translation type="unfinished"></translation>
     </message>

@@ -97,6 +97,10 @@
 <context>
     <name>ListWidgetItem</name>
     <message>
+        <source>Authentication failed</source>
+        <translation>认证失败</translation>
+    </message>
+    <message>
         <source>Offline</source>
         <translation>离线</translation>
     </message>

@@ -61,10 +61,19 @@ void ListWidgetItem::setData(const QByteArray &data)
     m_led->setColor(trouble ? Qt::red : Qt::green);
 }
 
+void ListWidgetItem::setAuthenticationFailed(bool failed)
+{
+    if (failed == m_authenticationFailed)
+        return;
+    m_authenticationFailed = failed;
+    refreshToolTip();
+}
+
 void ListWidgetItem::reset()
 {
     m_data = Data();
     m_trouble = false;
+    m_authenticationFailed = false;
     setStatus(Snmp::Offline);
 }
 
@@ -84,7 +93,9 @@ void ListWidgetItem::changeEvent(QEvent *event)
 void ListWidgetItem::refreshToolTip()
 {
     if (m_status == Snmp::Offline) {
-        setToolTip(tr("Offline"));
+        // A card that turns the credentials down never answers, so the line belongs to the offline tip.
+        setToolTip(m_authenticationFailed ? tr("Offline") + QLatin1Char('\n') + tr("Authentication failed")
+                                          : tr("Offline"));
         m_detailTipShown = false;
     } else if (m_status == Snmp::Online) {
         setDetailToolTip();

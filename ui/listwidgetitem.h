@@ -18,6 +18,8 @@ public:
 
     void setStatus(int status);
     void setData(const QByteArray &data);
+    // The card turns the credentials down: a line in the tooltip until it answers.
+    void setAuthenticationFailed(bool failed);
     void setHost(const QString &host);
     // A modified host is another card: grey, no data, no trouble.
     void reset();
@@ -38,6 +40,7 @@ private:
     QString m_host;
     int m_status = 0;
     bool m_trouble = false;
+    bool m_authenticationFailed = false;
     bool m_detailTipShown = false;
     // The data bytes in report order, replaced as one copy.
     struct Data

@@ -148,6 +148,10 @@ template<typename Source> void MainWindow::followReports(Source *source)
         if (ListWidgetItem *item = findHostItem(host))
             item->setStatus(status);
     });
+    connect(source, &Source::authenticationChanged, this, [this](const QString &host, bool failed) {
+        if (ListWidgetItem *item = findHostItem(host))
+            item->setAuthenticationFailed(failed);
+    });
     connect(source, &Source::dataReady, this, [this](const QString &host, const QByteArray &data) {
         if (ListWidgetItem *item = findHostItem(host))
             item->setData(data);

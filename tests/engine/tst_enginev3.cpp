@@ -8,6 +8,7 @@
 #include "support/scratchapp.h"
 #include "support/upssim.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -32,6 +33,7 @@ private slots:
     void usmHosts();
     void unknownProtocolNumbersOpenNoWorkingSession();
     void cardUnreachableAtStartIsWatchedOnceItAnswers();
+    void cardsAreRekeyedAndFoundAgain();
 
 private:
     std::unique_ptr<UpsSim> m_card;
@@ -209,6 +211,102 @@ void TestEngineV3::cardUnreachableAtStartIsWatchedOnceItAnswers()
     QVERIFY2(clock.elapsed() - started < 3000, qPrintable(QString::number(clock.elapsed() - started)));
     QCOMPARE(status.first(), (QList<QVariant> {local, 1}));
     QVERIFY2(longestGap < 300, qPrintable(QString::number(longestGap)));
+}
+
+void TestEngineV3::cardsAreRekeyedAndFoundAgain()
+{
+    // The library keeps v3 users and engine times process-wide, by engine ID: corrected credentials must replace
+    // the old keys, and a card that comes back as another engine (reset, replaced) or with its boots counter
+    // started again must be found anew while the program runs.
+    ScratchApp app(ScratchApp::Empty);
+    MessageCapture messages;
+    const auto rejections = [] {
+        int n = 0;
+        for (const QString &m : MessageCapture::messages())
+            n += m.contains(QLatin1String("rejects the credentials"));
+        return n;
+    };
+    UpsSim reborn(QStringLiteral("udp:127.0.0.2:%1").arg(cardPort));
+    UpsSim rebooted(QStringLiteral("udp:127.0.0.3:%1").arg(cardPort),
+        {QStringLiteral("--engine-id"), QStringLiteral("rebootedcard")});
+    QVERIFY2(reborn.start(), qPrintable(reborn.log()));
+    // Two starts of the same engine: boots 2, which the reset card undercuts later.
+    QVERIFY2(rebooted.start(), qPrintable(rebooted.log()));
+    rebooted.stop();
+    QVERIFY2(rebooted.start(), qPrintable(rebooted.log()));
+
+    SNMP engine;
+    QSignalSpy status(&engine, &SNMP::statusChanged);
+    QSignalSpy auth(&engine, &SNMP::authenticationChanged);
+    QSignalSpy data(&engine, &SNMP::dataReady);
+    engine.startService();
+
+    // MD5 stored for a SHA user: rejected, with one line however many polls it takes, then corrected.
+    const SNMPInfo md5 = v3Host(local, cardPort, 0, 1, QStringLiteral("shaaesuser"), QStringLiteral("aespassword"));
+    engine.addHost(md5);
+    QTRY_COMPARE_WITH_TIMEOUT(auth.count(), 1, 5000);
+    QCOMPARE(auth.first(), (QList<QVariant> {local, true}));
+    QTest::qWait(2500);
+    QCOMPARE(rejections(), 1);
+    QCOMPARE(auth.count(), 1);
+    QCOMPARE(status.count(), 0);
+    const SNMPInfo sha = v3Host(local, cardPort, 1, 1, QStringLiteral("shaaesuser"), QStringLiteral("aespassword"));
+    engine.modifyHost(sha, md5);
+    QTRY_COMPARE_WITH_TIMEOUT(status.count(), 1, 5000);
+    QCOMPARE(status.first(), (QList<QVariant> {local, 1}));
+    MessageCapture::clear();
+
+    // Then a wrong privacy pass phrase: the working keys are not kept, and the card (which drops what it cannot
+    // decrypt without a report) stays offline. Changed just after an answer, so that no answer of the old
+    // session is still on its way.
+    data.clear();
+    QVERIFY(data.wait(3000));
+    const SNMPInfo wrongPriv
+        = v3Host(local, cardPort, 1, 1, QStringLiteral("shaaesuser"), QStringLiteral("wrongpassword"));
+    engine.modifyHost(wrongPriv, sha);
+    data.clear();
+    QTest::qWait(3000);
+    QCOMPARE(data.count(), 0);
+    QCOMPARE(status.count(), 1);
+    QCOMPARE(engine.manager()->status(wrongPriv.peer()), int(Snmp::Offline));
+    engine.removeHost(wrongPriv.peer());
+
+    // Restarted agents, back within a second, as after a firmware update: one with a new engine ID, one with its
+    // old ID but the boots counter and clock reset. Each at an address of its own, which the signals carry.
+    const QString rebornIp = QStringLiteral("127.0.0.2");
+    const QString rebootedIp = QStringLiteral("127.0.0.3");
+    const SNMPInfo rebornCard
+        = v3Host(rebornIp, cardPort, 1, 1, QStringLiteral("shaaesuser"), QStringLiteral("aespassword"));
+    const SNMPInfo rebootedCard
+        = v3Host(rebootedIp, cardPort, 0, 0, QStringLiteral("md5desuser"), QStringLiteral("despassword"));
+    QElapsedTimer clock;
+    clock.start();
+    QHash<QString, qint64> answeredAt;
+    connect(&engine, &SNMP::dataReady, &engine,
+        [&](const QString &host, const QByteArray &) { answeredAt[host] = clock.elapsed(); });
+    engine.addHost(rebornCard);
+    engine.addHost(rebootedCard);
+    QTRY_VERIFY_WITH_TIMEOUT(answeredAt.contains(rebornIp) && answeredAt.contains(rebootedIp), 5000);
+
+    reborn.stop();
+    rebooted.stop();
+    QVERIFY(QDir(rebooted.directory() + QStringLiteral("/persist")).removeRecursively());
+    QTest::qWait(500);
+    const qint64 rebornStart = clock.elapsed();
+    QVERIFY2(reborn.start(), qPrintable(reborn.log()));
+    const qint64 rebootedStart = clock.elapsed();
+    QVERIFY2(rebooted.start(), qPrintable(rebooted.log()));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        answeredAt.value(rebornIp) > rebornStart && answeredAt.value(rebootedIp) > rebootedStart, 25000);
+    const qint64 rebornDelay = answeredAt.value(rebornIp) - rebornStart;
+    const qint64 rebootedDelay = answeredAt.value(rebootedIp) - rebootedStart;
+    qInfo("Answering again after the agent's start: new engine ID %lld ms, boots reset %lld ms", rebornDelay,
+        rebootedDelay);
+    QVERIFY2(rebornDelay < 20000, qPrintable(QString::number(rebornDelay)));
+    QVERIFY2(rebootedDelay < 20000, qPrintable(QString::number(rebootedDelay)));
+    QTRY_COMPARE_WITH_TIMEOUT(engine.manager()->status(rebornCard.peer()), int(Snmp::Online), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(engine.manager()->status(rebootedCard.peer()), int(Snmp::Online), 2000);
+    QCOMPARE(rejections(), 0);
 }
 
 VIGILEX_NETNS_TEST_MAIN(TestEngineV3)

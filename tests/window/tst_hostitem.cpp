@@ -28,12 +28,16 @@ QString details(const char *battery, const char *input, const char *output, int 
         .arg(capacity);
 }
 
-// "s1" is a status report, "d3,0,3,45" a data report with those bytes.
+// "s1" is a status report, "d3,0,3,45" a data report with those bytes, "a1" a card rejecting the credentials.
 void apply(ListWidgetItem &item, const QString &steps)
 {
     for (const QString &step : steps.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         if (step.startsWith(QLatin1Char('s'))) {
             item.setStatus(step.mid(1).toInt());
+            continue;
+        }
+        if (step.startsWith(QLatin1Char('a'))) {
+            item.setAuthenticationFailed(step.mid(1).toInt() != 0);
             continue;
         }
         QByteArray data;
@@ -78,6 +82,11 @@ void TestHostItem::reports_data()
         << QStringLiteral("d2,0,2,60") << QColor(Qt::gray) << details("Normal", "Normal", "On line", 60);
     QTest::newRow("other status value changes nothing")
         << QStringLiteral("s1 d2,0,2,60 s7") << QColor(Qt::green) << details("Normal", "Normal", "On line", 60);
+    QTest::newRow("credentials rejected") << QStringLiteral("a1") << QColor(Qt::gray)
+                                          << offline + QStringLiteral("\nAuthentication failed");
+    QTest::newRow("rejected after being online") << QStringLiteral("s1 d2,0,2,60 s0 a1") << QColor(Qt::gray)
+                                                 << offline + QStringLiteral("\nAuthentication failed");
+    QTest::newRow("answering again drops the line") << QStringLiteral("a1 a0") << QColor(Qt::gray) << offline;
     QTest::newRow("short array reads as zeros") << QStringLiteral("s1 d3") << QColor(Qt::red) << details("Battery low", "Normal", "Unknow", 0);
 }
 
