@@ -26,7 +26,7 @@ constexpr int killGraceMs = 5000;
 
 QVariant setting(const char *key)
 {
-    return readSetting(AppPaths::settingsFilePath(), QLatin1String(key));
+    return readCheckedSetting(AppPaths::settingsFilePath(), QLatin1String(key));
 }
 
 // The window shows these rows under its own "System" object, so they are translated in its context.

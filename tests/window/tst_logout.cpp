@@ -10,11 +10,11 @@
 #include <X11/SM/SMlib.h>
 
 #include <csignal>
-#include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -165,8 +165,8 @@ QByteArray startXServer()
     if (xserver == 0) {
         const int fd = ::dup(displayPipe[1]); // the only end Xvfb inherits
         const QByteArray fdText = QByteArray::number(fd);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fdText.constData(), "-nolisten", "tcp", "-screen", "0",
-            "800x600x24", static_cast<char *>(nullptr));
+        ::execlp("Xvfb", "Xvfb", "-displayfd", fdText.constData(), "-nolisten", "tcp", "-screen", "0", "800x600x24",
+            static_cast<char *>(nullptr));
         _exit(127);
     }
     ::close(displayPipe[1]);
