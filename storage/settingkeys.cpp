@@ -6,10 +6,10 @@
 #include <mutex>
 
 namespace {
-SettingKey key(
-    const char *name, QVariant::Type type, int minimum = 0, int maximum = 0, bool zeroIsOff = false, int fallback = 0)
+SettingKey key(const char *name, QVariant::Type type, int minimum = 0, int maximum = 0, bool zeroIsOff = false,
+    int fallback = 0, bool asStored = false)
 {
-    return SettingKey {QLatin1String(name), type, minimum, maximum, zeroIsOff, fallback};
+    return SettingKey {QLatin1String(name), type, minimum, maximum, zeroIsOff, fallback, asStored};
 }
 } // namespace
 
@@ -21,8 +21,8 @@ const QVector<SettingKey> &SettingKeys::all()
         key("system/shutdown_app_enable", QVariant::Bool),
         key("system/shutdown_app", QVariant::String),
         key("system/shutdown_exec_time", QVariant::Int, 1, 90, false, 15),
-        key("shutdown/ac_failed_time", QVariant::Int, 1, 9999, true, 5),
-        key("shutdown/batt_low_time", QVariant::Int, 1, 9999, true, 5),
+        key("shutdown/ac_failed_time", QVariant::Int, 1, 9999, true, 5, true),
+        key("shutdown/batt_low_time", QVariant::Int, 1, 9999, true, 5, true),
         key("shutdown/ac_failed_capacity", QVariant::Int, 1, 100, true, 20),
     };
     return keys;
@@ -75,7 +75,7 @@ QString SettingKeys::refusal(const QString &name, const QVariant &value, QVarian
 QVariant SettingKeys::usable(const QString &name, const QVariant &stored)
 {
     const SettingKey *k = find(name);
-    if (!k || !stored.isValid() || k->type != QVariant::Int)
+    if (!k || !stored.isValid() || k->type != QVariant::Int || k->policyReadsAsStored)
         return stored;
     QVariant value;
     const QString why = refusal(name, stored, &value);

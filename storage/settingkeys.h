@@ -16,6 +16,9 @@ struct SettingKey
     bool zeroIsOff = false;
     // What a stored value outside the range reads as: the dialog's default, never the value itself.
     int fallback = 0;
+    // A countdown key keeps a hand-edited value: 0 or less (or no number) already reads as off, and a longer
+    // countdown never shuts down sooner than asked, while a default would.
+    bool policyReadsAsStored = false;
 };
 
 namespace SettingKeys {
