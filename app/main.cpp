@@ -44,6 +44,7 @@ int main(int argc, char *argv[])
     dropCodeLoadingEnvironment(argc, argv); // before Qt reads any of it
 
     QApplication app(argc, argv);
+    followLocalTimeZone(&app);
     // Only the tray's "Quit" ends the program: closing the last visible box while the window is hidden must not.
     QApplication::setQuitOnLastWindowClosed(false);
     AppPaths::createDirectories();
@@ -91,7 +92,7 @@ int main(int argc, char *argv[])
     window.setEngine(&engine);
 #ifdef VIGILEX_DEMO
     window.displaySNMPEvent(QCoreApplication::translate("MainWindow", "System"),
-                            QCoreApplication::translate("Demo", "Demo build: the system will not be shut down"));
+        QCoreApplication::translate("Demo", "Demo build: the system will not be shut down"));
 #endif
     window.show();
     // A missing right to power off shows now, while the user sets up, not during an outage.

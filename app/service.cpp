@@ -25,6 +25,7 @@ int main(int argc, char *argv[])
     dropCodeLoadingEnvironment(argc, argv);
 
     QCoreApplication app(argc, argv);
+    followLocalTimeZone(&app);
     AppPaths::createDirectories();
     copyMessagesToStandardError(true);
     qInstallMessageHandler(messageHandler);
@@ -51,8 +52,8 @@ int main(int argc, char *argv[])
     // Every event in the journal, but a card's flood as one line a second with its count: the events
     // themselves are all stored.
     LogThrottle eventLog(1000);
-    QObject::connect(&protection, &Protection::eventArrived, &protection,
-        [&protection, &eventLog](const QString &host, int event) {
+    QObject::connect(
+        &protection, &Protection::eventArrived, &protection, [&protection, &eventLog](const QString &host, int event) {
             const QString text = protection.texts()->text(host, event, QStringLiteral("Event_English"));
             if (text.isEmpty())
                 return;
@@ -60,8 +61,8 @@ int main(int argc, char *argv[])
             if (count == 1)
                 qInfo("Event from %s: %d %s", qPrintable(host), event, qPrintable(text));
             else if (count > 1)
-                qInfo("Event from %s: %d %s (%lld events from it in the last second or more)", qPrintable(host),
-                    event, qPrintable(text), count);
+                qInfo("Event from %s: %d %s (%lld events from it in the last second or more)", qPrintable(host), event,
+                    qPrintable(text), count);
         });
     protection.policy()->checkPowerOffRight();
 

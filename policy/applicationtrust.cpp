@@ -33,8 +33,10 @@ QString directoryRefusal(const QString &dir)
     if (::stat(QFile::encodeName(dir).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
         return QStringLiteral("directory %1 cannot be examined").arg(dir);
     if (!trustedOwner(st.st_uid))
-        return QStringLiteral("directory %1 belongs to uid %2").arg(dir).arg(st.st_uid);
-    if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX))
+        return QStringLiteral("directory %1 is owned by uid %2").arg(dir).arg(st.st_uid);
+    if ((st.st_mode & S_IWGRP) && !(st.st_mode & S_ISVTX))
+        return QStringLiteral("directory %1 is writable by the group").arg(dir);
+    if ((st.st_mode & S_IWOTH) && !(st.st_mode & S_ISVTX))
         return QStringLiteral("directory %1 is writable by others").arg(dir);
     return QString();
 }
@@ -53,7 +55,9 @@ QString chainRefusal(const QString &file)
     }
 }
 
-QString refusalOf(const QString &path)
+} // namespace
+
+QString shutdownApplicationRefusal(const QString &path)
 {
     if (path.isEmpty() || !QDir::isAbsolutePath(path))
         return QStringLiteral("no absolute path");
@@ -66,20 +70,21 @@ QString refusalOf(const QString &path)
     if (!S_ISREG(st.st_mode))
         return QStringLiteral("no regular file");
     if (!trustedOwner(st.st_uid))
-        return QStringLiteral("belongs to uid %1").arg(st.st_uid);
-    if (st.st_mode & (S_IWGRP | S_IWOTH))
-        return QStringLiteral("writable by group or others");
+        return QStringLiteral("owned by uid %1").arg(st.st_uid);
+    if (st.st_mode & S_IWGRP)
+        return QStringLiteral("writable by the group");
+    if (st.st_mode & S_IWOTH)
+        return QStringLiteral("writable by others");
     // The link as given and the file it leads to: whoever may change either directory may swap the program.
     QString refusal = chainRefusal(QDir::cleanPath(path));
     if (refusal.isEmpty() && real != QDir::cleanPath(path))
         refusal = chainRefusal(real);
     return refusal;
 }
-} // namespace
 
 bool isTrustedShutdownApplication(const QString &path)
 {
-    const QString refusal = refusalOf(path);
+    const QString refusal = shutdownApplicationRefusal(path);
     if (refusal.isEmpty())
         return true;
     qWarning().noquote() << "Shutdown application" << path << "refused:" << refusal;

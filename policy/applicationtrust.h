@@ -10,6 +10,9 @@ class QProcess;
 // a regular file owned by root or by this user, not writable by group or others, in directories of root or
 // this user that group and others cannot change (a sticky directory such as /tmp excepted). Logs why not.
 bool isTrustedShutdownApplication(const QString &path);
+// Why the check above refuses path ("owned by uid 1000", "writable by the group", ...), in English, or empty.
+// The dialog and the service ask it when the path is chosen, so the refusal never first shows at an outage.
+QString shutdownApplicationRefusal(const QString &path);
 
 // A clean, minimal environment for the application (a fixed PATH, the user's identity, locale and session
 // addresses; nothing of what the program itself was started with otherwise), set on the process and returned.

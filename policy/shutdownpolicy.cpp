@@ -34,7 +34,7 @@ constexpr qint64 resumeGraceMs = 10000;
 
 QVariant setting(const char *key)
 {
-    return readSetting(AppPaths::settingsFilePath(), QLatin1String(key));
+    return readCheckedSetting(AppPaths::settingsFilePath(), QLatin1String(key));
 }
 
 // The window shows these rows under its own "System" object, so they are translated in its context.

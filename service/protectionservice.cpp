@@ -1,5 +1,6 @@
 #include "service/protectionservice.h"
 
+#include "policy/applicationtrust.h"
 #include "policy/protection.h"
 #include "policy/shutdownpolicy.h"
 #include "protection1adaptor.h"
@@ -7,6 +8,7 @@
 #include "storage/database.h"
 #include "storage/eventstore.h"
 #include "storage/hosttable.h"
+#include "storage/settingkeys.h"
 #include "storage/settings.h"
 #include "storage/statements.h"
 
@@ -20,22 +22,6 @@ namespace {
 const QString invalidArgument = QStringLiteral("org.vigilex.Protection1.Error.InvalidArgument");
 const QString notAuthorized = QStringLiteral("org.vigilex.Protection1.Error.NotAuthorized");
 const QString failed = QStringLiteral("org.vigilex.Protection1.Error.Failed");
-
-// The keys a front end may read and write, and the type each holds.
-QVariant::Type settingType(const QString &key)
-{
-    static const QHash<QString, QVariant::Type> types {
-        {QStringLiteral("system/pop_warning"), QVariant::Bool},
-        {QStringLiteral("system/shutdown_app_enable"), QVariant::Bool},
-        {QStringLiteral("system/shutdown_app"), QVariant::String},
-        {QStringLiteral("system/shutdown_exec_time"), QVariant::Int},
-        {QStringLiteral("system/language"), QVariant::Int},
-        {QStringLiteral("shutdown/batt_low_time"), QVariant::Int},
-        {QStringLiteral("shutdown/ac_failed_time"), QVariant::Int},
-        {QStringLiteral("shutdown/ac_failed_capacity"), QVariant::Int},
-    };
-    return types.value(key, QVariant::Invalid);
-}
 
 // Why a card cannot be stored as given, or nothing.
 QString invalidHost(const SNMPInfo &info)
@@ -170,7 +156,7 @@ qlonglong ProtectionService::Countdown()
 
 bool ProtectionService::Setting(const QString &key, QDBusVariant &value)
 {
-    if (settingType(key) == QVariant::Invalid) {
+    if (!SettingKeys::find(key)) {
         sendErrorReply(invalidArgument, QStringLiteral("no such settings key: ") + key);
         return false;
     }
@@ -182,14 +168,22 @@ bool ProtectionService::Setting(const QString &key, QDBusVariant &value)
 
 void ProtectionService::SetSetting(const QString &key, const QDBusVariant &value)
 {
-    const QVariant::Type type = settingType(key);
-    QVariant converted = value.variant();
-    if (type == QVariant::Invalid || !converted.convert(int(type))) {
-        sendErrorReply(invalidArgument, QStringLiteral("no such settings key, or a value of the wrong type: ") + key);
+    QVariant converted;
+    QString why = SettingKeys::refusal(key, value.variant(), &converted);
+    // Checked as the service's user, the one the outage runs the application as.
+    if (why.isEmpty() && key == QLatin1String("system/shutdown_app")) {
+        const QString refusal = shutdownApplicationRefusal(converted.toString());
+        if (!refusal.isEmpty())
+            why = QStringLiteral("shutdown application ") + converted.toString() + QStringLiteral(": ") + refusal;
+    }
+    if (!why.isEmpty()) {
+        sendErrorReply(invalidArgument, why);
         return;
     }
     authorized([key, converted]() -> QString {
-        writeSetting(AppPaths::settingsFilePath(), key, converted);
+        const QString refused = storeSetting(AppPaths::settingsFilePath(), key, converted);
+        if (!refused.isEmpty())
+            return refused;
         qInfo("Setting %s changed through the bus", qPrintable(key));
         return QString();
     });

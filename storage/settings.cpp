@@ -1,6 +1,7 @@
 #include "storage/settings.h"
 
 #include "storage/privatefile.h"
+#include "storage/settingkeys.h"
 
 #include <QFile>
 #include <QHash>
@@ -108,4 +109,18 @@ void writeSetting(const QString &path, const QString &key, const QVariant &value
     settings.sync();
     std::lock_guard<std::mutex> lock(cacheMutex);
     cache().remove(path);
+}
+
+QString storeSetting(const QString &path, const QString &key, const QVariant &value)
+{
+    QVariant stored;
+    const QString why = SettingKeys::refusal(key, value, &stored);
+    if (why.isEmpty())
+        writeSetting(path, key, stored);
+    return why;
+}
+
+QVariant readCheckedSetting(const QString &path, const QString &key)
+{
+    return SettingKeys::usable(key, readSetting(path, key));
 }

@@ -8,3 +8,9 @@
 // it changed since the last read (one lstat tells); any thread.
 QVariant readSetting(const QString &path, const QString &key);
 void writeSetting(const QString &path, const QString &key, const QVariant &value);
+
+// The writes of the program: checked against the settings-key table first. Gives why the value was refused
+// (and then writes nothing), or empty. writeSetting stays the bare write, as a hand edit would be.
+QString storeSetting(const QString &path, const QString &key, const QVariant &value);
+// A read whose value is fit to act on (see SettingKeys::usable).
+QVariant readCheckedSetting(const QString &path, const QString &key);

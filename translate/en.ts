@@ -431,6 +431,7 @@ Do you want to replace it?</source>
     </message>
     <message>
         <source>System shutdown refused by logind: %1</source>
+        <translation></translation>
     </message>
     <message>
         <source>The power trouble is over: the refused system shutdown is no longer due, the protection is armed again</source>
@@ -575,7 +576,15 @@ Do you want to replace it?</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Maximun execution time is invalid!</source>
+        <source>%1 must be a number from %2 to %3, or 0 to switch it off.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 must be a number from %2 to %3.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The shutdown application would be refused at a power failure: %1</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

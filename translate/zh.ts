@@ -578,8 +578,16 @@ Do you want to replace it?</source>
         <translation>关机应用程序不存在！</translation>
     </message>
     <message>
-        <source>Maximun execution time is invalid!</source>
-        <translation>最长执行时间无效！</translation>
+        <source>%1 must be a number from %2 to %3, or 0 to switch it off.</source>
+        <translation>%1 必须是 %2 到 %3 之间的数字，或者 0 表示关闭。</translation>
+    </message>
+    <message>
+        <source>%1 must be a number from %2 to %3.</source>
+        <translation>%1 必须是 %2 到 %3 之间的数字。</translation>
+    </message>
+    <message>
+        <source>The shutdown application would be refused at a power failure: %1</source>
+        <translation>断电时关机应用程序将被拒绝运行：%1</translation>
     </message>
 </context>
 <context>

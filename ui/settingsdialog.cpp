@@ -1,8 +1,10 @@
 #include "ui/settingsdialog.h"
 
+#include "policy/applicationtrust.h"
 #include "service/protectionclient.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
+#include "storage/settingkeys.h"
 #include "storage/settings.h"
 #include "storage/statements.h"
 #include "ui/addhostdialog.h"
@@ -10,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDebug>
 #include <QEvent>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -51,7 +54,9 @@ void write(const QString &key, const QVariant &value)
                 QCoreApplication::translate("MainWindow", "Sure"));
         return;
     }
-    writeSetting(AppPaths::settingsFilePath(), key, value);
+    const QString why = storeSetting(AppPaths::settingsFilePath(), key, value);
+    if (!why.isEmpty())
+        qWarning().noquote() << "Settings:" << why;
 }
 
 QSqlDatabase hostDatabase()
@@ -446,27 +451,59 @@ void SettingsDialog::removeSNMPHost()
 
 void SettingsDialog::saveSettings()
 {
-    if (!saveGeneral())
+    if (!checkGeneral() || !checkShutdownCondition())
         return;
+    saveGeneral();
     saveShutdownCondition();
     accept();
 }
 
-bool SettingsDialog::saveGeneral()
+bool SettingsDialog::checkField(QLineEdit *edit, QLabel *label, const QString &key)
+{
+    if (SettingKeys::refusal(key, edit->text()).isEmpty())
+        return true;
+    const SettingKey *k = SettingKeys::find(key);
+    QString field = label->text();
+    if (field.endsWith(QLatin1Char(':')))
+        field.chop(1);
+    const QString text = k->zeroIsOff ? tr("%1 must be a number from %2 to %3, or 0 to switch it off.")
+                                      : tr("%1 must be a number from %2 to %3.");
+    UserPrompt::warning(this, tr("Warning"), text.arg(field).arg(k->minimum).arg(k->maximum), tr("Sure"));
+    edit->setFocus();
+    return false;
+}
+
+bool SettingsDialog::checkGeneral()
+{
+    if (!appCheck->isChecked())
+        return true;
+    // A directory passes a plain existence test but can never be started.
+    if (!QFileInfo(appPathEdit->text()).isFile()) {
+        UserPrompt::warning(this, tr("Warning"), tr("Shutdown application is not exist!"), tr("Sure"));
+        return false;
+    }
+    // In front of the service the service checks it as the user it runs the application as.
+    const QString refusal = ProtectionClient::active() ? QString() : shutdownApplicationRefusal(appPathEdit->text());
+    if (!refusal.isEmpty()) {
+        UserPrompt::warning(this, tr("Warning"),
+            tr("The shutdown application would be refused at a power failure: %1").arg(refusal), tr("Sure"));
+        return false;
+    }
+    return checkField(execTimeEdit, execTimeLabel, keyExecTime);
+}
+
+bool SettingsDialog::checkShutdownCondition()
+{
+    return checkField(acFailedTimeEdit, acFailedTimeLabel, keyAcFailedTime)
+        && checkField(battLowTimeEdit, battLowTimeLabel, keyBattLowTime)
+        && checkField(acFailedCapacityEdit, acFailedCapacityLabel, keyAcFailedCapacity);
+}
+
+void SettingsDialog::saveGeneral()
 {
     if (appCheck->isChecked()) {
-        // A directory passes a plain existence test but can never be started.
-        if (!QFileInfo(appPathEdit->text()).isFile()) {
-            UserPrompt::warning(this, tr("Warning"), tr("Shutdown application is not exist!"), tr("Sure"));
-            return false;
-        }
-        const int execTime = execTimeEdit->text().toInt(nullptr, 10);
-        if (execTime < 1 || execTime > 90) {
-            UserPrompt::warning(this, tr("Warning"), tr("Maximun execution time is invalid!"), tr("Sure"));
-            return false;
-        }
         write(keyApp, appPathEdit->text());
-        write(keyExecTime, execTime);
+        write(keyExecTime, execTimeEdit->text().toInt(nullptr, 10));
     }
     write(keyAppEnable, appCheck->isChecked());
 
@@ -478,7 +515,6 @@ bool SettingsDialog::saveGeneral()
         // The loader seeded true for an absent key; an unchecked box must not leave that true behind.
         write(keyPopWarning, popup);
     }
-    return true;
 }
 
 void SettingsDialog::saveShutdownCondition()

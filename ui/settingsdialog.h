@@ -49,7 +49,11 @@ private:
     void loadShutdownCondition();
     void fillRow(int row, const QString &ip, int port, int version);
     void setApplicationFieldsEnabled(bool enabled);
-    bool saveGeneral();
+    // The checks run before anything is written, so a refused "Sure" leaves the file as it was.
+    bool checkGeneral();
+    bool checkShutdownCondition();
+    bool checkField(QLineEdit *edit, QLabel *label, const QString &key);
+    void saveGeneral();
     void saveShutdownCondition();
 
     int selectedRow = -1;

@@ -1,6 +1,7 @@
 #include "dialogtest.h"
 
 #include "storage/settings.h"
+#include "support/settingrows.h"
 #include "ui/addhostdialog.h"
 #include "ui/settingsdialog.h"
 
@@ -329,7 +330,7 @@ private slots:
         QTest::addColumn<QString>("message");
         const QString program = QCoreApplication::applicationFilePath();
         const QString notExist = QStringLiteral("Shutdown application is not exist!");
-        const QString badTime = QStringLiteral("Maximun execution time is invalid!");
+        const QString badTime = QStringLiteral("Maximum execution time must be a number from 1 to 90.");
         QTest::newRow("empty path") << ""
                                     << "15" << notExist;
         QTest::newRow("missing file") << "/nonexistent/before-off"
@@ -424,18 +425,6 @@ private slots:
         QTest::newRow("typed values") << "9999"
                                       << "1"
                                       << "100";
-        QTest::newRow("ac emptied") << ""
-                                    << "5"
-                                    << "20";
-        QTest::newRow("battery emptied") << "5"
-                                         << ""
-                                         << "20";
-        QTest::newRow("capacity emptied") << "5"
-                                          << "5"
-                                          << "";
-        QTest::newRow("all emptied") << ""
-                                     << ""
-                                     << "";
     }
     void shutdownConditionSaved()
     {
@@ -453,6 +442,69 @@ private slots:
         QCOMPARE(saved.value(QStringLiteral("shutdown/ac_failed_time")), QString::number(ac.toInt()));
         QCOMPARE(saved.value(QStringLiteral("shutdown/batt_low_time")), QString::number(batt.toInt()));
         QCOMPARE(saved.value(QStringLiteral("shutdown/ac_failed_capacity")), QString::number(capacity.toInt()));
+    }
+
+    // One table of ranges for the dialog and the service: a refused field names itself and writes nothing.
+    void fieldRanges_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("accepted");
+        for (const SettingRow &row : settingRows())
+            QTest::newRow(row.name) << QString::fromLatin1(row.key) << QString::fromLatin1(row.value) << row.accepted;
+    }
+    void fieldRanges()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(bool, accepted);
+        SettingsDialog dialog;
+        Form f(dialog);
+        const QHash<QString, QPair<QLineEdit *, QString>> fields {
+            {QStringLiteral("shutdown/ac_failed_capacity"),
+                {f.capacity, QStringLiteral("AC failed shutdown capacity")}},
+            {QStringLiteral("shutdown/ac_failed_time"), {f.acTime, QStringLiteral("AC failed shutdown time")}},
+            {QStringLiteral("shutdown/batt_low_time"), {f.battTime, QStringLiteral("Battery low shutdown time")}},
+            {QStringLiteral("system/shutdown_exec_time"), {f.execTime, QStringLiteral("Maximum execution time")}}};
+        if (!fields.contains(key))
+            QSKIP("no field of the dialog");
+        f.app->click();
+        f.path->setText(QCoreApplication::applicationFilePath());
+        const Snapshot before = settingsSnapshot();
+        fields.value(key).first->setText(value);
+        f.sure->click();
+        QCOMPARE(f.accepted(), accepted);
+        if (accepted) {
+            QVERIFY(prompts.requests.isEmpty());
+            QCOMPARE(settingsSnapshot().value(key), QString::number(value.toInt()));
+        } else {
+            QCOMPARE(prompts.texts().size(), 1);
+            QVERIFY2(prompts.texts().first().startsWith(fields.value(key).second + QStringLiteral(" must be")),
+                qPrintable(prompts.texts().first()));
+            QCOMPARE(settingsSnapshot(), before);
+        }
+    }
+
+    // The application is refused when it is chosen, for the reason the outage would refuse it.
+    void untrustedApplicationRefusedWithItsReason()
+    {
+        const QString script = store.app.path(QStringLiteral("group-writable.sh"));
+        QFile file(script);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\n");
+        file.close();
+        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::WriteGroup));
+        SettingsDialog dialog;
+        Form f(dialog);
+        const Snapshot before = settingsSnapshot();
+        f.app->click();
+        f.path->setText(script);
+        f.sure->click();
+        QVERIFY(!f.accepted());
+        QCOMPARE(prompts.texts(),
+            QStringList {
+                QStringLiteral("The shutdown application would be refused at a power failure: writable by the group")});
+        QCOMPARE(settingsSnapshot(), before);
     }
 
     // After a successful save the file agrees with the box; the signal tells the window of a change from what

@@ -1,3 +1,4 @@
+#include "app/localtimezone.h"
 #include "app/messagehandler.h"
 #include "storage/apppaths.h"
 #include "support/scratchapp.h"
@@ -31,6 +32,28 @@ private slots:
     void init() { qInstallMessageHandler(messageHandler); }
     void cleanup() { qInstallMessageHandler(nullptr); }
 
+    // A long-running process follows a new zone without a zone-file read per conversion: replace the test's own
+    // zone file as the machine's tools replace /etc/localtime, by a rename.
+    void localTimeFollowsTheZoneFile()
+    {
+        QTemporaryDir dir;
+        const QString zone = dir.filePath(QStringLiteral("localtime"));
+        QVERIFY(QFile::copy(QStringLiteral("/usr/share/zoneinfo/Asia/Tokyo"), zone));
+        const QByteArray saved = qgetenv("TZ");
+        qputenv("TZ", ':' + QFile::encodeName(zone));
+        tzset();
+        QObject owner;
+        followLocalTimeZone(&owner);
+        const QDateTime winter(QDate(2026, 1, 15), QTime(12, 0), Qt::UTC);
+        QCOMPARE(winter.toLocalTime().offsetFromUtc(), 9 * 3600);
+        const QString next = dir.filePath(QStringLiteral("next"));
+        QVERIFY(QFile::copy(QStringLiteral("/usr/share/zoneinfo/America/New_York"), next));
+        QCOMPARE(::rename(QFile::encodeName(next).constData(), QFile::encodeName(zone).constData()), 0);
+        QTRY_COMPARE(winter.toLocalTime().offsetFromUtc(), -5 * 3600);
+        qputenv("TZ", saved);
+        tzset();
+    }
+
     void levelWords_data()
     {
         QTest::addColumn<int>("type");
@@ -48,9 +71,8 @@ private slots:
         ScratchApp app;
         messageHandler(QtMsgType(type), QMessageLogContext(), QStringLiteral("hello world"));
         const QString line = QString::fromUtf8(readLog());
-        const QRegularExpression shape(QStringLiteral(
-            "^\\[\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}\\] ") + QRegularExpression::escape(word)
-            + QStringLiteral(" hello world\n$"));
+        const QRegularExpression shape(QStringLiteral("^\\[\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}\\] ")
+            + QRegularExpression::escape(word) + QStringLiteral(" hello world\n$"));
         QVERIFY2(shape.match(line).hasMatch(), qPrintable(line));
     }
 

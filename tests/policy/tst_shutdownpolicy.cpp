@@ -118,9 +118,10 @@ void TestShutdownPolicy::transitions_data()
     QTest::newRow("capacity 101 is no percentage: no rule")
         << conditions(0, 0, 200) + QStringList {Normal, QStringLiteral("2.1.3.101")} << QStringList() << 0 << false
         << -1;
-    QTest::newRow("capacity 100 below a threshold of 101")
-        << conditions(0, 0, 101) + QStringList {Normal, QStringLiteral("2.1.3.100")} << QStringList() << 1 << false
-        << -1;
+    // Out of 1..100 by hand: read as the default 20, never as "any capacity shuts down at once".
+    QTest::newRow("hand-edited threshold 101 reads as 20")
+        << conditions(0, 0, 101) + QStringList {Normal, QStringLiteral("2.1.3.100"), QStringLiteral("2.1.3.19")}
+        << QStringList() << 1 << false << -1;
     QTest::newRow("rule off: capacity byte 255 (signed -1) with no threshold stored")
         << QStringList {Normal, QStringLiteral("2.1.3.255")} << QStringList() << 0 << false << -1;
     QTest::newRow("rule off: capacity byte 200 (signed -56) with threshold -5")

@@ -10,6 +10,7 @@
 #include "support/fakelogind.h"
 #include "support/netns.h"
 #include "support/scratchapp.h"
+#include "support/settingrows.h"
 #include "support/upssim.h"
 #include "ui/addhostdialog.h"
 #include "ui/led.h"
@@ -39,6 +40,7 @@ private slots:
     void cleanupTestCase();
     void mainsFailureWithoutWindowPowersOffOnce();
     void frontEndFollowsTheService();
+    void setSettingChecksTheTable();
 
 private:
     bool startService();
@@ -145,7 +147,7 @@ void TestService::mainsFailureWithoutWindowPowersOffOnce()
 {
     setting("shutdown/ac_failed_time", 5);
     setting("shutdown/batt_low_time", 5);
-    setting("shutdown/ac_failed_capacity", 101); // any capacity on a mains failure: the application step at once
+    setting("shutdown/ac_failed_capacity", 100); // a capacity below full on a mains failure: the step at once
     setting("system/shutdown_app_enable", true);
     setting(
         "system/shutdown_app", writeShutdownScript(m_app->path(), QStringLiteral("touch \"$(dirname \"$0\")/ran\"")));
@@ -158,6 +160,7 @@ void TestService::mainsFailureWithoutWindowPowersOffOnce()
     QCOMPARE(UpsSim::sendNotification(QStringLiteral("v2c"), 7, QStringLiteral("udp:127.0.0.1:162")), 0);
     QTRY_VERIFY_WITH_TIMEOUT(serviceOutput().contains(QStringLiteral("Event from 127.0.0.1: 8")), 5000);
 
+    QVERIFY(m_card->setState(QStringLiteral("capacity"), 99));
     QVERIFY(m_card->setState(QStringLiteral("mains-failure")));
     QTRY_COMPARE_WITH_TIMEOUT(m_bus.calls().powerOff.size(), 1, 10000);
     QCOMPARE(m_bus.calls().powerOff.first(), false); // never interactive
@@ -240,6 +243,35 @@ void TestService::frontEndFollowsTheService()
     QVERIFY(rows(window).contains(QStringLiteral("System|The protection service is back")));
     QCOMPARE(rows(window).count(lost), 1);
     QCOMPARE(m_bus.calls().powerOff.size(), 0);
+}
+
+// The same range rows as the dialog's; a refusal keeps the stored value and says why.
+void TestService::setSettingChecksTheTable()
+{
+    QVERIFY2(startService(), qPrintable(serviceOutput()));
+    ProtectionClient client(QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("settings")));
+    for (const SettingRow &row : settingRows()) {
+        const QString key = QLatin1String(row.key);
+        const QVariant before = readSetting(AppPaths::settingsFilePath(), key);
+        QString why;
+        QCOMPARE(client.setSetting(key, QString::fromLatin1(row.value), &why), row.accepted);
+        const QVariant after = readSetting(AppPaths::settingsFilePath(), key);
+        if (row.accepted) {
+            QCOMPARE(after.toString(), QString::number(QByteArray(row.value).toInt()));
+        } else {
+            QVERIFY2(why.contains(key), qPrintable(QLatin1String(row.name) + QStringLiteral(": ") + why));
+            QCOMPARE(after, before);
+        }
+    }
+    const QString script = m_app->path(QStringLiteral("group-writable.sh"));
+    QFile file(script);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::WriteGroup));
+    QString why;
+    QVERIFY(!client.setSetting(QStringLiteral("system/shutdown_app"), script, &why));
+    QVERIFY2(why.endsWith(QStringLiteral("writable by the group")), qPrintable(why));
+    QVERIFY2(stopService(), qPrintable(serviceOutput()));
 }
 
 VIGILEX_NETNS_WIDGET_TEST_MAIN(TestService)

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -153,27 +154,37 @@ Bool anyLocalClient(char *)
 }
 } // namespace Manager
 
-// Xvfb on a display number of its choosing; returns the display name or empty.
+// Xvfb on a display number of its choosing; returns the display name or empty. Xvfb writes the number and its
+// line feed in two writes and dies when the second one fails, so the read end stays open until the line feed.
 QByteArray startXServer()
 {
     int displayPipe[2];
-    if (::pipe(displayPipe) != 0)
+    if (::pipe2(displayPipe, O_CLOEXEC) != 0)
         return QByteArray();
     xserver = ::fork();
     if (xserver == 0) {
-        ::close(displayPipe[0]);
-        const QByteArray fd = QByteArray::number(displayPipe[1]);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.constData(), "-nolisten", "tcp", "-screen", "0", "800x600x24",
+        const int fd = ::dup(displayPipe[1]); // the only end Xvfb inherits
+        const QByteArray fdText = QByteArray::number(fd);
+        ::execlp("Xvfb", "Xvfb", "-displayfd", fdText.constData(), "-nolisten", "tcp", "-screen", "0", "800x600x24",
             static_cast<char *>(nullptr));
         _exit(127);
     }
     ::close(displayPipe[1]);
-    char number[16] = {};
-    pollfd wait {displayPipe[0], POLLIN, 0};
-    if (xserver < 0 || ::poll(&wait, 1, 10000) <= 0 || ::read(displayPipe[0], number, sizeof number - 1) <= 0)
-        return QByteArray();
+    QByteArray number;
+    const qint64 deadline = QDateTime::currentMSecsSinceEpoch() + 20000;
+    while (xserver > 0 && !number.endsWith('\n')) {
+        const qint64 left = deadline - QDateTime::currentMSecsSinceEpoch();
+        pollfd wait {displayPipe[0], POLLIN, 0};
+        char chunk[16];
+        ssize_t got = 0;
+        if (left <= 0 || ::poll(&wait, 1, int(left)) <= 0 || (got = ::read(displayPipe[0], chunk, sizeof chunk)) <= 0)
+            break;
+        number.append(chunk, int(got));
+    }
     ::close(displayPipe[0]);
-    return ':' + QByteArray(number).trimmed();
+    if (!number.endsWith('\n'))
+        return QByteArray();
+    return ':' + number.trimmed();
 }
 
 QByteArray readReportLine(int timeoutMs)
@@ -232,6 +243,8 @@ int main(int argc, char *argv[])
     isolateSnmpLibraryFiles();
     const QByteArray display = startXServer();
     if (display.isEmpty()) {
+        if (xserver > 0)
+            ::kill(xserver, SIGKILL);
         std::fprintf(stderr, "FAIL! Xvfb did not start\n");
         return 1;
     }

@@ -1,0 +1,96 @@
+#include "storage/settingkeys.h"
+
+#include <QDebug>
+#include <QHash>
+
+#include <mutex>
+
+namespace {
+SettingKey key(const char *name, QVariant::Type type, int minimum = 0, int maximum = 0, bool zeroIsOff = false,
+    int fallback = 0, bool asStored = false)
+{
+    return SettingKey {QLatin1String(name), type, minimum, maximum, zeroIsOff, fallback, asStored};
+}
+} // namespace
+
+const QVector<SettingKey> &SettingKeys::all()
+{
+    static const QVector<SettingKey> keys {
+        key("system/language", QVariant::Int, 0, 1, false, 0),
+        key("system/pop_warning", QVariant::Bool),
+        key("system/shutdown_app_enable", QVariant::Bool),
+        key("system/shutdown_app", QVariant::String),
+        key("system/shutdown_exec_time", QVariant::Int, 1, 90, false, 15),
+        key("shutdown/ac_failed_time", QVariant::Int, 1, 9999, true, 5, true),
+        key("shutdown/batt_low_time", QVariant::Int, 1, 9999, true, 5, true),
+        key("shutdown/ac_failed_capacity", QVariant::Int, 1, 100, true, 20),
+    };
+    return keys;
+}
+
+const SettingKey *SettingKeys::find(const QString &name)
+{
+    for (const SettingKey &k : all()) {
+        if (k.name == name)
+            return &k;
+    }
+    return nullptr;
+}
+
+QString SettingKeys::refusal(const QString &name, const QVariant &value, QVariant *stored)
+{
+    const SettingKey *k = find(name);
+    if (!k)
+        return QStringLiteral("no such settings key: ") + name;
+    QVariant converted = value;
+    if (k->type == QVariant::Int) {
+        bool ok = false;
+        // Text as the file and the bus carry it; an empty field is no number, never 0.
+        const int number
+            = value.type() == QVariant::String ? value.toString().trimmed().toInt(&ok, 10) : value.toInt(&ok);
+        const bool wholeNumber = ok && (value.type() != QVariant::Double || value.toDouble() == number);
+        if (!wholeNumber)
+            return QStringLiteral("%1 is no whole number").arg(name);
+        if ((number < k->minimum || number > k->maximum) && !(k->zeroIsOff && number == 0))
+            return QStringLiteral("%1 must lie from %2 to %3%4")
+                .arg(name)
+                .arg(k->minimum)
+                .arg(k->maximum)
+                .arg(k->zeroIsOff ? QStringLiteral(", or 0 for off") : QString());
+        converted = number;
+    } else if (k->type == QVariant::Bool) {
+        const QString text = value.toString();
+        if (value.type() != QVariant::Bool && text != QLatin1String("true") && text != QLatin1String("false"))
+            return QStringLiteral("%1 takes true or false").arg(name);
+        converted = value.toBool();
+    } else {
+        if (value.type() != QVariant::String)
+            return QStringLiteral("%1 takes a path").arg(name);
+    }
+    if (stored)
+        *stored = converted;
+    return QString();
+}
+
+QVariant SettingKeys::usable(const QString &name, const QVariant &stored)
+{
+    const SettingKey *k = find(name);
+    if (!k || !stored.isValid() || k->type != QVariant::Int || k->policyReadsAsStored)
+        return stored;
+    QVariant value;
+    const QString why = refusal(name, stored, &value);
+    if (why.isEmpty())
+        return value;
+    // Read at every report: one warning per stored value, not one per second.
+    static std::mutex mutex;
+    static QHash<QString, QString> warned;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        QString &last = warned[name];
+        if (last != stored.toString()) {
+            last = stored.toString();
+            qWarning().noquote() << "Settings:" << why << "- read as" << k->fallback;
+        }
+    }
+    return k->fallback;
+}
