@@ -176,7 +176,8 @@ void TestEngineV3::cardUnreachableAtStartIsWatchedOnceItAnswers()
     QVERIFY2(opening.elapsed() < 1000, qPrintable(QString::number(opening.elapsed())));
     QCOMPARE(engine.manager()->sessionCount(), 21);
 
-    // The GUI thread keeps its pace and a trap is taken in at once, while the dead cards are asked each second.
+    // The GUI thread keeps its pace and a trap is taken in at once, while the dead cards are asked each second. A
+    // blocking engine-ID discovery would stall it for a second or more; a loaded machine may add a few hundred ms.
     QElapsedTimer clock;
     clock.start();
     qint64 lastTick = 0;
@@ -200,7 +201,7 @@ void TestEngineV3::cardUnreachableAtStartIsWatchedOnceItAnswers()
         QCOMPARE(sender.writeDatagram(upsTrap(), QHostAddress::LocalHost, 162), qint64(upsTrap().size()));
         QTRY_COMPARE_WITH_TIMEOUT(trapDelays.size(), i + 1, 2000);
     }
-    QVERIFY2(longestGap < 300, qPrintable(QString::number(longestGap)));
+    QVERIFY2(longestGap < 600, qPrintable(QString::number(longestGap)));
     for (qint64 delay : qAsConst(trapDelays))
         QVERIFY2(delay < 200, qPrintable(QString::number(delay)));
     QCOMPARE(status.count(), 0);
@@ -210,7 +211,7 @@ void TestEngineV3::cardUnreachableAtStartIsWatchedOnceItAnswers()
     QTRY_VERIFY_WITH_TIMEOUT(status.count() >= 1, 12000);
     QVERIFY2(clock.elapsed() - started < 3000, qPrintable(QString::number(clock.elapsed() - started)));
     QCOMPARE(status.first(), (QList<QVariant> {local, 1}));
-    QVERIFY2(longestGap < 300, qPrintable(QString::number(longestGap)));
+    QVERIFY2(longestGap < 600, qPrintable(QString::number(longestGap)));
 }
 
 void TestEngineV3::cardsAreRekeyedAndFoundAgain()

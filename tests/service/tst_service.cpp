@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QDateEdit>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -41,6 +42,7 @@ private slots:
     void mainsFailureWithoutWindowPowersOffOnce();
     void frontEndFollowsTheService();
     void setSettingChecksTheTable();
+    void outageOutlastsEditRestartAndRefusal();
 
 private:
     bool startService();
@@ -272,6 +274,74 @@ void TestService::setSettingChecksTheTable()
     QVERIFY(!client.setSetting(QStringLiteral("system/shutdown_app"), script, &why));
     QVERIFY2(why.endsWith(QStringLiteral("writable by the group")), qPrintable(why));
     QVERIFY2(stopService(), qPrintable(serviceOutput()));
+}
+
+// The upkeep of a real minute's outage: an unchanged edit at 20 s and a SIGKILL with a restart at 35 s still run
+// the application once, about 60 s after the failure; logind refuses; the mains comes back and the next outage
+// runs the whole sequence again.
+void TestService::outageOutlastsEditRestartAndRefusal()
+{
+    QString why;
+    FakeLogind::Behaviour refusing;
+    refusing.refusePowerOff = true;
+    QVERIFY2(m_bus.registerService(refusing, &why), qPrintable(why));
+    m_bus.resetCalls();
+    setting("shutdown/ac_failed_time", 1);
+    setting("shutdown/batt_low_time", 5);
+    setting("shutdown/ac_failed_capacity", 0);
+    setting("system/shutdown_app_enable", true);
+    const QString marks = m_app->path(QStringLiteral("my app/ran"));
+    QFile::remove(marks);
+    setting("system/shutdown_app",
+        writeShutdownScript(m_app->path(), QStringLiteral("echo run >> \"$(dirname \"$0\")/ran\"")));
+    const auto runs = [&marks] {
+        QFile file(marks);
+        return file.open(QIODevice::ReadOnly) ? int(file.readAll().count('\n')) : 0;
+    };
+    QVERIFY(m_card->setState(QStringLiteral("normal")));
+    QVERIFY2(startService(), qPrintable(serviceOutput()));
+    QTRY_VERIFY_WITH_TIMEOUT(serviceOutput().contains(QStringLiteral("Protection service started")), 5000);
+    QTest::qWait(2500);
+
+    QElapsedTimer sinceFailure;
+    QVERIFY(m_card->setState(QStringLiteral("mains-failure")));
+    sinceFailure.start();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        serviceOutput().contains(QStringLiteral("System will be shutdown in 1.0 minute(s)")), 5000);
+    while (sinceFailure.elapsed() < 20000)
+        QTest::qWait(200);
+    {
+        ProtectionClient client(QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("editor")));
+        QVERIFY2(client.modifyHost(v2cHost(cardA, portA), cardA, &why), qPrintable(why));
+    }
+    while (sinceFailure.elapsed() < 35000)
+        QTest::qWait(200);
+    ::kill(pid_t(m_service.processId()), SIGKILL);
+    QVERIFY(m_service.waitForFinished(5000));
+    QVERIFY2(startService(), qPrintable(serviceOutput()));
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_bus.calls().powerOff.size(), 1, 40000);
+    const qint64 requestedAt = sinceFailure.elapsed();
+    qInfo("power-off requested %lld ms after the mains failed", requestedAt);
+    QVERIFY2(requestedAt >= 59000 && requestedAt < 65000, qPrintable(QString::number(requestedAt)));
+    QCOMPARE(runs(), 1);
+    QVERIFY(!serviceOutput().contains(QStringLiteral("System shutdown is canceled")));
+    QTRY_VERIFY_WITH_TIMEOUT(serviceOutput().contains(QStringLiteral("System shutdown refused by logind")), 5000);
+
+    // The mains returns: armed again. The next outage, through the capacity rule, runs everything again.
+    QVERIFY(m_card->setState(QStringLiteral("normal")));
+    QTRY_VERIFY_WITH_TIMEOUT(serviceOutput().contains(QStringLiteral("the protection is armed again")), 5000);
+    setting("shutdown/ac_failed_capacity", 100);
+    QVERIFY(m_card->setState(QStringLiteral("capacity"), 99));
+    QVERIFY(m_card->setState(QStringLiteral("mains-failure")));
+    QTRY_COMPARE_WITH_TIMEOUT(m_bus.calls().powerOff.size(), 2, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(runs(), 2, 5000);
+
+    QVERIFY2(stopService(), qPrintable(serviceOutput()));
+    setting("shutdown/ac_failed_capacity", 0);
+    QVERIFY(m_card->setState(QStringLiteral("normal")));
+    QFile::remove(AppPaths::shutdownStatePath());
+    QVERIFY2(m_bus.registerService(FakeLogind::Behaviour(), &why), qPrintable(why));
 }
 
 VIGILEX_NETNS_WIDGET_TEST_MAIN(TestService)
