@@ -38,3 +38,8 @@ void ShutdownProcess::stopGroup(int graceMs)
             signalGroup(SIGKILL);
     });
 }
+
+void ShutdownProcess::killGroup()
+{
+    signalGroup(SIGKILL);
+}

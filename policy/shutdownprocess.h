@@ -12,6 +12,8 @@ public:
 
     // SIGTERM to the group now, SIGKILL to it after graceMs if the application has not ended by then.
     void stopGroup(int graceMs);
+    // SIGKILL to the group now.
+    void killGroup();
 
 protected:
     void setupChildProcess() override;

@@ -236,3 +236,34 @@ bool ProtectionClient::clearEvents(QString *error)
     m_proxy->setTimeout(callTimeoutMs);
     return succeeded(reply, error);
 }
+
+QList<Protection::Card> ProtectionClient::cards(QString *error)
+{
+    QList<Protection::Card> result;
+    QDBusPendingReply<QStringList, QList<int>, QList<QByteArray>> reply = m_proxy->Cards();
+    if (!succeeded(reply, error))
+        return result;
+    const QStringList hosts = reply.argumentAt<0>();
+    const QList<int> statuses = reply.argumentAt<1>();
+    const QList<QByteArray> data = reply.argumentAt<2>();
+    for (int i = 0; i < hosts.size(); ++i)
+        result.append({hosts.at(i), statuses.value(i, -1), data.value(i)});
+    return result;
+}
+
+void ProtectionClient::testShutdownApplication(const QString &path, int minutes, QObject *context, TestDone done)
+{
+    // Polkit may ask for a password first, then the application has its whole time and the grace after it.
+    m_proxy->setTimeout(int(qMin<qint64>(changeTimeoutMs + qint64(minutes) * 60000 + 30000, INT_MAX)));
+    auto *watcher = new QDBusPendingCallWatcher(m_proxy->TestShutdownApplication(path, minutes), context);
+    m_proxy->setTimeout(callTimeoutMs);
+    connect(watcher, &QDBusPendingCallWatcher::finished, context, [watcher, done] {
+        watcher->deleteLater();
+        QDBusPendingReply<int, int, qlonglong, QString> reply = *watcher;
+        if (reply.isError()) {
+            done(-1, 0, 0, QString(), reply.error().message());
+            return;
+        }
+        done(reply.argumentAt<0>(), reply.argumentAt<1>(), reply.argumentAt<2>(), reply.argumentAt<3>(), QString());
+    });
+}

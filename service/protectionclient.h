@@ -1,5 +1,6 @@
 #pragma once
 
+#include "policy/protection.h"
 #include "snmp/snmpinfo.h"
 
 #include <QByteArray>
@@ -9,6 +10,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 
 class ProtectionProxy;
@@ -51,6 +53,13 @@ public:
     };
     bool events(qint64 from, qint64 to, QList<Event> *events, QString *error = nullptr);
     bool clearEvents(QString *error = nullptr);
+    // The listed cards with their last status and data, as the service knows them now.
+    QList<Protection::Card> cards(QString *error = nullptr);
+    // Runs the shutdown application in the service as an outage would, without waiting: done runs while
+    // context lives, with how it ended, or with the service's or the bus's words in error.
+    using TestDone = std::function<void(
+        int exitCode, int exitStatus, qint64 elapsedMs, const QString &refusal, const QString &error)>;
+    void testShutdownApplication(const QString &path, int minutes, QObject *context, TestDone done);
 
 signals:
     void serviceLost();

@@ -1,5 +1,6 @@
 #include "service/protectionservice.h"
 
+#include "policy/applicationtest.h"
 #include "policy/applicationtrust.h"
 #include "policy/protection.h"
 #include "policy/shutdownpolicy.h"
@@ -301,18 +302,46 @@ void ProtectionService::ClearEvents()
     });
 }
 
+int ProtectionService::TestShutdownApplication(
+    const QString &path, int minutes, int &exitStatus, qlonglong &elapsedMs, QString &refusal)
+{
+    // Answered by the delayed reply alone.
+    exitStatus = 0;
+    elapsedMs = 0;
+    refusal.clear();
+    authorizedCall([this, path, minutes](const QDBusMessage &request, QDBusConnection bus) {
+        qInfo("Test of the shutdown application asked by %s", qPrintable(request.service()));
+        // One runner per call; it goes when its answer has gone out.
+        auto *test = new ApplicationTest(this);
+        connect(test, &ApplicationTest::finished, this,
+            [test, request, bus](int exitCode, int status, qint64 elapsed, const QString &why) mutable {
+                bus.send(request.createReply({exitCode, status, qlonglong(elapsed), why}));
+                test->deleteLater();
+            });
+        test->start(path, minutes);
+    });
+    return 0;
+}
+
 void ProtectionService::authorized(std::function<QString()> change)
+{
+    authorizedCall([change](const QDBusMessage &request, QDBusConnection bus) {
+        const QString error = change();
+        bus.send(error.isEmpty() ? request.createReply() : request.createErrorReply(failed, error));
+    });
+}
+
+void ProtectionService::authorizedCall(std::function<void(const QDBusMessage &request, QDBusConnection bus)> act)
 {
     setDelayedReply(true);
     const QDBusMessage request = message();
     QDBusConnection bus = connection();
-    m_authorizer.check(request, this, [bus, request, change](bool allowed, const QString &why) mutable {
+    m_authorizer.check(request, this, [bus, request, act](bool allowed, const QString &why) mutable {
         if (!allowed) {
             qInfo("Change by %s refused: %s", qPrintable(request.service()), qPrintable(why));
             bus.send(request.createErrorReply(notAuthorized, why));
             return;
         }
-        const QString error = change();
-        bus.send(error.isEmpty() ? request.createReply() : request.createErrorReply(failed, error));
+        act(request, bus);
     });
 }

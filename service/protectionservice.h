@@ -47,6 +47,8 @@ public slots:
     void RemoveHost(const QString &ip);
     QList<qlonglong> Events(qlonglong from, qlonglong to, QStringList &hosts, QList<int> &events);
     void ClearEvents();
+    int TestShutdownApplication(
+        const QString &path, int minutes, int &exitStatus, qlonglong &elapsedMs, QString &refusal);
 
 signals:
     void EventArrived(const QString &host, int event, qlonglong at);
@@ -60,6 +62,8 @@ signals:
 private:
     // Runs change once polkit allows the caller of the current call, and answers the call either way.
     void authorized(std::function<QString()> change);
+    // As above, but act answers the call itself, when it likes (a delayed reply).
+    void authorizedCall(std::function<void(const QDBusMessage &request, QDBusConnection bus)> act);
 
     Protection *m_protection; // not owned
     QDBusConnection m_bus;

@@ -587,6 +587,30 @@ Do you want to replace it?</source>
         <source>The shutdown application would be refused at a power failure: %1</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Test</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>On battery now below %1 %: %2. Saving this capacity starts the shutdown at once.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>AC failed shutdown time is 0: the AC-failed condition will be off.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Battery low shutdown time is 0: the battery-low condition will be off.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The shutdown application ended with exit code %1 after %2 s.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The shutdown application was stopped by signal %1 after %2 s.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>SingleInstance</name>

@@ -589,6 +589,30 @@ Do you want to replace it?</source>
         <source>The shutdown application would be refused at a power failure: %1</source>
         <translation>断电时关机应用程序将被拒绝运行：%1</translation>
     </message>
+    <message>
+        <source>Test</source>
+        <translation>测试</translation>
+    </message>
+    <message>
+        <source>On battery now below %1 %: %2. Saving this capacity starts the shutdown at once.</source>
+        <translation>以下卡当前由电池供电且电量低于 %1 %：%2。保存此电量将立即开始关机。</translation>
+    </message>
+    <message>
+        <source>AC failed shutdown time is 0: the AC-failed condition will be off.</source>
+        <translation>市电故障关机时间为 0：市电故障条件将被关闭。</translation>
+    </message>
+    <message>
+        <source>Battery low shutdown time is 0: the battery-low condition will be off.</source>
+        <translation>电池低电量关机时间为 0：电池低电量条件将被关闭。</translation>
+    </message>
+    <message>
+        <source>The shutdown application ended with exit code %1 after %2 s.</source>
+        <translation>关机应用程序已结束，退出码 %1，用时 %2 秒。</translation>
+    </message>
+    <message>
+        <source>The shutdown application was stopped by signal %1 after %2 s.</source>
+        <translation>关机应用程序被信号 %1 终止，用时 %2 秒。</translation>
+    </message>
 </context>
 <context>
     <name>SingleInstance</name>

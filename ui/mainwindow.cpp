@@ -560,6 +560,17 @@ void MainWindow::showAboutDialog()
 void MainWindow::showSettingsDialog()
 {
     SettingsDialog dialog;
+    // The cards as this face knows them: its own protection's, or the service's.
+    dialog.setCardSource([this] {
+        if (d->client)
+            return d->client->cards();
+        QList<Protection::Card> cards;
+        if (d->protection) {
+            for (const QString &host : d->protection->hosts())
+                cards.append(d->protection->card(host));
+        }
+        return cards;
+    });
     connect(&dialog, &SettingsDialog::hostAdded, this, &MainWindow::addSNMPHostEvent);
     connect(&dialog, &SettingsDialog::hostRemoved, this, &MainWindow::removeSNMPHostEvent);
     connect(&dialog, &SettingsDialog::hostModified, this, &MainWindow::modifySNMPHostEvent);

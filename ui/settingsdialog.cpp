@@ -1,5 +1,6 @@
 #include "ui/settingsdialog.h"
 
+#include "policy/applicationtest.h"
 #include "policy/applicationtrust.h"
 #include "service/protectionclient.h"
 #include "storage/apppaths.h"
@@ -22,6 +23,7 @@
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QTabWidget>
@@ -73,7 +75,7 @@ QLineEdit *numberEdit(QWidget *parent, const char *name, int top)
 }
 } // namespace
 
-SettingsDialog::SettingsDialog(QWidget *parent) : QDialog(parent)
+SettingsDialog::SettingsDialog(QWidget *parent) : QDialog(parent), applicationTest(new ApplicationTest(this))
 {
     buildWidgets();
     retranslate();
@@ -88,6 +90,8 @@ SettingsDialog::SettingsDialog(QWidget *parent) : QDialog(parent)
     });
     connect(appCheck, &QCheckBox::clicked, this, &SettingsDialog::onRadioBtnOffAPP);
     connect(browseButton, &QPushButton::clicked, this, &SettingsDialog::onBrowseOffAPP);
+    connect(testButton, &QPushButton::clicked, this, &SettingsDialog::testApplication);
+    connect(applicationTest, &ApplicationTest::finished, this, &SettingsDialog::showTestResult);
     connect(addButton, &QPushButton::clicked, this, &SettingsDialog::addSNMPHost);
     connect(modifyButton, &QPushButton::clicked, this, &SettingsDialog::modifySNMPHost);
     connect(removeButton, &QPushButton::clicked, this, &SettingsDialog::removeSNMPHost);
@@ -142,9 +146,12 @@ void SettingsDialog::buildWidgets()
     appPathEdit->setObjectName(QStringLiteral("appPathEdit"));
     browseButton = new QPushButton(appGroup);
     browseButton->setObjectName(QStringLiteral("browseButton"));
+    testButton = new QPushButton(appGroup);
+    testButton->setObjectName(QStringLiteral("testButton"));
     auto *pathRow = new QHBoxLayout;
     pathRow->addWidget(appPathEdit);
     pathRow->addWidget(browseButton);
+    pathRow->addWidget(testButton);
     execTimeLabel = new QLabel(appGroup);
     execTimeEdit = numberEdit(appGroup, "execTimeEdit", 90);
     execTimeUnit = new QLabel(appGroup);
@@ -223,6 +230,7 @@ void SettingsDialog::retranslate()
     popupCheck->setText(tr("Popup warning message"));
     appCheck->setText(tr("Run application before shutdown computer"));
     browseButton->setText(tr("Browse..."));
+    testButton->setText(tr("Test"));
     execTimeLabel->setText(tr("Maximum execution time:"));
     execTimeUnit->setText(tr("minute(s)"));
     acFailedTimeLabel->setText(tr("AC failed shutdown time:"));
@@ -340,6 +348,12 @@ void SettingsDialog::setApplicationFieldsEnabled(bool enabled)
     appPathEdit->setEnabled(enabled);
     browseButton->setEnabled(enabled);
     execTimeEdit->setEnabled(enabled);
+    testButton->setEnabled(enabled && !applicationTest->isRunning());
+}
+
+void SettingsDialog::setCardSource(CardSource source)
+{
+    cardSource = std::move(source);
 }
 
 void SettingsDialog::hostClicked(int row, int)
@@ -451,7 +465,7 @@ void SettingsDialog::removeSNMPHost()
 
 void SettingsDialog::saveSettings()
 {
-    if (!checkGeneral() || !checkShutdownCondition())
+    if (!checkGeneral() || !checkShutdownCondition() || !confirmShutdownCondition())
         return;
     saveGeneral();
     saveShutdownCondition();
@@ -522,4 +536,76 @@ void SettingsDialog::saveShutdownCondition()
     write(keyAcFailedTime, acFailedTimeEdit->text().toInt(nullptr, 10));
     write(keyBattLowTime, battLowTimeEdit->text().toInt(nullptr, 10));
     write(keyAcFailedCapacity, acFailedCapacityEdit->text().toInt(nullptr, 10));
+}
+
+bool SettingsDialog::confirmShutdownCondition()
+{
+    const auto confirmed = [this](const QString &text) {
+        return UserPrompt::information(this, tr("Information"), text, tr("Sure"), tr("Cancel")) == 0;
+    };
+    const int threshold = acFailedCapacityEdit->text().toInt(nullptr, 10);
+    QStringList onBattery;
+    const QList<Protection::Card> cards = cardSource ? cardSource() : QList<Protection::Card>();
+    for (const Protection::Card &card : cards) {
+        const QByteArray &data = card.data;
+        // Only what the card has reported: an unknown byte is no failed mains and no empty battery.
+        if (!Snmp::isKnown(data, Snmp::InputStatus) || !Snmp::isKnown(data, Snmp::BatteryCapacity))
+            continue;
+        const int capacity = static_cast<unsigned char>(data.at(Snmp::BatteryCapacity));
+        if (data.at(Snmp::InputStatus) != Snmp::InputNormal && capacity <= Snmp::MaxCapacity && capacity < threshold)
+            onBattery << QStringLiteral("%1 (%2 %)").arg(card.host).arg(capacity);
+    }
+    if (!onBattery.isEmpty()
+        && !confirmed(tr("On battery now below %1 %: %2. Saving this capacity starts the shutdown at once.")
+                          .arg(threshold)
+                          .arg(onBattery.join(QStringLiteral(", ")))))
+        return false;
+    if (acFailedTimeEdit->text().toInt(nullptr, 10) == 0
+        && !confirmed(tr("AC failed shutdown time is 0: the AC-failed condition will be off.")))
+        return false;
+    if (battLowTimeEdit->text().toInt(nullptr, 10) == 0
+        && !confirmed(tr("Battery low shutdown time is 0: the battery-low condition will be off.")))
+        return false;
+    return true;
+}
+
+void SettingsDialog::testApplication()
+{
+    if (applicationTest->isRunning() || !checkField(execTimeEdit, execTimeLabel, keyExecTime))
+        return;
+    const QString path = appPathEdit->text();
+    const int minutes = execTimeEdit->text().toInt(nullptr, 10);
+    testButton->setEnabled(false);
+    if (ProtectionClient *client = ProtectionClient::active()) {
+        // In the service, as the user and with the environment an outage would run it with.
+        client->testShutdownApplication(path, minutes, this,
+            [this](int exitCode, int exitStatus, qint64 elapsedMs, const QString &refusal, const QString &error) {
+                if (error.isEmpty()) {
+                    showTestResult(exitCode, exitStatus, elapsedMs, refusal);
+                    return;
+                }
+                testButton->setEnabled(appCheck->isChecked());
+                UserPrompt::warning(this, tr("Warning"),
+                    QCoreApplication::translate("MainWindow", "The protection service refused the change: %1")
+                        .arg(error),
+                    tr("Sure"));
+            });
+        return;
+    }
+    applicationTest->start(path, minutes);
+}
+
+void SettingsDialog::showTestResult(int exitCode, int exitStatus, qint64 elapsedMs, const QString &refusal)
+{
+    testButton->setEnabled(appCheck->isChecked());
+    if (!refusal.isEmpty()) {
+        UserPrompt::warning(this, tr("Warning"),
+            tr("The shutdown application would be refused at a power failure: %1").arg(refusal), tr("Sure"));
+        return;
+    }
+    const QString seconds = QString::number(double(elapsedMs) / 1000.0, 'f', 1);
+    const QString text = exitStatus == QProcess::NormalExit
+        ? tr("The shutdown application ended with exit code %1 after %2 s.").arg(exitCode).arg(seconds)
+        : tr("The shutdown application was stopped by signal %1 after %2 s.").arg(exitCode).arg(seconds);
+    UserPrompt::information(this, tr("Information"), text, tr("Sure"));
 }

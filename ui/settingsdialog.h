@@ -1,9 +1,14 @@
 #pragma once
 
+#include "policy/protection.h"
 #include "snmp/snmpinfo.h"
 
 #include <QDialog>
+#include <QList>
 
+#include <functional>
+
+class ApplicationTest;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -21,6 +26,11 @@ class SettingsDialog : public QDialog
 public:
     explicit SettingsDialog(QWidget *parent = nullptr);
 
+    // The cards' last reports, asked when "Sure" is pressed, so that a threshold that would shut down at once
+    // is confirmed first. Without a source no card counts as on battery.
+    using CardSource = std::function<QList<Protection::Card>()>;
+    void setCardSource(CardSource source);
+
 signals:
     void hostRemoved(const QString &peer);
     void hostAdded(const SNMPInfo &info);
@@ -37,6 +47,9 @@ public slots:
     void modifySNMPHost();
     void removeSNMPHost();
     void saveSettings();
+    // "Test": runs the application now as an outage would (in the service when the dialog is its front end)
+    // and shows how it ended; nothing is powered off.
+    void testApplication();
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -55,6 +68,9 @@ private:
     bool checkField(QLineEdit *edit, QLabel *label, const QString &key);
     void saveGeneral();
     void saveShutdownCondition();
+    // Asks before saving what would shut down at once or switch a condition off; false when declined.
+    bool confirmShutdownCondition();
+    void showTestResult(int exitCode, int exitStatus, qint64 elapsedMs, const QString &refusal);
 
     int selectedRow = -1;
     bool loadedPopup = false;
@@ -74,6 +90,9 @@ private:
     QCheckBox *appCheck = nullptr;
     QLineEdit *appPathEdit = nullptr;
     QPushButton *browseButton = nullptr;
+    QPushButton *testButton = nullptr;
+    ApplicationTest *applicationTest = nullptr;
+    CardSource cardSource;
     QLabel *execTimeLabel = nullptr;
     QLineEdit *execTimeEdit = nullptr;
     QLabel *execTimeUnit = nullptr;

@@ -1,5 +1,6 @@
 #include "dialogtest.h"
 
+#include "policy/systemshutdown.h"
 #include "storage/settings.h"
 #include "support/settingrows.h"
 #include "ui/addhostdialog.h"
@@ -475,7 +476,10 @@ private slots:
         f.sure->click();
         QCOMPARE(f.accepted(), accepted);
         if (accepted) {
-            QVERIFY(prompts.requests.isEmpty());
+            // A countdown switched off is confirmed first; the recorder answers "Sure".
+            const bool off = value == QLatin1String("0") && key.startsWith(QLatin1String("shutdown/"))
+                && key.endsWith(QLatin1String("_time"));
+            QCOMPARE(prompts.requests.size(), off ? 1 : 0);
             QCOMPARE(settingsSnapshot().value(key), QString::number(value.toInt()));
         } else {
             QCOMPARE(prompts.texts().size(), 1);
@@ -505,6 +509,114 @@ private slots:
             QStringList {
                 QStringLiteral("The shutdown application would be refused at a power failure: writable by the group")});
         QCOMPARE(settingsSnapshot(), before);
+    }
+
+    // "Test" runs the application now as an outage would and says how it ended; it saves and powers off nothing.
+    void testButton_data()
+    {
+        QTest::addColumn<bool>("groupWritable");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("exit 3") << false << int(UserPrompt::Kind::Information)
+                                << "The shutdown application ended with exit code 3 after ";
+        QTest::newRow("group-writable is not run")
+            << true << int(UserPrompt::Kind::Warning)
+            << "The shutdown application would be refused at a power failure: writable by the group";
+    }
+    void testButton()
+    {
+        QFETCH(bool, groupWritable);
+        QFETCH(int, kind);
+        QFETCH(QString, text);
+        const QString marker = store.app.path(QStringLiteral("tested"));
+        const QString script = store.app.path(QStringLiteral("test me.sh"));
+        QFile::remove(marker);
+        QFile file(script);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("#!/bin/sh\ntouch '" + marker.toUtf8() + "'\nexit 3\n");
+        file.close();
+        QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+        QVERIFY(file.setPermissions(groupWritable ? permissions | QFile::WriteGroup : permissions));
+        int powerOffs = 0;
+        setShutdownBackend([&powerOffs] { ++powerOffs; });
+
+        SettingsDialog dialog;
+        Form f(dialog);
+        auto *test = dialog.findChild<QPushButton *>(QStringLiteral("testButton"));
+        QVERIFY(test && !test->isEnabled());
+        f.app->click();
+        f.path->setText(script);
+        f.execTime->setText(QStringLiteral("1"));
+        const Snapshot before = settingsSnapshot();
+        test->click();
+        QVERIFY(!test->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(prompts.requests.size(), 1, 10000);
+        setShutdownBackend({});
+        QCOMPARE(int(prompts.requests.first().kind), kind);
+        QVERIFY2(prompts.texts().first().startsWith(text), qPrintable(prompts.texts().first()));
+        QCOMPARE(prompts.requests.first().buttons, QStringList {QStringLiteral("Sure")});
+        QCOMPARE(QFile::exists(marker), !groupWritable);
+        QVERIFY(test->isEnabled());
+        QCOMPARE(powerOffs, 0);
+        QCOMPARE(settingsSnapshot(), before);
+        QVERIFY(!f.accepted());
+    }
+
+    // What would shut down at once, or switch a countdown off, is asked first; "Cancel" saves nothing.
+    void confirmationBeforeSaving_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QString>("capacity");
+        QTest::addColumn<QString>("acTime");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("question");
+        const QByteArray onBattery30("\x02\x01\x00\x1e\x0f", 5);
+        const QByteArray mainsNormal30("\x02\x00\x00\x1e\x0f", 5);
+        const QByteArray capacityUnknown("\x02\x01\x00\x1e\x07", 5);
+        const QString immediate = QStringLiteral(
+            "On battery now below 40 %: 10.0.0.9 (30 %). Saving this capacity starts the shutdown at once.");
+        QTest::newRow("on battery at 30, threshold 40, cancel") << onBattery30 << "40"
+                                                                << "5" << 1 << immediate;
+        QTest::newRow("on battery at 30, threshold 40, sure") << onBattery30 << "40"
+                                                              << "5" << 0 << immediate;
+        QTest::newRow("on battery at 30, threshold 30") << onBattery30 << "30"
+                                                        << "5" << 0 << QString();
+        QTest::newRow("mains normal") << mainsNormal30 << "40"
+                                      << "5" << 0 << QString();
+        QTest::newRow("capacity unknown") << capacityUnknown << "40"
+                                          << "5" << 0 << QString();
+        QTest::newRow("ac time 0, cancel")
+            << mainsNormal30 << "20"
+            << "0" << 1 << QStringLiteral("AC failed shutdown time is 0: the AC-failed condition will be off.");
+    }
+    void confirmationBeforeSaving()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(QString, capacity);
+        QFETCH(QString, acTime);
+        QFETCH(int, answer);
+        QFETCH(QString, question);
+        SettingsDialog dialog;
+        Form f(dialog);
+        dialog.setCardSource([data] { return QList<Protection::Card> {{QStringLiteral("10.0.0.9"), 1, data}}; });
+        const Snapshot before = settingsSnapshot();
+        f.capacity->setText(capacity);
+        f.acTime->setText(acTime);
+        prompts.answers << UserPrompt::Answer {answer, QString(), QString()};
+        f.sure->click();
+        if (question.isEmpty()) {
+            QVERIFY(prompts.requests.isEmpty());
+        } else {
+            QCOMPARE(prompts.texts(), QStringList {question});
+            QCOMPARE(prompts.requests.first().kind, UserPrompt::Kind::Information);
+            QCOMPARE(
+                prompts.requests.first().buttons, (QStringList {QStringLiteral("Sure"), QStringLiteral("Cancel")}));
+        }
+        QCOMPARE(f.accepted(), answer == 0);
+        if (answer == 0)
+            QCOMPARE(settingsSnapshot().value(QStringLiteral("shutdown/ac_failed_capacity")), capacity);
+        else
+            QCOMPARE(settingsSnapshot(), before);
     }
 
     // After a successful save the file agrees with the box; the signal tells the window of a change from what

@@ -42,6 +42,7 @@ private slots:
     void mainsFailureWithoutWindowPowersOffOnce();
     void frontEndFollowsTheService();
     void setSettingChecksTheTable();
+    void testShutdownApplicationRunsInTheService();
     void outageOutlastsEditRestartAndRefusal();
 
 private:
@@ -276,6 +277,62 @@ void TestService::setSettingChecksTheTable()
     QVERIFY2(stopService(), qPrintable(serviceOutput()));
 }
 
+// The test run of the application happens in the service, through polkit, and ends in a delayed answer; a
+// refused caller and an untrusted file run nothing, and nothing is powered off.
+void TestService::testShutdownApplicationRunsInTheService()
+{
+    setting("shutdown/ac_failed_capacity", 0);
+    QVERIFY(m_card->setState(QStringLiteral("normal")));
+    QVERIFY2(startService(), qPrintable(serviceOutput()));
+    ProtectionClient client(QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("tester")));
+    const QString ran = m_app->path(QStringLiteral("my app/tested"));
+    QFile::remove(ran);
+    const QString script
+        = writeShutdownScript(m_app->path(), QStringLiteral("touch \"$(dirname \"$0\")/tested\"; exit 3"));
+    m_bus.resetCalls();
+
+    struct Result
+    {
+        bool done = false;
+        int exitCode = 0, exitStatus = 0;
+        qint64 elapsedMs = -1;
+        QString refusal, error;
+    };
+    const auto run = [&client](const QString &path) {
+        auto result = std::make_shared<Result>();
+        client.testShutdownApplication(path, 1, &client,
+            [result](int exitCode, int exitStatus, qint64 elapsedMs, const QString &refusal, const QString &error) {
+                *result = {true, exitCode, exitStatus, elapsedMs, refusal, error};
+            });
+        return result;
+    };
+
+    auto result = run(script);
+    QTRY_VERIFY_WITH_TIMEOUT(result->done, 10000);
+    QVERIFY2(result->error.isEmpty(), qPrintable(result->error));
+    QCOMPARE(result->exitCode, 3);
+    QCOMPARE(result->exitStatus, int(QProcess::NormalExit));
+    QVERIFY(result->elapsedMs >= 0 && result->elapsedMs < 10000);
+    QVERIFY(result->refusal.isEmpty());
+    QVERIFY(QFile::remove(ran));
+    QCOMPARE(m_bus.calls().authorizations, QStringList {QStringLiteral("org.vigilex.protection1.configure")});
+
+    QFile(script).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::WriteGroup);
+    result = run(script);
+    QTRY_VERIFY_WITH_TIMEOUT(result->done, 10000);
+    QCOMPARE(result->refusal, QStringLiteral("writable by the group"));
+    QFile(script).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    m_bus.setPolkitAnswer(false);
+    result = run(script);
+    QTRY_VERIFY_WITH_TIMEOUT(result->done, 10000);
+    m_bus.setPolkitAnswer(true);
+    QVERIFY2(result->error.contains(QStringLiteral("not authorised")), qPrintable(result->error));
+
+    QVERIFY(!QFile::exists(ran));
+    QCOMPARE(m_bus.calls().powerOff.size(), 0);
+    QCOMPARE(m_bus.calls().otherShutdownCalls, 0);
+    QVERIFY2(stopService(), qPrintable(serviceOutput()));
 // The upkeep of a real minute's outage: an unchanged edit at 20 s and a SIGKILL with a restart at 35 s still run
 // the application once, about 60 s after the failure; logind refuses; the mains comes back and the next outage
 // runs the whole sequence again.
