@@ -333,6 +333,8 @@ void TestService::testShutdownApplicationRunsInTheService()
     QCOMPARE(m_bus.calls().powerOff.size(), 0);
     QCOMPARE(m_bus.calls().otherShutdownCalls, 0);
     QVERIFY2(stopService(), qPrintable(serviceOutput()));
+}
+
 // The upkeep of a real minute's outage: an unchanged edit at 20 s and a SIGKILL with a restart at 35 s still run
 // the application once, about 60 s after the failure; logind refuses; the mains comes back and the next outage
 // runs the whole sequence again.
