@@ -241,8 +241,6 @@ void ShutdownPolicy::checkShutdownCondition(const QString &host, const QByteArra
     if (d->resumedPastDue && d->countdownActive && card.trouble()) {
         d->resumedPastDue = false;
         qInfo("Power trouble confirmed by %s after the restart: the countdown had run out", qPrintable(host));
-        d->shutdownTimer.stop();
-        d->pendingMs = 0;
         onOffAPPTimeout();
     }
 
@@ -335,8 +333,8 @@ void ShutdownPolicy::commitShutdown()
     d->pendingMs = 0;
     // The deadline stays on disk: a program that dies from here on acts at once when it is back and the
     // trouble is still there.
-    d->deadline = qMin(
-        d->deadline == 0 ? QDateTime::currentMSecsSinceEpoch() : d->deadline, QDateTime::currentMSecsSinceEpoch());
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    d->deadline = d->deadline > 0 ? qMin(d->deadline, now) : now;
     if (d->troubleSince == 0)
         d->troubleSince = d->deadline;
     saveState();

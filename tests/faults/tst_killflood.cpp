@@ -62,6 +62,18 @@ bool copyProgram(const ScratchApp &app)
         && QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
+// The program in a scratch installation that lists one card at 127.0.0.1.
+bool installWithListedCard(ScratchApp &app)
+{
+    if (!copyProgram(app) || !QDir().mkpath(app.path(QStringLiteral("cfg"))))
+        return false;
+    sqliteQuery(app.path(QStringLiteral("cfg/vigilex.db")),
+        QLatin1String(Sql::createSession)
+            + QStringLiteral(" insert into snmp_session(date, ip, port, version, community) "
+                             "values(0, '127.0.0.1', 16999, 0, 'public');"));
+    return true;
+}
+
 // Sends single notifications until one is stored (the program is up and listening), at most timeoutMs.
 bool waitUntilStoring(const QString &db, int timeoutMs)
 {
@@ -154,14 +166,9 @@ void TestKillFlood::killedMidFlood()
 {
     QFETCH(int, killAfter);
     ScratchApp app;
-    QVERIFY(copyProgram(app));
-    const QString db = app.path(QStringLiteral("cfg/vigilex.db"));
     // The flood comes from the address of a configured card, whose notifications are never held back.
-    QVERIFY(QDir().mkpath(app.path(QStringLiteral("cfg"))));
-    sqliteQuery(db,
-        QLatin1String(Sql::createSession)
-            + QStringLiteral(" insert into snmp_session(date, ip, port, version, community) "
-                             "values(0, '127.0.0.1', 16999, 0, 'public');"));
+    QVERIFY(installWithListedCard(app));
+    const QString db = app.path(QStringLiteral("cfg/vigilex.db"));
 
     Program program(app.path());
     QVERIFY(program.start());
@@ -218,13 +225,8 @@ void TestKillFlood::killedMidInformStorm()
     qint64 acknowledgedInAll = 0, storedInAll = 0;
     for (int trial = 0; trial < kills; ++trial) {
         ScratchApp app;
-        QVERIFY(copyProgram(app));
+        QVERIFY(installWithListedCard(app));
         const QString db = app.path(QStringLiteral("cfg/vigilex.db"));
-        QVERIFY(QDir().mkpath(app.path(QStringLiteral("cfg"))));
-        sqliteQuery(db,
-            QLatin1String(Sql::createSession)
-                + QStringLiteral(" insert into snmp_session(date, ip, port, version, community) "
-                                 "values(0, '127.0.0.1', 16999, 0, 'public');"));
         Program program(app.path());
         QVERIFY(program.start());
         QVERIFY2(waitUntilStoring(db, 15000), "the program never stored a notification");
