@@ -15,11 +15,12 @@
 #include <vector>
 
 namespace {
-bool inSharedDirectory(const QString &path)
+// The mode of path's directory, or 0 when it cannot be examined.
+mode_t directoryMode(const QString &path)
 {
     struct stat st {};
     const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
-    return ::stat(dir.constData(), &st) == 0 && (st.st_mode & S_ISGID);
+    return ::stat(dir.constData(), &st) == 0 ? st.st_mode : 0;
 }
 
 bool isMember(uid_t uid, gid_t gid)
@@ -71,7 +72,9 @@ QString refusalOf(const struct stat &st, const QString &path)
     {
     };
     const QByteArray dirName = QFile::encodeName(QFileInfo(path).absolutePath());
-    if (::stat(dirName.constData(), &dir) == 0 && (dir.st_mode & S_ISGID) && isMember(st.st_uid, dir.st_gid))
+    // Another member's file only where the group shares the directory (writes in it), not where it only reads.
+    if (::stat(dirName.constData(), &dir) == 0 && (dir.st_mode & S_ISGID) && (dir.st_mode & S_IWGRP)
+        && isMember(st.st_uid, dir.st_gid))
         return QString();
     return QStringLiteral("belongs to uid %1, no member of the group").arg(st.st_uid);
 }
@@ -119,7 +122,15 @@ int guardedOpen(sqlite3_vfs *, sqlite3_filename name, sqlite3_file *file, int fl
 }
 } // namespace
 
-unsigned PrivateFile::fileMode(const QString &path) { return inSharedDirectory(path) ? 0660 : 0600; }
+unsigned PrivateFile::fileMode(const QString &path)
+{
+    // A set-group-id directory hands its files to the group: to write where the group writes in it (shared
+    // among members), to read where it may only read (the service's log).
+    const mode_t dir = directoryMode(path);
+    if (!(dir & S_ISGID))
+        return 0600;
+    return (dir & S_IWGRP) ? 0660 : 0640;
+}
 
 bool PrivateFile::ensure(const QString &path)
 {
@@ -184,7 +195,7 @@ int PrivateFile::openShared(const QString &path, int flags, QString *refusal)
 void PrivateFile::restrictDirectory(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);
-    ::chmod(name.constData(), inSharedDirectory(path + QStringLiteral("/.")) ? 02770 : 0700);
+    ::chmod(name.constData(), (directoryMode(path + QStringLiteral("/.")) & S_ISGID) ? 02770 : 0700);
 }
 
 void PrivateFile::guardDatabaseFiles()

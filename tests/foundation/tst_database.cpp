@@ -91,18 +91,20 @@ private slots:
 
     void filesArePrivate_data()
     {
-        QTest::addColumn<bool>("shared");
-        QTest::newRow("personal install") << false;
-        QTest::newRow("group-shared install (set-group-id cfg/)") << true;
+        QTest::addColumn<uint>("dirMode");
+        QTest::addColumn<uint>("fileMode");
+        QTest::newRow("personal install") << 0700u << 0600u;
+        QTest::newRow("group-shared install (set-group-id cfg/)") << 02770u << 0660u;
+        QTest::newRow("the group only reads (set-group-id, not group-writable)") << 02750u << 0640u;
     }
 
     void filesArePrivate()
     {
-        QFETCH(bool, shared);
+        QFETCH(uint, dirMode);
+        QFETCH(uint, fileMode);
         ScratchApp app(ScratchApp::Empty);
         const QByteArray cfg = QFile::encodeName(app.path(QStringLiteral("cfg")));
-        if (shared)
-            QCOMPARE(::chmod(cfg.constData(), 02770), 0);
+        QCOMPARE(::chmod(cfg.constData(), dirMode), 0);
         Database::instance()->createTables();
         QSqlDatabase conn = db();
         QVERIFY(EventStore::writeRows(conn, {{QStringLiteral("10.0.0.5"), 8, 0}}, 0));
@@ -117,7 +119,7 @@ private slots:
             };
             const QByteArray name = QFile::encodeName(AppPaths::databasePath()) + suffix;
             QCOMPARE(::stat(name.constData(), &st), 0);
-            QCOMPARE(st.st_mode & 0777, shared ? 0660u : 0600u);
+            QCOMPARE(st.st_mode & 0777, fileMode);
             QCOMPARE(st.st_gid, dir.st_gid);
         }
         QSqlQuery q(conn);
