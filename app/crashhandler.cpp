@@ -1,5 +1,11 @@
 #include "app/crashhandler.h"
 
+#include "storage/apppaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +23,9 @@ constexpr size_t altStackSize = 64 * 1024;
 long utcOffsetSeconds = 0; // localtime_r is not async-signal-safe, so the zone offset is taken at install
 char crashBoxPath[4096] = {0};
 bool crashBoxUsable = false;
+// The directory's path with a trailing slash, room left for the dump's name; empty: no dump is written.
+char dumpDirectory[4096] = {0};
+constexpr size_t dumpNameSpace = 32;
 
 void putStr(int fd, const char *s) { (void)!::write(fd, s, std::strlen(s)); }
 
@@ -137,12 +146,17 @@ void showCrashBox(int signo, std::uintptr_t address)
 void crashFilter(int signo, siginfo_t *info, void *)
 {
     const std::uintptr_t address = info ? reinterpret_cast<std::uintptr_t>(info->si_addr) : 0;
-    char name[32];
-    dumpName(name);
-    // The working directory may be the group's log/: an entry of that name that anyone left there is
-    // removed, never written through, and the dump is made anew.
-    ::unlink(name);
-    const int fd = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    char name[sizeof dumpDirectory + dumpNameSpace];
+    const size_t directoryLength = std::strlen(dumpDirectory);
+    std::memcpy(name, dumpDirectory, directoryLength);
+    dumpName(name + directoryLength);
+    // An entry of that name (a dump of the same second, or anything else) is removed, never written
+    // through, and the dump is made anew.
+    int fd = -1;
+    if (directoryLength > 0) {
+        ::unlink(name);
+        fd = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    }
     if (fd >= 0) {
         putStr(fd, "signal: ");
         putDec(fd, signo);
@@ -164,12 +178,37 @@ void crashFilter(int signo, siginfo_t *info, void *)
     // SA_RESETHAND put the default action back: re-raise so the exit status says how the process died.
     ::raise(signo);
 }
+
+// The newest dumps only, leaving room for one more; entries that are not named as dumps are left alone.
+void pruneDumps(const QString &dir)
+{
+    static const QRegularExpression dumpNamePattern(QStringLiteral("^\\d{14}\\.dmp$"));
+    QStringList dumps = QDir(dir).entryList({QStringLiteral("*.dmp")}, QDir::Files, QDir::Name);
+    dumps = dumps.filter(dumpNamePattern);
+    // The names are the crash times, so the first are the oldest.
+    for (int i = 0; i + maxCrashDumps - 1 < dumps.size(); ++i)
+        QFile::remove(dir + QLatin1Char('/') + dumps.at(i));
+}
+
+void prepareDumpDirectory()
+{
+    const QString dir = AppPaths::crashDir();
+    const QByteArray path = QFile::encodeName(dir) + '/';
+    if (!AppPaths::makePrivatePath(dir) || size_t(path.size()) >= sizeof dumpDirectory)
+        return;
+    pruneDumps(dir);
+    std::memcpy(dumpDirectory, path.constData(), size_t(path.size()) + 1);
+}
 } // namespace
 
 void installCrashHandler()
 {
+    prepareDumpDirectory();
+
     const time_t now = ::time(nullptr);
-    struct tm local {};
+    struct tm local
+    {
+    };
     ::localtime_r(&now, &local);
     utcOffsetSeconds = local.tm_gmtoff;
 
@@ -198,7 +237,9 @@ void installCrashHandler()
     if (stack.ss_sp)
         ::sigaltstack(&stack, nullptr);
 
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_sigaction = crashFilter;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
     sigemptyset(&action.sa_mask);

@@ -6,7 +6,7 @@
 // Serialises every append to the day's log file; built before main runs.
 extern QMutex logMutex;
 
-// Appends every diagnostic message of the program, from any thread, to /log/yyyyMMdd.log.
+// Appends every diagnostic message of the program, from any thread, to yyyyMMdd.log in AppPaths::logDir().
 void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message);
 
 // The service also writes every message to the standard error, where the journal takes it, with the syslog

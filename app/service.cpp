@@ -19,6 +19,8 @@
 
 int main(int argc, char *argv[])
 {
+    // log/ is the service's own; also its crash dumps go there.
+    AppPaths::keepLogInInstallation();
     installCrashHandler();
     raiseOpenFileLimit();
     pinLocalTimeZone();

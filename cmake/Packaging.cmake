@@ -24,6 +24,7 @@ set(VIGILEX_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 configure_file(${VIGILEX_PACKAGING_DIR}/vigilex.desktop.in ${VIGILEX_GENERATED_DIR}/vigilex.desktop @ONLY)
 configure_file(${VIGILEX_PACKAGING_DIR}/vigilex-autostart.desktop.in ${VIGILEX_GENERATED_DIR}/autostart/vigilex.desktop @ONLY)
 configure_file(${VIGILEX_PACKAGING_DIR}/systemd/vigilex.service.in ${VIGILEX_GENERATED_DIR}/vigilex.service @ONLY)
+configure_file(${VIGILEX_PACKAGING_DIR}/systemd/vigilex.socket.in ${VIGILEX_GENERATED_DIR}/vigilex.socket @ONLY)
 configure_file(${VIGILEX_PACKAGING_DIR}/dbus/org.vigilex.Protection1.conf.in
     ${VIGILEX_GENERATED_DIR}/org.vigilex.Protection1.conf @ONLY)
 foreach(script postinst prerm postrm)
@@ -69,8 +70,9 @@ else()
     message(WARNING "ImageMagick (convert, identify) not found: the package will have no menu icon")
 endif()
 
-# The window, the service and what they read beside themselves. The service gets the trap port from systemd
-# (an ambient capability), so no file carries a capability; the window is the service's front end.
+# The window, the service and what they read beside themselves. The service gets the trap port bound from
+# systemd (vigilex.socket), so neither a file nor the unit carries a capability; the window is the service's
+# front end.
 install(TARGETS vigilex vigilex-service vigilex-crashbox RUNTIME DESTINATION .)
 install(FILES ${CMAKE_SOURCE_DIR}/cfg/vigilex.cfg DESTINATION cfg)
 install(FILES ${VIGILEX_BIN_DIR}/translate/en.qm ${VIGILEX_BIN_DIR}/translate/zh.qm DESTINATION translate)
@@ -88,7 +90,7 @@ if(polkit_rules)
 endif()
 install(FILES ${VIGILEX_PACKAGING_DIR}/polkit/org.vigilex.protection1.policy DESTINATION ${VIGILEX_DATADIR}/polkit-1/actions)
 install(FILES ${VIGILEX_GENERATED_DIR}/org.vigilex.Protection1.conf DESTINATION ${VIGILEX_DATADIR}/dbus-1/system.d)
-install(FILES ${VIGILEX_GENERATED_DIR}/vigilex.service DESTINATION ${VIGILEX_UNITDIR})
+install(FILES ${VIGILEX_GENERATED_DIR}/vigilex.service ${VIGILEX_GENERATED_DIR}/vigilex.socket DESTINATION ${VIGILEX_UNITDIR})
 
 # A direct `cmake --install` leaves the group, the shared directories and the capability to an explicit
 # `sudo sh <build>/packaging/debian/postinst configure`: an install step must not change the machine's groups.

@@ -7,7 +7,9 @@
 #include <QProcess>
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <linux/close_range.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -115,6 +117,16 @@ void rememberStartOpenFileLimit()
 
 void resetChildProcessState()
 {
+    // Whatever the program was given (an ambient capability from a unit or a launcher) stays with it: the
+    // application's files are the user's to choose, so nothing carries over into the program they name.
+    ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+    __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct sets[_LINUX_CAPABILITY_U32S_3] {};
+    if (::syscall(SYS_capget, &header, sets) == 0) {
+        for (__user_cap_data_struct &set : sets)
+            set.inheritable = 0;
+        ::syscall(SYS_capset, &header, sets);
+    }
     if (startOpenFileLimitKnown)
         ::setrlimit(RLIMIT_NOFILE, &startOpenFileLimit);
     if (::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) == 0)

@@ -21,7 +21,8 @@ QProcessEnvironment prepareShutdownApplicationEnvironment(QProcess &process);
 // The open-file limit the process started with, before the program raised it for its card sessions.
 void rememberStartOpenFileLimit();
 
-// Child side, between fork and exec: only async-signal-safe calls. Gives back the open-file limit the
-// program started with and marks every descriptor from 3 up close-on-exec, so the application inherits no
-// socket (QProcess's own close-on-exec pipe still reports a failed exec).
+// Child side, between fork and exec: only async-signal-safe calls. Clears the ambient and inheritable
+// capabilities, so the application gets none of the program's; gives back the open-file limit the program
+// started with and marks every descriptor from 3 up close-on-exec, so the application inherits no socket
+// (QProcess's own close-on-exec pipe still reports a failed exec).
 void resetChildProcessState();

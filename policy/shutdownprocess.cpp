@@ -8,10 +8,14 @@
 #include <unistd.h>
 
 ShutdownProcess::ShutdownProcess(QObject *parent) : QProcess(parent)
-{ }
+{
+    // Not wherever the program was started (it may be a directory others can write, such as a shared log/),
+    // where someone could have left a Makefile or a script that the application looks for relative to it.
+    setWorkingDirectory(QStringLiteral("/"));
+}
 
-// In the child between fork and exec, async-signal-safe calls only: its own process group, the open-file limit
-// the program started with, and no descriptor of ours beyond the standard three.
+// In the child between fork and exec, async-signal-safe calls only: its own process group, no capability, the
+// open-file limit the program started with, and no descriptor of ours beyond the standard three.
 void ShutdownProcess::setupChildProcess()
 {
     ::setpgid(0, 0);

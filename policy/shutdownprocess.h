@@ -3,7 +3,8 @@
 #include <QProcess>
 
 // The shutdown application's process. It runs in a process group of its own, so that what it starts in turn
-// (a script's children) is stopped with it when its time is up. GUI thread only.
+// (a script's children) is stopped with it when its time is up, in the root directory and without any of the
+// program's capabilities. GUI thread only.
 class ShutdownProcess : public QProcess
 {
     Q_OBJECT

@@ -5,6 +5,7 @@
 #include "snmp/snmphandler.h"
 #include "snmp/snmplock.h"
 #include "snmp/trapreader.h"
+#include "snmp/trapsockets.h"
 #include "storage/eventstore.h"
 
 #include <QByteArray>
@@ -124,6 +125,19 @@ int trapCallback(int operation, netsnmp_session *session, int, netsnmp_pdu *pdu,
     return 1;
 }
 
+// As root (tests, the benchmark) the buffer may exceed the system's limit; elsewhere this fails quietly and
+// what the socket has stands: the library's own setting (serverRecvBuf) on a socket it bound, the socket
+// unit's ReceiveBuffer= (which systemd forces) on a passed one. Never made smaller.
+void widenReceiveBuffer(int sock)
+{
+    int current = 0;
+    socklen_t length = sizeof current;
+    // The kernel reports twice what was asked for.
+    if (getsockopt(sock, SOL_SOCKET, SO_RCVBUF, &current, &length) == 0 && current >= 2 * trapReceiveBuffer)
+        return;
+    setsockopt(sock, SOL_SOCKET, SO_RCVBUFFORCE, &trapReceiveBuffer, sizeof trapReceiveBuffer);
+}
+
 netsnmp_session *openTrapSession(netsnmp_transport *transport)
 {
     netsnmp_session session;
@@ -184,17 +198,22 @@ void SNMPTrapd::startListening()
             netsnmp_ds_set_int(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_SERVERRECVBUF, trapReceiveBuffer);
     });
     const QList<QByteArray> pieces = QByteArray(spec).split(',');
+    const int passed = TrapSockets::passedCount();
+    int taken = 0;
     for (const QByteArray &piece : pieces) {
         const bool opened = withSnmpLibrary([&] {
-            netsnmp_transport *transport = netsnmp_transport_open_server("snmptrapd", piece.constData());
+            bool fromSystemd = false;
+            netsnmp_transport *transport = TrapSockets::open(piece.constData(), &fromSystemd);
             if (!transport) {
                 qWarning("Open trapd service failed!\n");
                 return false;
             }
-            // As root (tests, the benchmark) the buffer may exceed the system's limit; elsewhere this fails
-            // quietly and the library's own setting stands.
+            if (fromSystemd) {
+                ++taken;
+                qInfo() << "Trapd port" << piece.constData() << "on the socket systemd passed";
+            }
             if (transport->sock >= 0)
-                setsockopt(transport->sock, SOL_SOCKET, SO_RCVBUFFORCE, &trapReceiveBuffer, sizeof trapReceiveBuffer);
+                widenReceiveBuffer(transport->sock);
             if (!TrapReader::attach(transport))
                 qWarning() << "Trapd port" << piece.constData() << "is read without shedding floods first";
             netsnmp_session *session = openTrapSession(transport);
@@ -209,8 +228,12 @@ void SNMPTrapd::startListening()
             return true;
         });
         if (!opened)
-            return;
+            break;
     }
+    // Also after a failure: whatever was passed and not taken must not reach a child either.
+    withSnmpLibrary([] { TrapSockets::seal(); });
+    if (passed > taken)
+        qWarning("systemd passed %d trap socket(s), %d taken: the others are not read", passed, taken);
 }
 
 void SNMPTrapd::stopListening()

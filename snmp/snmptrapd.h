@@ -6,8 +6,9 @@
 #include <memory>
 
 // Listens for the traps and informs that the cards send on their own, on UDP port 162 (IPv4 on every
-// address, IPv6 on the loopback only). Lives in the GUI thread; its library callback runs on the engine
-// thread and decodes there; an inform is acknowledged from the engine thread once its event is stored.
+// address, IPv6 on the loopback only): on the sockets systemd passed, or bound here when started by hand. Lives in the
+// GUI thread; its library callback runs on the engine thread and decodes there; an inform is acknowledged from the
+// engine thread once its event is stored.
 class SNMPTrapd : public QObject
 {
     Q_OBJECT

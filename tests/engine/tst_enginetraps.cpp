@@ -1,5 +1,6 @@
 // The trap listener on port 162 (private to this test's network namespace): real senders, hand-built and
-// hostile datagrams, inform acknowledgement, and a trap port that is already taken.
+// hostile datagrams, inform acknowledgement, a trap port that is already taken, and the port's sockets passed
+// by systemd.
 #include "enginetest.h"
 #include "snmp/notificationgate.h"
 #include "snmp/snmp.h"
@@ -13,7 +14,9 @@
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QThread>
 #include <QUdpSocket>
 #include <QtTest>
@@ -217,6 +220,7 @@ private slots:
     void randomGarbageNeverCrashes();
     void trapPortTaken_data();
     void trapPortTaken();
+    void passedSocketsAreTakenAndNotInherited();
 
 private:
     void startEngine();
@@ -514,6 +518,74 @@ void TestEngineTraps::trapPortTaken()
     // Polling goes on.
     QTRY_VERIFY_WITH_TIMEOUT(data.count() >= 1, 4000);
     QCOMPARE(data.first().at(1).toByteArray(), dataArray({2, 0, 2, 100}));
+}
+
+// As the packaged unit starts the service: systemd binds the port, and the listener reads the sockets it is
+// passed, also what was queued on them before the program ran (the first trap is what starts it). Nothing the
+// listener's process starts inherits the sockets or the variables that name them.
+void TestEngineTraps::passedSocketsAreTakenAndNotInherited()
+{
+    const QString activate = QStandardPaths::findExecutable(QStringLiteral("systemd-socket-activate"));
+    if (activate.isEmpty())
+        QSKIP("systemd-socket-activate is not installed");
+    QProcess holder;
+    holder.start(activate,
+        {QStringLiteral("--datagram"), QStringLiteral("-l"), QStringLiteral("127.0.0.1:162"), QStringLiteral("-l"),
+            QStringLiteral("[::1]:162"), QStringLiteral(TRAPHOLDER_PATH)});
+    QVERIFY(holder.waitForStarted());
+    auto reaper = qScopeGuard([&holder] {
+        if (holder.state() != QProcess::NotRunning) {
+            holder.kill();
+            holder.waitForFinished(5000);
+        }
+    });
+    QByteArray err;
+    QByteArray out;
+    auto waitFor = [&holder](QByteArray *text, QProcess::ProcessChannel channel, const QList<QByteArray> &wanted) {
+        QElapsedTimer clock;
+        clock.start();
+        auto complete = [&] {
+            for (const QByteArray &w : wanted) {
+                if (!text->contains(w))
+                    return false;
+            }
+            return true;
+        };
+        holder.setReadChannel(channel);
+        *text += holder.readAll();
+        while (!complete() && clock.elapsed() < 10000 && holder.state() == QProcess::Running) {
+            holder.waitForReadyRead(100);
+            *text += holder.readAll();
+        }
+        return complete();
+    };
+    // Bound before it reports them; a datagram sent earlier would find no socket and start nothing.
+    QVERIFY2(
+        waitFor(&err, QProcess::StandardError, {"Listening on 127.0.0.1:162 as 3.", "Listening on [::1]:162 as 4."}),
+        err.constData());
+    QCOMPARE(m_sender.writeDatagram(v2Trap(5), QHostAddress::LocalHost, 162), qint64(v2Trap(5).size()));
+    QUdpSocket sender6;
+    QCOMPARE(sender6.writeDatagram(v2Trap(3), QHostAddress::LocalHostIPv6, 162), qint64(v2Trap(3).size()));
+    QVERIFY2(waitFor(&out, QProcess::StandardOutput, {"event 127.0.0.1 6\n", "event ::1 4\n", "child done\n"}),
+        out.constData());
+
+    const QList<QByteArray> lines = out.split('\n');
+    QVERIFY(lines.contains("sessions 2"));
+    QByteArrayList passed;
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("passed "))
+            passed << line.mid(7);
+    }
+    QCOMPARE(passed.size(), 2);
+    for (const QByteArray &socket : qAsConst(passed)) {
+        QVERIFY2(socket.startsWith("socket:["), out.constData());
+        QVERIFY2(!lines.contains("child " + socket), out.constData());
+    }
+    QVERIFY2(lines.contains("child LISTEN_FDS=unset LISTEN_PID=unset"), out.constData());
+    holder.closeWriteChannel();
+    QVERIFY(holder.waitForFinished(10000));
+    QCOMPARE(holder.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(holder.exitCode(), 0);
 }
 
 VIGILEX_NETNS_TEST_MAIN(TestEngineTraps)

@@ -7,10 +7,12 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 class TestMessageHandler : public QObject
 {
@@ -142,6 +144,106 @@ private slots:
         qWarning("through");
         QVERIFY(v.open(QIODevice::ReadOnly));
         QCOMPARE(v.readAll(), QByteArray("precious\n"));
+    }
+
+    // In the installed package log/ is the service's own: a window that may not write there logs in the
+    // user's state directory. A development tree's log/ is writable and stays the place, and the service
+    // keeps log/ whatever its user may do there.
+    void logLocation_data()
+    {
+        QTest::addColumn<bool>("writable");
+        QTest::addColumn<bool>("service");
+        QTest::addColumn<QString>("xdgState"); // "absolute", "unset" or a relative path
+        QTest::addColumn<QString>("where"); // "log", "state" ($XDG_STATE_HOME/vigilex), "home" (~/.local/state)
+        QTest::newRow("log/ writable") << true << false << "absolute"
+                                       << "log";
+        QTest::newRow("log/ closed, XDG_STATE_HOME set") << false << false << "absolute"
+                                                         << "state";
+        QTest::newRow("log/ closed, XDG_STATE_HOME unset") << false << false << "unset"
+                                                           << "home";
+        QTest::newRow("log/ closed, XDG_STATE_HOME relative") << false << false << "state"
+                                                              << "home";
+        QTest::newRow("log/ closed, the service") << false << true << "absolute"
+                                                  << "log";
+    }
+
+    void logLocation()
+    {
+        QFETCH(bool, writable);
+        QFETCH(bool, service);
+        QFETCH(QString, xdgState);
+        QFETCH(QString, where);
+        ScratchApp app;
+        QTemporaryDir user;
+        const QString home = user.filePath(QStringLiteral("home"));
+        const QString state = user.filePath(QStringLiteral("state"));
+        QVERIFY(QDir().mkpath(home) && QDir().mkpath(state));
+        // As root the test closes log/ by turning into another user, who must reach the user's directories.
+        const bool root = ::geteuid() == 0;
+        const uid_t other = 65534;
+        if (root) {
+            for (const QString &dir : {user.path(), app.path()})
+                QCOMPARE(::chmod(QFile::encodeName(dir).constData(), 0755), 0);
+            for (const QString &dir : {home, state})
+                QCOMPARE(::chown(QFile::encodeName(dir).constData(), other, other), 0);
+        }
+        const QByteArray savedHome = qgetenv("HOME");
+        const QByteArray savedState = qgetenv("XDG_STATE_HOME");
+        bool restored = false;
+        auto restore = [&] {
+            if (restored)
+                return;
+            restored = true;
+            if (root && ::seteuid(0) != 0)
+                qFatal("cannot become root again");
+            ::chmod(QFile::encodeName(app.path(QStringLiteral("log"))).constData(), 0755);
+            qputenv("HOME", savedHome);
+            if (savedState.isNull())
+                qunsetenv("XDG_STATE_HOME");
+            else
+                qputenv("XDG_STATE_HOME", savedState);
+            AppPaths::keepLogInInstallation(false);
+        };
+        auto guard = qScopeGuard(restore);
+        qputenv("HOME", QFile::encodeName(home));
+        if (xdgState == QLatin1String("unset"))
+            qunsetenv("XDG_STATE_HOME");
+        else
+            qputenv(
+                "XDG_STATE_HOME", xdgState == QLatin1String("absolute") ? QFile::encodeName(state) : xdgState.toUtf8());
+        AppPaths::keepLogInInstallation(service);
+        if (!writable) {
+            if (root)
+                QCOMPARE(::seteuid(other), 0);
+            else
+                QCOMPARE(::chmod(QFile::encodeName(app.path(QStringLiteral("log"))).constData(), 0555), 0);
+        }
+        AppPaths::createDirectories();
+        messageHandler(QtWarningMsg, QMessageLogContext(), QStringLiteral("where am I"));
+        const QString dir = AppPaths::logDir();
+        const QString crash = AppPaths::crashDir();
+        restore();
+
+        const QString expected = where == QLatin1String("log") ? app.path(QStringLiteral("log"))
+            : where == QLatin1String("state")                  ? state + QStringLiteral("/vigilex")
+                                                               : home + QStringLiteral("/.local/state/vigilex");
+        QCOMPARE(dir, expected);
+        QCOMPARE(crash, expected + QStringLiteral("/crash"));
+        const QString day = QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".log");
+        QFile log(expected + QLatin1Char('/') + day);
+        // The service that may not write in log/ loses the line, as with a deleted log/; it never moves.
+        if (!service || writable) {
+            QVERIFY2(log.open(QIODevice::ReadOnly), qPrintable(log.fileName()));
+            QVERIFY(log.readAll().endsWith("Warning: where am I\n"));
+        }
+        if (where != QLatin1String("log")) {
+            QVERIFY(!QFile::exists(app.path(QStringLiteral("log/")) + day));
+            // Made for the user alone.
+            QCOMPARE(QFileInfo(expected).permissions() & 0x0077, QFileDevice::Permissions());
+        } else {
+            QVERIFY(!QDir(state + QStringLiteral("/vigilex")).exists());
+            QVERIFY(!QDir(home + QStringLiteral("/.local")).exists());
+        }
     }
 
     void deletedLogDirectoryLosesMessagesSilently()

@@ -28,7 +28,8 @@ pass "package built: $(basename "$deb")"
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|; s|/$||' >"$scratch/contents"
 expect_path() { grep -qx -- "$1" "$scratch/contents" || fail "package lacks $1"; }
 for path in "$prefix/vigilex" "$prefix/vigilex-service" "$prefix/vigilex-crashbox" "$prefix/cfg/vigilex.cfg" \
-    "$prefix/translate/en.qm" /lib/systemd/system/vigilex.service /usr/share/dbus-1/system.d/org.vigilex.Protection1.conf \
+    "$prefix/translate/en.qm" /lib/systemd/system/vigilex.service /lib/systemd/system/vigilex.socket \
+    /usr/share/dbus-1/system.d/org.vigilex.Protection1.conf \
     /usr/share/polkit-1/actions/org.vigilex.protection1.policy \
     "$prefix/translate/zh.qm" "$prefix/log" "$prefix/data" /usr/share/applications/vigilex.desktop \
     /etc/xdg/autostart/vigilex.desktop /usr/share/icons/hicolor/48x48/apps/vigilex.png \
@@ -44,7 +45,7 @@ done
 if [ -f "$(source_dir)/image/shield.svg" ]; then
     expect_path /usr/share/icons/hicolor/scalable/apps/vigilex.svg
 fi
-pass "contents: window, service with its unit, bus policy and polkit action, crash box, catalogue, translations, log/ and data/, menu and autostart entries, icons"
+pass "contents: window, service with its unit and socket, bus policy and polkit action, crash box, catalogue, translations, log/ and data/, menu and autostart entries, icons"
 
 # Only the program's own tree and the desktop integration; the demo build (no real shutdown) never ships,
 # and neither do tests, tools or anything the program writes at run time.
@@ -57,7 +58,7 @@ for bad in vigilex-demo vigilex.db settings.ini '\.log$' upssim tst_ test_; do
 done
 pass "contents: nothing stray (no demo build, no tests, no run-time files)"
 
-# No file carries a capability any more: the service gets the trap port from its unit.
+# No file carries a capability: systemd binds the trap port for the service.
 mode=$(dpkg-deb -c "$deb" | awk -v p="./${prefix#/}/vigilex-service" '$6 == p {print $1}')
 [ "$mode" = "-rwxr-xr-x" ] || fail "the service is $mode in the package, want -rwxr-xr-x"
 pass "the service is 0755 in the package"
@@ -71,24 +72,52 @@ file -b "$scratch/root/usr/share/icons/hicolor/48x48/apps/vigilex.png" | grep -q
     fail "48x48 icon is not a 48x48 PNG: $(file -b "$scratch/root/usr/share/icons/hicolor/48x48/apps/vigilex.png")"
 pass "unpacked files match the built ones; icon is a 48x48 PNG"
 
-# --- the service's unit, checked by systemd itself against the unpacked tree ---
+# --- the service's units, checked by systemd itself against the unpacked tree ---
 unit="$scratch/root/lib/systemd/system/vigilex.service"
+socket="$scratch/root/lib/systemd/system/vigilex.socket"
 for pair in "ExecStart=$prefix/vigilex-service" "User=$(cache_value "$build" VIGILEX_SERVICE_USER)" "Group=$group" \
-    "Type=dbus" "BusName=org.vigilex.Protection1" "AmbientCapabilities=CAP_NET_BIND_SERVICE" "NoNewPrivileges=yes" \
-    "ProtectSystem=strict" "PrivateTmp=yes" "ReadWritePaths=$prefix/cfg $prefix/log $prefix/data" \
-    "WantedBy=multi-user.target"; do
-    grep -qx -- "$pair" "$unit" || fail "vigilex.service: want $pair"
+    "Type=dbus" "BusName=org.vigilex.Protection1" "Requires=dbus.service vigilex.socket" \
+    "After=network-online.target dbus.service vigilex.socket" "WorkingDirectory=/" "CapabilityBoundingSet=" \
+    "NoNewPrivileges=yes" "ProtectSystem=strict" "ProtectHome=yes" "PrivateTmp=yes" \
+    "ReadWritePaths=$prefix/cfg $prefix/log" "StartLimitIntervalSec=120" "StartLimitBurst=5" "RestartSec=5" \
+    "WantedBy=multi-user.target" "Also=vigilex.socket"; do
+    grep -qxF -- "$pair" "$unit" || fail "vigilex.service: want $pair"
 done
+# Not a single capability: none ambient or inheritable, an empty bounding set, and data/ is not the service's.
+! grep -Eq '^(AmbientCapabilities|Capabilities)=' "$unit" || fail "vigilex.service grants a capability: $(grep -E 'Capabilities=' "$unit")"
+[ "$(grep -c '^CapabilityBoundingSet=' "$unit")" = 1 ] || fail "vigilex.service: more than one CapabilityBoundingSet= line"
+! grep -q "^ReadWritePaths=.*$prefix/data" "$unit" || fail "vigilex.service may write data/"
+# A crash loop must reach the start limit: more starts than the burst fit into the interval.
+restart=$(sed -n 's/^RestartSec=//p' "$unit")
+[ $((5 * restart)) -lt 120 ] || fail "with RestartSec=$restart five starts do not fit into 120 s"
+# Two sockets: the IPv4 transport takes only an IPv4 one, so no single dual-stack [::]:162.
+for pair in "ListenDatagram=0.0.0.0:162" "ListenDatagram=[::1]:162" "BindIPv6Only=ipv6-only" "WantedBy=sockets.target"; do
+    grep -qxF -- "$pair" "$socket" || fail "vigilex.socket: want $pair"
+done
+[ "$(grep -c '^Listen' "$socket")" = 2 ] || fail "vigilex.socket listens on more than the two trap sockets"
 if command -v systemd-analyze >/dev/null 2>&1; then
     # The unit names the installed program; a copy that names the unpacked one is checked against this
     # machine's systemd units (the user need not exist here: systemd resolves it only at start).
     mkdir -p "$scratch/unit"
     sed "s|$prefix/|$inst/|g" "$unit" >"$scratch/unit/vigilex.service"
-    if ! systemd-analyze verify --man=no "$scratch/unit/vigilex.service" >"$scratch/verify.log" 2>&1 ||
-        grep -q 'vigilex.service' "$scratch/verify.log"; then
+    cp "$socket" "$scratch/unit/vigilex.socket"
+    if ! systemd-analyze verify --man=no "$scratch/unit/vigilex.socket" "$scratch/unit/vigilex.service" \
+        >"$scratch/verify.log" 2>&1 || grep -q 'vigilex\.s' "$scratch/verify.log"; then
         fail "systemd-analyze verify: $(cat "$scratch/verify.log")"
     fi
-    pass "systemd-analyze verify accepts vigilex.service"
+    pass "systemd-analyze verify accepts vigilex.socket and vigilex.service"
+    if systemd-analyze security --help 2>/dev/null | grep -q -- '--offline'; then
+        systemd-analyze security --offline=yes "$scratch/unit/vigilex.service" >"$scratch/security.log" 2>&1 ||
+            fail "systemd-analyze security: $(tail -5 "$scratch/security.log")"
+        exposure=$(sed -n 's/.*Overall exposure level for vigilex\.service: \([0-9][0-9]*\.[0-9]\).*/\1/p' \
+            "$scratch/security.log")
+        [ -n "$exposure" ] || fail "systemd-analyze security printed no overall exposure: $(tail -5 "$scratch/security.log")"
+        awk -v e="$exposure" 'BEGIN { exit !(e <= 2.0) }' ||
+            fail "vigilex.service is rated $exposure by systemd-analyze security, want 2.0 or less: $(grep '✗' "$scratch/security.log")"
+        pass "systemd-analyze security rates vigilex.service $exposure (2.0 or less)"
+    else
+        echo "SKIP: this systemd-analyze has no security --offline"
+    fi
 fi
 if command -v xmllint >/dev/null 2>&1; then
     xmllint --noout "$scratch/root/usr/share/dbus-1/system.d/org.vigilex.Protection1.conf" \
@@ -96,7 +125,7 @@ if command -v xmllint >/dev/null 2>&1; then
 fi
 grep -q "<policy group=\"$group\">" "$scratch/root/usr/share/dbus-1/system.d/org.vigilex.Protection1.conf" ||
     fail "the bus policy does not let the group call the service"
-pass "unit: the service's user, the trap-port capability only, sandboxed; bus policy for root and group $group"
+pass "units: the service's user without any capability, in /, sandboxed, the trap port bound by vigilex.socket; bus policy for root and group $group"
 
 # Debian's hardening flags: PIE, full RELRO with immediate binding, stack protector, fortified calls.
 program="$inst/vigilex"
@@ -120,12 +149,13 @@ check_entry() {
 }
 menu="$scratch/root/usr/share/applications/vigilex.desktop"
 autostart="$scratch/root/etc/xdg/autostart/vigilex.desktop"
-# Started in log/, the one place a group member may write, so that a crash dump is not lost.
 check_entry "$menu" "Type=Application" "Name=SNMP Vigilex" "Exec=$prefix/vigilex" "Icon=vigilex" \
-    "Categories=System;Monitor;" "Terminal=false" "Path=$prefix/log"
+    "Categories=System;Monitor;" "Terminal=false"
 # TryExec: a session of a user outside the group, who may not execute the program, starts nothing.
 check_entry "$autostart" "Type=Application" "Name=SNMP Vigilex" "Exec=$prefix/vigilex" "Icon=vigilex" \
-    "Path=$prefix/log" "TryExec=$prefix/vigilex"
+    "TryExec=$prefix/vigilex"
+# The window's crash dumps and log find their own place; it is not started in the service's log/.
+! grep -q "^Path=$prefix/log" "$menu" "$autostart" || fail "a desktop entry starts the window in log/"
 # A user turns autostart off with Hidden=true in a copy; the system-wide entry must not do so itself.
 ! grep -q '^Hidden=true' "$autostart" || fail "autostart entry is hidden"
 if command -v desktop-file-validate >/dev/null 2>&1; then
@@ -153,10 +183,11 @@ for script in postinst prerm postrm; do
     [ -x "$scratch/control/$script" ] || fail "$script missing or not executable"
     sh -n "$scratch/control/$script" || fail "$script has a syntax error"
 done
-grep -q 'adduser --quiet --system --ingroup "$group"' "$scratch/control/postinst" ||
-    fail "postinst does not create the service's user"
-grep -q 'deb-systemd-helper enable vigilex.service' "$scratch/control/postinst" || fail "postinst does not enable the service"
-grep -q 'deb-systemd-invoke stop vigilex.service' "$scratch/control/prerm" || fail "prerm does not stop the service"
+grep -q 'adduser --quiet --system --ingroup' "$scratch/control/postinst" || fail "postinst does not create the service's user"
+{ grep -q 'deb-systemd-helper enable' "$scratch/control/postinst" && grep -q 'vigilex\.service' "$scratch/control/postinst"; } ||
+    fail "postinst does not enable the service"
+grep -q 'deb-systemd-invoke stop vigilex.socket vigilex.service' "$scratch/control/prerm" ||
+    fail "prerm does not stop the service and its socket"
 grep -qx "prefix=\"$prefix\"" "$scratch/control/postinst" || fail "postinst is not for prefix $prefix"
 grep -q 'addgroup --quiet --system "$group"' "$scratch/control/postinst" || fail "postinst does not create the group"
 [ "$(cat "$scratch/control/conffiles" 2>/dev/null)" = /etc/xdg/autostart/vigilex.desktop ] ||

@@ -7,12 +7,16 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 using namespace PolicyText;
@@ -39,7 +43,7 @@ private slots:
     void hangingApplicationIsKilled();
     void cancelDoesNotStopTheApplication();
     void quittingDoesNotRequestShutdown();
-    void childGetsStartLimitAndNoDescriptors();
+    void childStartsContained();
 };
 
 namespace {
@@ -376,9 +380,11 @@ void TestShutdownApplication::quittingDoesNotRequestShutdown()
     QCOMPARE(requests, 0);
 }
 
-// The child side of the start: the open-file limit the program started with, and no descriptor of the
-// program's left open (a socket of a card session, here a plain descriptor without close-on-exec).
-void TestShutdownApplication::childGetsStartLimitAndNoDescriptors()
+// The child side of the start: the open-file limit the program started with, no descriptor of the program's
+// left open (a socket of a card session, here a plain descriptor without close-on-exec), the root directory
+// rather than the program's, and none of the program's capabilities (the test gives itself an inheritable and
+// an ambient one first when it may, as a unit's AmbientCapabilities= would).
+void TestShutdownApplication::childStartsContained()
 {
     struct rlimit saved
     {
@@ -395,19 +401,47 @@ void TestShutdownApplication::childGetsStartLimitAndNoDescriptors()
     QCOMPARE(::setrlimit(RLIMIT_NOFILE, &raised), 0);
     const int leaked = ::open("/dev/null", O_RDONLY);
     QVERIFY(leaked > 2);
+    // Capabilities belong to the thread, and the child is forked from this one.
+    __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct sets[_LINUX_CAPABILITY_U32S_3] {};
+    QCOMPARE(::syscall(SYS_capget, &header, sets), 0L);
+    const __user_cap_data_struct held[_LINUX_CAPABILITY_U32S_3] = {sets[0], sets[1]};
+    bool given = false;
+    if (sets[0].permitted & (1U << CAP_NET_BIND_SERVICE)) {
+        sets[0].inheritable |= 1U << CAP_NET_BIND_SERVICE;
+        given = ::syscall(SYS_capset, &header, sets) == 0
+            && ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, CAP_NET_BIND_SERVICE, 0, 0) == 0;
+    }
+    auto restore = qScopeGuard([&header, &held] {
+        ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+        __user_cap_data_struct back[_LINUX_CAPABILITY_U32S_3] = {held[0], held[1]};
+        ::syscall(SYS_capset, &header, back);
+    });
 
     // The policy's own process class, so the test also pins that its start does this.
     ShutdownProcess child;
     child.setProgram(QStringLiteral("/bin/sh"));
-    child.setArguments({QStringLiteral("-c"), QStringLiteral("ulimit -n; ls /proc/self/fd")});
+    child.setArguments({QStringLiteral("-c"),
+        QStringLiteral("ulimit -n; pwd; grep -E '^Cap(Inh|Amb):' /proc/self/status; ls /proc/self/fd")});
     child.start();
     QVERIFY(child.waitForFinished(5000));
     ::close(leaked);
     ::setrlimit(RLIMIT_NOFILE, &saved);
+    if (given) {
+        // The test's own shell sees what the test gave it, so a child without the reset would too.
+        QProcess plain;
+        plain.start(
+            QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("grep '^CapAmb:' /proc/self/status")});
+        QVERIFY(plain.waitForFinished(5000));
+        QCOMPARE(plain.readAllStandardOutput().simplified(), QByteArray("CapAmb: 0000000000000400"));
+    }
     const QList<QByteArray> lines = child.readAllStandardOutput().split('\n');
     QCOMPARE(lines.value(0), QByteArray("1024"));
+    QCOMPARE(lines.value(1), QByteArray("/"));
+    QCOMPARE(lines.value(2).simplified(), QByteArray("CapInh: 0000000000000000"));
+    QCOMPARE(lines.value(3).simplified(), QByteArray("CapAmb: 0000000000000000"));
     // 0, 1, 2 and the descriptor ls opens for the listing itself.
-    QVERIFY2(!lines.contains(QByteArray::number(leaked)), lines.join(' ').constData());
+    QVERIFY2(!lines.mid(4).contains(QByteArray::number(leaked)), lines.join(' ').constData());
 }
 
 QTEST_GUILESS_MAIN(TestShutdownApplication)
