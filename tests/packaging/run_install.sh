@@ -62,13 +62,16 @@ gid=$(cut -d: -f3 <<<"$entry")
 [ "$gid" -lt 1000 ] || fail "group vigilex ($gid) is not a system group"
 service_uid=$(in_root id -u vigilexd) || fail "postinst created no user vigilexd"
 [ "$service_uid" -lt 1000 ] || fail "user vigilexd ($service_uid) is not a system user"
-[ "$(in_root id -g vigilexd)" = "$gid" ] || fail "user vigilexd is not in group vigilex"
-[ "$(stat -c '%a %u %g' "$root$prefix/cfg")" = "750 $service_uid $gid" ] ||
-    fail "cfg/ is $(stat -c '%a %u %g' "$root$prefix/cfg"), want 750 $service_uid $gid"
-for dir in log data; do
-    [ "$(stat -c '%a %U %g' "$root$prefix/$dir")" = "2770 root $gid" ] ||
-        fail "$dir/ is $(stat -c '%a %U %g' "$root$prefix/$dir"), want 2770 root $gid"
-done
+service_gid=$(in_root id -g vigilexd)
+[ "$(in_root id -gn vigilexd)" = vigilexd ] || fail "user vigilexd's primary group is $(in_root id -gn vigilexd), not its own"
+! in_root id -Gn vigilexd | grep -qw vigilex || fail "user vigilexd is in the members' group: $(in_root id -Gn vigilexd)"
+[ "$(stat -c '%a %U %g' "$root$prefix/cfg")" = "1775 root $service_gid" ] ||
+    fail "cfg/ is $(stat -c '%a %U %g' "$root$prefix/cfg"), want 1775 root $service_gid"
+[ "$(stat -c '%a %u %g' "$root$prefix/log")" = "2750 $service_uid $gid" ] ||
+    fail "log/ is $(stat -c '%a %u %g' "$root$prefix/log"), want 2750 $service_uid $gid"
+[ "$(stat -c '%a %U %g' "$root$prefix/data")" = "2770 root $gid" ] ||
+    fail "data/ is $(stat -c '%a %U %g' "$root$prefix/data"), want 2770 root $gid"
+[ "$(stat -c '%U %a' "$root$prefix/cfg/vigilex.cfg")" = "root 644" ] || fail "the catalogue is not root's"
 ! getcap "$root$prefix/vigilex" "$root$prefix/vigilex-service" | grep -q cap_ || fail "a file carries a capability"
 [ -L "$root/etc/systemd/system/multi-user.target.wants/vigilex.service" ] || fail "postinst did not enable the service"
 for file in /usr/share/applications/vigilex.desktop /etc/xdg/autostart/vigilex.desktop \
@@ -80,7 +83,8 @@ for rule in "$(source_dir)"/packaging/polkit/*.rules; do
     cmp -s "$rule" "$root/usr/share/polkit-1/rules.d/$(basename "$rule")" ||
         fail "polkit rule $(basename "$rule") not installed to /usr/share/polkit-1/rules.d"
 done
-pass "user vigilexd owns cfg/ (0750), group vigilex (gid $gid) log/ and data/ (2770); no file capability; service enabled; menu, autostart and icon in place"
+[ -L "$root/etc/systemd/system/sockets.target.wants/vigilex.socket" ] || fail "postinst did not enable the socket"
+pass "user vigilexd with a group of its own writes cfg/ (root's, sticky) and owns log/ (the group reads); group vigilex (gid $gid) writes data/; no file capability; socket and service enabled; menu, autostart and icon in place"
 
 # Members of the group, not root: two unprivileged accounts join vigilex inside the sandbox, as an
 # administrator's adduser would (the sandbox's /etc/group only).
@@ -96,9 +100,14 @@ cat "$scratch/run.log"
 
 # The service's user leaves a link where postinst expects the settings file; the reinstall's configure runs
 # as root and must not act through it (it would make /etc/shadow the service's).
-owner=(chroot "$root" setpriv --reuid="$service_uid" --regid="$gid" --clear-groups)
+owner=(chroot "$root" setpriv --reuid="$service_uid" --regid="$service_gid" --clear-groups)
 "${owner[@]}" ln -s /etc/shadow "$prefix/cfg/settings.ini" || fail "the service's user could not plant the link"
 shadow_before=$(stat -c '%a %U %G' "$root/etc/shadow")
+
+# A day's log that a member made while log/ was the group's (as an earlier version allowed): configure hands
+# it to the service, which would otherwise append to a file the member can truncate.
+member_log="$root$prefix/log/20000101.log"
+install -o "$uid" -g "$gid" -m 0660 /dev/null "$member_log"
 
 # Reinstalling (as an upgrade does) replaces the program file, which drops its capability; the stored
 # state must survive and the capability come back.
@@ -108,13 +117,15 @@ in_root env DEBIAN_FRONTEND=noninteractive dpkg -i /tmp/vigilex.deb >"$scratch/d
 [ "$(sqlite3 "$root$prefix/cfg/vigilex.db" "select count(*) from snmp_event;")" = "$rows" ] ||
     fail "reinstalling lost stored events"
 [ "$(stat -c '%a %u' "$root$prefix/cfg/vigilex.db")" = "600 $service_uid" ] || fail "reinstalling changed the database's mode"
-pass "reinstall keeps the $rows stored events and the database's owner and mode"
+[ "$(stat -c '%u %g %a' "$member_log")" = "$service_uid $gid 640" ] ||
+    fail "configure left a member's day log as $(stat -c '%u %g %a' "$member_log")"
+pass "reinstall keeps the $rows stored events and the database's owner and mode, and takes a member's day log back"
 [ "$(stat -c '%a %U %G' "$root/etc/shadow")" = "$shadow_before" ] ||
     fail "postinst acted through the planted link: /etc/shadow is $(stat -c '%a %U %G' "$root/etc/shadow"), was $shadow_before"
 [ -L "$root$prefix/cfg/settings.ini" ] || fail "postinst replaced the planted link instead of leaving it"
 grep -q "cfg/settings.ini is not a plain file" "$scratch/dpkg-reinstall.log" ||
     fail "postinst did not say it left the link alone: $(cat "$scratch/dpkg-reinstall.log")"
-[ "$(stat -c '%a %u' "$root$prefix/cfg")" = "750 $service_uid" ] || fail "cfg/ is not the service user's again after configure"
+[ "$(stat -c '%a %U' "$root$prefix/cfg")" = "1775 root" ] || fail "cfg/ is not as configure leaves it after the reinstall"
 pass "a link planted in cfg/ by the service's user: configure leaves it and /etc/shadow ($shadow_before) alone"
 rm -f "$root$prefix/cfg/settings.ini"
 

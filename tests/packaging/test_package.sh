@@ -75,8 +75,9 @@ pass "unpacked files match the built ones; icon is a 48x48 PNG"
 # --- the service's units, checked by systemd itself against the unpacked tree ---
 unit="$scratch/root/lib/systemd/system/vigilex.service"
 socket="$scratch/root/lib/systemd/system/vigilex.socket"
-for pair in "ExecStart=$prefix/vigilex-service" "User=$(cache_value "$build" VIGILEX_SERVICE_USER)" "Group=$group" \
-    "Type=dbus" "BusName=org.vigilex.Protection1" "Requires=dbus.service vigilex.socket" \
+for pair in "ExecStart=$prefix/vigilex-service" "User=$(cache_value "$build" VIGILEX_SERVICE_USER)" \
+    "Group=$(cache_value "$build" VIGILEX_SERVICE_USER)" "Type=dbus" "BusName=org.vigilex.Protection1" \
+    "Requires=dbus.service" "Wants=network-online.target vigilex.socket" \
     "After=network-online.target dbus.service vigilex.socket" "WorkingDirectory=/" "CapabilityBoundingSet=" \
     "NoNewPrivileges=yes" "ProtectSystem=strict" "ProtectHome=yes" "PrivateTmp=yes" \
     "ReadWritePaths=$prefix/cfg $prefix/log" "StartLimitIntervalSec=120" "StartLimitBurst=5" "RestartSec=5" \
