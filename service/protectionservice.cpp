@@ -63,6 +63,14 @@ SNMPInfo hostInfo(const QString &ip, int port, int version, const QString &commu
     }
     return info;
 }
+
+// What the service would run as its own user is an administrator's choice; the rest is the group's.
+const char *settingAction(const QString &key)
+{
+    return key == QLatin1String("system/shutdown_app") || key == QLatin1String("system/shutdown_app_enable")
+        ? Authorizer::configureApplicationAction
+        : Authorizer::configureAction;
+}
 } // namespace
 
 QString ProtectionService::serviceName()
@@ -181,7 +189,7 @@ void ProtectionService::SetSetting(const QString &key, const QDBusVariant &value
         sendErrorReply(invalidArgument, why);
         return;
     }
-    authorized([key, converted]() -> QString {
+    authorized(settingAction(key), [key, converted]() -> QString {
         const QString refused = storeSetting(AppPaths::settingsFilePath(), key, converted);
         if (!refused.isEmpty())
             return refused;
@@ -216,7 +224,7 @@ void ProtectionService::AddHost(const QString &ip, int port, int version, const 
         sendErrorReply(invalidArgument, why);
         return;
     }
-    authorized([this, info]() -> QString {
+    authorized(Authorizer::configureAction, [this, info]() -> QString {
         // Checked again here: another front end may have added it while polkit was asked.
         if (HostTable::exists(info.ip))
             return QStringLiteral("the card %1 is stored already").arg(info.ip);
@@ -237,7 +245,7 @@ void ProtectionService::ModifyHost(const QString &oldIp, const QString &ip, int 
         sendErrorReply(invalidArgument, why);
         return;
     }
-    authorized([this, info, oldIp]() -> QString {
+    authorized(Authorizer::configureAction, [this, info, oldIp]() -> QString {
         SNMPInfo old;
         if (!HostTable::find(oldIp, &old))
             return QStringLiteral("no stored card ") + oldIp;
@@ -254,7 +262,7 @@ void ProtectionService::ModifyHost(const QString &oldIp, const QString &ip, int 
 
 void ProtectionService::RemoveHost(const QString &ip)
 {
-    authorized([this, ip]() -> QString {
+    authorized(Authorizer::configureAction, [this, ip]() -> QString {
         SNMPInfo old;
         if (!HostTable::find(ip, &old))
             return QStringLiteral("no stored card ") + ip;
@@ -291,7 +299,7 @@ QList<qlonglong> ProtectionService::Events(qlonglong from, qlonglong to, QString
 
 void ProtectionService::ClearEvents()
 {
-    authorized([]() -> QString {
+    authorized(Authorizer::configureAction, []() -> QString {
         EventStore::instance()->flush(2000);
         QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
         if (!query.exec(QLatin1String(Sql::deleteAllEvents)))
@@ -309,39 +317,43 @@ int ProtectionService::TestShutdownApplication(
     exitStatus = 0;
     elapsedMs = 0;
     refusal.clear();
-    authorizedCall([this, path, minutes](const QDBusMessage &request, QDBusConnection bus) {
-        qInfo("Test of the shutdown application asked by %s", qPrintable(request.service()));
-        // One runner per call; it goes when its answer has gone out.
-        auto *test = new ApplicationTest(this);
-        connect(test, &ApplicationTest::finished, this,
-            [test, request, bus](int exitCode, int status, qint64 elapsed, const QString &why) mutable {
-                bus.send(request.createReply({exitCode, status, qlonglong(elapsed), why}));
-                test->deleteLater();
-            });
-        test->start(path, minutes);
-    });
+    // A program of the caller's choice, run as the service's user: the application's action, not the group's.
+    authorizedCall(Authorizer::configureApplicationAction,
+        [this, path, minutes](const QDBusMessage &request, QDBusConnection bus) {
+            qInfo("Test of the shutdown application asked by %s", qPrintable(request.service()));
+            // One runner per call; it goes when its answer has gone out.
+            auto *test = new ApplicationTest(this);
+            connect(test, &ApplicationTest::finished, this,
+                [test, request, bus](int exitCode, int status, qint64 elapsed, const QString &why) mutable {
+                    bus.send(request.createReply({exitCode, status, qlonglong(elapsed), why}));
+                    test->deleteLater();
+                });
+            test->start(path, minutes);
+        });
     return 0;
 }
 
-void ProtectionService::authorized(std::function<QString()> change)
+void ProtectionService::authorized(const char *action, std::function<QString()> change)
 {
-    authorizedCall([change](const QDBusMessage &request, QDBusConnection bus) {
+    authorizedCall(action, [change](const QDBusMessage &request, QDBusConnection bus) {
         const QString error = change();
         bus.send(error.isEmpty() ? request.createReply() : request.createErrorReply(failed, error));
     });
 }
 
-void ProtectionService::authorizedCall(std::function<void(const QDBusMessage &request, QDBusConnection bus)> act)
+void ProtectionService::authorizedCall(
+    const char *action, std::function<void(const QDBusMessage &request, QDBusConnection bus)> act)
 {
     setDelayedReply(true);
     const QDBusMessage request = message();
     QDBusConnection bus = connection();
-    m_authorizer.check(request, this, [bus, request, act](bool allowed, const QString &why) mutable {
-        if (!allowed) {
-            qInfo("Change by %s refused: %s", qPrintable(request.service()), qPrintable(why));
-            bus.send(request.createErrorReply(notAuthorized, why));
-            return;
-        }
-        act(request, bus);
-    });
+    m_authorizer.check(request, QString::fromLatin1(action), this,
+        [bus, request, act, action](bool allowed, const QString &why) mutable {
+            if (!allowed) {
+                qInfo("Change by %s refused (%s): %s", qPrintable(request.service()), action, qPrintable(why));
+                bus.send(request.createErrorReply(notAuthorized, why));
+                return;
+            }
+            act(request, bus);
+        });
 }

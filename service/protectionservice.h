@@ -60,10 +60,10 @@ signals:
     void HostsChanged(const QStringList &hosts);
 
 private:
-    // Runs change once polkit allows the caller of the current call, and answers the call either way.
-    void authorized(std::function<QString()> change);
+    // Runs change once polkit allows the caller of the current call the action, and answers the call either way.
+    void authorized(const char *action, std::function<QString()> change);
     // As above, but act answers the call itself, when it likes (a delayed reply).
-    void authorizedCall(std::function<void(const QDBusMessage &request, QDBusConnection bus)> act);
+    void authorizedCall(const char *action, std::function<void(const QDBusMessage &request, QDBusConnection bus)> act);
 
     Protection *m_protection; // not owned
     QDBusConnection m_bus;

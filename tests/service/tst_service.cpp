@@ -59,6 +59,8 @@ private:
 };
 
 namespace {
+const QString configureAction = QStringLiteral("org.vigilex.protection1.configure");
+const QString applicationAction = QStringLiteral("org.vigilex.protection1.configure-application");
 const QString cardA = QStringLiteral("127.0.0.1");
 const QString cardB = QStringLiteral("127.0.0.2");
 constexpr int portA = 16171;
@@ -219,7 +221,7 @@ void TestService::frontEndFollowsTheService()
         QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("sureButton")), Qt::LeftButton);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
     }
-    QCOMPARE(m_bus.calls().authorizations, QStringList {QStringLiteral("org.vigilex.protection1.configure")});
+    QCOMPARE(m_bus.calls().authorizations, QStringList {configureAction});
     QString why;
     QTRY_COMPARE_WITH_TIMEOUT(window.hosts(), (QStringList {cardA, cardB}), 3000);
     QCOMPARE(lamp(window, cardA), QColor(Qt::green)); // kept through the list change
@@ -248,11 +250,14 @@ void TestService::frontEndFollowsTheService()
     QCOMPARE(m_bus.calls().powerOff.size(), 0);
 }
 
-// The same range rows as the dialog's; a refusal keeps the stored value and says why.
+// The same range rows as the dialog's; a refusal keeps the stored value and says why. The application is an
+// administrator's choice: its keys ask for an action of their own, which the group's grant does not cover.
 void TestService::setSettingChecksTheTable()
 {
     QVERIFY2(startService(), qPrintable(serviceOutput()));
     ProtectionClient client(QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("settings")));
+    m_bus.resetCalls();
+    int accepted = 0;
     for (const SettingRow &row : settingRows()) {
         const QString key = QLatin1String(row.key);
         const QVariant before = readSetting(AppPaths::settingsFilePath(), key);
@@ -261,11 +266,46 @@ void TestService::setSettingChecksTheTable()
         const QVariant after = readSetting(AppPaths::settingsFilePath(), key);
         if (row.accepted) {
             QCOMPARE(after.toString(), QString::number(QByteArray(row.value).toInt()));
+            ++accepted;
         } else {
             QVERIFY2(why.contains(key), qPrintable(QLatin1String(row.name) + QStringLiteral(": ") + why));
             QCOMPARE(after, before);
         }
     }
+    // Only what passed the table went to polkit, each for the group's action, the agent allowed to ask.
+    const FakeLogind::Calls calls = m_bus.calls();
+    QCOMPARE(calls.authorizations.size(), accepted);
+    QCOMPARE(calls.authorizations.count(configureAction), accepted);
+    QCOMPARE(calls.authorizationFlags.count(1u), accepted);
+
+    const QString trusted = writeShutdownScript(m_app->path(), QStringLiteral("exit 0"));
+    const struct
+    {
+        const char *key;
+        QVariant before, value;
+        const QString &action;
+    } rows[] = {{"system/shutdown_app", QStringLiteral("/opt/ups/before"), trusted, applicationAction},
+        {"system/shutdown_app_enable", false, true, applicationAction},
+        {"system/shutdown_exec_time", 15, 30, configureAction}, {"system/pop_warning", true, false, configureAction}};
+    for (const auto &row : rows) {
+        const QString key = QLatin1String(row.key);
+        // Allowed, refused for the application alone, refused altogether.
+        for (const QStringList &refused : {QStringList(), QStringList {applicationAction}, QStringList {row.action}}) {
+            setting(row.key, row.before);
+            m_bus.resetCalls();
+            m_bus.setPolkitRefusedActions(refused);
+            QString why;
+            const bool allowed = !refused.contains(row.action);
+            QCOMPARE(client.setSetting(key, row.value, &why), allowed);
+            QCOMPARE(m_bus.calls().authorizations, QStringList {row.action});
+            QCOMPARE(readSetting(AppPaths::settingsFilePath(), key).toString(),
+                (allowed ? row.value : row.before).toString());
+            if (!allowed)
+                QVERIFY2(why.contains(QStringLiteral("not authorised")), qPrintable(key + QStringLiteral(": ") + why));
+        }
+    }
+    m_bus.setPolkitRefusedActions({});
+
     const QString script = m_app->path(QStringLiteral("group-writable.sh"));
     QFile file(script);
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -315,7 +355,7 @@ void TestService::testShutdownApplicationRunsInTheService()
     QVERIFY(result->elapsedMs >= 0 && result->elapsedMs < 10000);
     QVERIFY(result->refusal.isEmpty());
     QVERIFY(QFile::remove(ran));
-    QCOMPARE(m_bus.calls().authorizations, QStringList {QStringLiteral("org.vigilex.protection1.configure")});
+    QCOMPARE(m_bus.calls().authorizations, QStringList {applicationAction});
 
     QFile(script).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::WriteGroup);
     result = run(script);
@@ -323,10 +363,11 @@ void TestService::testShutdownApplicationRunsInTheService()
     QCOMPARE(result->refusal, QStringLiteral("writable by the group"));
     QFile(script).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
-    m_bus.setPolkitAnswer(false);
+    // Whom the group's grant lets change the cards does not run a program as the service.
+    m_bus.setPolkitRefusedActions({applicationAction});
     result = run(script);
     QTRY_VERIFY_WITH_TIMEOUT(result->done, 10000);
-    m_bus.setPolkitAnswer(true);
+    m_bus.setPolkitRefusedActions({});
     QVERIFY2(result->error.contains(QStringLiteral("not authorised")), qPrintable(result->error));
 
     QVERIFY(!QFile::exists(ran));
