@@ -172,19 +172,19 @@ QList<SNMPInfo> ProtectionClient::hosts(QString *error)
     return result;
 }
 
-bool ProtectionClient::host(const QString &ip, SNMPInfo *info, QString *error)
+bool ProtectionClient::host(const QString &ip, SNMPInfo *info, QString *error, Secrets *secrets)
 {
-    QDBusPendingReply<int, int, QString, int, int, QString, QString> reply = m_proxy->Host(ip);
+    QDBusPendingReply<int, int, bool, int, int, bool, bool> reply = m_proxy->Host(ip);
     if (!succeeded(reply, error))
         return false;
+    *info = SNMPInfo();
     info->ip = ip;
     info->port = reply.argumentAt<0>();
     info->version = reply.argumentAt<1>();
-    info->community = reply.argumentAt<2>();
     info->authType = reply.argumentAt<3>();
     info->privType = reply.argumentAt<4>();
-    info->userName = reply.argumentAt<5>();
-    info->password = reply.argumentAt<6>();
+    if (secrets)
+        *secrets = {reply.argumentAt<2>(), reply.argumentAt<5>(), reply.argumentAt<6>()};
     return true;
 }
 

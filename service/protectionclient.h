@@ -40,9 +40,18 @@ public:
     // The dialogs' calls. A failure gives false and the service's or the bus's words in *error.
     QVariant setting(const QString &key, QString *error = nullptr);
     bool setSetting(const QString &key, const QVariant &value, QString *error = nullptr);
+    // Which secrets a stored card has: the service says so, but never gives them out, so the cards' infos
+    // come with an empty community, user name and password.
+    struct Secrets
+    {
+        bool community = false;
+        bool userName = false;
+        bool password = false;
+    };
     QList<SNMPInfo> hosts(QString *error = nullptr);
-    bool host(const QString &ip, SNMPInfo *info, QString *error = nullptr);
+    bool host(const QString &ip, SNMPInfo *info, QString *error = nullptr, Secrets *secrets = nullptr);
     bool addHost(const SNMPInfo &info, QString *error = nullptr);
+    // An empty secret keeps the stored one while the address stays oldIp.
     bool modifyHost(const SNMPInfo &info, const QString &oldIp, QString *error = nullptr);
     bool removeHost(const QString &ip, QString *error = nullptr);
     struct Event

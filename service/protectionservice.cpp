@@ -24,8 +24,9 @@ const QString invalidArgument = QStringLiteral("org.vigilex.Protection1.Error.In
 const QString notAuthorized = QStringLiteral("org.vigilex.Protection1.Error.NotAuthorized");
 const QString failed = QStringLiteral("org.vigilex.Protection1.Error.Failed");
 
-// Why a card cannot be stored as given, or nothing.
-QString invalidHost(const SNMPInfo &info)
+// Why a card cannot be stored as given, or nothing. With keptSecrets an empty community or user name stands
+// for the stored one, checked once it has been filled in.
+QString invalidHost(const SNMPInfo &info, bool keptSecrets = false)
 {
     QHostAddress address;
     if (!address.setAddress(info.ip) || address.protocol() != QAbstractSocket::IPv4Protocol)
@@ -33,10 +34,10 @@ QString invalidHost(const SNMPInfo &info)
     if (info.port < 1 || info.port > 65535)
         return QStringLiteral("port out of 1..65535");
     if (info.version == Snmp::CommunityBased)
-        return info.community.isEmpty() ? QStringLiteral("empty community") : QString();
+        return info.community.isEmpty() && !keptSecrets ? QStringLiteral("empty community") : QString();
     if (info.version != Snmp::Usm)
         return QStringLiteral("unknown SNMP version");
-    if (info.userName.size() < 8)
+    if (info.userName.size() < 8 && !(keptSecrets && info.userName.isEmpty()))
         return QStringLiteral("user name shorter than 8 characters");
     if (!info.password.isEmpty() && info.password.size() < 8)
         return QStringLiteral("password shorter than 8 characters");
@@ -198,8 +199,8 @@ void ProtectionService::SetSetting(const QString &key, const QDBusVariant &value
     });
 }
 
-int ProtectionService::Host(const QString &ip, int &version, QString &community, int &authType, int &privType,
-    QString &userName, QString &password)
+int ProtectionService::Host(const QString &ip, int &version, bool &communitySet, int &authType, int &privType,
+    bool &userNameSet, bool &passwordSet)
 {
     SNMPInfo info;
     if (!HostTable::find(ip, &info)) {
@@ -207,11 +208,11 @@ int ProtectionService::Host(const QString &ip, int &version, QString &community,
         return 0;
     }
     version = info.version;
-    community = info.community;
+    communitySet = !info.community.isEmpty();
     authType = info.authType;
     privType = info.privType;
-    userName = info.userName;
-    password = info.password;
+    userNameSet = !info.userName.isEmpty();
+    passwordSet = !info.password.isEmpty();
     return info.port;
 }
 
@@ -239,17 +240,33 @@ void ProtectionService::AddHost(const QString &ip, int port, int version, const 
 void ProtectionService::ModifyHost(const QString &oldIp, const QString &ip, int port, int version,
     const QString &community, int authType, int privType, const QString &userName, const QString &password)
 {
-    const SNMPInfo info = hostInfo(ip, port, version, community, authType, privType, userName, password);
-    const QString why = invalidHost(info);
+    // A front end never learns the secrets, so it sends them empty when untouched. They stay with the card only
+    // on its own address: the stored community must not be sent to an address the caller names.
+    const bool keptSecrets = ip == oldIp;
+    const SNMPInfo entered = hostInfo(ip, port, version, community, authType, privType, userName, password);
+    const QString why = invalidHost(entered, keptSecrets);
     if (!why.isEmpty()) {
         sendErrorReply(invalidArgument, why);
         return;
     }
-    authorized(Authorizer::configureAction, [this, info, oldIp]() -> QString {
+    authorized(Authorizer::configureAction, [this, entered, oldIp, keptSecrets]() -> QString {
         SNMPInfo old;
         if (!HostTable::find(oldIp, &old))
             return QStringLiteral("no stored card ") + oldIp;
         old.ip = oldIp;
+        SNMPInfo info = entered;
+        if (keptSecrets) {
+            // find() gives only the secrets of the stored version: none is carried across a change of version.
+            if (info.version == Snmp::CommunityBased && info.community.isEmpty())
+                info.community = old.community;
+            if (info.version == Snmp::Usm && info.userName.isEmpty())
+                info.userName = old.userName;
+            if (info.version == Snmp::Usm && info.password.isEmpty())
+                info.password = old.password;
+            const QString invalid = invalidHost(info);
+            if (!invalid.isEmpty())
+                return invalid;
+        }
         if (info.ip != oldIp && HostTable::exists(info.ip))
             return QStringLiteral("the card %1 is stored already").arg(info.ip);
         if (!HostTable::update(info, oldIp))

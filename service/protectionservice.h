@@ -38,8 +38,8 @@ public slots:
     qlonglong Countdown();
     bool Setting(const QString &key, QDBusVariant &value);
     void SetSetting(const QString &key, const QDBusVariant &value);
-    int Host(const QString &ip, int &version, QString &community, int &authType, int &privType, QString &userName,
-        QString &password);
+    int Host(const QString &ip, int &version, bool &communitySet, int &authType, int &privType, bool &userNameSet,
+        bool &passwordSet);
     void AddHost(const QString &ip, int port, int version, const QString &community, int authType, int privType,
         const QString &userName, const QString &password);
     void ModifyHost(const QString &oldIp, const QString &ip, int port, int version, const QString &community,

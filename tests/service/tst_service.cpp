@@ -2,6 +2,7 @@
 #include "policy/policyrig.h"
 
 #include "service/protectionclient.h"
+#include "service/protectionservice.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
 #include "storage/eventcatalogue.h"
@@ -28,6 +29,7 @@
 #include <QTableWidget>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 #include <signal.h>
 
@@ -42,6 +44,8 @@ private slots:
     void mainsFailureWithoutWindowPowersOffOnce();
     void frontEndFollowsTheService();
     void setSettingChecksTheTable();
+    void hostSecretsStayInTheService();
+    void eventsListWhatWasJustTaken();
     void testShutdownApplicationRunsInTheService();
     void outageOutlastsEditRestartAndRefusal();
 
@@ -314,6 +318,108 @@ void TestService::setSettingChecksTheTable()
     QString why;
     QVERIFY(!client.setSetting(QStringLiteral("system/shutdown_app"), script, &why));
     QVERIFY2(why.endsWith(QStringLiteral("writable by the group")), qPrintable(why));
+    QVERIFY2(stopService(), qPrintable(serviceOutput()));
+}
+
+// Secrets go in, never out: Host() says which are stored; a change that leaves them empty keeps them on the
+// card's own address, where the card goes on answering the stored community, and nowhere else.
+void TestService::hostSecretsStayInTheService()
+{
+    QVERIFY(m_card->setState(QStringLiteral("normal")));
+    QVERIFY2(startService(), qPrintable(serviceOutput()));
+    QDBusConnection bus = QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("secrets"));
+    ProtectionClient client(bus);
+    const auto capacity = [&client] {
+        for (const Protection::Card &card : client.cards()) {
+            if (card.host == cardA && Snmp::isKnown(card.data, Snmp::BatteryCapacity))
+                return int(static_cast<unsigned char>(card.data.at(Snmp::BatteryCapacity)));
+        }
+        return -1;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(capacity() >= 0, 5000);
+
+    const QString cardC = QStringLiteral("127.0.0.3");
+    const SNMPInfo v3 = v3Host(
+        cardC, portB, Snmp::AuthSha, Snmp::PrivAes, QStringLiteral("operator1"), QStringLiteral("secretsecret"));
+    QString why;
+    QVERIFY(!client.addHost(v2cHost(cardC, portB, QString()), &why)); // a new card brings its community
+    QVERIFY2(why.contains(QStringLiteral("empty community")), qPrintable(why));
+    QVERIFY2(client.addHost(v3, &why), qPrintable(why));
+    for (const QString &ip : {cardA, cardC}) {
+        QDBusMessage call = QDBusMessage::createMethodCall(ProtectionService::serviceName(),
+            ProtectionService::objectPath(), QStringLiteral("org.vigilex.Protection1"), QStringLiteral("Host"));
+        call << ip;
+        const QDBusMessage reply = bus.call(call);
+        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+        for (const QVariant &argument : reply.arguments()) {
+            for (const QString &secret : {QStringLiteral("public"), v3.userName, v3.password})
+                QVERIFY2(!argument.toString().contains(secret), qPrintable(ip));
+        }
+    }
+    SNMPInfo info;
+    ProtectionClient::Secrets secrets;
+    QVERIFY2(client.host(cardA, &info, &why, &secrets), qPrintable(why));
+    QVERIFY(info.community.isEmpty());
+    QVERIFY(secrets.community && !secrets.userName && !secrets.password);
+    QVERIFY2(client.host(cardC, &info, &why, &secrets), qPrintable(why));
+    QCOMPARE(info.authType, int(Snmp::AuthSha));
+    QVERIFY(info.userName.isEmpty() && info.password.isEmpty());
+    QVERIFY(!secrets.community && secrets.userName && secrets.password);
+
+    QVERIFY2(client.modifyHost(v2cHost(cardA, portA, QString()), cardA, &why), qPrintable(why));
+    QVERIFY(HostTable::find(cardA, &info));
+    QCOMPARE(info.community, QStringLiteral("public"));
+    QVERIFY(m_card->setState(QStringLiteral("capacity"), 77));
+    QTRY_COMPARE_WITH_TIMEOUT(capacity(), 77, 5000);
+    SNMPInfo edited = v3;
+    edited.userName.clear();
+    edited.password.clear();
+    edited.authType = Snmp::AuthMd5;
+    QVERIFY2(client.modifyHost(edited, cardC, &why), qPrintable(why));
+    QVERIFY(HostTable::find(cardC, &info));
+    QCOMPARE(info.authType, int(Snmp::AuthMd5));
+    QCOMPARE(info.userName, v3.userName);
+    QCOMPARE(info.password, v3.password);
+
+    // Moved to another address, or switched to the other version, nothing is kept.
+    const QString elsewhere = QStringLiteral("127.0.0.4");
+    QVERIFY(!client.modifyHost(v2cHost(elsewhere, portA, QString()), cardA, &why));
+    QVERIFY2(why.contains(QStringLiteral("empty community")), qPrintable(why));
+    edited.ip = elsewhere;
+    QVERIFY(!client.modifyHost(edited, cardC, &why));
+    QVERIFY2(why.contains(QStringLiteral("user name")), qPrintable(why));
+    QVERIFY(!client.modifyHost(v2cHost(cardC, portB, QString()), cardC, &why));
+    QVERIFY2(why.contains(QStringLiteral("empty community")), qPrintable(why));
+    QVERIFY(HostTable::find(cardA, &info));
+    QCOMPARE(info.community, QStringLiteral("public"));
+    QVERIFY(HostTable::find(cardC, &info));
+    QCOMPARE(info.version, int(Snmp::Usm));
+    QVERIFY(!HostTable::exists(elsewhere));
+
+    QVERIFY2(client.removeHost(cardC, &why), qPrintable(why));
+    QVERIFY(m_card->setState(QStringLiteral("normal")));
+    QVERIFY2(stopService(), qPrintable(serviceOutput()));
+}
+
+// Events() answers once the store has committed what it holds: the event the service has just taken is listed.
+void TestService::eventsListWhatWasJustTaken()
+{
+    QVERIFY2(startService(), qPrintable(serviceOutput()));
+    ProtectionClient client(QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("events")));
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const auto traps = [&client, now] {
+        QList<ProtectionClient::Event> events;
+        if (!client.events(now - 60, now + 60, &events))
+            return -1;
+        return int(std::count_if(events.cbegin(), events.cend(),
+            [](const ProtectionClient::Event &e) { return e.host == cardA && e.event == 8; }));
+    };
+    const int before = traps();
+    QVERIFY(before >= 0);
+    const int mark = serviceOutput().size();
+    QCOMPARE(UpsSim::sendNotification(QStringLiteral("v2c"), 7, QStringLiteral("udp:127.0.0.1:162")), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(serviceOutput().mid(mark).contains(QStringLiteral("Event from 127.0.0.1: 8")), 5000);
+    QCOMPARE(traps(), before + 1);
     QVERIFY2(stopService(), qPrintable(serviceOutput()));
 }
 
