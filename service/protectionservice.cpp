@@ -23,6 +23,8 @@ namespace {
 const QString invalidArgument = QStringLiteral("org.vigilex.Protection1.Error.InvalidArgument");
 const QString notAuthorized = QStringLiteral("org.vigilex.Protection1.Error.NotAuthorized");
 const QString failed = QStringLiteral("org.vigilex.Protection1.Error.Failed");
+// How long a reader or the clearing waits for the store to commit what it holds.
+constexpr int flushBoundMs = 2000;
 
 // Why a card cannot be stored as given, or nothing. With keptSecrets an empty community or user name stands
 // for the stored one, checked once it has been filled in.
@@ -292,38 +294,51 @@ void ProtectionService::RemoveHost(const QString &ip)
     });
 }
 
-QList<qlonglong> ProtectionService::Events(qlonglong from, qlonglong to, QStringList &hosts, QList<int> &events)
+QList<qlonglong> ProtectionService::Events(qlonglong from, qlonglong to, QStringList &, QList<int> &)
 {
-    QList<qlonglong> dates;
-    // What the writer still holds counts as stored: the reader must see an event that was announced.
-    EventStore::instance()->flush(2000);
-    QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
-    query.setForwardOnly(true);
-    query.prepare(QLatin1String(Sql::selectEventRange));
-    query.bindValue(QStringLiteral(":1"), from);
-    query.bindValue(QStringLiteral(":2"), to);
-    if (!query.exec()) {
-        sendErrorReply(failed, QStringLiteral("the events cannot be read"));
-        return dates;
-    }
-    while (query.next()) {
-        dates.append(query.value(0).toLongLong());
-        hosts.append(query.value(1).toString());
-        events.append(query.value(2).toInt());
-    }
-    return dates;
+    // What the writer still holds counts as stored: the reader must see an event that was announced. The answer
+    // waits for the commit, up to the bound, while the main thread goes on with the cards and the policy.
+    setDelayedReply(true);
+    const QDBusMessage request = message();
+    QDBusConnection bus = connection();
+    EventStore::instance()->whenFlushed(this, flushBoundMs, [request, bus, from, to](bool) mutable {
+        QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
+        query.setForwardOnly(true);
+        query.prepare(QLatin1String(Sql::selectEventRange));
+        query.bindValue(QStringLiteral(":1"), from);
+        query.bindValue(QStringLiteral(":2"), to);
+        if (!query.exec()) {
+            bus.send(request.createErrorReply(failed, QStringLiteral("the events cannot be read")));
+            return;
+        }
+        QList<qlonglong> dates;
+        QStringList hosts;
+        QList<int> events;
+        while (query.next()) {
+            dates.append(query.value(0).toLongLong());
+            hosts.append(query.value(1).toString());
+            events.append(query.value(2).toInt());
+        }
+        bus.send(
+            request.createReply({QVariant::fromValue(dates), QVariant::fromValue(hosts), QVariant::fromValue(events)}));
+    });
+    return {};
 }
 
 void ProtectionService::ClearEvents()
 {
-    authorized(Authorizer::configureAction, []() -> QString {
-        EventStore::instance()->flush(2000);
-        QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
-        if (!query.exec(QLatin1String(Sql::deleteAllEvents)))
-            return QStringLiteral("the events cannot be cleared");
-        query.exec(QLatin1String(Sql::resetEventSequence));
-        qInfo("Stored events cleared through the bus");
-        return QString();
+    authorizedCall(Authorizer::configureAction, [this](const QDBusMessage &request, QDBusConnection bus) {
+        // Nothing the writer still holds may outlive the clearing.
+        EventStore::instance()->whenFlushed(this, flushBoundMs, [request, bus](bool) mutable {
+            QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
+            if (!query.exec(QLatin1String(Sql::deleteAllEvents))) {
+                bus.send(request.createErrorReply(failed, QStringLiteral("the events cannot be cleared")));
+                return;
+            }
+            query.exec(QLatin1String(Sql::resetEventSequence));
+            qInfo("Stored events cleared through the bus");
+            bus.send(request.createReply());
+        });
     });
 }
 
