@@ -119,6 +119,9 @@ void TestService::cleanupTestCase()
 
 bool TestService::startService()
 {
+    // Afresh, also after a test that left it running.
+    if (!stopService())
+        return false;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), m_bus.address());
     m_service.setProcessEnvironment(env);
@@ -405,6 +408,8 @@ void TestService::hostSecretsStayInTheService()
 void TestService::eventsListWhatWasJustTaken()
 {
     QVERIFY2(startService(), qPrintable(serviceOutput()));
+    // The name is taken before the trap port is open.
+    QTRY_VERIFY_WITH_TIMEOUT(serviceOutput().contains(QStringLiteral("Protection service started")), 5000);
     ProtectionClient client(QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("events")));
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     const auto traps = [&client, now] {
