@@ -86,6 +86,11 @@ QString ProtectionService::objectPath()
     return QStringLiteral("/org/vigilex/Protection1");
 }
 
+QString ProtectionService::notAuthorizedError()
+{
+    return notAuthorized;
+}
+
 ProtectionService::ProtectionService(Protection *protection, const QDBusConnection &bus, QObject *parent)
     : QObject(parent), m_protection(protection), m_bus(bus), m_authorizer(bus)
 {

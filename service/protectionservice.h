@@ -26,6 +26,8 @@ class ProtectionService : public QObject, protected QDBusContext
 public:
     static QString serviceName();
     static QString objectPath();
+    // The error of a change polkit did not allow the caller.
+    static QString notAuthorizedError();
 
     ProtectionService(Protection *protection, const QDBusConnection &bus, QObject *parent = nullptr);
     ~ProtectionService() override;

@@ -302,8 +302,10 @@ void TestService::setSettingChecksTheTable()
             m_bus.resetCalls();
             m_bus.setPolkitRefusedActions(refused);
             QString why;
+            bool unauthorized = false;
             const bool allowed = !refused.contains(row.action);
-            QCOMPARE(client.setSetting(key, row.value, &why), allowed);
+            QCOMPARE(client.setSetting(key, row.value, &why, &unauthorized), allowed);
+            QCOMPARE(unauthorized, !allowed);
             QCOMPARE(m_bus.calls().authorizations, QStringList {row.action});
             QCOMPARE(readSetting(AppPaths::settingsFilePath(), key).toString(),
                 (allowed ? row.value : row.before).toString());
@@ -448,12 +450,14 @@ void TestService::testShutdownApplicationRunsInTheService()
         int exitCode = 0, exitStatus = 0;
         qint64 elapsedMs = -1;
         QString refusal, error;
+        bool unauthorized = false;
     };
     const auto run = [&client](const QString &path) {
         auto result = std::make_shared<Result>();
         client.testShutdownApplication(path, 1, &client,
-            [result](int exitCode, int exitStatus, qint64 elapsedMs, const QString &refusal, const QString &error) {
-                *result = {true, exitCode, exitStatus, elapsedMs, refusal, error};
+            [result](int exitCode, int exitStatus, qint64 elapsedMs, const QString &refusal, const QString &error,
+                bool unauthorized) {
+                *result = {true, exitCode, exitStatus, elapsedMs, refusal, error, unauthorized};
             });
         return result;
     };
@@ -480,6 +484,7 @@ void TestService::testShutdownApplicationRunsInTheService()
     QTRY_VERIFY_WITH_TIMEOUT(result->done, 10000);
     m_bus.setPolkitRefusedActions({});
     QVERIFY2(result->error.contains(QStringLiteral("not authorised")), qPrintable(result->error));
+    QVERIFY(result->unauthorized);
 
     QVERIFY(!QFile::exists(ran));
     QCOMPARE(m_bus.calls().powerOff.size(), 0);
