@@ -644,6 +644,10 @@ Do you want to replace it?</source>
         <source>The test was refused: running the shutdown application in the service needs an administrator&apos;s authorisation.</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>The test was refused: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>SingleInstance</name>

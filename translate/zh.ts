@@ -645,6 +645,10 @@ Do you want to replace it?</source>
         <source>The test was refused: running the shutdown application in the service needs an administrator&apos;s authorisation.</source>
         <translation>测试被拒绝：在服务中运行关机应用程序需要管理员授权。</translation>
     </message>
+    <message>
+        <source>The test was refused: %1</source>
+        <translation>测试被拒绝：%1</translation>
+    </message>
 </context>
 <context>
     <name>SingleInstance</name>

@@ -566,23 +566,30 @@ bool SettingsDialog::saveGeneral()
 {
     // The application's keys first: in front of the service they take an administrator, and when that is
     // refused nothing else has been written yet. Only a real change of them is sent.
+    // What was written stays written after a later refusal, so another "Sure" does not send it again.
     const bool enable = appCheck->isChecked();
-    if (enable && appPathEdit->text() != loadedAppPath && !write(keyApp, appPathEdit->text()))
-        return false;
-    if (enable != loadedAppEnable && !write(keyAppEnable, enable))
-        return false;
+    if (enable && appPathEdit->text() != loadedAppPath) {
+        if (!write(keyApp, appPathEdit->text()))
+            return false;
+        loadedAppPath = appPathEdit->text();
+    }
+    if (enable != loadedAppEnable) {
+        if (!write(keyAppEnable, enable))
+            return false;
+        loadedAppEnable = enable;
+    }
     if (enable && !write(keyExecTime, execTimeEdit->text().toInt(nullptr, 10)))
         return false;
 
+    // The loader took true for an absent key; the file must agree with the box either way.
     const bool popup = popupCheck->isChecked();
-    if (popup != loadedPopup) {
+    if (popup != loadedPopup || popupSeeded) {
         if (!write(keyPopWarning, popup))
             return false;
-        emit popupStateChanged(popup);
-    } else if (popupSeeded) {
-        // The loader took true for an absent key; the file must agree with the box either way.
-        if (!write(keyPopWarning, popup))
-            return false;
+        popupSeeded = false;
+        if (popup != loadedPopup)
+            emit popupStateChanged(popup);
+        loadedPopup = popup;
     }
     return true;
 }
@@ -648,7 +655,7 @@ void SettingsDialog::testApplication()
                 const QString text = unauthorized
                     ? tr("The test was refused: running the shutdown application in the service needs an "
                          "administrator's authorisation.")
-                    : refusedText(error, false, true);
+                    : tr("The test was refused: %1").arg(error);
                 UserPrompt::warning(this, tr("Warning"), text, tr("Sure"));
             });
         return;
