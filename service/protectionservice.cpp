@@ -14,7 +14,6 @@
 #include "storage/statements.h"
 
 #include <QDBusConnectionInterface>
-#include <QDBusMetaType>
 #include <QHostAddress>
 #include <QSet>
 #include <QSqlQuery>
@@ -67,12 +66,10 @@ SNMPInfo hostInfo(const QString &ip, int port, int version, const QString &commu
     return info;
 }
 
-// What the service would run as its own user is an administrator's choice; the rest is the group's.
-const char *settingAction(const QString &key)
+// The keys of what the service would run as its own user at an outage.
+bool isApplicationKey(const QString &key)
 {
-    return key == QLatin1String("system/shutdown_app") || key == QLatin1String("system/shutdown_app_enable")
-        ? Authorizer::configureApplicationAction
-        : Authorizer::configureAction;
+    return key == QLatin1String("system/shutdown_app") || key == QLatin1String("system/shutdown_app_enable");
 }
 } // namespace
 
@@ -86,24 +83,35 @@ QString ProtectionService::objectPath()
     return QStringLiteral("/org/vigilex/Protection1");
 }
 
+QString ProtectionService::invalidArgumentError()
+{
+    return invalidArgument;
+}
+
 QString ProtectionService::notAuthorizedError()
 {
     return notAuthorized;
 }
 
+QString ProtectionService::failedError()
+{
+    return failed;
+}
+
 ProtectionService::ProtectionService(Protection *protection, const QDBusConnection &bus, QObject *parent)
     : QObject(parent), m_protection(protection), m_bus(bus), m_authorizer(bus)
 {
-    qDBusRegisterMetaType<QList<int>>();
-    qDBusRegisterMetaType<QList<qlonglong>>();
-    qDBusRegisterMetaType<QList<QByteArray>>();
+    registerBusTypes();
     new Protection1Adaptor(this); // relays this object's signals by itself
 
     // Only what a reader of the log would find: the signal follows the commit.
     connect(protection, &Protection::eventStored, this,
         [this](const QString &host, int event, qint64 at) { emit EventArrived(host, event, at); });
     connect(protection, &Protection::statusChanged, this, &ProtectionService::StatusChanged);
-    connect(protection, &Protection::authenticationChanged, this, &ProtectionService::AuthenticationChanged);
+    connect(protection, &Protection::authenticationChanged, this, [this](const QString &host, bool failed) {
+        m_authenticationFailed[host] = failed;
+        emit AuthenticationChanged(host, failed);
+    });
     // Each card answers every second; only what a front end would show differently goes out.
     connect(protection, &Protection::dataReady, this, [this](const QString &host, const QByteArray &data) {
         QByteArray &sent = m_sentData[host];
@@ -114,7 +122,7 @@ ProtectionService::ProtectionService(Protection *protection, const QDBusConnecti
     });
     connect(protection, &Protection::systemMessage, this, [this](const QString &text) {
         qInfo("System: %s", qPrintable(text));
-        emit SystemMessage(text, m_protection->policy()->remainingMs());
+        emit SystemMessage(text, QStringList(), m_protection->policy()->remainingMs());
     });
     connect(protection, &Protection::storingFailed, this, [this] { emit StoringChanged(true); });
     connect(protection, &Protection::storingRecovered, this, [this] { emit StoringChanged(false); });
@@ -123,6 +131,8 @@ ProtectionService::ProtectionService(Protection *protection, const QDBusConnecti
         const QSet<QString> listed(hosts.cbegin(), hosts.cend());
         for (auto it = m_sentData.begin(); it != m_sentData.end();)
             it = listed.contains(it.key()) ? std::next(it) : m_sentData.erase(it);
+        for (auto it = m_authenticationFailed.begin(); it != m_authenticationFailed.end();)
+            it = listed.contains(it.key()) ? std::next(it) : m_authenticationFailed.erase(it);
         emit HostsChanged(hosts);
     });
 }
@@ -155,15 +165,38 @@ bool ProtectionService::registerOnBus(QString *error)
     return true;
 }
 
-QStringList ProtectionService::Cards(QList<int> &statuses, QList<QByteArray> &data)
+QList<CardState> ProtectionService::Cards()
 {
-    const QStringList hosts = m_protection->hosts();
-    for (const QString &host : hosts) {
+    QList<CardState> cards;
+    for (const QString &host : m_protection->hosts()) {
         const Protection::Card card = m_protection->card(host);
-        statuses.append(card.status);
-        data.append(card.data);
+        cards.append({host, card.status, m_authenticationFailed.value(host), card.data});
     }
-    return hosts;
+    return cards;
+}
+
+QList<StoredCard> ProtectionService::Hosts()
+{
+    QList<StoredCard> cards;
+    for (const SNMPInfo &stored : HostTable::all()) {
+        StoredCard card;
+        card.info = stored;
+        card.info.community.clear();
+        card.info.userName.clear();
+        card.info.password.clear();
+        card.communitySet = !stored.community.isEmpty();
+        card.userNameSet = !stored.userName.isEmpty();
+        card.passwordSet = !stored.password.isEmpty();
+        cards.append(card);
+    }
+    return cards;
+}
+
+qlonglong ProtectionService::State(QString &refusalId, QStringList &refusalArgs)
+{
+    refusalId.clear();
+    refusalArgs.clear();
+    return m_protection->policy()->remainingMs();
 }
 
 qlonglong ProtectionService::Countdown()
@@ -185,25 +218,70 @@ bool ProtectionService::Setting(const QString &key, QDBusVariant &value)
 
 void ProtectionService::SetSetting(const QString &key, const QDBusVariant &value)
 {
-    QVariant converted;
-    QString why = SettingKeys::refusal(key, value.variant(), &converted);
-    // Checked as the service's user, the one the outage runs the application as.
-    if (why.isEmpty() && key == QLatin1String("system/shutdown_app")) {
-        const QString refusal = shutdownApplicationRefusal(converted.toString());
-        if (!refusal.isEmpty())
-            why = QStringLiteral("shutdown application ") + converted.toString() + QStringLiteral(": ") + refusal;
+    SetSettings({{key, value.variant()}});
+}
+
+QVariantMap ProtectionService::Settings(const QStringList &keys)
+{
+    QVariantMap values;
+    for (const QString &key : keys) {
+        if (!SettingKeys::find(key)) {
+            sendErrorReply(invalidArgument, QStringLiteral("no such settings key: ") + key);
+            return {};
+        }
+        const QVariant stored = readSetting(AppPaths::settingsFilePath(), key);
+        if (stored.isValid())
+            values.insert(key, stored);
     }
+    return values;
+}
+
+void ProtectionService::SetSettings(const QVariantMap &values)
+{
+    QVariantMap checked;
+    const QString why = checkSettings(values, &checked);
     if (!why.isEmpty()) {
         sendErrorReply(invalidArgument, why);
         return;
     }
-    authorized(settingAction(key), [key, converted]() -> QString {
-        const QString refused = storeSetting(AppPaths::settingsFilePath(), key, converted);
+    // What the service would run as its own user is an administrator's choice, and so is a batch that holds it.
+    bool application = false;
+    for (auto it = checked.cbegin(); it != checked.cend(); ++it)
+        application |= isApplicationKey(it.key());
+    authorized(application ? Authorizer::configureApplicationAction : Authorizer::configureAction,
+        [this, checked] { return storeSettings(checked); });
+}
+
+QString ProtectionService::checkSettings(const QVariantMap &values, QVariantMap *checked) const
+{
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        QVariant converted;
+        const QString why = SettingKeys::refusal(it.key(), it.value(), &converted);
+        if (!why.isEmpty())
+            return why;
+        // Checked as the service's user, the one the outage runs the application as.
+        if (it.key() == QLatin1String("system/shutdown_app")) {
+            const QString refusal = shutdownApplicationRefusal(converted.toString());
+            if (!refusal.isEmpty())
+                return QStringLiteral("shutdown application ") + converted.toString() + QStringLiteral(": ") + refusal;
+        }
+        checked->insert(it.key(), converted);
+    }
+    return QString();
+}
+
+QString ProtectionService::storeSettings(const QVariantMap &values)
+{
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        const QString refused = storeSetting(AppPaths::settingsFilePath(), it.key(), it.value());
         if (!refused.isEmpty())
             return refused;
-        qInfo("Setting %s changed through the bus", qPrintable(key));
-        return QString();
-    });
+    }
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        qInfo("Setting %s changed through the bus", qPrintable(it.key()));
+        emit SettingChanged(it.key(), true, QDBusVariant(it.value()));
+    }
+    return QString();
 }
 
 int ProtectionService::Host(const QString &ip, int &version, bool &communitySet, int &authType, int &privType,
@@ -299,7 +377,7 @@ void ProtectionService::RemoveHost(const QString &ip)
     });
 }
 
-QList<qlonglong> ProtectionService::Events(qlonglong from, qlonglong to, QStringList &, QList<int> &)
+QVector<StoredEvent> ProtectionService::Events(qlonglong from, qlonglong to)
 {
     // What the writer still holds counts as stored: the reader must see an event that was announced. The answer
     // waits for the commit, up to the bound, while the main thread goes on with the cards and the policy.
@@ -316,16 +394,10 @@ QList<qlonglong> ProtectionService::Events(qlonglong from, qlonglong to, QString
             bus.send(request.createErrorReply(failed, QStringLiteral("the events cannot be read")));
             return;
         }
-        QList<qlonglong> dates;
-        QStringList hosts;
-        QList<int> events;
-        while (query.next()) {
-            dates.append(query.value(0).toLongLong());
-            hosts.append(query.value(1).toString());
-            events.append(query.value(2).toInt());
-        }
-        bus.send(
-            request.createReply({QVariant::fromValue(dates), QVariant::fromValue(hosts), QVariant::fromValue(events)}));
+        QVector<StoredEvent> events;
+        while (query.next())
+            events.append({query.value(0).toLongLong(), query.value(1).toString(), query.value(2).toInt()});
+        bus.send(request.createReply(QVariant::fromValue(events)));
     });
     return {};
 }
