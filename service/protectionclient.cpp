@@ -57,10 +57,7 @@ ProtectionClient::ProtectionClient(const QDBusConnection &bus, QObject *parent)
     connect(m_proxy.get(), &ProtectionProxy::HostsChanged, this, &ProtectionClient::hostsChanged);
     connect(m_proxy.get(), &ProtectionProxy::SystemMessage, this,
         [this](const QString &id, const QStringList &args, qlonglong countdownMs) {
-            QString text = id;
-            for (const QString &arg : args)
-                text = text.arg(arg);
-            emit systemMessage(text);
+            emit systemMessage(SystemMessages::text({id, args}));
             emit countdownChanged(countdownMs);
         });
     connect(m_proxy.get(), &ProtectionProxy::StoringChanged, this,

@@ -108,10 +108,7 @@ ProtectionService::ProtectionService(Protection *protection, const QDBusConnecti
     connect(protection, &Protection::eventStored, this,
         [this](const QString &host, int event, qint64 at) { emit EventArrived(host, event, at); });
     connect(protection, &Protection::statusChanged, this, &ProtectionService::StatusChanged);
-    connect(protection, &Protection::authenticationChanged, this, [this](const QString &host, bool failed) {
-        m_authenticationFailed[host] = failed;
-        emit AuthenticationChanged(host, failed);
-    });
+    connect(protection, &Protection::authenticationChanged, this, &ProtectionService::AuthenticationChanged);
     // Each card answers every second; only what a front end would show differently goes out.
     connect(protection, &Protection::dataReady, this, [this](const QString &host, const QByteArray &data) {
         QByteArray &sent = m_sentData[host];
@@ -121,9 +118,14 @@ ProtectionService::ProtectionService(Protection *protection, const QDBusConnecti
         emit DataChanged(host, data);
     });
     connect(protection, &Protection::systemMessage, this, [this](const ::SystemMessage &message) {
-        const QString text = SystemMessages::text(message);
-        qInfo("System: %s", qPrintable(text));
-        emit SystemMessage(text, QStringList(), m_protection->policy()->remainingMs());
+        qInfo("System: %s", qPrintable(SystemMessages::text(message)));
+        emit SystemMessage(message.id, message.args, m_protection->policy()->remainingMs());
+        // The refusal changes with a message only: set or replaced with its reason, or over at the re-arming.
+        const ::SystemMessage refusal = m_protection->policy()->refusal();
+        if (refusal != m_refusal) {
+            m_refusal = refusal;
+            emit ShutdownRefusalChanged(refusal.id, refusal.args);
+        }
     });
     connect(protection, &Protection::storingFailed, this, [this] { emit StoringChanged(true); });
     connect(protection, &Protection::storingRecovered, this, [this] { emit StoringChanged(false); });
@@ -132,8 +134,6 @@ ProtectionService::ProtectionService(Protection *protection, const QDBusConnecti
         const QSet<QString> listed(hosts.cbegin(), hosts.cend());
         for (auto it = m_sentData.begin(); it != m_sentData.end();)
             it = listed.contains(it.key()) ? std::next(it) : m_sentData.erase(it);
-        for (auto it = m_authenticationFailed.begin(); it != m_authenticationFailed.end();)
-            it = listed.contains(it.key()) ? std::next(it) : m_authenticationFailed.erase(it);
         emit HostsChanged(hosts);
     });
 }
@@ -171,7 +171,7 @@ QList<CardState> ProtectionService::Cards()
     QList<CardState> cards;
     for (const QString &host : m_protection->hosts()) {
         const Protection::Card card = m_protection->card(host);
-        cards.append({host, card.status, m_authenticationFailed.value(host), card.data});
+        cards.append({host, card.status, card.authenticationFailed, card.data});
     }
     return cards;
 }
@@ -195,8 +195,9 @@ QList<StoredCard> ProtectionService::Hosts()
 
 qlonglong ProtectionService::State(QString &refusalId, QStringList &refusalArgs)
 {
-    refusalId.clear();
-    refusalArgs.clear();
+    const ::SystemMessage refusal = m_protection->policy()->refusal();
+    refusalId = refusal.id;
+    refusalArgs = refusal.args;
     return m_protection->policy()->remainingMs();
 }
 

@@ -88,5 +88,5 @@ private:
     QDBusConnection m_bus;
     Authorizer m_authorizer;
     QHash<QString, QByteArray> m_sentData;
-    QHash<QString, bool> m_authenticationFailed;
+    ::SystemMessage m_refusal; // as last announced
 };
