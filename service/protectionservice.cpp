@@ -71,6 +71,14 @@ bool isApplicationKey(const QString &key)
 {
     return key == QLatin1String("system/shutdown_app") || key == QLatin1String("system/shutdown_app_enable");
 }
+// The file holds text; the bus carries the key's type, unless the text is none of it (a hand edit), which a
+// front end then sees as it stands.
+QVariant typedSetting(const QString &key)
+{
+    const QVariant stored = readSetting(AppPaths::settingsFilePath(), key);
+    QVariant typed;
+    return stored.isValid() && SettingKeys::refusal(key, stored, &typed).isEmpty() ? typed : stored;
+}
 } // namespace
 
 QString ProtectionService::serviceName()
@@ -212,7 +220,7 @@ bool ProtectionService::Setting(const QString &key, QDBusVariant &value)
         sendErrorReply(invalidArgument, QStringLiteral("no such settings key: ") + key);
         return false;
     }
-    const QVariant stored = readSetting(AppPaths::settingsFilePath(), key);
+    const QVariant stored = typedSetting(key);
     // An absent key has no value on the bus; the flag says so and the variant carries an empty string.
     value = QDBusVariant(stored.isValid() ? stored : QVariant(QString()));
     return stored.isValid();
@@ -231,7 +239,7 @@ QVariantMap ProtectionService::Settings(const QStringList &keys)
             sendErrorReply(invalidArgument, QStringLiteral("no such settings key: ") + key);
             return {};
         }
-        const QVariant stored = readSetting(AppPaths::settingsFilePath(), key);
+        const QVariant stored = typedSetting(key);
         if (stored.isValid())
             values.insert(key, stored);
     }
