@@ -6,6 +6,7 @@
 #include "app/messagehandler.h"
 #include "app/quitsignals.h"
 #include "app/secureexec.h"
+#include "backend/localbackend.h"
 #include "policy/protection.h"
 #include "policy/shutdownpolicy.h"
 #include "service/protectionservice.h"
@@ -36,9 +37,10 @@ int main(int argc, char *argv[])
     // The bus first: a second service must not take port 162 from the one that owns the name.
     QDBusConnection bus = QDBusConnection::systemBus();
     SNMP engine;
-    Protection protection;
-    protection.setEngine(&engine);
-    ProtectionService service(&protection, bus);
+    LocalBackend backend;
+    backend.setEngine(&engine);
+    Protection &protection = *backend.protection();
+    ProtectionService service(&backend, bus);
     QString why;
     if (!service.registerOnBus(&why)) {
         if (bus.isConnected()) {

@@ -1,83 +1,30 @@
 #include "service/protectionservice.h"
 
-#include "policy/applicationtest.h"
-#include "policy/applicationtrust.h"
+#include "backend/localbackend.h"
 #include "policy/protection.h"
-#include "policy/shutdownpolicy.h"
 #include "protection1adaptor.h"
-#include "storage/apppaths.h"
-#include "storage/database.h"
-#include "storage/eventstore.h"
-#include "storage/hosttable.h"
 #include "storage/settingkeys.h"
-#include "storage/settings.h"
-#include "storage/statements.h"
 
 #include <QDBusConnectionInterface>
-#include <QHostAddress>
 #include <QSet>
-#include <QSqlQuery>
 
 namespace {
 const QString invalidArgument = QStringLiteral("org.vigilex.Protection1.Error.InvalidArgument");
 const QString notAuthorized = QStringLiteral("org.vigilex.Protection1.Error.NotAuthorized");
 const QString failed = QStringLiteral("org.vigilex.Protection1.Error.Failed");
-// How long a reader or the clearing waits for the store to commit what it holds.
-constexpr int flushBoundMs = 2000;
 
-// Why a card cannot be stored as given, or nothing. With keptSecrets an empty community or user name stands
-// for the stored one, checked once it has been filled in.
-QString invalidHost(const SNMPInfo &info, bool keptSecrets = false)
-{
-    QHostAddress address;
-    if (!address.setAddress(info.ip) || address.protocol() != QAbstractSocket::IPv4Protocol)
-        return QStringLiteral("not an IPv4 address: ") + info.ip;
-    if (info.port < 1 || info.port > 65535)
-        return QStringLiteral("port out of 1..65535");
-    if (info.version == Snmp::CommunityBased)
-        return info.community.isEmpty() && !keptSecrets ? QStringLiteral("empty community") : QString();
-    if (info.version != Snmp::Usm)
-        return QStringLiteral("unknown SNMP version");
-    if (info.userName.size() < 8 && !(keptSecrets && info.userName.isEmpty()))
-        return QStringLiteral("user name shorter than 8 characters");
-    if (!info.password.isEmpty() && info.password.size() < 8)
-        return QStringLiteral("password shorter than 8 characters");
-    if (info.authType < Snmp::AuthMd5 || info.authType > Snmp::AuthSha || info.privType < Snmp::PrivDes
-        || info.privType > Snmp::PrivAes)
-        return QStringLiteral("unknown authentication or privacy type");
-    return QString();
-}
-
-SNMPInfo hostInfo(const QString &ip, int port, int version, const QString &community, int authType, int privType,
-    const QString &userName, const QString &password)
-{
-    SNMPInfo info;
-    info.ip = ip;
-    info.port = port;
-    info.version = version;
-    if (version == Snmp::CommunityBased) {
-        info.community = community;
-    } else {
-        info.authType = authType;
-        info.privType = privType;
-        info.userName = userName;
-        info.password = password;
-    }
-    return info;
-}
-
-// The keys of what the service would run as its own user at an outage.
-bool isApplicationKey(const QString &key)
-{
-    return key == QLatin1String("system/shutdown_app") || key == QLatin1String("system/shutdown_app_enable");
-}
 // The file holds text; the bus carries the key's type, unless the text is none of it (a hand edit), which a
 // front end then sees as it stands.
-QVariant typedSetting(const QString &key)
+QVariant typed(const QString &key, const QVariant &stored)
 {
-    const QVariant stored = readSetting(AppPaths::settingsFilePath(), key);
-    QVariant typed;
-    return stored.isValid() && SettingKeys::refusal(key, stored, &typed).isEmpty() ? typed : stored;
+    QVariant value;
+    return stored.isValid() && SettingKeys::refusal(key, stored, &value).isEmpty() ? value : stored;
+}
+
+SNMPInfo hostOf(const QString &ip, int port, int version, const QString &community, int authType, int privType,
+    const QString &userName, const QString &password)
+{
+    return SNMPInfo {ip, port, version, community, authType, privType, userName, password};
 }
 } // namespace
 
@@ -106,39 +53,38 @@ QString ProtectionService::failedError()
     return failed;
 }
 
-ProtectionService::ProtectionService(Protection *protection, const QDBusConnection &bus, QObject *parent)
-    : QObject(parent), m_protection(protection), m_bus(bus), m_authorizer(bus)
+ProtectionService::ProtectionService(LocalBackend *backend, const QDBusConnection &bus, QObject *parent)
+    : QObject(parent), m_backend(backend), m_bus(bus), m_authorizer(bus)
 {
     registerBusTypes();
     new Protection1Adaptor(this); // relays this object's signals by itself
 
     // Only what a reader of the log would find: the signal follows the commit.
-    connect(protection, &Protection::eventStored, this,
+    connect(backend->protection(), &Protection::eventStored, this,
         [this](const QString &host, int event, qint64 at) { emit EventArrived(host, event, at); });
-    connect(protection, &Protection::statusChanged, this, &ProtectionService::StatusChanged);
-    connect(protection, &Protection::authenticationChanged, this, &ProtectionService::AuthenticationChanged);
+    connect(backend, &ProtectionBackend::statusChanged, this, &ProtectionService::StatusChanged);
+    connect(backend, &ProtectionBackend::authenticationChanged, this, &ProtectionService::AuthenticationChanged);
     // Each card answers every second; only what a front end would show differently goes out.
-    connect(protection, &Protection::dataReady, this, [this](const QString &host, const QByteArray &data) {
+    connect(backend, &ProtectionBackend::dataChanged, this, [this](const QString &host, const QByteArray &data) {
         QByteArray &sent = m_sentData[host];
         if (sent == data)
             return;
         sent = data;
         emit DataChanged(host, data);
     });
-    connect(protection, &Protection::systemMessage, this, [this](const ::SystemMessage &message) {
+    connect(backend, &ProtectionBackend::systemMessage, this, [this](const ::SystemMessage &message) {
         qInfo("System: %s", qPrintable(SystemMessages::text(message)));
-        emit SystemMessage(message.id, message.args, m_protection->policy()->remainingMs());
-        // The refusal changes with a message only: set or replaced with its reason, or over at the re-arming.
-        const ::SystemMessage refusal = m_protection->policy()->refusal();
-        if (refusal != m_refusal) {
-            m_refusal = refusal;
-            emit ShutdownRefusalChanged(refusal.id, refusal.args);
-        }
+        emit SystemMessage(message.id, message.args, m_backend->countdownMs());
     });
-    connect(protection, &Protection::storingFailed, this, [this] { emit StoringChanged(true); });
-    connect(protection, &Protection::storingRecovered, this, [this] { emit StoringChanged(false); });
-    connect(protection, &Protection::hostsChanged, this, [this] {
-        const QStringList hosts = m_protection->hosts();
+    connect(backend, &ProtectionBackend::shutdownRefusalChanged, this,
+        [this](const ::SystemMessage &refusal) { emit ShutdownRefusalChanged(refusal.id, refusal.args); });
+    connect(backend, &ProtectionBackend::settingChanged, this, [this](const QString &key, const QVariant &value) {
+        qInfo("Setting %s changed through the bus", qPrintable(key));
+        // An absent key has no value on the bus: the flag says so and the variant carries an empty string.
+        emit SettingChanged(key, value.isValid(), QDBusVariant(value.isValid() ? typed(key, value) : QString()));
+    });
+    connect(backend, &ProtectionBackend::storingChanged, this, &ProtectionService::StoringChanged);
+    connect(backend, &ProtectionBackend::hostsChanged, this, [this](const QStringList &hosts) {
         const QSet<QString> listed(hosts.cbegin(), hosts.cend());
         for (auto it = m_sentData.begin(); it != m_sentData.end();)
             it = listed.contains(it.key()) ? std::next(it) : m_sentData.erase(it);
@@ -176,42 +122,32 @@ bool ProtectionService::registerOnBus(QString *error)
 
 QList<CardState> ProtectionService::Cards()
 {
-    QList<CardState> cards;
-    for (const QString &host : m_protection->hosts()) {
-        const Protection::Card card = m_protection->card(host);
-        cards.append({host, card.status, card.authenticationFailed, card.data});
-    }
-    return cards;
+    return m_backend->cards();
 }
 
 QList<StoredCard> ProtectionService::Hosts()
 {
-    QList<StoredCard> cards;
-    for (const SNMPInfo &stored : HostTable::all()) {
-        StoredCard card;
-        card.info = stored;
+    // The marshalling leaves the secrets out anyway; they do not even reach it.
+    QList<StoredCard> cards = m_backend->storedCardsNow();
+    for (StoredCard &card : cards) {
         card.info.community.clear();
         card.info.userName.clear();
         card.info.password.clear();
-        card.communitySet = !stored.community.isEmpty();
-        card.userNameSet = !stored.userName.isEmpty();
-        card.passwordSet = !stored.password.isEmpty();
-        cards.append(card);
     }
     return cards;
 }
 
 qlonglong ProtectionService::State(QString &refusalId, QStringList &refusalArgs)
 {
-    const ::SystemMessage refusal = m_protection->policy()->refusal();
+    const ::SystemMessage refusal = m_backend->shutdownRefusal();
     refusalId = refusal.id;
     refusalArgs = refusal.args;
-    return m_protection->policy()->remainingMs();
+    return m_backend->countdownMs();
 }
 
 qlonglong ProtectionService::Countdown()
 {
-    return m_protection->policy()->remainingMs();
+    return m_backend->countdownMs();
 }
 
 bool ProtectionService::Setting(const QString &key, QDBusVariant &value)
@@ -220,10 +156,10 @@ bool ProtectionService::Setting(const QString &key, QDBusVariant &value)
         sendErrorReply(invalidArgument, QStringLiteral("no such settings key: ") + key);
         return false;
     }
-    const QVariant stored = typedSetting(key);
-    // An absent key has no value on the bus; the flag says so and the variant carries an empty string.
-    value = QDBusVariant(stored.isValid() ? stored : QVariant(QString()));
-    return stored.isValid();
+    const QVariantMap values = Settings({key});
+    const auto found = values.constFind(key);
+    value = QDBusVariant(found != values.constEnd() ? found.value() : QVariant(QString()));
+    return found != values.constEnd();
 }
 
 void ProtectionService::SetSetting(const QString &key, const QDBusVariant &value)
@@ -233,198 +169,103 @@ void ProtectionService::SetSetting(const QString &key, const QDBusVariant &value
 
 QVariantMap ProtectionService::Settings(const QStringList &keys)
 {
-    QVariantMap values;
     for (const QString &key : keys) {
         if (!SettingKeys::find(key)) {
             sendErrorReply(invalidArgument, QStringLiteral("no such settings key: ") + key);
             return {};
         }
-        const QVariant stored = typedSetting(key);
-        if (stored.isValid())
-            values.insert(key, stored);
     }
+    QVariantMap values = m_backend->readSettingsNow(keys);
+    for (auto it = values.begin(); it != values.end(); ++it)
+        it.value() = typed(it.key(), it.value());
     return values;
 }
 
 void ProtectionService::SetSettings(const QVariantMap &values)
 {
-    QVariantMap checked;
-    const QString why = checkSettings(values, &checked);
+    // Checked as the service's user, the one the outage runs the application as.
+    const QString why = LocalBackend::settingsRefusal(values);
     if (!why.isEmpty()) {
         sendErrorReply(invalidArgument, why);
         return;
     }
     // What the service would run as its own user is an administrator's choice, and so is a batch that holds it.
     bool application = false;
-    for (auto it = checked.cbegin(); it != checked.cend(); ++it)
-        application |= isApplicationKey(it.key());
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        application |= SettingKeys::isApplicationKey(it.key());
     authorized(application ? Authorizer::configureApplicationAction : Authorizer::configureAction,
-        [this, checked] { return storeSettings(checked); });
-}
-
-QString ProtectionService::checkSettings(const QVariantMap &values, QVariantMap *checked) const
-{
-    for (auto it = values.cbegin(); it != values.cend(); ++it) {
-        QVariant converted;
-        const QString why = SettingKeys::refusal(it.key(), it.value(), &converted);
-        if (!why.isEmpty())
-            return why;
-        // Checked as the service's user, the one the outage runs the application as.
-        if (it.key() == QLatin1String("system/shutdown_app")) {
-            const QString refusal = shutdownApplicationRefusal(converted.toString());
-            if (!refusal.isEmpty())
-                return QStringLiteral("shutdown application ") + converted.toString() + QStringLiteral(": ") + refusal;
-        }
-        checked->insert(it.key(), converted);
-    }
-    return QString();
-}
-
-QString ProtectionService::storeSettings(const QVariantMap &values)
-{
-    for (auto it = values.cbegin(); it != values.cend(); ++it) {
-        const QString refused = storeSetting(AppPaths::settingsFilePath(), it.key(), it.value());
-        if (!refused.isEmpty())
-            return refused;
-    }
-    for (auto it = values.cbegin(); it != values.cend(); ++it) {
-        qInfo("Setting %s changed through the bus", qPrintable(it.key()));
-        emit SettingChanged(it.key(), true, QDBusVariant(it.value()));
-    }
-    return QString();
+        [this, values] { return m_backend->writeSettingsNow(values); });
 }
 
 int ProtectionService::Host(const QString &ip, int &version, bool &communitySet, int &authType, int &privType,
     bool &userNameSet, bool &passwordSet)
 {
-    SNMPInfo info;
-    if (!HostTable::find(ip, &info)) {
+    StoredCard card;
+    if (!m_backend->storedCardNow(ip, &card)) {
         sendErrorReply(invalidArgument, QStringLiteral("no stored card ") + ip);
         return 0;
     }
-    version = info.version;
-    communitySet = !info.community.isEmpty();
-    authType = info.authType;
-    privType = info.privType;
-    userNameSet = !info.userName.isEmpty();
-    passwordSet = !info.password.isEmpty();
-    return info.port;
+    version = card.info.version;
+    communitySet = card.communitySet;
+    authType = card.info.authType;
+    privType = card.info.privType;
+    userNameSet = card.userNameSet;
+    passwordSet = card.passwordSet;
+    return card.info.port;
 }
 
 void ProtectionService::AddHost(const QString &ip, int port, int version, const QString &community, int authType,
     int privType, const QString &userName, const QString &password)
 {
-    const SNMPInfo info = hostInfo(ip, port, version, community, authType, privType, userName, password);
-    const QString why = invalidHost(info);
+    const SNMPInfo info = hostOf(ip, port, version, community, authType, privType, userName, password);
+    const QString why = LocalBackend::hostRefusal(info);
     if (!why.isEmpty()) {
         sendErrorReply(invalidArgument, why);
         return;
     }
-    authorized(Authorizer::configureAction, [this, info]() -> QString {
-        // Checked again here: another front end may have added it while polkit was asked.
-        if (HostTable::exists(info.ip))
-            return QStringLiteral("the card %1 is stored already").arg(info.ip);
-        if (!HostTable::insert(info))
-            return QStringLiteral("the card cannot be stored");
-        qInfo("Card %s added through the bus", qPrintable(info.ip));
-        m_protection->addHost(info);
-        return QString();
-    });
+    // The rest (an address stored meanwhile by another front end) is the backend's to say.
+    authorized(Authorizer::configureAction, [this, info] { return m_backend->addHostNow(info); });
 }
 
 void ProtectionService::ModifyHost(const QString &oldIp, const QString &ip, int port, int version,
     const QString &community, int authType, int privType, const QString &userName, const QString &password)
 {
-    // A front end never learns the secrets, so it sends them empty when untouched. They stay with the card only
-    // on its own address: the stored community must not be sent to an address the caller names.
-    const bool keptSecrets = ip == oldIp;
-    const SNMPInfo entered = hostInfo(ip, port, version, community, authType, privType, userName, password);
-    const QString why = invalidHost(entered, keptSecrets);
+    // A front end never learns the secrets, so it sends them empty when untouched; the backend keeps them on
+    // the card's own address only.
+    const SNMPInfo info = hostOf(ip, port, version, community, authType, privType, userName, password);
+    const QString why = LocalBackend::hostRefusal(info, oldIp);
     if (!why.isEmpty()) {
         sendErrorReply(invalidArgument, why);
         return;
     }
-    authorized(Authorizer::configureAction, [this, entered, oldIp, keptSecrets]() -> QString {
-        SNMPInfo old;
-        if (!HostTable::find(oldIp, &old))
-            return QStringLiteral("no stored card ") + oldIp;
-        old.ip = oldIp;
-        SNMPInfo info = entered;
-        if (keptSecrets) {
-            // find() gives only the secrets of the stored version: none is carried across a change of version.
-            if (info.version == Snmp::CommunityBased && info.community.isEmpty())
-                info.community = old.community;
-            if (info.version == Snmp::Usm && info.userName.isEmpty())
-                info.userName = old.userName;
-            if (info.version == Snmp::Usm && info.password.isEmpty())
-                info.password = old.password;
-            const QString invalid = invalidHost(info);
-            if (!invalid.isEmpty())
-                return invalid;
-        }
-        if (info.ip != oldIp && HostTable::exists(info.ip))
-            return QStringLiteral("the card %1 is stored already").arg(info.ip);
-        if (!HostTable::update(info, oldIp))
-            return QStringLiteral("the card cannot be stored");
-        qInfo("Card %s modified through the bus", qPrintable(oldIp));
-        m_protection->modifyHost(info, old);
-        return QString();
-    });
+    authorized(Authorizer::configureAction, [this, info, oldIp] { return m_backend->modifyHostNow(info, oldIp); });
 }
 
 void ProtectionService::RemoveHost(const QString &ip)
 {
-    authorized(Authorizer::configureAction, [this, ip]() -> QString {
-        SNMPInfo old;
-        if (!HostTable::find(ip, &old))
-            return QStringLiteral("no stored card ") + ip;
-        old.ip = ip;
-        if (!HostTable::remove(ip))
-            return QStringLiteral("the card cannot be removed");
-        qInfo("Card %s removed through the bus", qPrintable(ip));
-        m_protection->removeHost(old.peer());
-        return QString();
-    });
+    authorized(Authorizer::configureAction, [this, ip] { return m_backend->removeHostNow(ip); });
 }
 
 QVector<StoredEvent> ProtectionService::Events(qlonglong from, qlonglong to)
 {
-    // What the writer still holds counts as stored: the reader must see an event that was announced. The answer
-    // waits for the commit, up to the bound, while the main thread goes on with the cards and the policy.
+    // The answer waits for the store's commit, up to its bound, while the main thread goes on with the cards
+    // and the policy.
     setDelayedReply(true);
     const QDBusMessage request = message();
     QDBusConnection bus = connection();
-    EventStore::instance()->whenFlushed(this, flushBoundMs, [request, bus, from, to](bool) mutable {
-        QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
-        query.setForwardOnly(true);
-        query.prepare(QLatin1String(Sql::selectEventRange));
-        query.bindValue(QStringLiteral(":1"), from);
-        query.bindValue(QStringLiteral(":2"), to);
-        if (!query.exec()) {
-            bus.send(request.createErrorReply(failed, QStringLiteral("the events cannot be read")));
-            return;
-        }
-        QVector<StoredEvent> events;
-        while (query.next())
-            events.append({query.value(0).toLongLong(), query.value(1).toString(), query.value(2).toInt()});
-        bus.send(request.createReply(QVariant::fromValue(events)));
-    });
+    m_backend->events(
+        from, to, this, [request, bus](const BackendReply &reply, const QVector<StoredEvent> &events) mutable {
+            bus.send(reply.ok ? request.createReply(QVariant::fromValue(events))
+                              : request.createErrorReply(failed, reply.error));
+        });
     return {};
 }
 
 void ProtectionService::ClearEvents()
 {
     authorizedCall(Authorizer::configureAction, [this](const QDBusMessage &request, QDBusConnection bus) {
-        // Nothing the writer still holds may outlive the clearing.
-        EventStore::instance()->whenFlushed(this, flushBoundMs, [request, bus](bool) mutable {
-            QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
-            if (!query.exec(QLatin1String(Sql::deleteAllEvents))) {
-                bus.send(request.createErrorReply(failed, QStringLiteral("the events cannot be cleared")));
-                return;
-            }
-            query.exec(QLatin1String(Sql::resetEventSequence));
-            qInfo("Stored events cleared through the bus");
-            bus.send(request.createReply());
+        m_backend->clearEvents(this, [request, bus](const BackendReply &reply) mutable {
+            bus.send(reply.ok ? request.createReply() : request.createErrorReply(failed, reply.error));
         });
     });
 }
@@ -440,23 +281,22 @@ int ProtectionService::TestShutdownApplication(
     authorizedCall(Authorizer::configureApplicationAction,
         [this, path, minutes](const QDBusMessage &request, QDBusConnection bus) {
             qInfo("Test of the shutdown application asked by %s", qPrintable(request.service()));
-            // One runner per call; it goes when its answer has gone out.
-            auto *test = new ApplicationTest(this);
-            connect(test, &ApplicationTest::finished, this,
-                [test, request, bus](int exitCode, int status, qint64 elapsed, const QString &why) mutable {
+            m_backend->testShutdownApplication(path, minutes, this,
+                [request, bus](
+                    const BackendReply &, int exitCode, int status, qint64 elapsed, const QString &why) mutable {
                     bus.send(request.createReply({exitCode, status, qlonglong(elapsed), why}));
-                    test->deleteLater();
                 });
-            test->start(path, minutes);
         });
     return 0;
 }
 
-void ProtectionService::authorized(const char *action, std::function<QString()> change)
+void ProtectionService::authorized(const char *action, std::function<BackendReply()> change)
 {
     authorizedCall(action, [change](const QDBusMessage &request, QDBusConnection bus) {
-        const QString error = change();
-        bus.send(error.isEmpty() ? request.createReply() : request.createErrorReply(failed, error));
+        const BackendReply reply = change();
+        if (!reply.ok)
+            qInfo("Change by %s not made: %s", qPrintable(request.service()), qPrintable(reply.error));
+        bus.send(reply.ok ? request.createReply() : request.createErrorReply(failed, reply.error));
     });
 }
 

@@ -17,11 +17,12 @@
 
 #include <functional>
 
-class Protection;
+class LocalBackend;
 
 // The protection on the system bus: the object /org/vigilex/Protection1 under the name
-// org.vigilex.Protection1, whose adaptor is generated from the interface's XML. Reads are answered at once;
-// every change waits for polkit and then goes to the host table, the settings file and the protection.
+// org.vigilex.Protection1, whose adaptor is generated from the interface's XML. A layer over the service's
+// LocalBackend: reads are answered at once; a change is checked by the backend, and what its arguments alone
+// refuse goes back before polkit is asked; once polkit allows the caller, the backend makes the change.
 // GUI thread (the service's main thread) only.
 class ProtectionService : public QObject, protected QDBusContext
 {
@@ -35,7 +36,7 @@ public:
     static QString notAuthorizedError();
     static QString failedError();
 
-    ProtectionService(Protection *protection, const QDBusConnection &bus, QObject *parent = nullptr);
+    ProtectionService(LocalBackend *backend, const QDBusConnection &bus, QObject *parent = nullptr);
     ~ProtectionService() override;
 
     // Exports the object and takes the name; false with the bus's reason.
@@ -75,18 +76,13 @@ signals:
     void HostsChanged(const QStringList &hosts);
 
 private:
-    // The values checked against the settings-key table, in the keys' types; why not, naming the key.
-    QString checkSettings(const QVariantMap &values, QVariantMap *checked) const;
-    // Writes values checked before, then tells every front end.
-    QString storeSettings(const QVariantMap &values);
     // Runs change once polkit allows the caller of the current call the action, and answers the call either way.
-    void authorized(const char *action, std::function<QString()> change);
+    void authorized(const char *action, std::function<BackendReply()> change);
     // As above, but act answers the call itself, when it likes (a delayed reply).
     void authorizedCall(const char *action, std::function<void(const QDBusMessage &request, QDBusConnection bus)> act);
 
-    Protection *m_protection; // not owned
+    LocalBackend *m_backend; // not owned
     QDBusConnection m_bus;
     Authorizer m_authorizer;
     QHash<QString, QByteArray> m_sentData;
-    ::SystemMessage m_refusal; // as last announced
 };
