@@ -3,7 +3,7 @@
 // would and look at the dialog meanwhile.
 #include "dialogtest.h"
 
-#include "policy/protection.h"
+#include "backend/localbackend.h"
 #include "service/protectionclient.h"
 #include "service/protectionservice.h"
 #include "storage/settings.h"
@@ -66,7 +66,7 @@ private:
     HostStore store;
     PromptRecorder prompts;
     FakeLogind m_bus;
-    std::unique_ptr<Protection> m_protection;
+    std::unique_ptr<LocalBackend> m_protection;
     std::unique_ptr<ProtectionService> m_service;
     std::unique_ptr<ProtectionClient> m_client;
 };
@@ -77,7 +77,7 @@ void TestServiceDialogs::initTestCase()
     QString why;
     QVERIFY2(m_bus.startBus(&why), qPrintable(why));
     QVERIFY2(m_bus.registerPolkit(true, &why), qPrintable(why));
-    m_protection = std::make_unique<Protection>();
+    m_protection = std::make_unique<LocalBackend>();
     m_service = std::make_unique<ProtectionService>(
         m_protection.get(), QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("service")));
     QVERIFY2(m_service->registerOnBus(&why), qPrintable(why));
