@@ -1,3 +1,4 @@
+#include "backend/localbackend.h"
 #include "engine/enginetest.h"
 #include "policy/policyrig.h"
 
@@ -69,6 +70,8 @@ private:
     FakeLogind m_bus;
     // A front end's calls and what it hears, typed as the interface says.
     std::unique_ptr<ProtectionProxy> m_proxy;
+    // The protection in this process, beside the service's, for what both must answer alike.
+    std::unique_ptr<LocalBackend> m_local;
     std::unique_ptr<ScratchApp> m_app;
     std::unique_ptr<UpsSim> m_card;
     QProcess m_service;
@@ -181,6 +184,7 @@ void TestService::cleanupTestCase()
     stopService();
     m_card.reset();
     m_proxy.reset();
+    m_local.reset();
 }
 
 bool TestService::startService()
@@ -499,34 +503,57 @@ void TestService::setSettingsIsAllOrNothing()
     QVERIFY2(stopService(), qPrintable(serviceOutput()));
 }
 
-// The card records of the shared table, through the service's AddHost and ModifyHost: the same refusals as in
-// the process, the argument refusals before polkit is asked, and nothing stored but what was taken.
+// The card records of the shared table, through both writers of the host table: the protection in this process
+// (as the window alone has it) and the service's AddHost and ModifyHost. The same answers from both; on the bus
+// what the arguments alone refuse goes back before polkit is asked; nothing stored but what was taken.
 void TestService::cardRecordsAreCheckedOnce_data()
 {
+    QTest::addColumn<bool>("bus");
     QTest::addColumn<int>("index");
-    for (int i = 0; i < CardCases::all().size(); ++i)
-        QTest::newRow(CardCases::all().at(i).name) << i;
+    for (const bool bus : {false, true}) {
+        for (int i = 0; i < CardCases::all().size(); ++i) {
+            const QByteArray name = (bus ? "bus: " : "local: ") + QByteArray(CardCases::all().at(i).name);
+            QTest::newRow(name.constData()) << bus << i;
+        }
+    }
 }
 
 void TestService::cardRecordsAreCheckedOnce()
 {
+    QFETCH(bool, bus);
     QFETCH(int, index);
     const CardCases::Case &c = CardCases::all().at(index);
-    if (m_service.state() != QProcess::Running)
-        QVERIFY2(startService(), qPrintable(serviceOutput()));
+    std::function<QString(const SNMPInfo &info, const QString &oldIp)> store;
+    std::function<void(const QString &ip)> remove;
+    if (bus) {
+        if (m_service.state() != QProcess::Running)
+            QVERIFY2(startService(), qPrintable(serviceOutput()));
+        store = [this](const SNMPInfo &info, const QString &oldIp) {
+            return failure(oldIp.isEmpty() ? addHost(*m_proxy, info) : modifyHost(*m_proxy, info, oldIp));
+        };
+        remove = [this](const QString &ip) { failure(m_proxy->RemoveHost(ip)); };
+    } else {
+        if (!m_local)
+            m_local = std::make_unique<LocalBackend>();
+        store = [this](const SNMPInfo &info, const QString &oldIp) {
+            const BackendReply reply
+                = oldIp.isEmpty() ? m_local->addHostNow(info) : m_local->modifyHostNow(info, oldIp);
+            return reply.ok ? QString() : reply.error;
+        };
+        remove = [this](const QString &ip) { m_local->removeHostNow(ip); };
+    }
     const QList<SNMPInfo> stored {CardCases::storedCommunityCard(), CardCases::storedUsmCard()};
-    const auto cleanUp = qScopeGuard([this, &stored, &c] {
+    const auto cleanUp = qScopeGuard([&remove, &stored, &c] {
         for (const QString &ip : {stored.at(0).ip, stored.at(1).ip, CardCases::newAddress, c.entered.ip}) {
             if (HostTable::exists(ip))
-                failure(m_proxy->RemoveHost(ip));
+                remove(ip);
         }
     });
     for (const SNMPInfo &card : stored)
-        QCOMPARE(failure(addHost(*m_proxy, card)), QString());
+        QCOMPARE(store(card, QString()), QString());
 
     m_bus.resetCalls();
-    const QString why
-        = failure(c.oldIp.isEmpty() ? addHost(*m_proxy, c.entered) : modifyHost(*m_proxy, c.entered, c.oldIp));
+    const QString why = store(c.entered, c.oldIp);
     if (c.refusal.isEmpty()) {
         QVERIFY2(why.isEmpty(), qPrintable(why));
         QCOMPARE(storedRecord(c.entered.ip), record(CardCases::expectedStored(c)));
@@ -535,12 +562,13 @@ void TestService::cardRecordsAreCheckedOnce()
         return;
     }
     QVERIFY2(why.contains(c.refusal), qPrintable(why));
-    QVERIFY2(!why.startsWith(ProtectionService::notAuthorizedError()), qPrintable(why));
-    // What the arguments alone decide is refused before anyone is asked for a password.
-    if (why.startsWith(ProtectionService::invalidArgumentError()))
-        QCOMPARE(m_bus.calls().authorizations, QStringList());
-    else
-        QCOMPARE(m_bus.calls().authorizations, QStringList {configureAction});
+    if (bus) {
+        QVERIFY2(!why.startsWith(ProtectionService::notAuthorizedError()), qPrintable(why));
+        // What the arguments alone decide is refused before anyone is asked for a password.
+        const bool byArguments = !LocalBackend::hostRefusal(c.entered, c.oldIp).isEmpty();
+        QCOMPARE(why.startsWith(ProtectionService::invalidArgumentError()), byArguments);
+        QCOMPARE(m_bus.calls().authorizations, byArguments ? QStringList() : QStringList {configureAction});
+    }
     for (const SNMPInfo &card : stored)
         QCOMPARE(storedRecord(card.ip), record(card));
     if (c.entered.ip != stored.at(0).ip && c.entered.ip != stored.at(1).ip)
