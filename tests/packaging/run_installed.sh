@@ -187,7 +187,7 @@ as_member AddHost string:127.0.0.1 int32:16161 int32:0 string:public int32:0 int
     >"$root$scratch/member-add.out" 2>&1 || fail "a member cannot add a card: $(cat "$root$scratch/member-add.out")"
 online=no
 for _ in $(seq 1 100); do
-    if as_member Cards 2>/dev/null | flat | grep -q 'string "127.0.0.1" \] array \[ int32 1 \]'; then
+    if as_member Cards 2>/dev/null | flat | grep -q 'struct { string "127.0.0.1" int32 1 boolean false '; then
         online=yes
         break
     fi
