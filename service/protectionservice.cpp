@@ -20,12 +20,6 @@ QVariant typed(const QString &key, const QVariant &stored)
     QVariant value;
     return stored.isValid() && SettingKeys::refusal(key, stored, &value).isEmpty() ? value : stored;
 }
-
-SNMPInfo hostOf(const QString &ip, int port, int version, const QString &community, int authType, int privType,
-    const QString &userName, const QString &password)
-{
-    return SNMPInfo {ip, port, version, community, authType, privType, userName, password};
-}
 } // namespace
 
 QString ProtectionService::serviceName()
@@ -217,7 +211,7 @@ int ProtectionService::Host(const QString &ip, int &version, bool &communitySet,
 void ProtectionService::AddHost(const QString &ip, int port, int version, const QString &community, int authType,
     int privType, const QString &userName, const QString &password)
 {
-    const SNMPInfo info = hostOf(ip, port, version, community, authType, privType, userName, password);
+    const SNMPInfo info {ip, port, version, community, authType, privType, userName, password};
     const QString why = LocalBackend::hostRefusal(info);
     if (!why.isEmpty()) {
         sendErrorReply(invalidArgument, why);
@@ -232,7 +226,7 @@ void ProtectionService::ModifyHost(const QString &oldIp, const QString &ip, int 
 {
     // A front end never learns the secrets, so it sends them empty when untouched; the backend keeps them on
     // the card's own address only.
-    const SNMPInfo info = hostOf(ip, port, version, community, authType, privType, userName, password);
+    const SNMPInfo info {ip, port, version, community, authType, privType, userName, password};
     const QString why = LocalBackend::hostRefusal(info, oldIp);
     if (!why.isEmpty()) {
         sendErrorReply(invalidArgument, why);
