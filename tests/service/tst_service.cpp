@@ -1,7 +1,7 @@
-#include "backend/localbackend.h"
 #include "engine/enginetest.h"
 #include "policy/policyrig.h"
 
+#include "backend/localbackend.h"
 #include "policy/systemmessages.h"
 #include "protectionproxy.h"
 #include "service/dbustypes.h"
