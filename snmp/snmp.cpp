@@ -82,6 +82,7 @@ SNMP::SNMP(QObject *parent) : QThread(parent), d(new Private)
     connect(d->manage, &SNMPManage::eventTriggered, this, &SNMP::handleEvent);
     connect(d->manage, &SNMPManage::statusChanged, this, &SNMP::handleStatus);
     connect(d->manage, &SNMPManage::dataReady, this, &SNMP::onDataReady);
+    connect(d->manage, &SNMPManage::dataConfirmed, this, &SNMP::dataConfirmed);
     connect(d->manage, &SNMPManage::authenticationChanged, this, &SNMP::authenticationChanged);
     connect(d->trapd, &SNMPTrapd::eventTriggered, this, &SNMP::handleEvent);
 }
@@ -178,7 +179,8 @@ void SNMP::run()
             lastSummary = now;
             NotificationGate::instance()->logOverdue(now);
         }
-        if (!loop.runOnce())
+        const qint64 wait = d->manage->runDue();
+        if (!loop.runOnce(wait))
             msleep(idleSleepMs);
     }
 }

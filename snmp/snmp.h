@@ -12,7 +12,7 @@ class SNMPManage;
 class SNMPTrapd;
 
 // The engine the window sees. The object lives in the GUI thread; only run() executes on the engine thread,
-// where it drives the SNMP library's receive cycle.
+// where it drives the poll rounds and the SNMP library's receive cycle.
 class SNMP : public QThread
 {
     Q_OBJECT
@@ -33,7 +33,10 @@ public:
 signals:
     void eventTriggered(const QString &host, int event);
     void statusChanged(const QString &host, int status);
+    // A card's data changed; and, for the policy alone, a card that reports power trouble confirmed it again
+    // (see SNMPManage).
     void dataReady(const QString &host, const QByteArray &data);
+    void dataConfirmed(const QString &host, const QByteArray &data);
     // A v3 card turned the credentials down (true), or answers again (false).
     void authenticationChanged(const QString &host, bool failed);
 

@@ -13,7 +13,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
@@ -42,9 +41,10 @@ private slots:
     void hostChangesDuringACountdown();
 
 private:
-    // Builds a fresh policy on the engine's reports, with the given conditions and an application that
-    // leaves a mark and ends.
-    void makePolicy(qint64 minuteMs, int battLowTime, int acFailedTime, int capacity);
+    // Builds a fresh engine watching the card (and the other addresses given, at the same port) and a fresh
+    // policy on its reports, with the given conditions and an application that leaves a mark and ends.
+    void makePolicy(
+        qint64 minuteMs, int battLowTime, int acFailedTime, int capacity, const QStringList &others = QStringList());
     bool applicationRan() const { return QFile::exists(m_app->path(QStringLiteral("my app/ran"))); }
 
     std::unique_ptr<ScratchApp> m_app;
@@ -72,15 +72,6 @@ void TestProtection::initTestCase()
     m_app = std::make_unique<ScratchApp>(ScratchApp::Empty);
     m_card = std::make_unique<UpsSim>(QStringLiteral("udp:%1:%2").arg(CardAddress).arg(CardPort));
     QVERIFY2(m_card->start(), qPrintable(m_card->log()));
-
-    m_engine = std::make_unique<SNMP>();
-    m_engine->startService();
-    SNMPInfo card;
-    card.ip = CardAddress;
-    card.port = CardPort;
-    card.version = Snmp::CommunityBased;
-    card.community = QStringLiteral("public");
-    m_engine->addHost(card);
 }
 
 void TestProtection::init()
@@ -95,17 +86,18 @@ void TestProtection::init()
 void TestProtection::cleanup()
 {
     m_policy.reset();
+    m_engine.reset();
     QCOMPARE(leakedShutdownRequests(), 0);
 }
 
 void TestProtection::cleanupTestCase()
 {
-    m_engine.reset();
     m_card.reset();
     m_app.reset();
 }
 
-void TestProtection::makePolicy(qint64 minuteMs, int battLowTime, int acFailedTime, int capacity)
+void TestProtection::makePolicy(
+    qint64 minuteMs, int battLowTime, int acFailedTime, int capacity, const QStringList &others)
 {
     setting("shutdown/batt_low_time", battLowTime);
     setting("shutdown/ac_failed_time", acFailedTime);
@@ -120,12 +112,19 @@ void TestProtection::makePolicy(qint64 minuteMs, int battLowTime, int acFailedTi
     m_policy->setShutdownHandler([this] { ++m_requests; });
     connect(m_policy.get(), &ShutdownPolicy::message, m_policy.get(),
         [this](const QString &text) { m_messages.append(text); });
-    // As the window does: every data report of every host goes to the policy.
-    connect(m_engine.get(), &SNMP::dataReady, m_policy.get(), [this](const QString &host, const QByteArray &data) {
+    // As the protection does: every data report of every host goes to the policy, the changes and the
+    // confirmations of trouble.
+    m_engine = std::make_unique<SNMP>();
+    const auto report = [this](const QString &host, const QByteArray &data) {
         if (host == CardAddress)
             ++m_reports;
         m_policy->checkShutdownCondition(host, data);
-    });
+    };
+    connect(m_engine.get(), &SNMP::dataReady, m_policy.get(), report);
+    connect(m_engine.get(), &SNMP::dataConfirmed, m_policy.get(), report);
+    for (const QString &address : QStringList {CardAddress} + others)
+        m_engine->addHost(v2cHost(address, CardPort));
+    m_engine->startService();
     // Start from a report of the normal card.
     QTRY_VERIFY_WITH_TIMEOUT(m_reports >= 1, 5000);
     QVERIFY(m_messages.isEmpty());
@@ -188,20 +187,8 @@ void TestProtection::oneFailedAmongSeveralRunsOut()
         {QStringLiteral("--omit"), QStringLiteral("1,3")});
     QVERIFY2(normal.start(), qPrintable(normal.log()));
     QVERIFY2(partial.start(), qPrintable(partial.log()));
-    SNMPInfo card;
-    card.port = CardPort;
-    card.version = Snmp::CommunityBased;
-    card.community = QStringLiteral("public");
-    for (const QString &address : {normalAddress, partialAddress}) {
-        card.ip = address;
-        m_engine->addHost(card);
-    }
-    const auto removeCards = qScopeGuard([&] {
-        m_engine->removeHost(normalAddress + QStringLiteral(":%1").arg(CardPort));
-        m_engine->removeHost(partialAddress + QStringLiteral(":%1").arg(CardPort));
-    });
 
-    makePolicy(1500, 0, 1, 20);
+    makePolicy(1500, 0, 1, 20, {normalAddress, partialAddress});
     QElapsedTimer clock;
     QVERIFY(m_card->setState(QStringLiteral("mains-failure")));
     clock.start();
