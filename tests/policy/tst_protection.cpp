@@ -6,13 +6,17 @@
 #include "policy/shutdownpolicy.h"
 #include "snmp/snmp.h"
 #include "storage/apppaths.h"
+#include "storage/database.h"
 #include "storage/settings.h"
+#include "storage/statements.h"
 #include "support/netns.h"
 #include "support/scratchapp.h"
 #include "support/upssim.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
+#include <QSqlQuery>
 #include <QTest>
 #include <QTimer>
 
@@ -39,6 +43,8 @@ private slots:
     void cardListedTwiceKeepsItsStateUntilTheLastGoes();
     void hostChangesDuringACountdown_data();
     void hostChangesDuringACountdown();
+    void countdownRunOutWhileAwayIsDecidedByTheFirstReport_data();
+    void countdownRunOutWhileAwayIsDecidedByTheFirstReport();
 
 private:
     // Builds a fresh engine watching the card (and the other addresses given, at the same port) and a fresh
@@ -291,6 +297,82 @@ void TestProtection::hostChangesDuringACountdown()
         protection.removeHost(address + QStringLiteral(":161"));
     QFile::remove(AppPaths::shutdownStatePath());
     QCOMPARE(m_requests, 0);
+}
+
+void TestProtection::countdownRunOutWhileAwayIsDecidedByTheFirstReport_data()
+{
+    QTest::addColumn<QString>("state"); // the card's after the restart
+    QTest::addColumn<bool>("shutdown");
+    QTest::newRow("still on battery: the first report confirms it") << "mains-failure" << true;
+    QTest::newRow("the mains is back: the first report cancels it") << "normal" << false;
+}
+
+// The countdown ran out while the program was away; restarted, the real engine's first report of the card decides,
+// long before the grace for a silent card would (10 s). The engine hands over the first answer of a new session
+// whatever it repeats.
+void TestProtection::countdownRunOutWhileAwayIsDecidedByTheFirstReport()
+{
+    QFETCH(QString, state);
+    QFETCH(bool, shutdown);
+    setting("shutdown/ac_failed_time", 1);
+    setting("shutdown/batt_low_time", 1);
+    setting("shutdown/ac_failed_capacity", 0);
+    setting("system/shutdown_app_enable", false);
+    const auto removeState = qScopeGuard([] { QFile::remove(AppPaths::shutdownStatePath()); });
+    {
+        // The run before the restart, killed during its countdown of one short minute.
+        ShutdownPolicy before;
+        before.setMinuteMs(50);
+        before.setStatePath(AppPaths::shutdownStatePath());
+        before.setShutdownHandler([] { QFAIL("the run before the restart must not shut down"); });
+        before.checkShutdownCondition(CardAddress, QByteArray("\x02\x00\x02\x64\x0f", 5));
+        before.checkShutdownCondition(CardAddress, QByteArray("\x02\x01\x03\x64\x0f", 5));
+        QVERIFY(QFile::exists(AppPaths::shutdownStatePath()));
+        before.disconnect();
+        before.shutdownTimer()->stop();
+    }
+    QTest::qWait(200);
+    QVERIFY(m_card->setState(state));
+
+    Database::instance()->createTables();
+    QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
+    query.prepare(QLatin1String(Sql::insertCommunitySession));
+    query.bindValue(QStringLiteral(":1"), CardAddress);
+    query.bindValue(QStringLiteral(":2"), CardPort);
+    query.bindValue(QStringLiteral(":3"), 0);
+    query.bindValue(QStringLiteral(":4"), QStringLiteral("public"));
+    QVERIFY(query.exec());
+    const auto removeCard = qScopeGuard([] {
+        QSqlQuery(Database::instance()->connection(AppPaths::databasePath()))
+            .exec(QStringLiteral("delete from snmp_session;"));
+    });
+
+    SNMP engine;
+    Protection protection;
+    QElapsedTimer clock;
+    qint64 requestedAt = -1;
+    protection.policy()->setShutdownHandler([&] {
+        ++m_requests;
+        requestedAt = clock.elapsed();
+    });
+    QStringList rows;
+    connect(&protection, &Protection::systemMessage, &protection, [&rows](const QString &text) { rows.append(text); });
+    if (shutdown)
+        QTest::ignoreMessage(QtDebugMsg, "System shutdown code: 0 , status: QProcess::NormalExit");
+    clock.start();
+    protection.setEngine(&engine);
+    QVERIFY(protection.policy()->countdownActive());
+    engine.startService();
+    if (shutdown) {
+        QTRY_COMPARE_WITH_TIMEOUT(m_requests, 1, 8000);
+        QVERIFY2(requestedAt < 8000, qPrintable(QString::number(requestedAt)));
+        QCOMPARE(rows, QStringList {countdown("0.0")});
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(rows, (QStringList {countdown("0.0"), canceled()}), 8000);
+        QVERIFY(!protection.policy()->shutdownTimer()->isActive());
+        QCOMPARE(m_requests, 0);
+    }
+    QVERIFY(!protection.policy()->countdownActive());
 }
 
 VIGILEX_NETNS_TEST_MAIN(TestProtection)
