@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -38,15 +39,22 @@ constexpr qint64 settleMs = 250;
 // with the card's next answer.
 constexpr int maxPendingReports = 100000;
 
+// What was last handed over for one address (see Snmp::reportOf), shared by the sessions of that address: two
+// ports of one address are one card to the window and the policy.
+struct Reported
+{
+    QByteArray data;
+};
+
 struct PollSession
 {
-    netsnmp_session *handle;
+    netsnmp_session *handle = nullptr;
     // The library's record of the session: sending through it spares the search of every open session that
     // snmp_send makes, which made a poll burst cost the square of the number of cards.
-    void *record;
+    void *record = nullptr;
     QString peer;
     QString host; // the address alone, as the signals carry it
-    bool usm;
+    bool usm = false;
     // Also in the library session (its spare pointer): what the callback finds this record by. A serial is
     // never given twice, so nothing meant for a closed session reaches a newer one at the same address.
     quint64 serial = 0;
@@ -62,6 +70,10 @@ struct PollSession
     // The last round it was sent a request in (no engine-ID probe), and the last round it answered in.
     quint64 askedRound = 0;
     quint64 answeredRound = 0;
+    int status = Snmp::Offline;
+    // The silence rule's clock at the last answer (or the opening).
+    qint64 lastSeen = 0;
+    std::shared_ptr<Reported> reported;
 };
 
 // One thing the GUI thread is told, in the order it happened. What one answer or one silence check gave is a
@@ -94,10 +106,10 @@ quint64 serialOf(const netsnmp_session *session)
 
 // A v3 request to a card whose engine ID is not known yet makes the library probe for it synchronously, retries
 // times timeout, right inside snmp_send, with the engine lock held: the rounds, the reads and the GUI thread's
-// host changes would stop for seconds while a card is down. We keep the library from probing and discover the engine ID ourselves, the way
-// its probe does it but asynchronously: an unauthenticated GET without variables under the empty user name, whose
-// usmStatsUnknownEngineIDs report the receive cycle reads like any answer; the library then stores the engine ID
-// in the session. Library lock held.
+// host changes would stop for seconds while a card is down. We keep the library from probing and discover the engine ID
+// ourselves, the way its probe does it but asynchronously: an unauthenticated GET without variables under the empty
+// user name, whose usmStatsUnknownEngineIDs report the receive cycle reads like any answer; the library then stores the
+// engine ID in the session. Library lock held.
 void sendEngineIdProbe(void *record)
 {
     netsnmp_pdu *probe = snmp_pdu_create(SNMP_MSG_GET);
@@ -162,10 +174,8 @@ struct SNMPManage::Private
     QHash<quint64, PollSession *> bySerial;
     int burstNext = -1; // the next session of the running burst, -1 when none runs
     netsnmp_pdu *requestTemplate = nullptr;
-    QHash<QString, int> statusMap;
-    QHash<QString, qint64> lastSeenMap;
-    // What was last handed over for each address, for Snmp::reportOf.
-    QHash<QString, QByteArray> lastReported;
+    // Looked up when a session opens, never per answer.
+    QHash<QString, std::weak_ptr<Reported>> reportedByHost;
     // v3 sessions whose engine ID just became known, to be asked at once.
     QVector<quint64> discovered;
 
@@ -253,7 +263,7 @@ void SNMPManage::Private::pend(Change::Kind kind, const PollSession &s, int valu
 {
     if ((kind == Change::Data || kind == Change::Confirmation) && pending.size() >= maxPendingReports) {
         // Not handed over, so not to be taken as known there: the next answer is a change again.
-        lastReported.remove(s.host);
+        s.reported->data.clear();
         ++droppedReports;
         if (const qint64 lines = dropLog.hit(QStringLiteral("reports"), LogThrottle::steadyMs()))
             qWarning("Poll reports waiting for the GUI thread at their bound (%d): %lld dropped since the last "
@@ -402,9 +412,6 @@ void SNMPManage::addSession(const SNMPInfo &info)
     const QByteArray community = info.community.toLocal8Bit();
 
     SnmpLock lock;
-    d->statusMap[peer] = Snmp::Offline;
-    d->lastSeenMap[peer] = EngineClock::nowSeconds();
-
     const quint64 serial = ++nextSerial;
     netsnmp_session session;
     snmp_sess_init(&session);
@@ -439,10 +446,21 @@ void SNMPManage::addSession(const SNMPInfo &info)
         return;
     }
     auto added = std::make_unique<PollSession>();
-    *added = PollSession {
-        handle, record, QString::fromLocal8Bit(peerName), Snmp::hostOfPeer(peer), info.version == Snmp::Usm, serial};
+    added->handle = handle;
+    added->record = record;
+    added->peer = QString::fromLocal8Bit(peerName);
+    added->host = Snmp::hostOfPeer(peer);
+    added->usm = info.version == Snmp::Usm;
+    added->serial = serial;
+    added->lastSeen = EngineClock::nowSeconds();
+    std::weak_ptr<Reported> &shared = d->reportedByHost[added->host];
+    added->reported = shared.lock();
+    if (!added->reported) {
+        added->reported = std::make_shared<Reported>();
+        shared = added->reported;
+    }
     // A new session of the address reports afresh, whatever an earlier one reported last.
-    d->lastReported.remove(added->host);
+    added->reported->data.clear();
     d->bySerial.insert(serial, added.get());
     d->sessions.insert(d->sessions.begin(), std::move(added));
     if (d->burstNext >= 0)
@@ -461,9 +479,9 @@ void SNMPManage::removeSession(const QString &peer)
         d->sessions.erase(it);
         if (d->burstNext > index)
             --d->burstNext;
-        d->statusMap.remove(peer);
-        d->lastSeenMap.remove(peer);
-        d->lastReported.remove(removed->host);
+        removed->reported->data.clear();
+        if (removed->reported.use_count() == 1)
+            d->reportedByHost.remove(removed->host);
         d->noLongerExpected(*removed);
         d->bySerial.remove(removed->serial);
         snmp_close(removed->handle);
@@ -477,7 +495,7 @@ void SNMPManage::forgetSessions()
     SnmpLock lock;
     d->sessions.clear();
     d->bySerial.clear();
-    d->lastReported.clear();
+    d->reportedByHost.clear();
     d->burstNext = -1;
 }
 
@@ -486,7 +504,7 @@ void SNMPManage::closeSessions()
     SnmpLock lock;
     d->burstNext = -1;
     d->bySerial.clear();
-    d->lastReported.clear();
+    d->reportedByHost.clear();
     while (!d->sessions.empty()) {
         d->forgetUser(*d->sessions.front());
         const std::unique_ptr<PollSession> s = std::move(d->sessions.front());
@@ -514,7 +532,11 @@ int SNMPManage::sessionCount() const
 int SNMPManage::status(const QString &peer) const
 {
     SnmpLock lock;
-    return d->statusMap.value(peer, -1);
+    for (const auto &s : d->sessions) {
+        if (s->peer == peer)
+            return s->status;
+    }
+    return -1;
 }
 
 void SNMPManage::pollAll()
@@ -529,26 +551,22 @@ void SNMPManage::pollAll()
     d->burstNext = 0;
     sendBurstSlice();
     for (const auto &s : d->sessions) {
-        const auto seen = d->lastSeenMap.find(s->peer);
-        if (seen == d->lastSeenMap.end())
-            continue;
-        const qint64 elapsed = now - seen.value();
+        const qint64 elapsed = now - s->lastSeen;
         if (elapsed < 0 || elapsed <= silenceSeconds)
             continue;
-        seen.value() = now;
+        s->lastSeen = now;
         // Silent for the whole rule: not waited for until it answers, and perhaps no longer the engine we knew
         // (sought again with the next poll).
         d->noLongerExpected(*s);
         s->silent = true;
         if (s->usm)
             s->rediscover = true;
-        const auto state = d->statusMap.find(s->peer);
-        if (state == d->statusMap.end() || state.value() == Snmp::Offline)
+        if (s->status == Snmp::Offline)
             continue;
-        state.value() = Snmp::Offline;
+        s->status = Snmp::Offline;
         ++d->group;
         // Back online, it reports afresh.
-        d->lastReported.remove(s->host);
+        s->reported->data.clear();
         d->pend(Change::Status, *s, Snmp::Offline);
         d->pend(Change::Event, *s, Snmp::EventHostLost);
     }
@@ -735,9 +753,6 @@ void SNMPManage::takeAnswer(const netsnmp_session *session, const QByteArray &da
     PollSession *s = d->bySerial.value(serialOf(session));
     if (!s)
         return;
-    const auto state = d->statusMap.find(s->peer);
-    if (state == d->statusMap.end())
-        return;
     ++d->group;
     s->freshSinceMs = LogThrottle::steadyMs();
     s->silent = false;
@@ -745,23 +760,15 @@ void SNMPManage::takeAnswer(const netsnmp_session *session, const QByteArray &da
         s->rejected = false;
         d->pend(Change::Authentication, *s, 0);
     }
-    if (state.value() != Snmp::Online) {
-        const int old = state.value();
-        state.value() = Snmp::Online;
+    if (s->status != Snmp::Online) {
+        s->status = Snmp::Online;
         d->pend(Change::Status, *s, Snmp::Online);
-        if (old == Snmp::Offline)
-            d->pend(Change::Event, *s, Snmp::EventHostBack);
+        d->pend(Change::Event, *s, Snmp::EventHostBack);
     }
-    const auto seen = d->lastSeenMap.find(s->peer);
-    if (seen != d->lastSeenMap.end())
-        seen.value() = EngineClock::nowSeconds();
-    auto last = d->lastReported.find(s->host);
-    switch (Snmp::reportOf(last == d->lastReported.end() ? QByteArray() : last.value(), data)) {
+    s->lastSeen = EngineClock::nowSeconds();
+    switch (Snmp::reportOf(s->reported->data, data)) {
     case Snmp::Report::Change:
-        if (last == d->lastReported.end())
-            d->lastReported.insert(s->host, data);
-        else
-            last.value() = data;
+        s->reported->data = data;
         d->pend(Change::Data, *s, 0, data);
         break;
     case Snmp::Report::Confirmation:
