@@ -1,5 +1,6 @@
 // Engine benchmark, inside a private network namespace: N cards (snmpd on N loopback addresses) polled once a
-// second, then a burst of notifications from a Net-SNMP sender. Prints figures; never fails on speed.
+// second by the engine's own rounds, first with nothing changing, then with every card's data changing each
+// second; then a burst of notifications from a Net-SNMP sender. Prints figures; never fails on speed.
 // usage: bench_engine [--cards 0,100,1000,3000,5000] [--traps 10000] [--rate 5000]   (0: the engine without cards)
 #include "snmp/snmp.h"
 #include "snmp/snmpmanage.h"
@@ -10,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
@@ -64,7 +66,7 @@ double percentile(std::vector<double> values, double p)
 }
 
 // Watches the loopback of the private namespace and notes when each agent's answer (UDP from port 161)
-// arrived, so that the delay from an answer to its dataReady can be told apart from the send burst.
+// arrived, so that the delay from an answer to its dataReady can be told apart from the round's burst.
 class AnswerTap
 {
 public:
@@ -140,6 +142,63 @@ private:
     std::thread m_thread;
     std::mutex m_mutex;
     std::unordered_map<quint32, long long> m_arrivals;
+};
+
+// Counts the queued calls that reach an object: each one wakes its thread.
+class Deliveries : public QObject
+{
+public:
+    explicit Deliveries(QObject *watched) { watched->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::MetaCall)
+            ++count;
+        return false;
+    }
+};
+
+// Switches every agent's battery capacity between two values once a second, without waiting for the tool: each
+// card's next answer then differs from the one before.
+class CapacitySwitch
+{
+public:
+    explicit CapacitySwitch(const std::vector<std::unique_ptr<UpsSim>> &agents) : m_agents(agents)
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { flip(); });
+    }
+    ~CapacitySwitch()
+    {
+        m_timer.stop();
+        for (auto &tool : m_tools)
+            tool->waitForFinished(5000);
+    }
+    void start()
+    {
+        flip();
+        m_timer.start(1000);
+    }
+
+private:
+    void flip()
+    {
+        m_value = m_value == 90 ? 91 : 90;
+        for (auto it = m_tools.begin(); it != m_tools.end();)
+            it = (*it)->state() == QProcess::NotRunning ? m_tools.erase(it) : std::next(it);
+        for (const auto &agent : m_agents) {
+            auto tool = std::make_unique<QProcess>();
+            tool->start(QStringLiteral("python3"), {UpsSim::script(), QStringLiteral("state"), agent->directory(),
+                                                       QStringLiteral("capacity"), QString::number(m_value)});
+            m_tools.push_back(std::move(tool));
+        }
+    }
+
+    const std::vector<std::unique_ptr<UpsSim>> &m_agents;
+    std::vector<std::unique_ptr<QProcess>> m_tools;
+    QTimer m_timer;
+    int m_value = 100;
 };
 
 void runFor(int ms)
@@ -226,8 +285,9 @@ void benchIdle()
     std::fflush(stdout);
 }
 
-// Seconds 0..5 warm-up, 5..15 the CPU (no packet tap: it would add its own cost to every datagram), 15..20 the
-// latencies with the tap on and 100 notifications from a configured card.
+// Seconds 0..5 warm-up, 5..15 the CPU with nothing changing (no packet tap: it would add its own cost to every
+// datagram), 15..20 every card's data changing each second with the tap on: the CPU without the tap's thread,
+// the latencies of the changed answers, and 100 notifications from a configured card.
 void benchPolling(int cards)
 {
     std::vector<std::unique_ptr<UpsSim>> agents;
@@ -249,8 +309,6 @@ void benchPolling(int cards)
     std::vector<double> answerMs;
     int unmatched = 0;
     int falseOffline = 0;
-    long long pollStart = 0;
-    std::vector<double> latencyMs;
     QObject::connect(&engine, &SNMP::statusChanged, &engine, [&](const QString &host, int status) {
         if (status == 1)
             online.insert(host);
@@ -261,8 +319,6 @@ void benchPolling(int cards)
         if (!tap)
             return;
         const long long now = monotonicNs();
-        if (pollStart)
-            latencyMs.push_back((now - pollStart) / 1e6);
         quint32 address;
         if (inet_pton(AF_INET, host.toLatin1().constData(), &address) == 1) {
             // An answer older than half the poll period is the previous one: the tap has not seen this one yet.
@@ -276,38 +332,44 @@ void benchPolling(int cards)
     for (int i = 0; i < cards; ++i)
         engine.addHost(SNMPInfo {address(i), 161, 0, QStringLiteral("public"), 0, 0, QString(), QString()});
     engine.addHost(senderCard);
+    Deliveries deliveries(engine.manager());
     engine.startService();
-    // Our own 1 Hz timer in place of the engine's, so that each burst's start time is known.
-    engine.manager()->stopPolling();
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &engine, [&] {
-        pollStart = monotonicNs();
-        engine.manager()->pollAll();
-    });
-    poll.start(1000);
 
     runFor(5000);
     const double cpuStart = cpuSeconds();
+    const quint64 answersStart = engine.manager()->answerCount();
+    const int deliveriesStart = deliveries.count;
     QElapsedTimer wall;
     wall.start();
     runFor(10000);
-    const double cpu = 100.0 * (cpuSeconds() - cpuStart) / (wall.elapsed() / 1000.0);
+    const double seconds = wall.elapsed() / 1000.0;
+    const double cpu = 100.0 * (cpuSeconds() - cpuStart) / seconds;
+    const double answersPerSecond = (engine.manager()->answerCount() - answersStart) / seconds;
+    const double deliveriesPerSecond = (deliveries.count - deliveriesStart) / seconds;
 
     tap.reset(new AnswerTap);
+    CapacitySwitch changes(agents);
+    changes.start();
+    const double changingStart = cpuSeconds() - tap->cpuSeconds();
+    const int changingDeliveries = deliveries.count;
+    wall.restart();
     TrapRun traps(engine, 100, 20);
     runFor(5000);
+    const double changingSeconds = wall.elapsed() / 1000.0;
+    const double changingCpu = 100.0 * (cpuSeconds() - tap->cpuSeconds() - changingStart) / changingSeconds;
+    const double changingDeliveriesPerSecond = (deliveries.count - changingDeliveries) / changingSeconds;
     const double onlineAt20 = 100.0 * online.size() / cards;
     int decoded = 0, stray = 0;
     const std::vector<double> trapMs = traps.finish(&decoded, &stray);
-    poll.stop();
 
     std::printf("cards %5d: online after 20 s %6.2f %%, false offline %d, CPU %.2f %% of one core (s 5..15), "
-                "%.2f %% per 1000 cards; answer-to-dataReady p50 %.1f ms p99 %.1f ms (%zu answers, %d not seen by "
-                "the tap)%s, poll-to-dataReady p50 %.1f ms p99 %.1f ms; trap-to-eventTriggered p50 %.1f ms p99 %.1f "
-                "ms (%d of 100)\n",
-        cards, onlineAt20, falseOffline, cpu, cpu * 1000.0 / cards, percentile(answerMs, 50), percentile(answerMs, 99),
-        answerMs.size(), unmatched, tap->isValid() ? "" : " (no tap)", percentile(latencyMs, 50),
-        percentile(latencyMs, 99), percentile(trapMs, 50), percentile(trapMs, 99), decoded);
+                "%.2f %% per 1000 cards; %.0f answers and %.1f deliveries to the GUI thread per second; every card "
+                "changing each second: CPU %.2f %%, %.1f deliveries per second, answer-to-dataReady p50 %.1f ms p99 "
+                "%.1f ms (%zu changed answers, %d not seen by the tap)%s; trap-to-eventTriggered p50 %.1f ms p99 "
+                "%.1f ms (%d of 100)\n",
+        cards, onlineAt20, falseOffline, cpu, cpu * 1000.0 / cards, answersPerSecond, deliveriesPerSecond, changingCpu,
+        changingDeliveriesPerSecond, percentile(answerMs, 50), percentile(answerMs, 99), answerMs.size(), unmatched,
+        tap->isValid() ? "" : " (no tap)", percentile(trapMs, 50), percentile(trapMs, 99), decoded);
     std::fflush(stdout);
 }
 
