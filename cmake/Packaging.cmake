@@ -27,6 +27,8 @@ configure_file(${VIGILEX_PACKAGING_DIR}/systemd/vigilex.service.in ${VIGILEX_GEN
 configure_file(${VIGILEX_PACKAGING_DIR}/systemd/vigilex.socket.in ${VIGILEX_GENERATED_DIR}/vigilex.socket @ONLY)
 configure_file(${VIGILEX_PACKAGING_DIR}/dbus/org.vigilex.Protection1.conf.in
     ${VIGILEX_GENERATED_DIR}/org.vigilex.Protection1.conf @ONLY)
+configure_file(${VIGILEX_PACKAGING_DIR}/polkit/org.vigilex.protection1.policy.in
+    ${VIGILEX_GENERATED_DIR}/org.vigilex.protection1.policy @ONLY)
 foreach(script postinst prerm postrm)
     configure_file(${VIGILEX_PACKAGING_DIR}/debian/${script}.in ${VIGILEX_GENERATED_DIR}/debian/${script} @ONLY
         FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -88,7 +90,7 @@ file(GLOB polkit_rules CONFIGURE_DEPENDS ${VIGILEX_PACKAGING_DIR}/polkit/*.rules
 if(polkit_rules)
     install(FILES ${polkit_rules} DESTINATION ${VIGILEX_DATADIR}/polkit-1/rules.d)
 endif()
-install(FILES ${VIGILEX_PACKAGING_DIR}/polkit/org.vigilex.protection1.policy DESTINATION ${VIGILEX_DATADIR}/polkit-1/actions)
+install(FILES ${VIGILEX_GENERATED_DIR}/org.vigilex.protection1.policy DESTINATION ${VIGILEX_DATADIR}/polkit-1/actions)
 install(FILES ${VIGILEX_GENERATED_DIR}/org.vigilex.Protection1.conf DESTINATION ${VIGILEX_DATADIR}/dbus-1/system.d)
 install(FILES ${VIGILEX_GENERATED_DIR}/vigilex.service ${VIGILEX_GENERATED_DIR}/vigilex.socket DESTINATION ${VIGILEX_UNITDIR})
 

@@ -15,8 +15,8 @@ constexpr uint allowUserInteraction = 1;
 Authorizer::Authorizer(const QDBusConnection &bus) : m_bus(bus)
 { }
 
-void Authorizer::check(
-    const QDBusMessage &request, QObject *context, std::function<void(bool allowed, const QString &why)> done)
+void Authorizer::check(const QDBusMessage &request, const QString &action, QObject *context,
+    std::function<void(bool allowed, const QString &why)> done)
 {
     QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.PolicyKit1"),
         QStringLiteral("/org/freedesktop/PolicyKit1/Authority"), QStringLiteral("org.freedesktop.PolicyKit1.Authority"),
@@ -34,8 +34,9 @@ void Authorizer::check(
     QDBusArgument details;
     details.beginMap(QMetaType::QString, QMetaType::QString);
     details.endMap();
-    call << QVariant::fromValue(subject) << QString::fromLatin1(configureAction) << QVariant::fromValue(details)
-         << allowUserInteraction << QString();
+    // Interaction allowed: the caller's agent may ask an administrator, which is the only way to the
+    // application's action.
+    call << QVariant::fromValue(subject) << action << QVariant::fromValue(details) << allowUserInteraction << QString();
 
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, authorizationTimeoutMs), context);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context, [watcher, done] {
@@ -52,6 +53,11 @@ void Authorizer::check(
         result.beginStructure();
         result >> authorized >> challenge;
         result.endStructure();
-        done(authorized, authorized ? QString() : QStringLiteral("not authorised"));
+        if (authorized)
+            done(true, QString());
+        else if (challenge) // no agent of the caller's session could ask for the password
+            done(false, QStringLiteral("not authorised (an administrator's authentication is needed)"));
+        else
+            done(false, QStringLiteral("not authorised"));
     });
 }

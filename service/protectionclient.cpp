@@ -18,7 +18,7 @@ constexpr int changeTimeoutMs = 120000;
 
 // The dialogs want the answer before they go on, but the window must not stand still meanwhile (polkit may be
 // asking for a password): the lamps, the rows and the clock go on, only the user's input waits.
-template<typename Reply> bool succeeded(Reply &reply, QString *error)
+template<typename Reply> bool succeeded(Reply &reply, QString *error, bool *unauthorized = nullptr)
 {
     if (!reply.isFinished()) {
         QEventLoop loop;
@@ -28,6 +28,8 @@ template<typename Reply> bool succeeded(Reply &reply, QString *error)
             loop.exec(QEventLoop::ExcludeUserInputEvents);
     }
     reply.waitForFinished();
+    if (unauthorized)
+        *unauthorized = reply.isError() && reply.error().name() == ProtectionService::notAuthorizedError();
     if (reply.isError()) {
         if (error)
             *error = reply.error().message();
@@ -150,12 +152,12 @@ QVariant ProtectionClient::setting(const QString &key, QString *error)
     return reply.argumentAt<1>().variant();
 }
 
-bool ProtectionClient::setSetting(const QString &key, const QVariant &value, QString *error)
+bool ProtectionClient::setSetting(const QString &key, const QVariant &value, QString *error, bool *unauthorized)
 {
     m_proxy->setTimeout(changeTimeoutMs);
     QDBusPendingReply<> reply = m_proxy->SetSetting(key, QDBusVariant(value));
     m_proxy->setTimeout(callTimeoutMs);
-    return succeeded(reply, error);
+    return succeeded(reply, error, unauthorized);
 }
 
 QList<SNMPInfo> ProtectionClient::hosts(QString *error)
@@ -172,46 +174,46 @@ QList<SNMPInfo> ProtectionClient::hosts(QString *error)
     return result;
 }
 
-bool ProtectionClient::host(const QString &ip, SNMPInfo *info, QString *error)
+bool ProtectionClient::host(const QString &ip, SNMPInfo *info, QString *error, Secrets *secrets)
 {
-    QDBusPendingReply<int, int, QString, int, int, QString, QString> reply = m_proxy->Host(ip);
+    QDBusPendingReply<int, int, bool, int, int, bool, bool> reply = m_proxy->Host(ip);
     if (!succeeded(reply, error))
         return false;
+    *info = SNMPInfo();
     info->ip = ip;
     info->port = reply.argumentAt<0>();
     info->version = reply.argumentAt<1>();
-    info->community = reply.argumentAt<2>();
     info->authType = reply.argumentAt<3>();
     info->privType = reply.argumentAt<4>();
-    info->userName = reply.argumentAt<5>();
-    info->password = reply.argumentAt<6>();
+    if (secrets)
+        *secrets = {reply.argumentAt<2>(), reply.argumentAt<5>(), reply.argumentAt<6>()};
     return true;
 }
 
-bool ProtectionClient::addHost(const SNMPInfo &info, QString *error)
+bool ProtectionClient::addHost(const SNMPInfo &info, QString *error, bool *unauthorized)
 {
     m_proxy->setTimeout(changeTimeoutMs);
     QDBusPendingReply<> reply = m_proxy->AddHost(
         info.ip, info.port, info.version, info.community, info.authType, info.privType, info.userName, info.password);
     m_proxy->setTimeout(callTimeoutMs);
-    return succeeded(reply, error);
+    return succeeded(reply, error, unauthorized);
 }
 
-bool ProtectionClient::modifyHost(const SNMPInfo &info, const QString &oldIp, QString *error)
+bool ProtectionClient::modifyHost(const SNMPInfo &info, const QString &oldIp, QString *error, bool *unauthorized)
 {
     m_proxy->setTimeout(changeTimeoutMs);
     QDBusPendingReply<> reply = m_proxy->ModifyHost(oldIp, info.ip, info.port, info.version, info.community,
         info.authType, info.privType, info.userName, info.password);
     m_proxy->setTimeout(callTimeoutMs);
-    return succeeded(reply, error);
+    return succeeded(reply, error, unauthorized);
 }
 
-bool ProtectionClient::removeHost(const QString &ip, QString *error)
+bool ProtectionClient::removeHost(const QString &ip, QString *error, bool *unauthorized)
 {
     m_proxy->setTimeout(changeTimeoutMs);
     QDBusPendingReply<> reply = m_proxy->RemoveHost(ip);
     m_proxy->setTimeout(callTimeoutMs);
-    return succeeded(reply, error);
+    return succeeded(reply, error, unauthorized);
 }
 
 bool ProtectionClient::events(qint64 from, qint64 to, QList<Event> *events, QString *error)
@@ -229,12 +231,12 @@ bool ProtectionClient::events(qint64 from, qint64 to, QList<Event> *events, QStr
     return true;
 }
 
-bool ProtectionClient::clearEvents(QString *error)
+bool ProtectionClient::clearEvents(QString *error, bool *unauthorized)
 {
     m_proxy->setTimeout(changeTimeoutMs);
     QDBusPendingReply<> reply = m_proxy->ClearEvents();
     m_proxy->setTimeout(callTimeoutMs);
-    return succeeded(reply, error);
+    return succeeded(reply, error, unauthorized);
 }
 
 QList<Protection::Card> ProtectionClient::cards(QString *error)
@@ -261,9 +263,11 @@ void ProtectionClient::testShutdownApplication(const QString &path, int minutes,
         watcher->deleteLater();
         QDBusPendingReply<int, int, qlonglong, QString> reply = *watcher;
         if (reply.isError()) {
-            done(-1, 0, 0, QString(), reply.error().message());
+            done(-1, 0, 0, QString(), reply.error().message(),
+                reply.error().name() == ProtectionService::notAuthorizedError());
             return;
         }
-        done(reply.argumentAt<0>(), reply.argumentAt<1>(), reply.argumentAt<2>(), reply.argumentAt<3>(), QString());
+        done(reply.argumentAt<0>(), reply.argumentAt<1>(), reply.argumentAt<2>(), reply.argumentAt<3>(), QString(),
+            false);
     });
 }

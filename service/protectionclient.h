@@ -37,14 +37,24 @@ public:
 
     bool isAvailable() const;
 
-    // The dialogs' calls. A failure gives false and the service's or the bus's words in *error.
+    // The dialogs' calls. A failure gives false and the service's or the bus's words in *error; *unauthorized
+    // tells a change that polkit did not allow from one the service or the bus turned down.
     QVariant setting(const QString &key, QString *error = nullptr);
-    bool setSetting(const QString &key, const QVariant &value, QString *error = nullptr);
+    bool setSetting(const QString &key, const QVariant &value, QString *error = nullptr, bool *unauthorized = nullptr);
+    // Which secrets a stored card has: the service says so, but never gives them out, so the cards' infos
+    // come with an empty community, user name and password.
+    struct Secrets
+    {
+        bool community = false;
+        bool userName = false;
+        bool password = false;
+    };
     QList<SNMPInfo> hosts(QString *error = nullptr);
-    bool host(const QString &ip, SNMPInfo *info, QString *error = nullptr);
-    bool addHost(const SNMPInfo &info, QString *error = nullptr);
-    bool modifyHost(const SNMPInfo &info, const QString &oldIp, QString *error = nullptr);
-    bool removeHost(const QString &ip, QString *error = nullptr);
+    bool host(const QString &ip, SNMPInfo *info, QString *error = nullptr, Secrets *secrets = nullptr);
+    bool addHost(const SNMPInfo &info, QString *error = nullptr, bool *unauthorized = nullptr);
+    // An empty secret keeps the stored one while the address stays oldIp.
+    bool modifyHost(const SNMPInfo &info, const QString &oldIp, QString *error = nullptr, bool *unauthorized = nullptr);
+    bool removeHost(const QString &ip, QString *error = nullptr, bool *unauthorized = nullptr);
     struct Event
     {
         qint64 date = 0;
@@ -52,13 +62,13 @@ public:
         int event = 0;
     };
     bool events(qint64 from, qint64 to, QList<Event> *events, QString *error = nullptr);
-    bool clearEvents(QString *error = nullptr);
+    bool clearEvents(QString *error = nullptr, bool *unauthorized = nullptr);
     // The listed cards with their last status and data, as the service knows them now.
     QList<Protection::Card> cards(QString *error = nullptr);
     // Runs the shutdown application in the service as an outage would, without waiting: done runs while
     // context lives, with how it ended, or with the service's or the bus's words in error.
-    using TestDone = std::function<void(
-        int exitCode, int exitStatus, qint64 elapsedMs, const QString &refusal, const QString &error)>;
+    using TestDone = std::function<void(int exitCode, int exitStatus, qint64 elapsedMs, const QString &refusal,
+        const QString &error, bool unauthorized)>;
     void testShutdownApplication(const QString &path, int minutes, QObject *context, TestDone done);
 
 signals:

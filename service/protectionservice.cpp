@@ -23,9 +23,12 @@ namespace {
 const QString invalidArgument = QStringLiteral("org.vigilex.Protection1.Error.InvalidArgument");
 const QString notAuthorized = QStringLiteral("org.vigilex.Protection1.Error.NotAuthorized");
 const QString failed = QStringLiteral("org.vigilex.Protection1.Error.Failed");
+// How long a reader or the clearing waits for the store to commit what it holds.
+constexpr int flushBoundMs = 2000;
 
-// Why a card cannot be stored as given, or nothing.
-QString invalidHost(const SNMPInfo &info)
+// Why a card cannot be stored as given, or nothing. With keptSecrets an empty community or user name stands
+// for the stored one, checked once it has been filled in.
+QString invalidHost(const SNMPInfo &info, bool keptSecrets = false)
 {
     QHostAddress address;
     if (!address.setAddress(info.ip) || address.protocol() != QAbstractSocket::IPv4Protocol)
@@ -33,10 +36,10 @@ QString invalidHost(const SNMPInfo &info)
     if (info.port < 1 || info.port > 65535)
         return QStringLiteral("port out of 1..65535");
     if (info.version == Snmp::CommunityBased)
-        return info.community.isEmpty() ? QStringLiteral("empty community") : QString();
+        return info.community.isEmpty() && !keptSecrets ? QStringLiteral("empty community") : QString();
     if (info.version != Snmp::Usm)
         return QStringLiteral("unknown SNMP version");
-    if (info.userName.size() < 8)
+    if (info.userName.size() < 8 && !(keptSecrets && info.userName.isEmpty()))
         return QStringLiteral("user name shorter than 8 characters");
     if (!info.password.isEmpty() && info.password.size() < 8)
         return QStringLiteral("password shorter than 8 characters");
@@ -63,6 +66,14 @@ SNMPInfo hostInfo(const QString &ip, int port, int version, const QString &commu
     }
     return info;
 }
+
+// What the service would run as its own user is an administrator's choice; the rest is the group's.
+const char *settingAction(const QString &key)
+{
+    return key == QLatin1String("system/shutdown_app") || key == QLatin1String("system/shutdown_app_enable")
+        ? Authorizer::configureApplicationAction
+        : Authorizer::configureAction;
+}
 } // namespace
 
 QString ProtectionService::serviceName()
@@ -73,6 +84,11 @@ QString ProtectionService::serviceName()
 QString ProtectionService::objectPath()
 {
     return QStringLiteral("/org/vigilex/Protection1");
+}
+
+QString ProtectionService::notAuthorizedError()
+{
+    return notAuthorized;
 }
 
 ProtectionService::ProtectionService(Protection *protection, const QDBusConnection &bus, QObject *parent)
@@ -181,7 +197,7 @@ void ProtectionService::SetSetting(const QString &key, const QDBusVariant &value
         sendErrorReply(invalidArgument, why);
         return;
     }
-    authorized([key, converted]() -> QString {
+    authorized(settingAction(key), [key, converted]() -> QString {
         const QString refused = storeSetting(AppPaths::settingsFilePath(), key, converted);
         if (!refused.isEmpty())
             return refused;
@@ -190,8 +206,8 @@ void ProtectionService::SetSetting(const QString &key, const QDBusVariant &value
     });
 }
 
-int ProtectionService::Host(const QString &ip, int &version, QString &community, int &authType, int &privType,
-    QString &userName, QString &password)
+int ProtectionService::Host(const QString &ip, int &version, bool &communitySet, int &authType, int &privType,
+    bool &userNameSet, bool &passwordSet)
 {
     SNMPInfo info;
     if (!HostTable::find(ip, &info)) {
@@ -199,11 +215,11 @@ int ProtectionService::Host(const QString &ip, int &version, QString &community,
         return 0;
     }
     version = info.version;
-    community = info.community;
+    communitySet = !info.community.isEmpty();
     authType = info.authType;
     privType = info.privType;
-    userName = info.userName;
-    password = info.password;
+    userNameSet = !info.userName.isEmpty();
+    passwordSet = !info.password.isEmpty();
     return info.port;
 }
 
@@ -216,7 +232,7 @@ void ProtectionService::AddHost(const QString &ip, int port, int version, const 
         sendErrorReply(invalidArgument, why);
         return;
     }
-    authorized([this, info]() -> QString {
+    authorized(Authorizer::configureAction, [this, info]() -> QString {
         // Checked again here: another front end may have added it while polkit was asked.
         if (HostTable::exists(info.ip))
             return QStringLiteral("the card %1 is stored already").arg(info.ip);
@@ -231,17 +247,33 @@ void ProtectionService::AddHost(const QString &ip, int port, int version, const 
 void ProtectionService::ModifyHost(const QString &oldIp, const QString &ip, int port, int version,
     const QString &community, int authType, int privType, const QString &userName, const QString &password)
 {
-    const SNMPInfo info = hostInfo(ip, port, version, community, authType, privType, userName, password);
-    const QString why = invalidHost(info);
+    // A front end never learns the secrets, so it sends them empty when untouched. They stay with the card only
+    // on its own address: the stored community must not be sent to an address the caller names.
+    const bool keptSecrets = ip == oldIp;
+    const SNMPInfo entered = hostInfo(ip, port, version, community, authType, privType, userName, password);
+    const QString why = invalidHost(entered, keptSecrets);
     if (!why.isEmpty()) {
         sendErrorReply(invalidArgument, why);
         return;
     }
-    authorized([this, info, oldIp]() -> QString {
+    authorized(Authorizer::configureAction, [this, entered, oldIp, keptSecrets]() -> QString {
         SNMPInfo old;
         if (!HostTable::find(oldIp, &old))
             return QStringLiteral("no stored card ") + oldIp;
         old.ip = oldIp;
+        SNMPInfo info = entered;
+        if (keptSecrets) {
+            // find() gives only the secrets of the stored version: none is carried across a change of version.
+            if (info.version == Snmp::CommunityBased && info.community.isEmpty())
+                info.community = old.community;
+            if (info.version == Snmp::Usm && info.userName.isEmpty())
+                info.userName = old.userName;
+            if (info.version == Snmp::Usm && info.password.isEmpty())
+                info.password = old.password;
+            const QString invalid = invalidHost(info);
+            if (!invalid.isEmpty())
+                return invalid;
+        }
         if (info.ip != oldIp && HostTable::exists(info.ip))
             return QStringLiteral("the card %1 is stored already").arg(info.ip);
         if (!HostTable::update(info, oldIp))
@@ -254,7 +286,7 @@ void ProtectionService::ModifyHost(const QString &oldIp, const QString &ip, int 
 
 void ProtectionService::RemoveHost(const QString &ip)
 {
-    authorized([this, ip]() -> QString {
+    authorized(Authorizer::configureAction, [this, ip]() -> QString {
         SNMPInfo old;
         if (!HostTable::find(ip, &old))
             return QStringLiteral("no stored card ") + ip;
@@ -267,38 +299,51 @@ void ProtectionService::RemoveHost(const QString &ip)
     });
 }
 
-QList<qlonglong> ProtectionService::Events(qlonglong from, qlonglong to, QStringList &hosts, QList<int> &events)
+QList<qlonglong> ProtectionService::Events(qlonglong from, qlonglong to, QStringList &, QList<int> &)
 {
-    QList<qlonglong> dates;
-    // What the writer still holds counts as stored: the reader must see an event that was announced.
-    EventStore::instance()->flush(2000);
-    QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
-    query.setForwardOnly(true);
-    query.prepare(QLatin1String(Sql::selectEventRange));
-    query.bindValue(QStringLiteral(":1"), from);
-    query.bindValue(QStringLiteral(":2"), to);
-    if (!query.exec()) {
-        sendErrorReply(failed, QStringLiteral("the events cannot be read"));
-        return dates;
-    }
-    while (query.next()) {
-        dates.append(query.value(0).toLongLong());
-        hosts.append(query.value(1).toString());
-        events.append(query.value(2).toInt());
-    }
-    return dates;
+    // What the writer still holds counts as stored: the reader must see an event that was announced. The answer
+    // waits for the commit, up to the bound, while the main thread goes on with the cards and the policy.
+    setDelayedReply(true);
+    const QDBusMessage request = message();
+    QDBusConnection bus = connection();
+    EventStore::instance()->whenFlushed(this, flushBoundMs, [request, bus, from, to](bool) mutable {
+        QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
+        query.setForwardOnly(true);
+        query.prepare(QLatin1String(Sql::selectEventRange));
+        query.bindValue(QStringLiteral(":1"), from);
+        query.bindValue(QStringLiteral(":2"), to);
+        if (!query.exec()) {
+            bus.send(request.createErrorReply(failed, QStringLiteral("the events cannot be read")));
+            return;
+        }
+        QList<qlonglong> dates;
+        QStringList hosts;
+        QList<int> events;
+        while (query.next()) {
+            dates.append(query.value(0).toLongLong());
+            hosts.append(query.value(1).toString());
+            events.append(query.value(2).toInt());
+        }
+        bus.send(
+            request.createReply({QVariant::fromValue(dates), QVariant::fromValue(hosts), QVariant::fromValue(events)}));
+    });
+    return {};
 }
 
 void ProtectionService::ClearEvents()
 {
-    authorized([]() -> QString {
-        EventStore::instance()->flush(2000);
-        QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
-        if (!query.exec(QLatin1String(Sql::deleteAllEvents)))
-            return QStringLiteral("the events cannot be cleared");
-        query.exec(QLatin1String(Sql::resetEventSequence));
-        qInfo("Stored events cleared through the bus");
-        return QString();
+    authorizedCall(Authorizer::configureAction, [this](const QDBusMessage &request, QDBusConnection bus) {
+        // Nothing the writer still holds may outlive the clearing.
+        EventStore::instance()->whenFlushed(this, flushBoundMs, [request, bus](bool) mutable {
+            QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
+            if (!query.exec(QLatin1String(Sql::deleteAllEvents))) {
+                bus.send(request.createErrorReply(failed, QStringLiteral("the events cannot be cleared")));
+                return;
+            }
+            query.exec(QLatin1String(Sql::resetEventSequence));
+            qInfo("Stored events cleared through the bus");
+            bus.send(request.createReply());
+        });
     });
 }
 
@@ -309,39 +354,43 @@ int ProtectionService::TestShutdownApplication(
     exitStatus = 0;
     elapsedMs = 0;
     refusal.clear();
-    authorizedCall([this, path, minutes](const QDBusMessage &request, QDBusConnection bus) {
-        qInfo("Test of the shutdown application asked by %s", qPrintable(request.service()));
-        // One runner per call; it goes when its answer has gone out.
-        auto *test = new ApplicationTest(this);
-        connect(test, &ApplicationTest::finished, this,
-            [test, request, bus](int exitCode, int status, qint64 elapsed, const QString &why) mutable {
-                bus.send(request.createReply({exitCode, status, qlonglong(elapsed), why}));
-                test->deleteLater();
-            });
-        test->start(path, minutes);
-    });
+    // A program of the caller's choice, run as the service's user: the application's action, not the group's.
+    authorizedCall(Authorizer::configureApplicationAction,
+        [this, path, minutes](const QDBusMessage &request, QDBusConnection bus) {
+            qInfo("Test of the shutdown application asked by %s", qPrintable(request.service()));
+            // One runner per call; it goes when its answer has gone out.
+            auto *test = new ApplicationTest(this);
+            connect(test, &ApplicationTest::finished, this,
+                [test, request, bus](int exitCode, int status, qint64 elapsed, const QString &why) mutable {
+                    bus.send(request.createReply({exitCode, status, qlonglong(elapsed), why}));
+                    test->deleteLater();
+                });
+            test->start(path, minutes);
+        });
     return 0;
 }
 
-void ProtectionService::authorized(std::function<QString()> change)
+void ProtectionService::authorized(const char *action, std::function<QString()> change)
 {
-    authorizedCall([change](const QDBusMessage &request, QDBusConnection bus) {
+    authorizedCall(action, [change](const QDBusMessage &request, QDBusConnection bus) {
         const QString error = change();
         bus.send(error.isEmpty() ? request.createReply() : request.createErrorReply(failed, error));
     });
 }
 
-void ProtectionService::authorizedCall(std::function<void(const QDBusMessage &request, QDBusConnection bus)> act)
+void ProtectionService::authorizedCall(
+    const char *action, std::function<void(const QDBusMessage &request, QDBusConnection bus)> act)
 {
     setDelayedReply(true);
     const QDBusMessage request = message();
     QDBusConnection bus = connection();
-    m_authorizer.check(request, this, [bus, request, act](bool allowed, const QString &why) mutable {
-        if (!allowed) {
-            qInfo("Change by %s refused: %s", qPrintable(request.service()), qPrintable(why));
-            bus.send(request.createErrorReply(notAuthorized, why));
-            return;
-        }
-        act(request, bus);
-    });
+    m_authorizer.check(request, QString::fromLatin1(action), this,
+        [bus, request, act, action](bool allowed, const QString &why) mutable {
+            if (!allowed) {
+                qInfo("Change by %s refused (%s): %s", qPrintable(request.service()), action, qPrintable(why));
+                bus.send(request.createErrorReply(notAuthorized, why));
+                return;
+            }
+            act(request, bus);
+        });
 }

@@ -26,6 +26,8 @@ class ProtectionService : public QObject, protected QDBusContext
 public:
     static QString serviceName();
     static QString objectPath();
+    // The error of a change polkit did not allow the caller.
+    static QString notAuthorizedError();
 
     ProtectionService(Protection *protection, const QDBusConnection &bus, QObject *parent = nullptr);
     ~ProtectionService() override;
@@ -38,8 +40,8 @@ public slots:
     qlonglong Countdown();
     bool Setting(const QString &key, QDBusVariant &value);
     void SetSetting(const QString &key, const QDBusVariant &value);
-    int Host(const QString &ip, int &version, QString &community, int &authType, int &privType, QString &userName,
-        QString &password);
+    int Host(const QString &ip, int &version, bool &communitySet, int &authType, int &privType, bool &userNameSet,
+        bool &passwordSet);
     void AddHost(const QString &ip, int port, int version, const QString &community, int authType, int privType,
         const QString &userName, const QString &password);
     void ModifyHost(const QString &oldIp, const QString &ip, int port, int version, const QString &community,
@@ -60,10 +62,10 @@ signals:
     void HostsChanged(const QStringList &hosts);
 
 private:
-    // Runs change once polkit allows the caller of the current call, and answers the call either way.
-    void authorized(std::function<QString()> change);
+    // Runs change once polkit allows the caller of the current call the action, and answers the call either way.
+    void authorized(const char *action, std::function<QString()> change);
     // As above, but act answers the call itself, when it likes (a delayed reply).
-    void authorizedCall(std::function<void(const QDBusMessage &request, QDBusConnection bus)> act);
+    void authorizedCall(const char *action, std::function<void(const QDBusMessage &request, QDBusConnection bus)> act);
 
     Protection *m_protection; // not owned
     QDBusConnection m_bus;

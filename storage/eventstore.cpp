@@ -12,6 +12,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
+#include <QTimer>
 #include <QVariant>
 
 #include <chrono>
@@ -193,6 +194,37 @@ bool EventStore::flush(int timeoutMs)
     }) && !d->failing;
 }
 
+void EventStore::whenFlushed(QObject *context, int timeoutMs, std::function<void(bool written)> done)
+{
+    // Lives with context, so it goes with it, and goes after the answer.
+    auto *waiter = new QObject(context);
+    auto answered = std::make_shared<bool>(false);
+    const auto answer = [this, waiter, done, answered](bool timedOut) {
+        if (*answered)
+            return;
+        bool written = false;
+        {
+            std::lock_guard<std::mutex> lock(d->mutex);
+            const bool settled = d->pending.empty() && !d->busy;
+            if (!settled && !d->failing && !timedOut)
+                return;
+            written = settled && !d->failing;
+        }
+        *answered = true;
+        waiter->deleteLater();
+        done(written);
+    };
+    // Connected before the first look: a batch that ends in between is still heard of.
+    connect(
+        this, &EventStore::caughtUp, waiter, [answer] { answer(false); }, Qt::QueuedConnection);
+    QTimer::singleShot(timeoutMs, waiter, [answer] { answer(true); });
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        d->wake.notify_one();
+    }
+    answer(false);
+}
+
 void EventStore::stop(int timeoutMs)
 {
     QThread *thread = nullptr;
@@ -293,6 +325,11 @@ void EventStore::run()
                 emit storingRecovered();
             }
             d->settled.notify_all();
+            if (d->pending.empty()) {
+                lock.unlock();
+                emit caughtUp();
+                lock.lock();
+            }
             continue;
         }
         if (generation != d->generation) {
@@ -324,6 +361,9 @@ void EventStore::run()
             }
         }
         d->settled.notify_all();
+        lock.unlock();
+        emit caughtUp(); // failing, or the rows of a database no longer used are gone
+        lock.lock();
         if (d->stopping && steadyMs() >= d->stopDeadline)
             break;
         if (d->stopping) {

@@ -58,6 +58,10 @@ public:
     void store(const QString &host, int event);
     // Waits until everything stored before the call is written; false on a time-out or while storing fails.
     bool flush(int timeoutMs);
+    // The same without waiting, for a thread that must go on: done runs on context's thread (which needs an
+    // event loop) while context lives, at once or later, with what flush() would have returned. Call it on
+    // context's thread.
+    void whenFlushed(QObject *context, int timeoutMs, std::function<void(bool written)> done);
     // Writes what it can within timeoutMs, then ends the writer; what is still pending then is dropped and
     // logged. A later store() starts the writer again.
     void stop(int timeoutMs);
@@ -77,6 +81,8 @@ signals:
     void rowsStored(const QVector<EventStore::Row> &rows); // after each commit, the rows it made durable
     void storingFailed();
     void storingRecovered();
+    // Emitted on the writer thread after a batch, when nothing is left to write or storing has failed.
+    void caughtUp();
 
 private:
     EventStore();

@@ -86,6 +86,14 @@
         <source>Host is offline!</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>unchanged</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A stored community, user name or password is kept only while the address stays the same: enter it again for the new address.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>Demo</name>
@@ -435,6 +443,7 @@ Do you want to replace it?</source>
     </message>
     <message>
         <source>The power trouble is over: the refused system shutdown is no longer due, the protection is armed again</source>
+        <translation></translation>
     </message>
     <message>
         <source>Events cannot be stored at the moment; they are kept until storing works again</source>
@@ -458,6 +467,18 @@ Do you want to replace it?</source>
     </message>
     <message>
         <source>Shutdown in %1:%2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Waiting for authorisation...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The change was refused: you are not authorised to change the UPS protection.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The change was refused: %1</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -609,6 +630,22 @@ Do you want to replace it?</source>
     </message>
     <message>
         <source>The shutdown application was stopped by signal %1 after %2 s.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The change was refused: the shutdown application is an administrator&apos;s choice, and changing or testing it needs an administrator&apos;s authorisation.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Waiting for authorisation, then for the test run...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The test was refused: running the shutdown application in the service needs an administrator&apos;s authorisation.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The test was refused: %1</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -86,6 +86,14 @@
         <source>Host is offline!</source>
         <translation>主机离线！</translation>
     </message>
+    <message>
+        <source>unchanged</source>
+        <translation>未更改</translation>
+    </message>
+    <message>
+        <source>A stored community, user name or password is kept only while the address stays the same: enter it again for the new address.</source>
+        <translation>已保存的团体名、用户名或密码仅在地址不变时保留：请为新地址重新输入。</translation>
+    </message>
 </context>
 <context>
     <name>Demo</name>
@@ -462,6 +470,18 @@ Do you want to replace it?</source>
         <source>Shutdown in %1:%2</source>
         <translation>%1:%2 后关机</translation>
     </message>
+    <message>
+        <source>Waiting for authorisation...</source>
+        <translation>正在等待授权...</translation>
+    </message>
+    <message>
+        <source>The change was refused: you are not authorised to change the UPS protection.</source>
+        <translation>更改被拒绝：您无权更改 UPS 电源保护。</translation>
+    </message>
+    <message>
+        <source>The change was refused: %1</source>
+        <translation>更改被拒绝：%1</translation>
+    </message>
 </context>
 <context>
     <name>SettingsDialog</name>
@@ -612,6 +632,22 @@ Do you want to replace it?</source>
     <message>
         <source>The shutdown application was stopped by signal %1 after %2 s.</source>
         <translation>关机应用程序被信号 %1 终止，用时 %2 秒。</translation>
+    </message>
+    <message>
+        <source>The change was refused: the shutdown application is an administrator&apos;s choice, and changing or testing it needs an administrator&apos;s authorisation.</source>
+        <translation>更改被拒绝：关机应用程序由管理员选择，更改或测试它需要管理员授权。</translation>
+    </message>
+    <message>
+        <source>Waiting for authorisation, then for the test run...</source>
+        <translation>正在等待授权，然后等待测试运行...</translation>
+    </message>
+    <message>
+        <source>The test was refused: running the shutdown application in the service needs an administrator&apos;s authorisation.</source>
+        <translation>测试被拒绝：在服务中运行关机应用程序需要管理员授权。</translation>
+    </message>
+    <message>
+        <source>The test was refused: %1</source>
+        <translation>测试被拒绝：%1</translation>
     </message>
 </context>
 <context>

@@ -130,12 +130,15 @@ void AddHostDialog::buildWidgets()
     portRow->addWidget(communityLabel);
     portRow->addWidget(communityEdit);
 
+    statusLabel = new QLabel(this);
+    statusLabel->setObjectName(QStringLiteral("statusLabel"));
     sureButton = new QPushButton(this);
     sureButton->setObjectName(QStringLiteral("sureButton"));
     sureButton->setDefault(true);
     cancelButton = new QPushButton(this);
     cancelButton->setObjectName(QStringLiteral("cancelButton"));
     auto *buttonRow = new QHBoxLayout;
+    buttonRow->addWidget(statusLabel);
     buttonRow->addStretch();
     buttonRow->addWidget(sureButton);
     buttonRow->addWidget(cancelButton);
@@ -173,20 +176,25 @@ void AddHostDialog::loadHost()
 {
     setWindowTitle(tr("Modify"));
     if (ProtectionClient *client = ProtectionClient::active()) {
+        // The service keeps the secrets to itself: an empty field left untouched keeps the stored one.
         SNMPInfo info;
-        if (!client->host(storedInfo.ip, &info))
+        if (!client->host(storedInfo.ip, &info, nullptr, &storedSecrets))
             return;
         hostEdit->setText(info.ip);
         portEdit->setText(QString::number(info.port));
+        const QString unchanged = tr("unchanged");
         if (info.version == Snmp::CommunityBased) {
             v1v2Radio->setChecked(true);
-            communityEdit->setText(info.community);
+            if (storedSecrets.community)
+                communityEdit->setPlaceholderText(unchanged);
         } else if (info.version == Snmp::Usm) {
             v3Radio->setChecked(true);
             authCombo->setCurrentIndex(info.authType);
             privCombo->setCurrentIndex(info.privType);
-            userNameEdit->setText(info.userName);
-            passwordEdit->setText(info.password);
+            if (storedSecrets.userName)
+                userNameEdit->setPlaceholderText(unchanged);
+            if (storedSecrets.password)
+                passwordEdit->setPlaceholderText(unchanged);
         }
         return;
     }
@@ -288,10 +296,22 @@ bool AddHostDialog::addressTaken()
     return true;
 }
 
+bool AddHostDialog::keepsStored(bool stored)
+{
+    if (!stored)
+        return false;
+    if (hostEdit->text() == storedInfo.ip)
+        return true;
+    warn(tr("A stored community, user name or password is kept only while the address stays the same: enter it "
+            "again for the new address."));
+    return false;
+}
+
 bool AddHostDialog::writeCommunityHost()
 {
-    if (communityEdit->text().isEmpty()) {
-        warn(tr("Community error!"));
+    if (communityEdit->text().isEmpty() && !keepsStored(storedSecrets.community)) {
+        if (!storedSecrets.community)
+            warn(tr("Community error!"));
         return false;
     }
     if (addressTaken())
@@ -313,14 +333,20 @@ bool AddHostDialog::writeUsmHost()
 {
     const QString userName = userNameEdit->text();
     const QString password = passwordEdit->text();
-    if (userName.isEmpty()) {
+    const bool keptUserName = userName.isEmpty() && storedSecrets.userName;
+    if (keptUserName && !keepsStored(true))
+        return false;
+    if (userName.isEmpty() && !keptUserName) {
         warn(tr("User name cannot be null!"));
         return false;
     }
-    if (userName.size() < 8) {
+    if (!keptUserName && userName.size() < 8) {
         warn(tr("User name must be greater than 8 characters!"));
         return false;
     }
+    // An empty password is no privacy, unless it stands for the stored one.
+    if (password.isEmpty() && storedSecrets.password && !keepsStored(true))
+        return false;
     if (!password.isEmpty() && password.size() < 8) {
         warn(tr("Password must be greater than 8 characters!"));
         return false;
@@ -347,10 +373,18 @@ bool AddHostDialog::storeThroughService()
 {
     ProtectionClient *client = ProtectionClient::active();
     QString why;
-    const bool stored
-        = modifyMode ? client->modifyHost(enteredInfo(), storedInfo.ip, &why) : client->addHost(enteredInfo(), &why);
+    bool unauthorized = false;
+    // polkit may be asking an administrator for a password meanwhile.
+    statusLabel->setText(QCoreApplication::translate("MainWindow", "Waiting for authorisation..."));
+    sureButton->setEnabled(false);
+    const bool stored = modifyMode ? client->modifyHost(enteredInfo(), storedInfo.ip, &why, &unauthorized)
+                                   : client->addHost(enteredInfo(), &why, &unauthorized);
+    statusLabel->clear();
+    sureButton->setEnabled(true);
     if (!stored)
-        warn(QCoreApplication::translate("MainWindow", "The protection service refused the change: %1").arg(why));
+        warn(unauthorized ? QCoreApplication::translate(
+                 "MainWindow", "The change was refused: you are not authorised to change the UPS protection.")
+                          : QCoreApplication::translate("MainWindow", "The change was refused: %1").arg(why));
     return stored;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "service/protectionclient.h"
 #include "snmp/snmpinfo.h"
 
 #include <QDialog>
@@ -37,6 +38,9 @@ private:
     void warn(const QString &text);
     bool hostExists(const QString &ip);
     bool addressTaken();
+    // Whether an empty secret field may stand for the stored secret; warns the user when not because the
+    // address moved.
+    bool keepsStored(bool stored);
     bool writeCommunityHost();
     bool writeUsmHost();
     // A front end stores the card through the service, which checks it again and asks polkit.
@@ -45,6 +49,8 @@ private:
 
     bool modifyMode;
     SNMPInfo storedInfo;
+    // In front of the service: which secrets the stored card has (the service never gives them out).
+    ProtectionClient::Secrets storedSecrets;
 
     QRadioButton *v1v2Radio = nullptr;
     QRadioButton *v3Radio = nullptr;
@@ -63,6 +69,7 @@ private:
     QLineEdit *portEdit = nullptr;
     QLabel *communityLabel = nullptr;
     QLineEdit *communityEdit = nullptr;
+    QLabel *statusLabel = nullptr;
     QPushButton *sureButton = nullptr;
     QPushButton *cancelButton = nullptr;
 };

@@ -39,26 +39,28 @@ const QString keyAcFailedTime = QStringLiteral("shutdown/ac_failed_time");
 const QString keyBattLowTime = QStringLiteral("shutdown/batt_low_time");
 const QString keyAcFailedCapacity = QStringLiteral("shutdown/ac_failed_capacity");
 
-// A front end reads and writes the service's settings; the window alone its own file.
+// A front end reads the service's settings; the window alone its own file.
 QVariant read(const QString &key)
 {
     if (ProtectionClient *client = ProtectionClient::active())
         return client->setting(key);
     return readSetting(AppPaths::settingsFilePath(), key);
 }
-void write(const QString &key, const QVariant &value)
+
+// The window alone fills its own file's absent keys on opening. In front of the service that would ask polkit
+// before anybody changed anything: the dialog shows the defaults, and "Sure" writes them.
+void seed(const QString &key, const QVariant &value)
 {
-    if (ProtectionClient *client = ProtectionClient::active()) {
-        QString why;
-        if (!client->setSetting(key, value, &why))
-            UserPrompt::warning(nullptr, QCoreApplication::translate("MainWindow", "Warning"),
-                QCoreApplication::translate("MainWindow", "The protection service refused the change: %1").arg(why),
-                QCoreApplication::translate("MainWindow", "Sure"));
+    if (ProtectionClient::active())
         return;
-    }
     const QString why = storeSetting(AppPaths::settingsFilePath(), key, value);
     if (!why.isEmpty())
         qWarning().noquote() << "Settings:" << why;
+}
+
+bool isApplicationKey(const QString &key)
+{
+    return key == keyApp || key == keyAppEnable;
 }
 
 QSqlDatabase hostDatabase()
@@ -205,7 +207,10 @@ void SettingsDialog::buildWidgets()
     sureButton->setDefault(true);
     cancelButton = new QPushButton(this);
     cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    statusLabel = new QLabel(this);
+    statusLabel->setObjectName(QStringLiteral("statusLabel"));
     auto *buttonRow = new QHBoxLayout;
+    buttonRow->addWidget(statusLabel);
     buttonRow->addStretch();
     buttonRow->addWidget(sureButton);
     buttonRow->addWidget(cancelButton);
@@ -257,30 +262,30 @@ void SettingsDialog::loadGeneral()
         loadedPopup = popup.toBool();
         popupCheck->setChecked(loadedPopup);
     } else {
-        write(keyPopWarning, true);
+        seed(keyPopWarning, true);
         popupCheck->setChecked(true);
         popupSeeded = true;
     }
 
     const QVariant enable = read(keyAppEnable);
-    if (enable.isValid()) {
-        appCheck->setChecked(enable.toBool());
-    } else {
-        write(keyAppEnable, false);
-        appCheck->setChecked(false);
-    }
-    setApplicationFieldsEnabled(enable.toBool());
+    // Absent reads as off, to the protection too.
+    loadedAppEnable = enable.toBool();
+    if (!enable.isValid())
+        seed(keyAppEnable, false);
+    appCheck->setChecked(loadedAppEnable);
+    setApplicationFieldsEnabled(loadedAppEnable);
 
     const QVariant app = read(keyApp);
     if (app.isValid())
         appPathEdit->setText(app.toString());
+    loadedAppPath = app.isValid() ? app.toString() : QString();
 
     const QVariant execTime = read(keyExecTime);
     if (execTime.isValid()) {
         execTimeEdit->setText(execTime.toString());
     } else {
         execTimeEdit->setText(QStringLiteral("15"));
-        write(keyExecTime, 15);
+        seed(keyExecTime, 15);
     }
 
     loadHostTable();
@@ -320,7 +325,7 @@ void SettingsDialog::loadShutdownCondition()
         if (value.isValid()) {
             field.edit->setText(value.toString());
         } else {
-            write(field.key, field.fallback);
+            seed(field.key, field.fallback);
             field.edit->setText(QString::number(field.fallback));
         }
     }
@@ -443,10 +448,12 @@ void SettingsDialog::removeSNMPHost()
         return;
     if (ProtectionClient *client = ProtectionClient::active()) {
         QString why;
-        if (!client->removeHost(ip, &why)) {
-            UserPrompt::warning(this, tr("Warning"),
-                QCoreApplication::translate("MainWindow", "The protection service refused the change: %1").arg(why),
-                tr("Sure"));
+        bool unauthorized = false;
+        setWaiting(waitingText());
+        const bool removed = client->removeHost(ip, &why, &unauthorized);
+        setWaiting(QString());
+        if (!removed) {
+            UserPrompt::warning(this, tr("Warning"), refusedText(why, unauthorized, false), tr("Sure"));
             return;
         }
     } else {
@@ -467,9 +474,51 @@ void SettingsDialog::saveSettings()
 {
     if (!checkGeneral() || !checkShutdownCondition() || !confirmShutdownCondition())
         return;
-    saveGeneral();
-    saveShutdownCondition();
+    // A refused change keeps the dialog open with what the user entered, and the change is not reported.
+    if (!saveGeneral() || !saveShutdownCondition())
+        return;
     accept();
+}
+
+bool SettingsDialog::write(const QString &key, const QVariant &value)
+{
+    ProtectionClient *client = ProtectionClient::active();
+    if (!client) {
+        const QString why = storeSetting(AppPaths::settingsFilePath(), key, value);
+        if (!why.isEmpty())
+            qWarning().noquote() << "Settings:" << why;
+        return true;
+    }
+    QString why;
+    bool unauthorized = false;
+    setWaiting(waitingText());
+    const bool stored = client->setSetting(key, value, &why, &unauthorized);
+    setWaiting(QString());
+    if (!stored)
+        UserPrompt::warning(this, tr("Warning"), refusedText(why, unauthorized, isApplicationKey(key)), tr("Sure"));
+    return stored;
+}
+
+void SettingsDialog::setWaiting(const QString &text)
+{
+    statusLabel->setText(text);
+    sureButton->setEnabled(text.isEmpty());
+}
+
+QString SettingsDialog::waitingText()
+{
+    return QCoreApplication::translate("MainWindow", "Waiting for authorisation...");
+}
+
+QString SettingsDialog::refusedText(const QString &why, bool unauthorized, bool application)
+{
+    if (unauthorized && application)
+        return tr("The change was refused: the shutdown application is an administrator's choice, and changing "
+                  "or testing it needs an administrator's authorisation.");
+    if (unauthorized)
+        return QCoreApplication::translate(
+            "MainWindow", "The change was refused: you are not authorised to change the UPS protection.");
+    return QCoreApplication::translate("MainWindow", "The change was refused: %1").arg(why);
 }
 
 bool SettingsDialog::checkField(QLineEdit *edit, QLabel *label, const QString &key)
@@ -513,29 +562,43 @@ bool SettingsDialog::checkShutdownCondition()
         && checkField(acFailedCapacityEdit, acFailedCapacityLabel, keyAcFailedCapacity);
 }
 
-void SettingsDialog::saveGeneral()
+bool SettingsDialog::saveGeneral()
 {
-    if (appCheck->isChecked()) {
-        write(keyApp, appPathEdit->text());
-        write(keyExecTime, execTimeEdit->text().toInt(nullptr, 10));
+    // The application's keys first: in front of the service they take an administrator, and when that is
+    // refused nothing else has been written yet. Only a real change of them is sent.
+    // What was written stays written after a later refusal, so another "Sure" does not send it again.
+    const bool enable = appCheck->isChecked();
+    if (enable && appPathEdit->text() != loadedAppPath) {
+        if (!write(keyApp, appPathEdit->text()))
+            return false;
+        loadedAppPath = appPathEdit->text();
     }
-    write(keyAppEnable, appCheck->isChecked());
+    if (enable != loadedAppEnable) {
+        if (!write(keyAppEnable, enable))
+            return false;
+        loadedAppEnable = enable;
+    }
+    if (enable && !write(keyExecTime, execTimeEdit->text().toInt(nullptr, 10)))
+        return false;
 
+    // The loader took true for an absent key; the file must agree with the box either way.
     const bool popup = popupCheck->isChecked();
-    if (popup != loadedPopup) {
-        write(keyPopWarning, popup);
-        emit popupStateChanged(popup);
-    } else if (popupSeeded) {
-        // The loader seeded true for an absent key; an unchecked box must not leave that true behind.
-        write(keyPopWarning, popup);
+    if (popup != loadedPopup || popupSeeded) {
+        if (!write(keyPopWarning, popup))
+            return false;
+        popupSeeded = false;
+        if (popup != loadedPopup)
+            emit popupStateChanged(popup);
+        loadedPopup = popup;
     }
+    return true;
 }
 
-void SettingsDialog::saveShutdownCondition()
+bool SettingsDialog::saveShutdownCondition()
 {
-    write(keyAcFailedTime, acFailedTimeEdit->text().toInt(nullptr, 10));
-    write(keyBattLowTime, battLowTimeEdit->text().toInt(nullptr, 10));
-    write(keyAcFailedCapacity, acFailedCapacityEdit->text().toInt(nullptr, 10));
+    return write(keyAcFailedTime, acFailedTimeEdit->text().toInt(nullptr, 10))
+        && write(keyBattLowTime, battLowTimeEdit->text().toInt(nullptr, 10))
+        && write(keyAcFailedCapacity, acFailedCapacityEdit->text().toInt(nullptr, 10));
 }
 
 bool SettingsDialog::confirmShutdownCondition()
@@ -577,18 +640,23 @@ void SettingsDialog::testApplication()
     const int minutes = execTimeEdit->text().toInt(nullptr, 10);
     testButton->setEnabled(false);
     if (ProtectionClient *client = ProtectionClient::active()) {
-        // In the service, as the user and with the environment an outage would run it with.
+        // In the service, as the user and with the environment an outage would run it with. Sure waits too: a
+        // save meanwhile would stand in the same queue for the administrator's password.
+        setWaiting(tr("Waiting for authorisation, then for the test run..."));
         client->testShutdownApplication(path, minutes, this,
-            [this](int exitCode, int exitStatus, qint64 elapsedMs, const QString &refusal, const QString &error) {
+            [this](int exitCode, int exitStatus, qint64 elapsedMs, const QString &refusal, const QString &error,
+                bool unauthorized) {
+                setWaiting(QString());
                 if (error.isEmpty()) {
                     showTestResult(exitCode, exitStatus, elapsedMs, refusal);
                     return;
                 }
                 testButton->setEnabled(appCheck->isChecked());
-                UserPrompt::warning(this, tr("Warning"),
-                    QCoreApplication::translate("MainWindow", "The protection service refused the change: %1")
-                        .arg(error),
-                    tr("Sure"));
+                const QString text = unauthorized
+                    ? tr("The test was refused: running the shutdown application in the service needs an "
+                         "administrator's authorisation.")
+                    : tr("The test was refused: %1").arg(error);
+                UserPrompt::warning(this, tr("Warning"), text, tr("Sure"));
             });
         return;
     }

@@ -66,14 +66,23 @@ private:
     bool checkGeneral();
     bool checkShutdownCondition();
     bool checkField(QLineEdit *edit, QLabel *label, const QString &key);
-    void saveGeneral();
-    void saveShutdownCondition();
+    // False once a change was refused; the user has been told why.
+    bool saveGeneral();
+    bool saveShutdownCondition();
+    bool write(const QString &key, const QVariant &value);
+    // In front of the service a change waits for polkit, which may be asking an administrator for a password:
+    // the status says so and Sure waits; an empty text ends it.
+    void setWaiting(const QString &text);
+    static QString waitingText();
+    static QString refusedText(const QString &why, bool unauthorized, bool application);
     // Asks before saving what would shut down at once or switch a condition off; false when declined.
     bool confirmShutdownCondition();
     void showTestResult(int exitCode, int exitStatus, qint64 elapsedMs, const QString &refusal);
 
     int selectedRow = -1;
     bool loadedPopup = false;
+    bool loadedAppEnable = false;
+    QString loadedAppPath;
     // The pop-up key was absent and seeded true while loading; a save must still make the file agree with the box.
     bool popupSeeded = false;
 
@@ -105,6 +114,7 @@ private:
     QLabel *acFailedCapacityLabel = nullptr;
     QLineEdit *acFailedCapacityEdit = nullptr;
     QLabel *acFailedCapacityUnit = nullptr;
+    QLabel *statusLabel = nullptr;
     QPushButton *sureButton = nullptr;
     QPushButton *cancelButton = nullptr;
 };

@@ -154,6 +154,10 @@ void TestStorageFaults::databaseLockedByAnotherProcess()
     QTRY_COMPARE_WITH_TIMEOUT(rows(table).count(textOf(8)), 20, 15000);
     QTRY_VERIFY_WITH_TIMEOUT(EventStore::instance()->isFailing(), 5000);
     QCOMPARE(EventStore::instance()->pendingCount(), 20);
+    // A reader that must not wait (the service's Events()) is told at once, and reads what is stored.
+    int flushed = -1;
+    EventStore::instance()->whenFlushed(window.get(), 5000, [&flushed](bool written) { flushed = written; });
+    QCOMPARE(flushed, 0);
     QCOMPARE(sqliteQuery(AppPaths::databasePath(), QStringLiteral("select count(*) from snmp_event where event = 8;")),
         QStringLiteral("0"));
     // An inform is answered only once it is stored: now it is refused and not kept, so its card sends it again.

@@ -101,7 +101,7 @@ cat "$scratch/run.log"
 # The service's user leaves a link where postinst expects the settings file; the reinstall's configure runs
 # as root and must not act through it (it would make /etc/shadow the service's).
 owner=(chroot "$root" setpriv --reuid="$service_uid" --regid="$service_gid" --clear-groups)
-"${owner[@]}" ln -s /etc/shadow "$prefix/cfg/settings.ini" || fail "the service's user could not plant the link"
+"${owner[@]}" ln -sf /etc/shadow "$prefix/cfg/settings.ini" || fail "the service's user could not plant the link"
 shadow_before=$(stat -c '%a %U %G' "$root/etc/shadow")
 
 # A day's log that a member made while log/ was the group's (as an earlier version allowed): configure hands

@@ -15,6 +15,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 prefix=$(cache_value "$build" CMAKE_INSTALL_PREFIX)
 [ -n "$prefix" ] || fail "no CMAKE_INSTALL_PREFIX in $build/CMakeCache.txt"
 group=$(cache_value "$build" VIGILEX_GROUP)
+service_user=$(cache_value "$build" VIGILEX_SERVICE_USER)
 [ -x "$build/bin/vigilex" ] || fail "the program is not built: $build/bin/vigilex"
 
 make_scratch vigilex-pkgtest
@@ -127,6 +128,16 @@ fi
 grep -q "<policy group=\"$group\">" "$scratch/root/usr/share/dbus-1/system.d/org.vigilex.Protection1.conf" ||
     fail "the bus policy does not let the group call the service"
 pass "units: the service's user without any capability, in /, sandboxed, the trap port bound by vigilex.socket; bus policy for root and group $group"
+# polkitd answers the service for its callers only when the service's user owns the actions.
+actions="$scratch/root/usr/share/polkit-1/actions/org.vigilex.protection1.policy"
+[ "$(grep -c '<action id=' "$actions")" = 2 ] && grep -q 'id="org.vigilex.protection1.configure-application"' "$actions" ||
+    fail "the polkit actions are not configure and configure-application"
+[ "$(grep -c "<annotate key=\"org.freedesktop.policykit.owner\">unix-user:$service_user</annotate>" "$actions")" = 2 ] ||
+    fail "not every polkit action is owned by unix-user:$service_user"
+grep -q '<deny receive_sender="org.vigilex.Protection1" receive_type="signal"/>' \
+    "$scratch/root/usr/share/dbus-1/system.d/org.vigilex.Protection1.conf" ||
+    fail "the bus policy lets everyone hear the service's signals"
+pass "polkit actions owned by $service_user; the service's signals only for root, $service_user and $group"
 
 # Debian's hardening flags: PIE, full RELRO with immediate binding, stack protector, fortified calls.
 program="$inst/vigilex"

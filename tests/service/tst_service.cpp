@@ -2,6 +2,7 @@
 #include "policy/policyrig.h"
 
 #include "service/protectionclient.h"
+#include "service/protectionservice.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
 #include "storage/eventcatalogue.h"
@@ -28,6 +29,7 @@
 #include <QTableWidget>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 #include <signal.h>
 
@@ -42,6 +44,8 @@ private slots:
     void mainsFailureWithoutWindowPowersOffOnce();
     void frontEndFollowsTheService();
     void setSettingChecksTheTable();
+    void hostSecretsStayInTheService();
+    void eventsListWhatWasJustTaken();
     void testShutdownApplicationRunsInTheService();
     void outageOutlastsEditRestartAndRefusal();
 
@@ -59,6 +63,8 @@ private:
 };
 
 namespace {
+const QString configureAction = QStringLiteral("org.vigilex.protection1.configure");
+const QString applicationAction = QStringLiteral("org.vigilex.protection1.configure-application");
 const QString cardA = QStringLiteral("127.0.0.1");
 const QString cardB = QStringLiteral("127.0.0.2");
 constexpr int portA = 16171;
@@ -113,6 +119,9 @@ void TestService::cleanupTestCase()
 
 bool TestService::startService()
 {
+    // Afresh, also after a test that left it running.
+    if (!stopService())
+        return false;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), m_bus.address());
     m_service.setProcessEnvironment(env);
@@ -219,7 +228,7 @@ void TestService::frontEndFollowsTheService()
         QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("sureButton")), Qt::LeftButton);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
     }
-    QCOMPARE(m_bus.calls().authorizations, QStringList {QStringLiteral("org.vigilex.protection1.configure")});
+    QCOMPARE(m_bus.calls().authorizations, QStringList {configureAction});
     QString why;
     QTRY_COMPARE_WITH_TIMEOUT(window.hosts(), (QStringList {cardA, cardB}), 3000);
     QCOMPARE(lamp(window, cardA), QColor(Qt::green)); // kept through the list change
@@ -248,11 +257,14 @@ void TestService::frontEndFollowsTheService()
     QCOMPARE(m_bus.calls().powerOff.size(), 0);
 }
 
-// The same range rows as the dialog's; a refusal keeps the stored value and says why.
+// The same range rows as the dialog's; a refusal keeps the stored value and says why. The application is an
+// administrator's choice: its keys ask for an action of their own, which the group's grant does not cover.
 void TestService::setSettingChecksTheTable()
 {
     QVERIFY2(startService(), qPrintable(serviceOutput()));
     ProtectionClient client(QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("settings")));
+    m_bus.resetCalls();
+    int accepted = 0;
     for (const SettingRow &row : settingRows()) {
         const QString key = QLatin1String(row.key);
         const QVariant before = readSetting(AppPaths::settingsFilePath(), key);
@@ -261,11 +273,48 @@ void TestService::setSettingChecksTheTable()
         const QVariant after = readSetting(AppPaths::settingsFilePath(), key);
         if (row.accepted) {
             QCOMPARE(after.toString(), QString::number(QByteArray(row.value).toInt()));
+            ++accepted;
         } else {
             QVERIFY2(why.contains(key), qPrintable(QLatin1String(row.name) + QStringLiteral(": ") + why));
             QCOMPARE(after, before);
         }
     }
+    // Only what passed the table went to polkit, each for the group's action, the agent allowed to ask.
+    const FakeLogind::Calls calls = m_bus.calls();
+    QCOMPARE(calls.authorizations.size(), accepted);
+    QCOMPARE(calls.authorizations.count(configureAction), accepted);
+    QCOMPARE(calls.authorizationFlags.count(1u), accepted);
+
+    const QString trusted = writeShutdownScript(m_app->path(), QStringLiteral("exit 0"));
+    const struct
+    {
+        const char *key;
+        QVariant before, value;
+        const QString &action;
+    } rows[] = {{"system/shutdown_app", QStringLiteral("/opt/ups/before"), trusted, applicationAction},
+        {"system/shutdown_app_enable", false, true, applicationAction},
+        {"system/shutdown_exec_time", 15, 30, configureAction}, {"system/pop_warning", true, false, configureAction}};
+    for (const auto &row : rows) {
+        const QString key = QLatin1String(row.key);
+        // Allowed, refused for the application alone, refused altogether.
+        for (const QStringList &refused : {QStringList(), QStringList {applicationAction}, QStringList {row.action}}) {
+            setting(row.key, row.before);
+            m_bus.resetCalls();
+            m_bus.setPolkitRefusedActions(refused);
+            QString why;
+            bool unauthorized = false;
+            const bool allowed = !refused.contains(row.action);
+            QCOMPARE(client.setSetting(key, row.value, &why, &unauthorized), allowed);
+            QCOMPARE(unauthorized, !allowed);
+            QCOMPARE(m_bus.calls().authorizations, QStringList {row.action});
+            QCOMPARE(readSetting(AppPaths::settingsFilePath(), key).toString(),
+                (allowed ? row.value : row.before).toString());
+            if (!allowed)
+                QVERIFY2(why.contains(QStringLiteral("not authorised")), qPrintable(key + QStringLiteral(": ") + why));
+        }
+    }
+    m_bus.setPolkitRefusedActions({});
+
     const QString script = m_app->path(QStringLiteral("group-writable.sh"));
     QFile file(script);
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -274,6 +323,110 @@ void TestService::setSettingChecksTheTable()
     QString why;
     QVERIFY(!client.setSetting(QStringLiteral("system/shutdown_app"), script, &why));
     QVERIFY2(why.endsWith(QStringLiteral("writable by the group")), qPrintable(why));
+    QVERIFY2(stopService(), qPrintable(serviceOutput()));
+}
+
+// Secrets go in, never out: Host() says which are stored; a change that leaves them empty keeps them on the
+// card's own address, where the card goes on answering the stored community, and nowhere else.
+void TestService::hostSecretsStayInTheService()
+{
+    QVERIFY(m_card->setState(QStringLiteral("normal")));
+    QVERIFY2(startService(), qPrintable(serviceOutput()));
+    QDBusConnection bus = QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("secrets"));
+    ProtectionClient client(bus);
+    const auto capacity = [&client] {
+        for (const Protection::Card &card : client.cards()) {
+            if (card.host == cardA && Snmp::isKnown(card.data, Snmp::BatteryCapacity))
+                return int(static_cast<unsigned char>(card.data.at(Snmp::BatteryCapacity)));
+        }
+        return -1;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(capacity() >= 0, 5000);
+
+    const QString cardC = QStringLiteral("127.0.0.3");
+    const SNMPInfo v3 = v3Host(
+        cardC, portB, Snmp::AuthSha, Snmp::PrivAes, QStringLiteral("operator1"), QStringLiteral("secretsecret"));
+    QString why;
+    QVERIFY(!client.addHost(v2cHost(cardC, portB, QString()), &why)); // a new card brings its community
+    QVERIFY2(why.contains(QStringLiteral("empty community")), qPrintable(why));
+    QVERIFY2(client.addHost(v3, &why), qPrintable(why));
+    for (const QString &ip : {cardA, cardC}) {
+        QDBusMessage call = QDBusMessage::createMethodCall(ProtectionService::serviceName(),
+            ProtectionService::objectPath(), QStringLiteral("org.vigilex.Protection1"), QStringLiteral("Host"));
+        call << ip;
+        const QDBusMessage reply = bus.call(call);
+        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+        for (const QVariant &argument : reply.arguments()) {
+            for (const QString &secret : {QStringLiteral("public"), v3.userName, v3.password})
+                QVERIFY2(!argument.toString().contains(secret), qPrintable(ip));
+        }
+    }
+    SNMPInfo info;
+    ProtectionClient::Secrets secrets;
+    QVERIFY2(client.host(cardA, &info, &why, &secrets), qPrintable(why));
+    QVERIFY(info.community.isEmpty());
+    QVERIFY(secrets.community && !secrets.userName && !secrets.password);
+    QVERIFY2(client.host(cardC, &info, &why, &secrets), qPrintable(why));
+    QCOMPARE(info.authType, int(Snmp::AuthSha));
+    QVERIFY(info.userName.isEmpty() && info.password.isEmpty());
+    QVERIFY(!secrets.community && secrets.userName && secrets.password);
+
+    QVERIFY2(client.modifyHost(v2cHost(cardA, portA, QString()), cardA, &why), qPrintable(why));
+    QVERIFY(HostTable::find(cardA, &info));
+    QCOMPARE(info.community, QStringLiteral("public"));
+    QVERIFY(m_card->setState(QStringLiteral("capacity"), 77));
+    QTRY_COMPARE_WITH_TIMEOUT(capacity(), 77, 5000);
+    SNMPInfo edited = v3;
+    edited.userName.clear();
+    edited.password.clear();
+    edited.authType = Snmp::AuthMd5;
+    QVERIFY2(client.modifyHost(edited, cardC, &why), qPrintable(why));
+    QVERIFY(HostTable::find(cardC, &info));
+    QCOMPARE(info.authType, int(Snmp::AuthMd5));
+    QCOMPARE(info.userName, v3.userName);
+    QCOMPARE(info.password, v3.password);
+
+    // Moved to another address, or switched to the other version, nothing is kept.
+    const QString elsewhere = QStringLiteral("127.0.0.4");
+    QVERIFY(!client.modifyHost(v2cHost(elsewhere, portA, QString()), cardA, &why));
+    QVERIFY2(why.contains(QStringLiteral("empty community")), qPrintable(why));
+    edited.ip = elsewhere;
+    QVERIFY(!client.modifyHost(edited, cardC, &why));
+    QVERIFY2(why.contains(QStringLiteral("user name")), qPrintable(why));
+    QVERIFY(!client.modifyHost(v2cHost(cardC, portB, QString()), cardC, &why));
+    QVERIFY2(why.contains(QStringLiteral("empty community")), qPrintable(why));
+    QVERIFY(HostTable::find(cardA, &info));
+    QCOMPARE(info.community, QStringLiteral("public"));
+    QVERIFY(HostTable::find(cardC, &info));
+    QCOMPARE(info.version, int(Snmp::Usm));
+    QVERIFY(!HostTable::exists(elsewhere));
+
+    QVERIFY2(client.removeHost(cardC, &why), qPrintable(why));
+    QVERIFY(m_card->setState(QStringLiteral("normal")));
+    QVERIFY2(stopService(), qPrintable(serviceOutput()));
+}
+
+// Events() answers once the store has committed what it holds: the event the service has just taken is listed.
+void TestService::eventsListWhatWasJustTaken()
+{
+    QVERIFY2(startService(), qPrintable(serviceOutput()));
+    // The name is taken before the trap port is open.
+    QTRY_VERIFY_WITH_TIMEOUT(serviceOutput().contains(QStringLiteral("Protection service started")), 5000);
+    ProtectionClient client(QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("events")));
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const auto traps = [&client, now] {
+        QList<ProtectionClient::Event> events;
+        if (!client.events(now - 60, now + 60, &events))
+            return -1;
+        return int(std::count_if(events.cbegin(), events.cend(),
+            [](const ProtectionClient::Event &e) { return e.host == cardA && e.event == 8; }));
+    };
+    const int before = traps();
+    QVERIFY(before >= 0);
+    const int mark = serviceOutput().size();
+    QCOMPARE(UpsSim::sendNotification(QStringLiteral("v2c"), 7, QStringLiteral("udp:127.0.0.1:162")), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(serviceOutput().mid(mark).contains(QStringLiteral("Event from 127.0.0.1: 8")), 5000);
+    QCOMPARE(traps(), before + 1);
     QVERIFY2(stopService(), qPrintable(serviceOutput()));
 }
 
@@ -297,12 +450,14 @@ void TestService::testShutdownApplicationRunsInTheService()
         int exitCode = 0, exitStatus = 0;
         qint64 elapsedMs = -1;
         QString refusal, error;
+        bool unauthorized = false;
     };
     const auto run = [&client](const QString &path) {
         auto result = std::make_shared<Result>();
         client.testShutdownApplication(path, 1, &client,
-            [result](int exitCode, int exitStatus, qint64 elapsedMs, const QString &refusal, const QString &error) {
-                *result = {true, exitCode, exitStatus, elapsedMs, refusal, error};
+            [result](int exitCode, int exitStatus, qint64 elapsedMs, const QString &refusal, const QString &error,
+                bool unauthorized) {
+                *result = {true, exitCode, exitStatus, elapsedMs, refusal, error, unauthorized};
             });
         return result;
     };
@@ -315,7 +470,7 @@ void TestService::testShutdownApplicationRunsInTheService()
     QVERIFY(result->elapsedMs >= 0 && result->elapsedMs < 10000);
     QVERIFY(result->refusal.isEmpty());
     QVERIFY(QFile::remove(ran));
-    QCOMPARE(m_bus.calls().authorizations, QStringList {QStringLiteral("org.vigilex.protection1.configure")});
+    QCOMPARE(m_bus.calls().authorizations, QStringList {applicationAction});
 
     QFile(script).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::WriteGroup);
     result = run(script);
@@ -323,11 +478,13 @@ void TestService::testShutdownApplicationRunsInTheService()
     QCOMPARE(result->refusal, QStringLiteral("writable by the group"));
     QFile(script).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
-    m_bus.setPolkitAnswer(false);
+    // Whom the group's grant lets change the cards does not run a program as the service.
+    m_bus.setPolkitRefusedActions({applicationAction});
     result = run(script);
     QTRY_VERIFY_WITH_TIMEOUT(result->done, 10000);
-    m_bus.setPolkitAnswer(true);
+    m_bus.setPolkitRefusedActions({});
     QVERIFY2(result->error.contains(QStringLiteral("not authorised")), qPrintable(result->error));
+    QVERIFY(result->unauthorized);
 
     QVERIFY(!QFile::exists(ran));
     QCOMPARE(m_bus.calls().powerOff.size(), 0);

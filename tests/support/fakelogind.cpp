@@ -92,7 +92,8 @@ private:
     QObject *m_worker;
 };
 
-// The recording stand-in for polkit's authority: CheckAuthorization gives (is_authorized, false, {}).
+// The recording stand-in for polkit's authority: CheckAuthorization gives (is_authorized, false, {}). It lives
+// in FakeLogind's thread, where its calls are delivered and the held ones answered.
 class FakePolkitAuthority : public QDBusVirtualObject
 {
 public:
@@ -104,12 +105,22 @@ public:
     {
         if (message.member() != QLatin1String("CheckAuthorization"))
             return false;
-        bool allow = false;
-        {
-            QMutexLocker lock(&m_owner->m_mutex);
-            m_owner->m_calls.authorizations.append(message.arguments().value(1).toString());
-            allow = m_owner->m_polkitAllows;
+        QMutexLocker lock(&m_owner->m_mutex);
+        m_owner->m_calls.authorizations.append(message.arguments().value(1).toString());
+        m_owner->m_calls.authorizationFlags.append(message.arguments().value(3).toUInt());
+        if (m_owner->m_polkitHeld) {
+            m_held.append({message, connection});
+            return true;
         }
+        answer(message, connection);
+        return true;
+    }
+
+    // With the owner's mutex held.
+    void answer(const QDBusMessage &message, QDBusConnection connection)
+    {
+        const bool allow
+            = m_owner->m_polkitAllows && !m_owner->m_polkitRefused.contains(message.arguments().value(1).toString());
         QDBusArgument result;
         result.beginStructure();
         result << allow << false;
@@ -117,11 +128,21 @@ public:
         result.endMap();
         result.endStructure();
         connection.send(message.createReply(QVariant::fromValue(result)));
-        return true;
     }
+
+    // With the owner's mutex held.
+    void release()
+    {
+        for (const auto &held : qAsConst(m_held))
+            answer(held.first, held.second);
+        m_held.clear();
+    }
+
+    int heldCount() const { return m_held.size(); } // with the owner's mutex held
 
 private:
     FakeLogind *m_owner;
+    QList<QPair<QDBusMessage, QDBusConnection>> m_held;
 };
 
 FakeLogind::FakeLogind() : m_connectionName(QStringLiteral("fakelogind-%1").arg(quintptr(this)))
@@ -274,6 +295,26 @@ void FakeLogind::setPolkitAnswer(bool allow)
 {
     QMutexLocker lock(&m_mutex);
     m_polkitAllows = allow;
+}
+
+void FakeLogind::setPolkitRefusedActions(const QStringList &actions)
+{
+    QMutexLocker lock(&m_mutex);
+    m_polkitRefused = actions;
+}
+
+void FakeLogind::holdPolkit(bool hold)
+{
+    QMutexLocker lock(&m_mutex);
+    m_polkitHeld = hold;
+    if (!hold && m_polkit)
+        m_polkit->release();
+}
+
+int FakeLogind::heldAuthorizations() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_polkit ? m_polkit->heldCount() : 0;
 }
 
 FakeLogind::Calls FakeLogind::calls() const

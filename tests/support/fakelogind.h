@@ -39,14 +39,25 @@ public:
     bool registerService(const Behaviour &behaviour, QString *error);
     void unregisterService();
 
-    // A polkit authority on the same bus that answers every CheckAuthorization with allow, and records the
-    // action asked for.
+    // A polkit authority on the same bus that answers every CheckAuthorization with allow (or refuse), and
+    // records the action asked for. It is for speed only: the real polkitd also answers only a caller that is
+    // root or the action's owner (org.freedesktop.policykit.owner) when the subject is another process, and
+    // its auth_admin_keep needs an authentication agent in the subject's session, without which it refuses
+    // with a challenge. Neither is modelled here.
     bool registerPolkit(bool allow, QString *error);
     void setPolkitAnswer(bool allow);
+    // These actions are refused whatever the answer: a caller the group's rule lets change the protection,
+    // but not the shutdown application.
+    void setPolkitRefusedActions(const QStringList &actions);
+    // While held, CheckAuthorization stays unanswered, as while a person types a password; releasing answers
+    // what waits with the answer set then.
+    void holdPolkit(bool hold);
+    int heldAuthorizations() const;
 
     struct Calls
     {
         QStringList authorizations; // the action of each CheckAuthorization
+        QList<uint> authorizationFlags; // its flags (1 allows user interaction)
         int canPowerOff = 0; // started
         int canPowerOffAnswered = 0;
         QList<bool> powerOff; // the interactive argument of each PowerOff
@@ -67,6 +78,8 @@ private:
     FakeLogindManager *m_manager = nullptr;
     FakePolkitAuthority *m_polkit = nullptr;
     bool m_polkitAllows = true;
+    QStringList m_polkitRefused;
+    bool m_polkitHeld = false;
     mutable QMutex m_mutex;
     Calls m_calls;
     Behaviour m_behaviour;

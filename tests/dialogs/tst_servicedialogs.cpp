@@ -1,0 +1,318 @@
+// The settings and host dialogs in front of the service: the service object itself, in this process, on a
+// private bus with the recording polkit, so that a test can hold polkit's answer as a person typing a password
+// would and look at the dialog meanwhile.
+#include "dialogtest.h"
+
+#include "policy/protection.h"
+#include "service/protectionclient.h"
+#include "service/protectionservice.h"
+#include "storage/settings.h"
+#include "support/fakelogind.h"
+#include "ui/addhostdialog.h"
+#include "ui/settingsdialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+const QString configureAction = QStringLiteral("org.vigilex.protection1.configure");
+const QString applicationAction = QStringLiteral("org.vigilex.protection1.configure-application");
+const QString waiting = QStringLiteral("Waiting for authorisation...");
+const QString notAuthorised
+    = QStringLiteral("The change was refused: you are not authorised to change the UPS protection.");
+
+QMap<QString, QString> settingsSnapshot()
+{
+    QSettings settings(AppPaths::settingsFilePath(), QSettings::IniFormat);
+    QMap<QString, QString> out;
+    for (const QString &key : settings.allKeys())
+        out.insert(key, settings.value(key).toString());
+    return out;
+}
+
+// What the dialog showed while polkit had not answered yet.
+struct Seen
+{
+    bool held = false;
+    QString status;
+    bool sureEnabled = true;
+};
+} // namespace
+
+class TestServiceDialogs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void openingAsksNothing();
+    void settingsSave_data();
+    void settingsSave();
+    void hostDialogKeepsSecrets_data();
+    void hostDialogKeepsSecrets();
+
+private:
+    // Runs act with polkit's first answer held; once the dialog waits for it, looks and lets polkit answer.
+    Seen whileHeld(QWidget &dialog, const std::function<void()> &act);
+
+    HostStore store;
+    PromptRecorder prompts;
+    FakeLogind m_bus;
+    std::unique_ptr<Protection> m_protection;
+    std::unique_ptr<ProtectionService> m_service;
+    std::unique_ptr<ProtectionClient> m_client;
+};
+
+void TestServiceDialogs::initTestCase()
+{
+    QVERIFY(store.app.isValid());
+    QString why;
+    QVERIFY2(m_bus.startBus(&why), qPrintable(why));
+    QVERIFY2(m_bus.registerPolkit(true, &why), qPrintable(why));
+    m_protection = std::make_unique<Protection>();
+    m_service = std::make_unique<ProtectionService>(
+        m_protection.get(), QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("service")));
+    QVERIFY2(m_service->registerOnBus(&why), qPrintable(why));
+    m_client = std::make_unique<ProtectionClient>(
+        QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("frontend")));
+    m_client->makeActive();
+    QTRY_VERIFY_WITH_TIMEOUT(m_client->isAvailable(), 5000);
+}
+
+void TestServiceDialogs::init()
+{
+    store.reset();
+    prompts.requests.clear();
+    prompts.answers.clear();
+    m_bus.setPolkitAnswer(true);
+    m_bus.setPolkitRefusedActions({});
+    m_bus.resetCalls();
+}
+
+Seen TestServiceDialogs::whileHeld(QWidget &dialog, const std::function<void()> &act)
+{
+    Seen seen;
+    m_bus.holdPolkit(true);
+    QTimer look;
+    look.setInterval(10);
+    connect(&look, &QTimer::timeout, &look, [&] {
+        if (seen.held || m_bus.heldAuthorizations() == 0)
+            return;
+        seen.held = true;
+        seen.status = dialog.findChild<QLabel *>(QStringLiteral("statusLabel"))->text();
+        seen.sureEnabled = dialog.findChild<QPushButton *>(QStringLiteral("sureButton"))->isEnabled();
+        m_bus.holdPolkit(false);
+    });
+    look.start();
+    act();
+    m_bus.holdPolkit(false);
+    return seen;
+}
+
+// Shown with the defaults; nothing is written and nobody is asked until "Sure".
+void TestServiceDialogs::openingAsksNothing()
+{
+    SettingsDialog dialog;
+    QCOMPARE(dialog.findChild<QLineEdit *>(QStringLiteral("acFailedTimeEdit"))->text(), QStringLiteral("5"));
+    QVERIFY(!dialog.findChild<QCheckBox *>(QStringLiteral("appCheck"))->isChecked());
+    QVERIFY(m_bus.calls().authorizations.isEmpty());
+    QVERIFY(settingsSnapshot().isEmpty());
+}
+
+// Every change waits for polkit in the open; the application's keys go first and only when they change, so an
+// administrator's refusal of them writes nothing at all.
+void TestServiceDialogs::settingsSave_data()
+{
+    QTest::addColumn<bool>("appStored"); // an enabled, trusted application is stored already
+    QTest::addColumn<QString>("edit"); // "time", "application", "untrusted"
+    QTest::addColumn<QStringList>("refused"); // the actions polkit refuses
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("prompt"); // the start of the one warning, or none
+    QTest::addColumn<QString>("firstAction");
+
+    const QString adminNeeded = QStringLiteral("The change was refused: the shutdown application is an administrator's "
+                                               "choice, and changing or testing it needs an administrator's "
+                                               "authorisation.");
+    QTest::newRow("a condition by a member")
+        << false << "time" << QStringList() << true << QString() << configureAction;
+    QTest::newRow("the application by an administrator")
+        << false << "application" << QStringList() << true << QString() << applicationAction;
+    QTest::newRow("the application, administrator refused")
+        << false << "application" << QStringList {applicationAction} << false << adminNeeded << applicationAction;
+    QTest::newRow("a condition beside an unchanged application")
+        << true << "time" << QStringList {applicationAction} << true << QString() << configureAction;
+    QTest::newRow("a condition, refused")
+        << false << "time" << QStringList {configureAction} << false << notAuthorised << configureAction;
+    QTest::newRow("an application the service distrusts")
+        << false << "untrusted" << QStringList() << false
+        << QString(QStringLiteral("The change was refused: shutdown application ")
+               + store.app.path(QStringLiteral("group-writable.sh")) + QStringLiteral(": writable by the group"))
+        << QString();
+}
+
+void TestServiceDialogs::settingsSave()
+{
+    QFETCH(bool, appStored);
+    QFETCH(QString, edit);
+    QFETCH(QStringList, refused);
+    QFETCH(bool, accepted);
+    QFETCH(QString, prompt);
+    QFETCH(QString, firstAction);
+    const QString program = QCoreApplication::applicationFilePath();
+    const QString untrusted = store.app.path(QStringLiteral("group-writable.sh"));
+    QFile file(untrusted);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\n");
+    file.close();
+    QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::WriteGroup));
+    if (appStored) {
+        writeSetting(AppPaths::settingsFilePath(), QStringLiteral("system/shutdown_app_enable"), true);
+        writeSetting(AppPaths::settingsFilePath(), QStringLiteral("system/shutdown_app"), program);
+    }
+    m_bus.setPolkitRefusedActions(refused);
+
+    SettingsDialog dialog;
+    const QMap<QString, QString> before = settingsSnapshot();
+    auto *sure = dialog.findChild<QPushButton *>(QStringLiteral("sureButton"));
+    if (edit == QLatin1String("time")) {
+        dialog.findChild<QLineEdit *>(QStringLiteral("acFailedTimeEdit"))->setText(QStringLiteral("7"));
+    } else {
+        dialog.findChild<QCheckBox *>(QStringLiteral("appCheck"))->click();
+        dialog.findChild<QLineEdit *>(QStringLiteral("appPathEdit"))
+            ->setText(edit == QLatin1String("application") ? program : untrusted);
+    }
+    const Seen seen = whileHeld(dialog, [sure] { sure->click(); });
+
+    const FakeLogind::Calls calls = m_bus.calls();
+    if (!firstAction.isEmpty()) {
+        QVERIFY(seen.held);
+        QCOMPARE(seen.status, waiting);
+        QVERIFY(!seen.sureEnabled);
+        QCOMPARE(calls.authorizations.value(0), firstAction);
+    }
+    // The group's action for everything but the application's keys, and those only when they changed.
+    const int forApplication = calls.authorizations.count(applicationAction);
+    QCOMPARE(forApplication, edit == QLatin1String("application") ? (accepted ? 2 : 1) : 0);
+    QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("statusLabel"))->text(), QString());
+    QVERIFY(sure->isEnabled());
+    QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
+    if (prompt.isEmpty()) {
+        QVERIFY2(prompts.requests.isEmpty(), qPrintable(prompts.texts().join(QLatin1Char('\n'))));
+    } else {
+        QCOMPARE(prompts.texts(), QStringList {prompt});
+        QCOMPARE(prompts.requests.first().kind, UserPrompt::Kind::Warning);
+    }
+    const QMap<QString, QString> after = settingsSnapshot();
+    if (!accepted) {
+        QCOMPARE(after, before);
+        return;
+    }
+    const bool application = appStored || edit != QLatin1String("time");
+    QCOMPARE(after.value(QStringLiteral("shutdown/ac_failed_time")),
+        QLatin1String(edit == QLatin1String("time") ? "7" : "5"));
+    QCOMPARE(
+        after.value(QStringLiteral("system/shutdown_app_enable")), application ? QStringLiteral("true") : QString());
+    QCOMPARE(after.value(QStringLiteral("system/shutdown_app")), application ? program : QString());
+}
+
+// The service never gives a secret out: the fields stay empty with "unchanged", and an untouched one keeps
+// the stored secret, but only on the card's own address.
+void TestServiceDialogs::hostDialogKeepsSecrets_data()
+{
+    QTest::addColumn<bool>("v3");
+    QTest::addColumn<QString>("edit"); // "", "port", "auth", "move", "move with community"
+    QTest::addColumn<bool>("allowed"); // polkit's answer
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("prompt");
+
+    const QString moved = QStringLiteral("A stored community, user name or password is kept only while the address "
+                                         "stays the same: enter it again for the new address.");
+    QTest::newRow("community untouched") << false << "" << true << true << QString();
+    QTest::newRow("port changed, community untouched") << false << "port" << true << true << QString();
+    QTest::newRow("v3 authentication changed, secrets untouched") << true << "auth" << true << true << QString();
+    QTest::newRow("moved, community untouched") << false << "move" << true << false << moved;
+    QTest::newRow("v3 moved, secrets untouched") << true << "move" << true << false << moved;
+    QTest::newRow("moved with a community") << false << "move with community" << true << true << QString();
+    QTest::newRow("refused") << false << "port" << false << false << notAuthorised;
+}
+
+void TestServiceDialogs::hostDialogKeepsSecrets()
+{
+    QFETCH(bool, v3);
+    QFETCH(QString, edit);
+    QFETCH(bool, allowed);
+    QFETCH(bool, accepted);
+    QFETCH(QString, prompt);
+    const QString ip = QStringLiteral("10.0.0.1");
+    const SNMPInfo stored = v3 ? usmHost(ip, 161, QStringLiteral("operator1"), QStringLiteral("secretsecret"), 1, 0)
+                               : communityHost(ip, 161, QStringLiteral("private"));
+    store.insert(stored);
+    m_bus.setPolkitAnswer(allowed);
+
+    SNMPInfo shown;
+    shown.ip = ip;
+    AddHostDialog dialog(true, shown, nullptr);
+    auto field = [&dialog](const char *name) { return dialog.findChild<QLineEdit *>(QLatin1String(name)); };
+    for (const char *name : {"communityEdit", "userNameEdit", "passwordEdit"})
+        QCOMPARE(field(name)->text(), QString());
+    const QStringList secretFields = v3 ? QStringList {QStringLiteral("userNameEdit"), QStringLiteral("passwordEdit")}
+                                        : QStringList {QStringLiteral("communityEdit")};
+    for (const QString &name : secretFields)
+        QCOMPARE(field(name.toLatin1().constData())->placeholderText(), QStringLiteral("unchanged"));
+
+    SNMPInfo expected = stored;
+    if (edit == QLatin1String("port")) {
+        field("portEdit")->setText(QStringLiteral("1161"));
+        expected.port = 1161;
+    } else if (edit == QLatin1String("auth")) {
+        dialog.findChild<QComboBox *>(QStringLiteral("authCombo"))->setCurrentIndex(0);
+        expected.authType = 0;
+    } else if (edit.startsWith(QLatin1String("move"))) {
+        field("hostEdit")->setText(QStringLiteral("10.0.0.9"));
+        expected.ip = QStringLiteral("10.0.0.9");
+        if (edit.endsWith(QLatin1String("community"))) {
+            field("communityEdit")->setText(QStringLiteral("other"));
+            expected.community = QStringLiteral("other");
+        }
+    }
+    auto *sure = dialog.findChild<QPushButton *>(QStringLiteral("sureButton"));
+    const Seen seen = whileHeld(dialog, [sure] { sure->click(); });
+
+    // Asked only when the dialog's own checks passed; meanwhile it said that it waits.
+    const bool asked = !m_bus.calls().authorizations.isEmpty();
+    QCOMPARE(asked, prompt.isEmpty() || !allowed);
+    QCOMPARE(seen.held, asked);
+    if (asked) {
+        QCOMPARE(seen.status, waiting);
+        QVERIFY(!seen.sureEnabled);
+        QCOMPARE(m_bus.calls().authorizations, QStringList {configureAction});
+    }
+    QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("statusLabel"))->text(), QString());
+    QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
+    QCOMPARE(prompts.texts(), prompt.isEmpty() ? QStringList() : QStringList {prompt});
+    const QList<QVariantMap> rows = store.rows();
+    QCOMPARE(rows.size(), 1);
+    const QVariantMap row = rows.first();
+    if (!accepted)
+        expected = stored;
+    QCOMPARE(row.value(QStringLiteral("ip")).toString(), expected.ip);
+    QCOMPARE(row.value(QStringLiteral("port")).toInt(), expected.port);
+    if (v3) {
+        QCOMPARE(row.value(QStringLiteral("authType")).toInt(), expected.authType);
+        QCOMPARE(row.value(QStringLiteral("userName")).toString(), expected.userName);
+        QCOMPARE(row.value(QStringLiteral("password")).toString(), expected.password);
+    } else {
+        QCOMPARE(row.value(QStringLiteral("community")).toString(), expected.community);
+    }
+}
+
+QTEST_MAIN(TestServiceDialogs)
+#include "tst_servicedialogs.moc"
