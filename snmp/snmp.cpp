@@ -77,7 +77,6 @@ SNMP::SNMP(QObject *parent) : QThread(parent), d(new Private)
     // Sockets need no library start-up on this platform.
     if (liveEngines++ == 0)
         withSnmpLibrary([] { init_snmp(Snmp::applicationName); });
-    d->manage->loadHosts();
     updateCards();
     connect(d->manage, &SNMPManage::eventTriggered, this, &SNMP::handleEvent);
     connect(d->manage, &SNMPManage::statusChanged, this, &SNMP::handleStatus);
@@ -112,6 +111,13 @@ void SNMP::startService()
     d->trapd->startListening();
     d->running.storeRelease(1);
     start(QThread::InheritPriority);
+}
+
+void SNMP::addHosts(const QList<SNMPInfo> &infos)
+{
+    for (const SNMPInfo &info : infos)
+        d->manage->addSession(info);
+    updateCards();
 }
 
 void SNMP::addHost(const SNMPInfo &info)

@@ -3,6 +3,7 @@
 #include "snmp/snmpinfo.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QThread>
 
@@ -20,7 +21,11 @@ public:
     explicit SNMP(QObject *parent = nullptr);
     ~SNMP() override;
 
+    // Polling and the trap listener start; the cards are those added before (addHosts) and after.
     void startService();
+    // The cards to watch, from the caller's store (the engine reads none itself). Before the protection is set on
+    // the engine: opening v3 sessions makes their keys, which takes a while with many cards.
+    void addHosts(const QList<SNMPInfo> &infos);
     void addHost(const SNMPInfo &info);
     void modifyHost(const SNMPInfo &infoNew, const SNMPInfo &infoOld);
     void removeHost(const QString &peer);

@@ -4,15 +4,11 @@
 #include "snmp/engineloop.h"
 #include "snmp/snmphandler.h"
 #include "snmp/snmplock.h"
-#include "storage/apppaths.h"
 #include "storage/database.h"
 #include "storage/logthrottle.h"
-#include "storage/statements.h"
 
 #include <QHash>
-#include <QSqlQuery>
 #include <QThread>
-#include <QVariant>
 #include <QVector>
 
 #include <net-snmp/net-snmp-config.h>
@@ -325,28 +321,6 @@ bool SNMPManage::isPolling() const
 quint64 SNMPManage::answerCount() const
 {
     return d->answers.load(std::memory_order_relaxed);
-}
-
-void SNMPManage::loadHosts()
-{
-    QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
-    if (!query.exec(QLatin1String(Sql::selectAllSessions)))
-        return;
-    while (query.next()) {
-        SNMPInfo info;
-        info.ip = query.value(2).toString();
-        info.port = query.value(3).toInt();
-        info.version = query.value(4).toInt();
-        if (info.version == Snmp::CommunityBased) {
-            info.community = query.value(5).toString();
-        } else if (info.version == Snmp::Usm) {
-            info.authType = query.value(6).toInt();
-            info.privType = query.value(7).toInt();
-            info.userName = query.value(8).toString();
-            info.password = query.value(9).toString();
-        }
-        addSession(info);
-    }
 }
 
 void SNMPManage::configureUsm(snmp_session *session, const SNMPInfo &info)

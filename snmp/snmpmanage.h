@@ -26,7 +26,6 @@ public:
     // Rounds once a second from a second after the call, on the engine thread.
     void startPolling();
     void stopPolling();
-    void loadHosts();
     void addSession(const SNMPInfo &info);
     void removeSession(const QString &peer);
 

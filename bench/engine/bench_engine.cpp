@@ -329,9 +329,11 @@ void benchPolling(int cards)
                 ++unmatched;
         }
     });
+    QList<SNMPInfo> watched;
     for (int i = 0; i < cards; ++i)
-        engine.addHost(SNMPInfo {address(i), 161, 0, QStringLiteral("public"), 0, 0, QString(), QString()});
-    engine.addHost(senderCard);
+        watched.append(SNMPInfo {address(i), 161, 0, QStringLiteral("public"), 0, 0, QString(), QString()});
+    watched.append(senderCard);
+    engine.addHosts(watched);
     Deliveries deliveries(engine.manager());
     engine.startService();
 

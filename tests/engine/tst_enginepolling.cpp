@@ -8,6 +8,7 @@
 #include "snmp/snmpmanage.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
+#include "storage/hosttable.h"
 #include "support/netns.h"
 #include "support/scratchapp.h"
 #include "support/upssim.h"
@@ -45,7 +46,7 @@ private slots:
     void cardComesOnlineWithData();
     void wrongCommunityNeverComesOnline();
     void missingObjectsLeaveZeroBytes();
-    void hostsLoadFromDatabase();
+    void hostsOfTheTableAreWatched();
     void modifyHostResetsToOffline();
     void twoPortsOnOneAddress();
     void removeHost();
@@ -190,7 +191,8 @@ void TestEnginePolling::missingObjectsLeaveZeroBytes()
     QCOMPARE(m_status->count(), 1);
 }
 
-void TestEnginePolling::hostsLoadFromDatabase()
+// The program hands the engine the stored cards; the engine reads no table itself (it would open each twice).
+void TestEnginePolling::hostsOfTheTableAreWatched()
 {
     // A second engine in the same process: the library starts again after the previous shutdown.
     Database::instance()->createTables();
@@ -207,6 +209,8 @@ void TestEnginePolling::hostsLoadFromDatabase()
     insert(cardPort, 0, QStringLiteral("public"));
     insert(partialPort, 7, QStringLiteral("public")); // neither version: ignored
     makeEngine();
+    QCOMPARE(m_engine->manager()->sessionCount(), 0);
+    m_engine->addHosts(HostTable::all());
     QCOMPARE(m_engine->manager()->sessionCount(), 1);
     QCOMPARE(m_engine->manager()->status(QStringLiteral("127.0.0.1:%1").arg(partialPort)), -1);
     pollAt(m_now + 1, 1);

@@ -7,6 +7,7 @@
 #include "snmp/snmp.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
+#include "storage/hosttable.h"
 #include "storage/settings.h"
 #include "storage/statements.h"
 #include "support/netns.h"
@@ -348,6 +349,7 @@ void TestProtection::countdownRunOutWhileAwayIsDecidedByTheFirstReport()
     });
 
     SNMP engine;
+    engine.addHosts(HostTable::all());
     Protection protection;
     QElapsedTimer clock;
     qint64 requestedAt = -1;
