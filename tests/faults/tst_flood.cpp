@@ -12,6 +12,7 @@
 #include "snmp/trapreader.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
+#include "storage/hosttable.h"
 #include "support/netns.h"
 #include "support/upssim.h"
 #include "ui/led.h"
@@ -85,6 +86,7 @@ void TestFlood::floodWithPopupsOn()
     });
 
     SNMP engine;
+    engine.addHosts(HostTable::all());
     engine.startService();
     int shutdowns = 0;
     auto window = makeWindow(&shutdowns);

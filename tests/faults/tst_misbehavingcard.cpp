@@ -10,6 +10,7 @@
 #include "snmp/snmp.h"
 #include "snmp/snmpmanage.h"
 #include "storage/database.h"
+#include "storage/hosttable.h"
 #include "support/netns.h"
 #include "ui/led.h"
 #include "ui/listwidgetitem.h"
@@ -109,6 +110,7 @@ void TestMisbehavingCard::garbageValues()
     addSession(local, cardPort);
 
     SNMP engine;
+    engine.addHosts(HostTable::all());
     Watched w;
     watch(engine, w, this);
     engine.startService();
@@ -150,6 +152,7 @@ void TestMisbehavingCard::lateAndMissingAnswers()
     addSession(local, cardPort);
     addSession(mute, cardPort);
     SNMP engine;
+    engine.addHosts(HostTable::all());
     Watched w;
     watch(engine, w, this);
     AnswerWatch answers(engine.manager(), &w.clock);
