@@ -12,6 +12,7 @@
 #include "snmp/snmp.h"
 #include "storage/apppaths.h"
 #include "storage/eventtexts.h"
+#include "storage/hosttable.h"
 #include "storage/logthrottle.h"
 
 #include <QCoreApplication>
@@ -36,6 +37,7 @@ int main(int argc, char *argv[])
     // The bus first: a second service must not take port 162 from the one that owns the name.
     QDBusConnection bus = QDBusConnection::systemBus();
     SNMP engine;
+    engine.addHosts(HostTable::all());
     Protection protection;
     protection.setEngine(&engine);
     ProtectionService service(&protection, bus);
