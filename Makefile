@@ -87,9 +87,9 @@ fuzz: deps
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
 	./fuzz/run-all $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
-# bench/README.md regenerated with today's figures: the engine and event log benchmarks, this program against
-# Network UPS Tools' snmp-ups on the same 100 simulated cards, a notification storm, start-up with 1000 cards and
-# 60001 events. Needs root (private namespaces); the dependency script adds the measurement peer nut-snmp. Not part
+# bench/README.md regenerated with today's figures: the engine and event log benchmarks, the whole program with its
+# window (Xvfb) and the service at 1000 and 3000 cards, this program against Network UPS Tools' snmp-ups on the same
+# 100 simulated cards, a notification storm, start-up with 1000 cards and 60001 events. Needs root (private namespaces); the dependency script adds the measurement peer nut-snmp. Not part
 # of test.
 BENCH_SECONDS ?= 60
 .PHONY: bench

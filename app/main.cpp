@@ -9,6 +9,7 @@
 #include "service/protectionclient.h"
 #include "snmp/snmp.h"
 #include "storage/apppaths.h"
+#include "storage/hosttable.h"
 #include "ui/mainwindow.h"
 #include "ui/userprompt.h"
 
@@ -86,6 +87,7 @@ int main(int argc, char *argv[])
 #endif
 
     SNMP engine;
+    engine.addHosts(HostTable::all());
     engine.startService();
 
     MainWindow window;

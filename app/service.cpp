@@ -13,6 +13,7 @@
 #include "snmp/snmp.h"
 #include "storage/apppaths.h"
 #include "storage/eventtexts.h"
+#include "storage/hosttable.h"
 #include "storage/logthrottle.h"
 
 #include <QCoreApplication>
@@ -37,6 +38,7 @@ int main(int argc, char *argv[])
     // The bus first: a second service must not take port 162 from the one that owns the name.
     QDBusConnection bus = QDBusConnection::systemBus();
     SNMP engine;
+    engine.addHosts(HostTable::all());
     LocalBackend backend;
     backend.setEngine(&engine);
     Protection &protection = *backend.protection();

@@ -78,6 +78,7 @@ void Protection::setEngine(SNMP *engine)
     connect(engine, &SNMP::eventTriggered, this, &Protection::handleSNMPEvent);
     connect(engine, &SNMP::statusChanged, this, &Protection::handleSNMPStatus);
     connect(engine, &SNMP::dataReady, this, &Protection::handleSNMPData);
+    connect(engine, &SNMP::dataConfirmed, this, &Protection::handleSNMPConfirmation);
     connect(engine, &SNMP::authenticationChanged, this, &Protection::handleAuthentication);
     // Once the engine watches the cards: a countdown of an outage that the last run did not see to its end.
     if (!d->resumed) {
@@ -188,6 +189,11 @@ void Protection::handleSNMPData(const QString &host, const QByteArray &data)
     if (d->listed.contains(host))
         d->cards[host].data = data;
     emit dataReady(host, data);
+}
+
+void Protection::handleSNMPConfirmation(const QString &host, const QByteArray &data)
+{
+    d->policy->checkShutdownCondition(host, data);
 }
 
 void Protection::handleAuthentication(const QString &host, bool failed)

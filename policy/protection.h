@@ -54,6 +54,9 @@ public slots:
     void handleSNMPEvent(const QString &host, int event);
     void handleSNMPStatus(const QString &host, int status);
     void handleSNMPData(const QString &host, const QByteArray &data);
+    // A card in trouble answered with the data it reported before: the policy's rules that act on every report
+    // see it; nothing else changed.
+    void handleSNMPConfirmation(const QString &host, const QByteArray &data);
     void handleAuthentication(const QString &host, bool failed);
 
 signals:

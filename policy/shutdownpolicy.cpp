@@ -243,14 +243,17 @@ void ShutdownPolicy::checkShutdownCondition(const QString &host, const QByteArra
         onOffAPPTimeout();
     }
 
-    const int threshold = setting("shutdown/ac_failed_capacity").toInt();
     // A threshold of 0 or less switches the rule off. Only a known percentage counts: a missing object or a
-    // byte no percentage can have must not read as an empty battery.
+    // byte no percentage can have must not read as an empty battery. The threshold is read (a look at the
+    // settings file) only for a card the rule can apply to.
     const bool mainsFailed = card.has(Snmp::InputStatus) && card.value[Snmp::InputStatus] != Snmp::InputNormal;
     const bool capacityKnown
         = card.has(Snmp::BatteryCapacity) && card.value[Snmp::BatteryCapacity] <= Snmp::MaxCapacity;
-    if (mainsFailed && capacityKnown && threshold > 0 && int(card.value[Snmp::BatteryCapacity]) < threshold)
-        runShutdownApplication();
+    if (mainsFailed && capacityKnown) {
+        const int threshold = setting("shutdown/ac_failed_capacity").toInt();
+        if (threshold > 0 && int(card.value[Snmp::BatteryCapacity]) < threshold)
+            runShutdownApplication();
+    }
 
     if (changed)
         updateCountdown(anyTrouble(), minutes);

@@ -125,7 +125,7 @@ struct EngineLoop::Private
     void rebuild();
     void readReady(const epoll_event *events, int count);
     void runDueTimeouts(qint64 now);
-    bool selectPass();
+    bool selectPass(qint64 maxWaitMs);
 };
 
 EngineLoop::EngineLoop() : d(new Private)
@@ -184,6 +184,11 @@ void EngineLoop::post(std::function<void()> job)
         jobs().push_back(std::move(job));
         jobsWaiting.store(true);
     }
+    wakeAll();
+}
+
+void EngineLoop::wake()
+{
     wakeAll();
 }
 
@@ -296,14 +301,16 @@ void EngineLoop::Private::runDueTimeouts(qint64 now)
     }
 }
 
-bool EngineLoop::runOnce()
+bool EngineLoop::runOnce(qint64 maxWaitMs)
 {
     if (d->epoll < 0)
-        return d->selectPass();
+        return d->selectPass(maxWaitMs);
     if (sessionGeneration.load() != d->built)
         withSnmpLibrary([this] { d->rebuild(); });
 
-    const qint64 wait = qBound<qint64>(0, d->lastTimeouts + timeoutPeriodMs - LogThrottle::steadyMs(), timeoutPeriodMs);
+    qint64 wait = qBound<qint64>(0, d->lastTimeouts + timeoutPeriodMs - LogThrottle::steadyMs(), timeoutPeriodMs);
+    if (maxWaitMs >= 0)
+        wait = qMin(wait, maxWaitMs);
     epoll_event events[maxEvents];
     const int ready = epoll_wait(d->epoll, events, maxEvents, int(wait));
     if (ready < 0 && errno != EINTR) {
@@ -344,17 +351,18 @@ bool EngineLoop::runOnce()
 }
 
 // Without an epoll set (no descriptor left for it): the library's own select cycle, one pass.
-bool EngineLoop::Private::selectPass()
+bool EngineLoop::Private::selectPass(qint64 maxWaitMs)
 {
     netsnmp_large_fd_set readfds;
     netsnmp_large_fd_set_init(&readfds, initialSetSize);
     int numfds = 0;
     int block = 0;
-    struct timeval timeout = {0, long(timeoutPeriodMs) * 1000};
+    const long longestUs = long(maxWaitMs >= 0 ? qMin(maxWaitMs, timeoutPeriodMs) : timeoutPeriodMs) * 1000;
+    struct timeval timeout = {0, longestUs};
     NETSNMP_LARGE_FD_ZERO(&readfds);
     withSnmpLibrary([&] { snmp_select_info2(&numfds, &readfds, &timeout, &block); });
-    if (block || timeout.tv_sec != 0 || timeout.tv_usec > long(timeoutPeriodMs) * 1000 || timeout.tv_usec < 0)
-        timeout = {0, long(timeoutPeriodMs) * 1000};
+    if (block || timeout.tv_sec != 0 || timeout.tv_usec > longestUs || timeout.tv_usec < 0)
+        timeout = {0, longestUs};
     const int ready = netsnmp_large_fd_set_select(numfds, &readfds, nullptr, nullptr, &timeout);
     withSnmpLibrary([&] {
         runJobs();

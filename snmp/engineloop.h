@@ -19,10 +19,10 @@ public:
     EngineLoop(const EngineLoop &) = delete;
     EngineLoop &operator=(const EngineLoop &) = delete;
 
-    // One pass: waits without the lock until a socket is ready, the sessions change or the next time-out run is
-    // due (50 ms at most), then reads what is ready and runs the time-outs when due. False when no wait was
-    // possible (the caller then sleeps).
-    bool runOnce();
+    // One pass: waits without the lock until a socket is ready, the sessions change, the next time-out run is
+    // due (50 ms at most) or maxWaitMs have passed, then reads what is ready and runs the time-outs when due.
+    // False when no wait was possible (the caller then sleeps).
+    bool runOnce(qint64 maxWaitMs = -1);
 
     // Library lock held.
     static void sessionsChanged();
@@ -31,6 +31,8 @@ public:
     // Any thread: job runs on an engine thread, under the library lock, in the next pass of whichever loop
     // runs first (the loops are woken).
     static void post(std::function<void()> job);
+    // Any thread: every loop's wait ends now.
+    static void wake();
 
 private:
     struct Private;

@@ -77,11 +77,11 @@ SNMP::SNMP(QObject *parent) : QThread(parent), d(new Private)
     // Sockets need no library start-up on this platform.
     if (liveEngines++ == 0)
         withSnmpLibrary([] { init_snmp(Snmp::applicationName); });
-    d->manage->loadHosts();
     updateCards();
     connect(d->manage, &SNMPManage::eventTriggered, this, &SNMP::handleEvent);
     connect(d->manage, &SNMPManage::statusChanged, this, &SNMP::handleStatus);
     connect(d->manage, &SNMPManage::dataReady, this, &SNMP::onDataReady);
+    connect(d->manage, &SNMPManage::dataConfirmed, this, &SNMP::dataConfirmed);
     connect(d->manage, &SNMPManage::authenticationChanged, this, &SNMP::authenticationChanged);
     connect(d->trapd, &SNMPTrapd::eventTriggered, this, &SNMP::handleEvent);
 }
@@ -111,6 +111,13 @@ void SNMP::startService()
     d->trapd->startListening();
     d->running.storeRelease(1);
     start(QThread::InheritPriority);
+}
+
+void SNMP::addHosts(const QList<SNMPInfo> &infos)
+{
+    for (const SNMPInfo &info : infos)
+        d->manage->addSession(info);
+    updateCards();
 }
 
 void SNMP::addHost(const SNMPInfo &info)
@@ -178,7 +185,8 @@ void SNMP::run()
             lastSummary = now;
             NotificationGate::instance()->logOverdue(now);
         }
-        if (!loop.runOnce())
+        const qint64 wait = d->manage->runDue();
+        if (!loop.runOnce(wait))
             msleep(idleSleepMs);
     }
 }

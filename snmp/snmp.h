@@ -3,6 +3,7 @@
 #include "snmp/snmpinfo.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QThread>
 
@@ -12,7 +13,7 @@ class SNMPManage;
 class SNMPTrapd;
 
 // The engine the window sees. The object lives in the GUI thread; only run() executes on the engine thread,
-// where it drives the SNMP library's receive cycle.
+// where it drives the poll rounds and the SNMP library's receive cycle.
 class SNMP : public QThread
 {
     Q_OBJECT
@@ -20,7 +21,11 @@ public:
     explicit SNMP(QObject *parent = nullptr);
     ~SNMP() override;
 
+    // Polling and the trap listener start; the cards are those added before (addHosts) and after.
     void startService();
+    // The cards to watch, from the caller's store (the engine reads none itself). Before the protection is set on
+    // the engine: opening v3 sessions makes their keys, which takes a while with many cards.
+    void addHosts(const QList<SNMPInfo> &infos);
     void addHost(const SNMPInfo &info);
     void modifyHost(const SNMPInfo &infoNew, const SNMPInfo &infoOld);
     void removeHost(const QString &peer);
@@ -33,7 +38,10 @@ public:
 signals:
     void eventTriggered(const QString &host, int event);
     void statusChanged(const QString &host, int status);
+    // A card's data changed; and, for the policy alone, a card that reports power trouble confirmed it again
+    // (see SNMPManage).
     void dataReady(const QString &host, const QByteArray &data);
+    void dataConfirmed(const QString &host, const QByteArray &data);
     // A v3 card turned the credentials down (true), or answers again (false).
     void authenticationChanged(const QString &host, bool failed);
 

@@ -10,10 +10,7 @@
 #include <QAtomicInt>
 #include <QThread>
 
-#include <QVector>
-
 #include <limits>
-#include <mutex>
 
 namespace {
 
@@ -160,51 +157,6 @@ int SNMPHandler::eventOfNotification(const snmp_pdu *pdu, bool fromCard)
     if (n < 0 || n >= std::numeric_limits<qint32>::max())
         return -1;
     return static_cast<int>(n + 1);
-}
-
-namespace {
-// Answers decoded on the engine thread wait here for the GUI thread, which takes them all at once: one queued call
-// per batch instead of one per answer. Bounded like the notifications; a dropped answer is replaced by the card's
-// next one a second later.
-constexpr int maxWaitingAnswers = 100000;
-struct WaitingAnswer
-{
-    QString host;
-    QByteArray data;
-};
-std::mutex waitingMutex;
-QVector<WaitingAnswer> waitingAnswers;
-} // namespace
-
-void SNMPHandler::decodeResponse(snmp_session *session, snmp_pdu *pdu)
-{
-    const QByteArray data = dataOfResponse(pdu);
-    const QString host = session && session->peername ? QString::fromLatin1(session->peername) : QString();
-    if (QThread::currentThread() == thread()) {
-        emit gotSessionData(host, data);
-        return;
-    }
-    bool first = false;
-    {
-        std::lock_guard<std::mutex> lock(waitingMutex);
-        if (waitingAnswers.size() >= maxWaitingAnswers)
-            return;
-        first = waitingAnswers.isEmpty();
-        waitingAnswers.append({host, data});
-    }
-    if (first)
-        QMetaObject::invokeMethod(this, &SNMPHandler::deliverAnswers, Qt::QueuedConnection);
-}
-
-void SNMPHandler::deliverAnswers()
-{
-    QVector<WaitingAnswer> batch;
-    {
-        std::lock_guard<std::mutex> lock(waitingMutex);
-        batch.swap(waitingAnswers);
-    }
-    for (const WaitingAnswer &answer : qAsConst(batch))
-        emit gotSessionData(answer.host, answer.data);
 }
 
 bool SNMPHandler::decodeNotification(const QString &host, snmp_pdu *pdu, quint64 acknowledgement)

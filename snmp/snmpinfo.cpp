@@ -13,6 +13,9 @@ constexpr int maxPassword = 255;
 
 struct Reason
 {
+    Reason() = default;
+    Reason(const char *pattern, const QString &argument = QString()) : pattern(pattern), argument(argument) { }
+
     const char *pattern = nullptr;
     QString argument;
 };

@@ -109,6 +109,23 @@ inline bool isPowerTrouble(unsigned char battery, unsigned char input)
     return battery == BatteryLow || input != InputNormal;
 }
 
+// What a poll answer is to the GUI thread, given the data last handed over for the same address (empty when
+// none since its sessions or its status changed). Data that differs is a change. An unchanged answer is a
+// confirmation unless both power bytes are known and normal: the policy acts on every report of a card in
+// trouble (the capacity threshold, the confirmation of a countdown resumed after a restart), and with a power
+// byte unknown it goes by the last known one. The unchanged answer of a card known to be in order changes
+// nothing anywhere and stays on the engine thread.
+enum class Report { Change, Confirmation, Nothing };
+inline Report reportOf(const QByteArray &last, const QByteArray &data)
+{
+    if (last != data)
+        return Report::Change;
+    const bool inOrder = isKnown(data, BatteryStatus) && isKnown(data, InputStatus)
+        && !isPowerTrouble(static_cast<unsigned char>(data.at(BatteryStatus)),
+            static_cast<unsigned char>(data.at(InputStatus)));
+    return inOrder ? Report::Nothing : Report::Confirmation;
+}
+
 // Host status values and the two event codes of polling; a notification k arrives as code k + 1.
 enum Status { Offline = 0, Online = 1 };
 enum Event { EventHostLost = 0, EventHostBack = 1 };

@@ -4,8 +4,8 @@
 
 #include <utility>
 
-// Net-SNMP keeps no locks of its own, yet both threads use it: the GUI thread opens, closes and sends, the
-// engine thread selects, reads and times out. Every library call goes through withSnmpLibrary() (or an
+// Net-SNMP keeps no locks of its own, yet both threads use it: the GUI thread opens and closes sessions, the
+// engine thread sends, selects, reads and times out. Every library call goes through withSnmpLibrary() (or an
 // SnmpLock in scope). The mutex is recursive because the library calls our callbacks from inside its read of a session,
 // and the trap callback sends the inform acknowledgement from there.
 class SnmpLock

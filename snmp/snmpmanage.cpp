@@ -4,43 +4,55 @@
 #include "snmp/engineloop.h"
 #include "snmp/snmphandler.h"
 #include "snmp/snmplock.h"
-#include "storage/apppaths.h"
 #include "storage/database.h"
 #include "storage/logthrottle.h"
-#include "storage/statements.h"
 
 #include <QHash>
-#include <QList>
-#include <QSqlQuery>
-#include <QTimer>
-#include <QVariant>
+#include <QThread>
+#include <QVector>
 
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
-#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
 
 namespace {
 
-constexpr int pollIntervalMs = 1000;
-// A poll burst goes out in slices this large, with the GUI thread's queue served between them: the answers that
-// come back while later cards are still being asked reach the window in a millisecond or two, not after the
-// whole burst.
+constexpr qint64 pollIntervalMs = 1000;
+// A poll burst goes out in slices this large, with the ready sockets read between them: the answers that come
+// back while later cards are still being asked wait for a millisecond, not for the whole burst.
 constexpr int burstSlice = 32;
 constexpr qint64 silenceSeconds = 10;
 constexpr int peerNameSize = 32;
+// A round's answers are in when every card asked (and not silent) has answered, or this long after the last
+// request went out; what comes later waits for the next round's delivery.
+constexpr qint64 settleMs = 250;
+// Data changes waiting for a GUI thread that stopped taking them are bounded; one dropped is handed over again
+// with the card's next answer.
+constexpr int maxPendingReports = 100000;
+
+// What was last handed over for one address (see Snmp::reportOf), shared by the sessions of that address: two
+// ports of one address are one card to the window and the policy.
+struct Reported
+{
+    QByteArray data;
+};
 
 struct PollSession
 {
-    netsnmp_session *handle;
+    netsnmp_session *handle = nullptr;
     // The library's record of the session: sending through it spares the search of every open session that
     // snmp_send makes, which made a poll burst cost the square of the number of cards.
-    void *record;
+    void *record = nullptr;
     QString peer;
-    bool usm;
-    // Also in the library session (its spare pointer): a report queued from the engine thread finds its own
-    // session by it, not a newer one that got the same address.
+    QString host; // the address alone, as the signals carry it
+    bool usm = false;
+    // Also in the library session (its spare pointer): what the callback finds this record by. A serial is
+    // never given twice, so nothing meant for a closed session reaches a newer one at the same address.
     quint64 serial = 0;
     // The engine ID is to be forgotten and sought again before the next request.
     bool rediscover = false;
@@ -49,16 +61,51 @@ struct PollSession
     // Steady time of the last answer or engine-ID reset: a request that times out later than its retries allow
     // after that was sent before it and tells nothing new.
     qint64 freshSinceMs = 0;
+    // Silent for the whole silence rule and not heard from since: a round does not wait for its answer.
+    bool silent = false;
+    // The last round it was sent a request in (no engine-ID probe), and the last round it answered in.
+    quint64 askedRound = 0;
+    quint64 answeredRound = 0;
+    int status = Snmp::Offline;
+    // The silence rule's clock at the last answer (or the opening).
+    qint64 lastSeen = 0;
+    std::shared_ptr<Reported> reported;
+};
+
+// One thing the GUI thread is told, in the order it happened. What one answer or one silence check gave is a
+// group, told whole or (its session closed before the delivery) not at all, as a slot that closes the session
+// of the first signal would see it if the signals were emitted at once.
+struct Change
+{
+    enum Kind
+    {
+        Status,
+        Event,
+        Data,
+        Confirmation,
+        Authentication
+    };
+    Kind kind;
+    quint64 serial; // the session it came from
+    quint64 group;
+    QString host;
+    int value = 0;
+    QByteArray data;
 };
 
 quint64 nextSerial = 0; // GUI thread
 
+quint64 serialOf(const netsnmp_session *session)
+{
+    return quint64(reinterpret_cast<quintptr>(session->myvoid));
+}
+
 // A v3 request to a card whose engine ID is not known yet makes the library probe for it synchronously, retries
-// times timeout, right inside snmp_send: on the GUI thread, with the engine lock held, so everything stops for
-// seconds while a card is down. We keep the library from probing and discover the engine ID ourselves, the way
-// its probe does it but asynchronously: an unauthenticated GET without variables under the empty user name, whose
-// usmStatsUnknownEngineIDs report the receive cycle reads like any answer; the library then stores the engine ID
-// in the session. Library lock held.
+// times timeout, right inside snmp_send, with the engine lock held: the rounds, the reads and the GUI thread's
+// host changes would stop for seconds while a card is down. We keep the library from probing and discover the engine ID
+// ourselves, the way its probe does it but asynchronously: an unauthenticated GET without variables under the empty
+// user name, whose usmStatsUnknownEngineIDs report the receive cycle reads like any answer; the library then stores the
+// engine ID in the session. Library lock held.
 void sendEngineIdProbe(void *record)
 {
     netsnmp_pdu *probe = snmp_pdu_create(SNMP_MSG_GET);
@@ -76,15 +123,17 @@ void sendEngineIdProbe(void *record)
 }
 
 // One poll request, a copy of the template (the library frees what it sent). Library lock held.
-void sendRequest(void *record, const netsnmp_pdu *requestTemplate)
+bool sendRequest(void *record, const netsnmp_pdu *requestTemplate)
 {
     netsnmp_pdu *request = snmp_clone_pdu(const_cast<netsnmp_pdu *>(requestTemplate));
     if (!request)
-        return;
-    if (snmp_sess_send(record, request) == 0)
+        return false;
+    if (snmp_sess_send(record, request) == 0) {
         snmp_free_pdu(request);
-    else
-        EngineLoop::requestSent(record);
+        return false;
+    }
+    EngineLoop::requestSent(record);
+    return true;
 }
 
 // Once the engine ID is known, the user's keys are localised to it, as the library does after its own probe.
@@ -112,75 +161,60 @@ void removeUsmUser(const u_char *engineId, size_t engineIdLength, const char *na
     }
 }
 
-// Engine thread, with the library lock held: a report of the card's security layer, or a time-out, for the
-// session's own thread-safe handling on the GUI thread.
-void postReport(SNMPManage *manager, const netsnmp_session *session, int report)
-{
-    const quint64 serial = quint64(reinterpret_cast<quintptr>(session->myvoid));
-    QMetaObject::invokeMethod(
-        manager, [manager, serial, report] { manager->handleReport(serial, report); }, Qt::QueuedConnection);
-}
-
-// Engine thread, inside the library's read of the session, with the library lock held.
-int responseCallback(int operation, netsnmp_session *session, int, netsnmp_pdu *pdu, void *magic)
-{
-    auto *manager = static_cast<SNMPManage *>(magic);
-    const bool v3 = session->version == SNMP_VERSION_3 && manager;
-    const bool keyed = v3 && (session->flags & SNMP_FLAGS_USER_CREATED);
-    if (operation == NETSNMP_CALLBACK_OP_TIMED_OUT) {
-        // The library drops the card's report to a request under an engine ID the card no longer has (it names
-        // a user unknown for the new ID) and to one whose boots went back (outside the time window we hold):
-        // to us a reborn card is silent. A request unanswered through all its retries is the nearest sign.
-        if (keyed)
-            postReport(manager, session, SNMPERR_TIMEOUT);
-        return 0;
-    }
-    if (operation != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE)
-        return 0;
-    if (pdu && pdu->command == SNMP_MSG_REPORT && v3) {
-        if (!keyed && session->peername) {
-            // The answer to an engine-ID probe (the library has taken the ID from it, the user's keys are not
-            // made yet): ask the card at once rather than a second later, on the GUI thread where requests
-            // are sent.
-            const QString peer = QString::fromLatin1(session->peername);
-            QMetaObject::invokeMethod(
-                manager, [manager, peer] { manager->pollDiscovered(peer); }, Qt::QueuedConnection);
-        } else {
-            // A report to a real request: the card no longer knows our engine ID, time or keys.
-            postReport(manager, session, snmpv3_get_report_type(pdu));
-        }
-    }
-    // A v3 agent that rejects our user, digest or protocol sends a Report from its security layer; that is
-    // no answer to the poll, and counting it would show a card we cannot read as online.
-    if (!pdu || pdu->command != SNMP_MSG_RESPONSE)
-        return 1;
-    SNMPHandler::instance()->decodeResponse(session, pdu);
-    return 1;
-}
-
 } // namespace
 
 struct SNMPManage::Private
 {
-    QList<PollSession> sessions; // newest first
+    std::vector<std::unique_ptr<PollSession>> sessions; // newest first
+    // Written only on the GUI thread, under the lock: that thread alone may also read it without.
+    QHash<quint64, PollSession *> bySerial;
     int burstNext = -1; // the next session of the running burst, -1 when none runs
     netsnmp_pdu *requestTemplate = nullptr;
-    std::unique_ptr<QTimer> pollTimer;
-    QHash<QString, int> statusMap;
-    QHash<QString, qint64> lastSeenMap;
+    // Looked up when a session opens, never per answer.
+    QHash<QString, std::weak_ptr<Reported>> reportedByHost;
+    // v3 sessions whose engine ID just became known, to be asked at once.
+    QVector<quint64> discovered;
+
+    std::atomic<bool> polling {false};
+    qint64 nextRoundMs = 0;
+    quint64 round = 0;
+    int expected = 0; // requests of this round whose answers it waits for
+    int answered = 0;
+    qint64 burstEndMs = -1; // when the round's last slice went out; -1 while the burst runs
+    bool handedOver = false; // the round's delivery has been made
+    qint64 lastDeliveryMs = 0;
+    bool deliveryQueued = false; // posted and not yet taken by the GUI thread
+    QVector<Change> pending;
+    quint64 group = 0; // of the changes pended now
+    quint64 droppedReports = 0;
+    LogThrottle dropLog;
+    // When runDue has something to do next (steady ms); read without the lock, lowered by whoever adds work.
+    std::atomic<qint64> dueMs {0};
+    std::atomic<quint64> answers {0};
 
     // Library lock held.
     bool sharesUser(const PollSession &s) const;
     void forgetUser(const PollSession &s) const;
     void forgetEngine(PollSession &s) const;
+    void pend(Change::Kind kind, const PollSession &s, int value = 0, const QByteArray &data = QByteArray());
+    bool roundCollected(qint64 nowMs) const
+    {
+        return burstNext < 0 && (answered >= expected || nowMs >= burstEndMs + settleMs);
+    }
+    // The session was waited for in this round and will not answer in it.
+    void noLongerExpected(const PollSession &s)
+    {
+        if (s.askedRound == round && s.answeredRound != round && !s.silent)
+            --expected;
+    }
 };
 
 bool SNMPManage::Private::sharesUser(const PollSession &s) const
 {
     const netsnmp_session *h = s.handle;
-    for (const PollSession &other : sessions) {
-        const netsnmp_session *o = other.handle;
-        if (other.serial == s.serial || !other.usm || o->securityEngineIDLen != h->securityEngineIDLen
+    for (const auto &other : sessions) {
+        const netsnmp_session *o = other->handle;
+        if (other->serial == s.serial || !other->usm || o->securityEngineIDLen != h->securityEngineIDLen
             || o->securityNameLen != h->securityNameLen
             || std::memcmp(o->securityEngineID, h->securityEngineID, h->securityEngineIDLen) != 0
             || std::memcmp(o->securityName, h->securityName, h->securityNameLen) != 0)
@@ -221,13 +255,28 @@ void SNMPManage::Private::forgetEngine(PollSession &s) const
     h->flags &= ~SNMP_FLAGS_USER_CREATED;
 }
 
+void SNMPManage::Private::pend(Change::Kind kind, const PollSession &s, int value, const QByteArray &data)
+{
+    if ((kind == Change::Data || kind == Change::Confirmation) && pending.size() >= maxPendingReports) {
+        // Not handed over, so not to be taken as known there: the next answer is a change again.
+        s.reported->data.clear();
+        ++droppedReports;
+        if (const qint64 lines = dropLog.hit(QStringLiteral("reports"), LogThrottle::steadyMs()))
+            qWarning("Poll reports waiting for the GUI thread at their bound (%d): %lld dropped since the last "
+                     "line, %llu in all; each card's next answer is handed over again",
+                maxPendingReports, static_cast<long long>(lines), static_cast<unsigned long long>(droppedReports));
+        return;
+    }
+    pending.append(Change {kind, s.serial, group, s.host, value, data});
+    // runDue decides when it goes over.
+    if (!deliveryQueued)
+        dueMs.store(0);
+}
+
 SNMPManage::SNMPManage(QObject *parent) : QObject(parent), d(new Private)
 {
-    d->pollTimer.reset(new QTimer);
     buildRequest();
     Database::instance()->createTables();
-    connect(SNMPHandler::instance(), &SNMPHandler::gotSessionData, this, &SNMPManage::onGotSessionData);
-    connect(d->pollTimer.get(), &QTimer::timeout, this, &SNMPManage::pollAll);
 }
 
 SNMPManage::~SNMPManage()
@@ -253,39 +302,25 @@ void SNMPManage::buildRequest()
 void SNMPManage::startPolling()
 {
     qInfo("Start SNMP NMS service.\r\n");
-    d->pollTimer->start(pollIntervalMs);
+    SnmpLock lock;
+    d->nextRoundMs = LogThrottle::steadyMs() + pollIntervalMs;
+    d->polling.store(true);
+    d->dueMs.store(0);
 }
 
 void SNMPManage::stopPolling()
 {
-    d->pollTimer->stop();
+    d->polling.store(false);
 }
 
 bool SNMPManage::isPolling() const
 {
-    return d->pollTimer->isActive();
+    return d->polling.load();
 }
 
-void SNMPManage::loadHosts()
+quint64 SNMPManage::answerCount() const
 {
-    QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
-    if (!query.exec(QLatin1String(Sql::selectAllSessions)))
-        return;
-    while (query.next()) {
-        SNMPInfo info;
-        info.ip = query.value(2).toString();
-        info.port = query.value(3).toInt();
-        info.version = query.value(4).toInt();
-        if (info.version == Snmp::CommunityBased) {
-            info.community = query.value(5).toString();
-        } else if (info.version == Snmp::Usm) {
-            info.authType = query.value(6).toInt();
-            info.privType = query.value(7).toInt();
-            info.userName = query.value(8).toString();
-            info.password = query.value(9).toString();
-        }
-        addSession(info);
-    }
+    return d->answers.load(std::memory_order_relaxed);
 }
 
 void SNMPManage::configureUsm(snmp_session *session, const SNMPInfo &info)
@@ -350,216 +385,406 @@ void SNMPManage::addSession(const SNMPInfo &info)
     std::strncpy(peerName, peer.toLocal8Bit().constData(), sizeof peerName - 1);
     const QByteArray community = info.community.toLocal8Bit();
 
-    d->statusMap[peer] = Snmp::Offline;
-    d->lastSeenMap[peer] = EngineClock::nowSeconds();
-
+    SnmpLock lock;
     const quint64 serial = ++nextSerial;
+    netsnmp_session session;
+    snmp_sess_init(&session);
+    if (info.version == Snmp::CommunityBased) {
+        session.version = SNMP_VERSION_2c;
+        session.community = reinterpret_cast<u_char *>(const_cast<char *>(community.constData()));
+        session.community_len = static_cast<size_t>(community.size());
+    } else {
+        configureUsm(&session, info);
+    }
+    session.peername = peerName;
+    session.callback = &SNMPManage::onResponse;
+    session.callback_magic = this;
+    netsnmp_session *handle = snmp_open(&session);
+    free(session.securityName);
     void *record = nullptr;
-    netsnmp_session *handle = withSnmpLibrary([&]() -> netsnmp_session * {
-        netsnmp_session session;
-        snmp_sess_init(&session);
-        if (info.version == Snmp::CommunityBased) {
-            session.version = SNMP_VERSION_2c;
-            session.community = reinterpret_cast<u_char *>(const_cast<char *>(community.constData()));
-            session.community_len = static_cast<size_t>(community.size());
-        } else {
-            configureUsm(&session, info);
-        }
-        session.peername = peerName;
-        session.callback = responseCallback;
-        session.callback_magic = this;
-        netsnmp_session *opened = snmp_open(&session);
-        free(session.securityName);
+    if (handle) {
         // snmp_open clears the flag that snmp_sess_init sets; the first request would then probe, blocking.
-        if (opened && info.version == Snmp::Usm)
-            opened->flags |= SNMP_FLAGS_DONT_PROBE;
-        if (opened) {
-            opened->myvoid = reinterpret_cast<void *>(quintptr(serial));
-            // The newest session heads the library's list: found at once.
-            record = snmp_sess_pointer(opened);
+        if (info.version == Snmp::Usm)
+            handle->flags |= SNMP_FLAGS_DONT_PROBE;
+        handle->myvoid = reinterpret_cast<void *>(quintptr(serial));
+        // The newest session heads the library's list: found at once.
+        record = snmp_sess_pointer(handle);
+        EngineLoop::sessionsChanged();
+    }
+    if (!handle || !record) {
+        if (handle) {
+            snmp_close(handle);
             EngineLoop::sessionsChanged();
         }
-        return opened;
-    });
-    if (!handle || !record) {
-        if (handle)
-            withSnmpLibrary([handle] {
-                snmp_close(handle);
-                EngineLoop::sessionsChanged();
-            });
         qWarning("Create SNMP session failed!");
         return;
     }
-    d->sessions.prepend(
-        PollSession {handle, record, QString::fromLocal8Bit(peerName), info.version == Snmp::Usm, serial});
+    auto added = std::make_unique<PollSession>();
+    added->handle = handle;
+    added->record = record;
+    added->peer = QString::fromLocal8Bit(peerName);
+    added->host = Snmp::hostOfPeer(peer);
+    added->usm = info.version == Snmp::Usm;
+    added->serial = serial;
+    added->lastSeen = EngineClock::nowSeconds();
+    std::weak_ptr<Reported> &shared = d->reportedByHost[added->host];
+    added->reported = shared.lock();
+    if (!added->reported) {
+        added->reported = std::make_shared<Reported>();
+        shared = added->reported;
+    }
+    // A new session of the address reports afresh, whatever an earlier one reported last.
+    added->reported->data.clear();
+    d->bySerial.insert(serial, added.get());
+    d->sessions.insert(d->sessions.begin(), std::move(added));
     if (d->burstNext >= 0)
         ++d->burstNext; // keeps pointing at the same card
 }
 
 void SNMPManage::removeSession(const QString &peer)
 {
+    SnmpLock lock;
     for (auto it = d->sessions.begin(); it != d->sessions.end(); ++it) {
-        if (it->peer != peer)
+        if ((*it)->peer != peer)
             continue;
-        const PollSession removed = *it;
-        if (d->burstNext > int(it - d->sessions.begin()))
+        d->forgetUser(**it);
+        const int index = int(it - d->sessions.begin());
+        std::unique_ptr<PollSession> removed = std::move(*it);
+        d->sessions.erase(it);
+        if (d->burstNext > index)
             --d->burstNext;
-        d->statusMap.remove(peer);
-        d->lastSeenMap.remove(peer);
-        withSnmpLibrary([&] {
-            d->forgetUser(removed);
-            d->sessions.erase(it);
-            snmp_close(removed.handle);
-            EngineLoop::sessionsChanged();
-        });
+        removed->reported->data.clear();
+        if (removed->reported.use_count() == 1)
+            d->reportedByHost.remove(removed->host);
+        d->noLongerExpected(*removed);
+        d->bySerial.remove(removed->serial);
+        snmp_close(removed->handle);
+        EngineLoop::sessionsChanged();
         return;
     }
 }
 
 void SNMPManage::forgetSessions()
 {
+    SnmpLock lock;
     d->sessions.clear();
+    d->bySerial.clear();
+    d->reportedByHost.clear();
     d->burstNext = -1;
 }
 
 void SNMPManage::closeSessions()
 {
+    SnmpLock lock;
     d->burstNext = -1;
-    withSnmpLibrary([&] {
-        while (!d->sessions.isEmpty()) {
-            const PollSession s = d->sessions.takeFirst();
-            d->forgetUser(s);
-            snmp_close(s.handle);
-        }
-        EngineLoop::sessionsChanged();
-    });
+    d->bySerial.clear();
+    d->reportedByHost.clear();
+    while (!d->sessions.empty()) {
+        d->forgetUser(*d->sessions.front());
+        const std::unique_ptr<PollSession> s = std::move(d->sessions.front());
+        d->sessions.erase(d->sessions.begin());
+        snmp_close(s->handle);
+    }
+    EngineLoop::sessionsChanged();
 }
 
 QStringList SNMPManage::peers() const
 {
+    SnmpLock lock;
     QStringList result;
-    for (const PollSession &s : d->sessions)
-        result << s.peer;
+    for (const auto &s : d->sessions)
+        result << s->peer;
     return result;
 }
 
 int SNMPManage::sessionCount() const
 {
-    return d->sessions.size();
+    SnmpLock lock;
+    return int(d->sessions.size());
 }
 
 int SNMPManage::status(const QString &peer) const
 {
-    return d->statusMap.value(peer, -1);
+    SnmpLock lock;
+    for (const auto &s : d->sessions) {
+        if (s->peer == peer)
+            return s->status;
+    }
+    return -1;
 }
 
 void SNMPManage::pollAll()
 {
+    SnmpLock lock;
     const qint64 now = EngineClock::nowSeconds();
-    // A burst still running a second later (a GUI thread held up) starts again from the first card.
-    const bool continuing = d->burstNext >= 0;
+    ++d->round;
+    d->expected = d->answered = 0;
+    d->handedOver = false;
+    d->burstEndMs = -1;
+    // A burst still running a second later (an engine thread held up) starts again from the first card.
     d->burstNext = 0;
-    if (!continuing)
-        sendBurstSlice();
-    // The offline signals reach the window directly, and its slots may add or remove hosts meanwhile: walk a
-    // copy. A removed peer has no map entries left, so its check does nothing.
-    const QList<PollSession> sessions = d->sessions;
-    for (const PollSession &s : sessions) {
-        if (!checkTimeout(now, s.peer) || !s.usm)
+    sendBurstSlice();
+    for (const auto &s : d->sessions) {
+        const qint64 elapsed = now - s->lastSeen;
+        if (elapsed < 0 || elapsed <= silenceSeconds)
             continue;
-        // Silent for the whole rule: perhaps no longer the engine we knew. Sought again with the next poll.
-        for (PollSession &current : d->sessions) {
-            if (current.serial == s.serial)
-                current.rediscover = true;
-        }
+        s->lastSeen = now;
+        // Silent for the whole rule: not waited for until it answers, and perhaps no longer the engine we knew
+        // (sought again with the next poll).
+        d->noLongerExpected(*s);
+        s->silent = true;
+        if (s->usm)
+            s->rediscover = true;
+        if (s->status == Snmp::Offline)
+            continue;
+        s->status = Snmp::Offline;
+        ++d->group;
+        // Back online, it reports afresh.
+        s->reported->data.clear();
+        d->pend(Change::Status, *s, Snmp::Offline);
+        d->pend(Change::Event, *s, Snmp::EventHostLost);
     }
+    d->dueMs.store(0);
+    if (QThread::currentThread() != thread())
+        EngineLoop::wake();
 }
 
+// Library lock held.
 void SNMPManage::sendBurstSlice()
 {
     if (!d->requestTemplate || d->burstNext < 0) {
+        if (d->burstNext >= 0)
+            d->burstEndMs = LogThrottle::steadyMs();
         d->burstNext = -1;
         return;
     }
-    // One lock per slice: taking it per request would only make the engine thread contend for it each time.
-    withSnmpLibrary([this] {
-        const int end = qMin(int(d->sessions.size()), d->burstNext + burstSlice);
-        for (; d->burstNext < end; ++d->burstNext) {
-            PollSession &s = d->sessions[d->burstNext];
-            if (s.rediscover) {
-                d->forgetEngine(s);
-            }
-            // Until a v3 card has told its engine ID, each second asks it for that instead.
-            if (s.usm && !readyForRequests(s.handle)) {
-                sendEngineIdProbe(s.record);
-                continue;
-            }
-            sendRequest(s.record, d->requestTemplate);
+    const int end = qMin(int(d->sessions.size()), d->burstNext + burstSlice);
+    for (; d->burstNext < end; ++d->burstNext) {
+        PollSession &s = *d->sessions[std::size_t(d->burstNext)];
+        if (s.rediscover)
+            d->forgetEngine(s);
+        // Until a v3 card has told its engine ID, each second asks it for that instead.
+        if (s.usm && !readyForRequests(s.handle)) {
+            sendEngineIdProbe(s.record);
+            continue;
         }
-    });
-    if (d->burstNext >= d->sessions.size()) {
-        d->burstNext = -1;
-        return;
+        if (sendRequest(s.record, d->requestTemplate) && !s.silent) {
+            s.askedRound = d->round;
+            ++d->expected;
+        }
     }
-    // Queued behind the answers already waiting, so that they are taken first.
-    QMetaObject::invokeMethod(
-        this, [this] { sendBurstSlice(); }, Qt::QueuedConnection);
+    if (d->burstNext >= int(d->sessions.size())) {
+        d->burstNext = -1;
+        d->burstEndMs = LogThrottle::steadyMs();
+    }
 }
 
-void SNMPManage::pollDiscovered(const QString &peer)
+// Library lock held.
+void SNMPManage::sendDiscovered()
 {
+    if (d->discovered.isEmpty())
+        return;
+    const QVector<quint64> serials = std::exchange(d->discovered, {});
     if (!d->requestTemplate)
         return;
-    withSnmpLibrary([&] {
-        for (const PollSession &s : qAsConst(d->sessions)) {
-            // Once per discovery: later reports of the same probe round find the keys made already.
-            if (s.peer != peer || !s.usm || (s.handle->flags & SNMP_FLAGS_USER_CREATED) || !readyForRequests(s.handle))
-                continue;
-            sendRequest(s.record, d->requestTemplate);
+    for (quint64 serial : serials) {
+        PollSession *s = d->bySerial.value(serial);
+        // Once per discovery: later reports of the same probe round find the keys made already.
+        if (!s || !s->usm || (s->handle->flags & SNMP_FLAGS_USER_CREATED) || !readyForRequests(s->handle))
+            continue;
+        sendRequest(s->record, d->requestTemplate);
+    }
+}
+
+qint64 SNMPManage::runDue()
+{
+    const qint64 now = LogThrottle::steadyMs();
+    const qint64 due = d->dueMs.load();
+    if (now < due)
+        return due - now;
+    SnmpLock lock;
+    if (d->polling.load() && now >= d->nextRoundMs) {
+        // Rounds keep their second; an engine thread held up for longer starts the count again.
+        d->nextRoundMs = now - d->nextRoundMs < pollIntervalMs ? d->nextRoundMs + pollIntervalMs : now + pollIntervalMs;
+        pollAll();
+    } else if (d->burstNext >= 0) {
+        sendBurstSlice();
+    }
+    sendDiscovered();
+    handOverIfDue(now);
+    const qint64 next = nextDueMs(now);
+    d->dueMs.store(next);
+    return qMax<qint64>(0, next - now);
+}
+
+// Library lock held. At most one delivery a round: when the round's answers are in (a change that comes later
+// waits for the next round's), or, without rounds, a poll interval after the last one.
+void SNMPManage::handOverIfDue(qint64 nowMs)
+{
+    if (d->pending.isEmpty() || d->deliveryQueued)
+        return;
+    const bool due
+        = d->handedOver ? !d->polling.load() && nowMs - d->lastDeliveryMs >= pollIntervalMs : d->roundCollected(nowMs);
+    if (!due)
+        return;
+    d->handedOver = true;
+    d->lastDeliveryMs = nowMs;
+    d->deliveryQueued = true;
+    QMetaObject::invokeMethod(this, &SNMPManage::deliverChanges, Qt::QueuedConnection);
+}
+
+// Library lock held.
+qint64 SNMPManage::nextDueMs(qint64 nowMs) const
+{
+    if (d->burstNext >= 0 || !d->discovered.isEmpty())
+        return nowMs;
+    qint64 next = d->polling.load() ? d->nextRoundMs : nowMs + 3600 * 1000;
+    if (!d->pending.isEmpty() && !d->deliveryQueued) {
+        if (!d->handedOver)
+            next = qMin(next, d->roundCollected(nowMs) ? nowMs : d->burstEndMs + settleMs);
+        else if (!d->polling.load())
+            next = qMin(next, d->lastDeliveryMs + pollIntervalMs);
+    }
+    return next;
+}
+
+void SNMPManage::deliverChanges()
+{
+    QVector<Change> batch;
+    {
+        SnmpLock lock;
+        batch.swap(d->pending);
+        d->deliveryQueued = false;
+        // Whatever came while this waited went along; what comes now is for the next round.
+        d->dueMs.store(0);
+    }
+    // The slots may add and remove hosts meanwhile: what a closed session reported is no report of any card.
+    quint64 group = 0;
+    bool open = false;
+    for (const Change &change : qAsConst(batch)) {
+        if (change.group != group) {
+            group = change.group;
+            open = d->bySerial.contains(change.serial);
         }
-    });
+        if (!open)
+            continue;
+        switch (change.kind) {
+        case Change::Status:
+            emit statusChanged(change.host, change.value);
+            break;
+        case Change::Event:
+            emit eventTriggered(change.host, change.value);
+            break;
+        case Change::Data:
+            emit dataReady(change.host, change.data);
+            break;
+        case Change::Confirmation:
+            emit dataConfirmed(change.host, change.data);
+            break;
+        case Change::Authentication:
+            emit authenticationChanged(change.host, change.value != 0);
+            break;
+        }
+    }
 }
 
-bool SNMPManage::checkTimeout(qint64 now, const QString &peer)
+int SNMPManage::onResponse(int operation, netsnmp_session *session, int, netsnmp_pdu *pdu, void *magic)
 {
-    const auto seen = d->lastSeenMap.find(peer);
-    if (seen == d->lastSeenMap.end())
-        return false;
-    const qint64 elapsed = now - seen.value();
-    if (elapsed < 0 || elapsed <= silenceSeconds)
-        return false;
-    seen.value() = now;
-    const auto state = d->statusMap.find(peer);
-    if (state == d->statusMap.end() || state.value() == Snmp::Offline)
-        return true;
-    state.value() = Snmp::Offline;
-    const QString host = Snmp::hostOfPeer(peer);
-    emit statusChanged(host, Snmp::Offline);
-    emit eventTriggered(host, Snmp::EventHostLost);
-    return true;
+    auto *manager = static_cast<SNMPManage *>(magic);
+    if (!manager || !session)
+        return 1;
+    const bool v3 = session->version == SNMP_VERSION_3;
+    const bool keyed = v3 && (session->flags & SNMP_FLAGS_USER_CREATED);
+    if (operation == NETSNMP_CALLBACK_OP_TIMED_OUT) {
+        // The library drops the card's report to a request under an engine ID the card no longer has (it names
+        // a user unknown for the new ID) and to one whose boots went back (outside the time window we hold):
+        // to us a reborn card is silent. A request unanswered through all its retries is the nearest sign.
+        if (keyed)
+            manager->takeReport(session, SNMPERR_TIMEOUT);
+        return 0;
+    }
+    if (operation != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE)
+        return 0;
+    if (pdu && pdu->command == SNMP_MSG_REPORT && v3) {
+        // The answer to an engine-ID probe (the library has taken the ID from it, the user's keys are not made
+        // yet); else a report to a real request: the card no longer knows our engine ID, time or keys.
+        if (!keyed && session->peername)
+            manager->takeDiscovery(session);
+        else
+            manager->takeReport(session, snmpv3_get_report_type(pdu));
+    }
+    // A v3 agent that rejects our user, digest or protocol sends a Report from its security layer; that is
+    // no answer to the poll, and counting it would show a card we cannot read as online.
+    if (!pdu || pdu->command != SNMP_MSG_RESPONSE)
+        return 1;
+    manager->takeAnswer(session, SNMPHandler::dataOfResponse(pdu));
+    return 1;
 }
 
-void SNMPManage::handleReport(quint64 serial, int report)
+void SNMPManage::takeAnswer(const netsnmp_session *session, const QByteArray &data)
 {
-    auto it = std::find_if(
-        d->sessions.begin(), d->sessions.end(), [serial](const PollSession &s) { return s.serial == serial; });
-    if (it == d->sessions.end() || !it->usm)
+    d->answers.fetch_add(1, std::memory_order_relaxed);
+    PollSession *s = d->bySerial.value(serialOf(session));
+    if (!s)
+        return;
+    ++d->group;
+    s->freshSinceMs = LogThrottle::steadyMs();
+    s->silent = false;
+    if (s->rejected) {
+        s->rejected = false;
+        d->pend(Change::Authentication, *s, 0);
+    }
+    if (s->status != Snmp::Online) {
+        s->status = Snmp::Online;
+        d->pend(Change::Status, *s, Snmp::Online);
+        d->pend(Change::Event, *s, Snmp::EventHostBack);
+    }
+    s->lastSeen = EngineClock::nowSeconds();
+    switch (Snmp::reportOf(s->reported->data, data)) {
+    case Snmp::Report::Change:
+        s->reported->data = data;
+        d->pend(Change::Data, *s, 0, data);
+        break;
+    case Snmp::Report::Confirmation:
+        d->pend(Change::Confirmation, *s, 0, data);
+        break;
+    case Snmp::Report::Nothing:
+        break;
+    }
+    if (s->askedRound == d->round && s->answeredRound != d->round) {
+        s->answeredRound = d->round;
+        if (++d->answered >= d->expected && d->burstNext < 0)
+            d->dueMs.store(0);
+    }
+}
+
+void SNMPManage::takeDiscovery(const netsnmp_session *session)
+{
+
+    d->discovered.append(serialOf(session));
+    d->dueMs.store(0);
+}
+
+void SNMPManage::takeReport(const netsnmp_session *session, int report)
+{
+    PollSession *s = d->bySerial.value(serialOf(session));
+    if (!s || !s->usm)
         return;
     switch (report) {
     case SNMPERR_TIMEOUT: {
-        const qint64 triesMs = qint64(qMax(0L, it->handle->timeout)) / 1000 * (qMax(0, it->handle->retries) + 1);
-        if (LogThrottle::steadyMs() - it->freshSinceMs > triesMs)
-            it->rediscover = true;
+        const qint64 triesMs = qint64(qMax(0L, s->handle->timeout)) / 1000 * (qMax(0, s->handle->retries) + 1);
+        if (LogThrottle::steadyMs() - s->freshSinceMs > triesMs)
+            s->rediscover = true;
         return;
     }
     case SNMPERR_UNKNOWN_ENG_ID:
     case SNMPERR_NOT_IN_TIME_WINDOW:
-        it->rediscover = true;
+        s->rediscover = true;
         return;
     case SNMPERR_AUTHENTICATION_FAILURE:
     case SNMPERR_DECRYPTION_ERR:
         // The same keys may work with the card found anew (one that was replaced); if not, this comes again.
-        it->rediscover = true;
+        s->rediscover = true;
         break;
     case SNMPERR_UNKNOWN_USER_NAME:
     case SNMPERR_UNSUPPORTED_SEC_LEVEL:
@@ -567,43 +792,12 @@ void SNMPManage::handleReport(quint64 serial, int report)
     default:
         return;
     }
-    if (it->rejected)
+    if (s->rejected)
         return;
-    it->rejected = true;
-    const QString host = Snmp::hostOfPeer(it->peer);
+    s->rejected = true;
+    ++d->group;
     // Once until the card answers: the reports come with every poll.
-    const QByteArray why = withSnmpLibrary([report] { return QByteArray(snmp_api_errstring(report)); });
     qWarning("SNMP v3 card %s rejects the credentials (%s): check the user name, the protocols and the pass phrase",
-        qPrintable(it->peer), why.constData());
-    emit authenticationChanged(host, true);
-}
-
-void SNMPManage::onGotSessionData(const QString &peer, const QByteArray &data)
-{
-    // An answer read just before its card was removed or replaced still arrives here: it is no report of any
-    // configured card, and the policy must not take it up again.
-    const auto state = d->statusMap.find(peer);
-    if (state == d->statusMap.end())
-        return;
-    const QString host = Snmp::hostOfPeer(peer);
-    for (PollSession &s : d->sessions) {
-        if (s.peer != peer)
-            continue;
-        s.freshSinceMs = LogThrottle::steadyMs();
-        if (s.rejected) {
-            s.rejected = false;
-            emit authenticationChanged(host, false);
-        }
-    }
-    if (state.value() != Snmp::Online) {
-        const int old = state.value();
-        state.value() = Snmp::Online;
-        emit statusChanged(host, Snmp::Online);
-        if (old == Snmp::Offline)
-            emit eventTriggered(host, Snmp::EventHostBack);
-    }
-    const auto seen = d->lastSeenMap.find(peer);
-    if (seen != d->lastSeenMap.end())
-        seen.value() = EngineClock::nowSeconds();
-    emit dataReady(host, data);
+        qPrintable(s->peer), snmp_api_errstring(report));
+    d->pend(Change::Authentication, *s, 1);
 }

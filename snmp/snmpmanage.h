@@ -10,10 +10,12 @@
 #include <memory>
 
 struct snmp_session;
+struct snmp_pdu;
 
-// One library session per monitored card, the once-a-second GET to each, and the online/offline rule.
-// Lives in the GUI thread, and so does all of its state; only the library's response callback runs on the
-// engine thread, and it just hands the PDU to the decoder.
+// One library session per monitored card, the once-a-second poll round and the online/offline rule. The rounds
+// run on the engine thread (runDue), which also takes every answer in; the GUI thread is handed only what
+// changed, a round's changes in one queued delivery, and the signals are emitted there. Sessions are opened and
+// closed on the GUI thread (the object's own). The state is guarded by the library lock.
 class SNMPManage : public QObject
 {
     Q_OBJECT
@@ -21,9 +23,9 @@ public:
     explicit SNMPManage(QObject *parent = nullptr);
     ~SNMPManage() override;
 
+    // Rounds once a second from a second after the call, on the engine thread.
     void startPolling();
     void stopPolling();
-    void loadHosts();
     void addSession(const SNMPInfo &info);
     void removeSession(const QString &peer);
 
@@ -38,29 +40,50 @@ public:
     QStringList peers() const;
     int status(const QString &peer) const; // -1 when the peer is unknown
     bool isPolling() const;
+    // Answers taken in so far, changed or not; any thread. No signal tells of an answer that changed nothing.
+    quint64 answerCount() const;
+
+    // Engine thread, once per pass of its loop: starts the round when it is due, sends the next slice of a
+    // running burst and the requests to v3 cards just discovered, and hands the round's changes over once its
+    // answers are in. Returns how long the loop may wait before the next call, in ms.
+    qint64 runDue();
 
 signals:
     void eventTriggered(const QString &host, int event);
     void statusChanged(const QString &host, int state);
+    // The card's data differs from what it reported before (or it is the first report since it came online).
     void dataReady(const QString &host, const QByteArray &data);
+    // The card answered with the data it reported before, and that data shows power trouble or leaves a power
+    // byte unknown: for the policy's rules that act on every report, once per answer (see Snmp::reportOf).
+    void dataConfirmed(const QString &host, const QByteArray &data);
     // A v3 card turned our credentials down (true), or answers again after it had (false).
     void authenticationChanged(const QString &host, bool failed);
 
 public slots:
-    void onGotSessionData(const QString &host, const QByteArray &data);
-    // The poll timer's slot; public so that tests can drive the silence rule with a fake clock.
+    // One round at once on the calling thread: the first slice of the burst and the silence rule; the engine
+    // thread sends the rest and hands the changes over. Public so that tests can drive the silence rule with a
+    // fake clock.
     void pollAll();
-    // One request outside the schedule to a v3 card whose engine ID has just become known.
-    void pollDiscovered(const QString &peer);
-    // A v3 card answered a request of the session numbered serial with a report of the security layer
-    // (report: the library's error code for its kind, see snmpv3_get_report_type).
-    void handleReport(quint64 serial, int report);
 
 private:
     void buildRequest();
     void sendBurstSlice();
-    bool checkTimeout(qint64 now, const QString &peer);
+    void sendDiscovered();
+    void handOverIfDue(qint64 nowMs);
+    qint64 nextDueMs(qint64 nowMs) const;
+    // GUI thread: emits the changes handed over.
+    void deliverChanges();
     static void configureUsm(snmp_session *session, const SNMPInfo &info);
+
+    // The library's callback for every session, on the engine thread inside its read (or on whichever thread
+    // closes a session), with the library lock held; and what it hands on.
+    static int onResponse(int operation, snmp_session *session, int requestId, snmp_pdu *pdu, void *magic);
+    void takeAnswer(const snmp_session *session, const QByteArray &data);
+    // A report of the card's security layer, or a time-out (report: the library's error code for its kind,
+    // see snmpv3_get_report_type).
+    void takeReport(const snmp_session *session, int report);
+    // The answer to an engine-ID probe: the card is asked at once rather than a second later.
+    void takeDiscovery(const snmp_session *session);
 
     struct Private;
     std::unique_ptr<Private> d;

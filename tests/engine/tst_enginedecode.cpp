@@ -59,7 +59,6 @@ private slots:
 
     void dataOfResponse_data();
     void dataOfResponse();
-    void decodeResponseNamesTheSessionPeer();
     void eventOfNotification_data();
     void eventOfNotification();
     void decodeNotificationSignalsOnlyEvents();
@@ -147,20 +146,6 @@ void TestEngineDecode::dataOfResponse()
     PduOwner response(SNMP_MSG_RESPONSE);
     build(response.pdu);
     QCOMPARE(SNMPHandler::dataOfResponse(response.pdu), expected);
-}
-
-void TestEngineDecode::decodeResponseNamesTheSessionPeer()
-{
-    QSignalSpy spy(SNMPHandler::instance(), &SNMPHandler::gotSessionData);
-    netsnmp_session session;
-    snmp_sess_init(&session);
-    char peer[] = "10.0.0.5:161";
-    session.peername = peer;
-    PduOwner response(SNMP_MSG_RESPONSE);
-    addInteger(response.pdu, 3, 100);
-    SNMPHandler::instance()->decodeResponse(&session, response.pdu);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.first(), (QList<QVariant> {QStringLiteral("10.0.0.5:161"), dataArray({0, 0, 0, 100}, 0b1000)}));
 }
 
 void TestEngineDecode::eventOfNotification_data()

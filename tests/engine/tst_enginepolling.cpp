@@ -1,22 +1,27 @@
 // Polling against a real agent: online detection, the data array, host changes, the silence rule driven with a
-// replaceable clock so that it runs in a moment, the retransmission schedule and bursts sent in slices.
+// replaceable clock so that it runs in a moment, the retransmission schedule, bursts sent in slices, and what of
+// a round reaches the GUI thread: only changes and the confirmations of trouble, in one delivery.
 #include "enginetest.h"
 #include "snmp/engineclock.h"
 #include "snmp/snmp.h"
+#include "snmp/snmplock.h"
 #include "snmp/snmpmanage.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
+#include "storage/hosttable.h"
 #include "support/netns.h"
 #include "support/scratchapp.h"
 #include "support/upssim.h"
 
 #include <QElapsedTimer>
 #include <QNetworkDatagram>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 
 namespace {
@@ -41,7 +46,7 @@ private slots:
     void cardComesOnlineWithData();
     void wrongCommunityNeverComesOnline();
     void missingObjectsLeaveZeroBytes();
-    void hostsLoadFromDatabase();
+    void hostsOfTheTableAreWatched();
     void modifyHostResetsToOffline();
     void twoPortsOnOneAddress();
     void removeHost();
@@ -52,6 +57,9 @@ private slots:
     void lateAnswerToRetransmissionCounts();
     void retransmissionsKeepTheirSecond();
     void burstAsksEachCardOnceWhileCardsChange();
+    void onlyChangesAndTroubleAreHandedOver_data();
+    void onlyChangesAndTroubleAreHandedOver();
+    void roundIsHandedOverInOneDelivery();
 
 private:
     void makeEngine(bool start = true);
@@ -63,8 +71,9 @@ private:
     std::unique_ptr<UpsSim> m_twins;
     std::unique_ptr<ScratchApp> m_app;
     std::unique_ptr<SNMP> m_engine;
-    std::unique_ptr<QSignalSpy> m_status, m_events, m_data;
-    qint64 m_now = 0;
+    std::unique_ptr<QSignalSpy> m_status, m_events, m_data, m_confirmed;
+    // Read by the engine thread at every answer.
+    std::atomic<qint64> m_now {0};
     bool m_cardTouched = true;
 };
 
@@ -82,7 +91,7 @@ void TestEnginePolling::initTestCase()
 void TestEnginePolling::init()
 {
     m_now = 1700000000;
-    EngineClock::setSource([this] { return m_now; });
+    EngineClock::setSource([this] { return m_now.load(); });
     m_app.reset(new ScratchApp(ScratchApp::Empty));
     if (m_cardTouched)
         QVERIFY(m_card->setState(QStringLiteral("normal")));
@@ -94,6 +103,7 @@ void TestEnginePolling::cleanup()
     m_status.reset();
     m_events.reset();
     m_data.reset();
+    m_confirmed.reset();
     m_engine.reset();
     m_app.reset();
     EngineClock::setSource(nullptr);
@@ -105,6 +115,7 @@ void TestEnginePolling::makeEngine(bool start)
     m_status.reset(new QSignalSpy(m_engine.get(), &SNMP::statusChanged));
     m_events.reset(new QSignalSpy(m_engine.get(), &SNMP::eventTriggered));
     m_data.reset(new QSignalSpy(m_engine.get(), &SNMP::dataReady));
+    m_confirmed.reset(new QSignalSpy(m_engine.get(), &SNMP::dataConfirmed));
     if (start) {
         m_engine->startService();
         // The tests drive the poll themselves.
@@ -180,7 +191,8 @@ void TestEnginePolling::missingObjectsLeaveZeroBytes()
     QCOMPARE(m_status->count(), 1);
 }
 
-void TestEnginePolling::hostsLoadFromDatabase()
+// The program hands the engine the stored cards; the engine reads no table itself (it would open each twice).
+void TestEnginePolling::hostsOfTheTableAreWatched()
 {
     // A second engine in the same process: the library starts again after the previous shutdown.
     Database::instance()->createTables();
@@ -197,6 +209,8 @@ void TestEnginePolling::hostsLoadFromDatabase()
     insert(cardPort, 0, QStringLiteral("public"));
     insert(partialPort, 7, QStringLiteral("public")); // neither version: ignored
     makeEngine();
+    QCOMPARE(m_engine->manager()->sessionCount(), 0);
+    m_engine->addHosts(HostTable::all());
     QCOMPARE(m_engine->manager()->sessionCount(), 1);
     QCOMPARE(m_engine->manager()->status(QStringLiteral("127.0.0.1:%1").arg(partialPort)), -1);
     pollAt(m_now + 1, 1);
@@ -229,8 +243,11 @@ void TestEnginePolling::twoPortsOnOneAddress()
     m_engine->addHost(v2cHost(local, twinPortA));
     m_engine->addHost(v2cHost(local, twinPortB));
     QCOMPARE(m_engine->manager()->sessionCount(), 2);
-    pollAt(m_now + 1, 2);
-    QCOMPARE(m_status->count(), 2);
+    // Both come online; the address's data is handed over once, as the second answer repeats it.
+    pollAt(m_now + 1, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(m_status->count(), 2, 3000);
+    QTest::qWait(200);
+    QCOMPARE(m_data->count(), 1);
     for (const QList<QVariant> &signal : qAsConst(*m_status))
         QCOMPARE(signal, (QList<QVariant> {local, 1}));
     QCOMPARE(m_engine->manager()->status(QStringLiteral("127.0.0.1:%1").arg(twinPortA)), 1);
@@ -268,18 +285,23 @@ void TestEnginePolling::removeHost()
 
 void TestEnginePolling::silenceRule_data()
 {
-    QTest::addColumn<QList<int>>("checks"); // seconds after the last answer at which the poll runs
+    QTest::addColumn<QList<int>>("checks"); // seconds after the first answer at which the poll runs
     QTest::addColumn<int>("offlineAt"); // index into checks of the one offline report, -1 for none
-    QTest::newRow("once a second: offline at 11") << QList<int> {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13} << 10;
-    QTest::newRow("exactly 10 is not yet silence") << QList<int> {10} << -1;
-    QTest::newRow("a late check reports once") << QList<int> {30, 31, 60, 90} << 0;
-    QTest::newRow("clock stepped back") << QList<int> {-100, -5} << -1;
+    QTest::addColumn<QString>("state"); // the card's after its first answer
+    const QList<int> everySecond {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
+    QTest::newRow("once a second: offline at 11") << everySecond << 10 << "silent";
+    QTest::newRow("exactly 10 is not yet silence") << QList<int> {10} << -1 << "silent";
+    QTest::newRow("a late check reports once") << QList<int> {30, 31, 60, 90} << 0 << "silent";
+    QTest::newRow("clock stepped back") << QList<int> {-100, -5} << -1 << "silent";
+    // Its answers hand nothing over, yet each one keeps it online.
+    QTest::newRow("answering the same each second: never silent") << everySecond << -1 << "normal";
 }
 
 void TestEnginePolling::silenceRule()
 {
     QFETCH(QList<int>, checks);
     QFETCH(int, offlineAt);
+    QFETCH(QString, state);
     makeEngine();
     m_engine->addHost(v2cHost(local, cardPort));
     pollAt(m_now, 1);
@@ -287,9 +309,12 @@ void TestEnginePolling::silenceRule()
     const qint64 lastAnswer = m_now;
 
     m_cardTouched = true;
-    QVERIFY(m_card->setState(QStringLiteral("silent")));
+    QVERIFY(m_card->setState(state));
     for (int i = 0; i < checks.size(); ++i) {
+        const quint64 answers = m_engine->manager()->answerCount();
         pollAt(lastAnswer + checks.at(i));
+        if (state != QLatin1String("silent"))
+            QTRY_VERIFY_WITH_TIMEOUT(m_engine->manager()->answerCount() > answers, 3000);
         const int offline = (offlineAt >= 0 && i >= offlineAt) ? 1 : 0;
         QCOMPARE(m_status->count(), 1 + offline);
         QCOMPARE(m_events->count(), 1 + offline);
@@ -425,13 +450,18 @@ void TestEnginePolling::burstAsksEachCardOnceWhileCardsChange()
     makeEngine();
     for (int i = 1; i <= cards; ++i)
         m_engine->addHost(v2cHost(QStringLiteral("127.0.10.%1").arg(i), 161));
-    m_engine->manager()->pollAll(); // the newest cards first: 100 down to 1
-    for (int i = 1; i <= 20; ++i) // not asked yet
-        m_engine->removeHost(QStringLiteral("127.0.10.%1:161").arg(i));
-    for (int i = 90; i <= 95; ++i) // asked already
-        m_engine->removeHost(QStringLiteral("127.0.10.%1:161").arg(i));
-    for (int i = cards + 1; i <= cards + 10; ++i)
-        m_engine->addHost(v2cHost(QStringLiteral("127.0.10.%1").arg(i), 161));
+    {
+        // The engine thread sends the later slices; holding the library's lock keeps it from sending the second
+        // before the changes are made.
+        SnmpLock betweenSlices;
+        m_engine->manager()->pollAll(); // the first slice, the newest cards first: 100 down to 69
+        for (int i = 1; i <= 20; ++i) // not asked yet
+            m_engine->removeHost(QStringLiteral("127.0.10.%1:161").arg(i));
+        for (int i = 90; i <= 95; ++i) // asked already
+            m_engine->removeHost(QStringLiteral("127.0.10.%1:161").arg(i));
+        for (int i = cards + 1; i <= cards + 10; ++i)
+            m_engine->addHost(v2cHost(QStringLiteral("127.0.10.%1").arg(i), 161));
+    }
     QTest::qWait(400);
     QStringList wrong;
     for (int i = 1; i <= cards + 10; ++i) {
@@ -441,6 +471,92 @@ void TestEnginePolling::burstAsksEachCardOnceWhileCardsChange()
             wrong << QStringLiteral("127.0.10.%1 asked %2 times").arg(i).arg(got);
     }
     QCOMPARE(wrong, QStringList());
+}
+
+void TestEnginePolling::onlyChangesAndTroubleAreHandedOver_data()
+{
+    QTest::addColumn<bool>("partial"); // the card that leaves its input and output status out
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<bool>("confirmed"); // every unchanged answer is handed over for the policy
+    QTest::newRow("normal: the first report only") << false << "normal" << false;
+    QTest::newRow("mains failure: confirmed each answer") << false << "mains-failure" << true;
+    QTest::newRow("battery low: confirmed each answer") << false << "battery-low" << true;
+    QTest::newRow("input status unknown: confirmed each answer") << true << "normal" << true;
+}
+
+void TestEnginePolling::onlyChangesAndTroubleAreHandedOver()
+{
+    QFETCH(bool, partial);
+    QFETCH(QString, state);
+    QFETCH(bool, confirmed);
+    UpsSim *card = partial ? m_partial.get() : m_card.get();
+    m_cardTouched = true;
+    const auto restore = qScopeGuard([this] { QVERIFY(m_partial->setState(QStringLiteral("normal"))); });
+    QVERIFY(card->setState(state));
+    makeEngine();
+    m_engine->addHost(v2cHost(local, partial ? partialPort : cardPort));
+    pollAt(m_now + 1, 1);
+    const QByteArray first = m_data->first().at(1).toByteArray();
+
+    QElapsedTimer clock;
+    clock.start();
+    AnswerWatch answers(m_engine->manager(), &clock);
+    for (int round = 1; round <= 3; ++round) {
+        pollAt(m_now + 1);
+        QTRY_COMPARE_WITH_TIMEOUT(answers.count(), quint64(round), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_confirmed->count(), confirmed ? round : 0, 3000);
+    }
+    QCOMPARE(m_data->count(), 1);
+    QCOMPARE(m_status->count(), 1);
+    for (const QList<QVariant> &confirmation : qAsConst(*m_confirmed))
+        QCOMPARE(confirmation, (QList<QVariant> {local, first}));
+
+    // A change is handed over as data, never as a confirmation.
+    const int confirmations = m_confirmed->count();
+    QVERIFY(card->setState(QStringLiteral("capacity"), 42));
+    pollAt(m_now + 1, 1);
+    QCOMPARE(m_confirmed->count(), confirmations);
+    QVERIFY(m_data->last().at(1).toByteArray() != first);
+}
+
+// 40 cards: a round's changes reach the GUI thread in one queued call, a round without a change wakes it not at
+// all, and the confirmations of 40 cards in trouble come in one call again.
+void TestEnginePolling::roundIsHandedOverInOneDelivery()
+{
+    constexpr int cards = 40;
+    QStringList endpoints;
+    for (int i = 1; i <= cards; ++i)
+        endpoints << QStringLiteral("udp:127.0.12.%1:161").arg(i);
+    UpsSim sim(endpoints.join(QLatin1Char(',')));
+    QVERIFY2(sim.start(), qPrintable(sim.log()));
+    makeEngine();
+    for (int i = 1; i <= cards; ++i)
+        m_engine->addHost(v2cHost(QStringLiteral("127.0.12.%1").arg(i), 161));
+    DeliveryCount deliveries(m_engine->manager());
+    QElapsedTimer clock;
+    clock.start();
+    AnswerWatch answers(m_engine->manager(), &clock);
+
+    pollAt(m_now + 1, cards);
+    QCOMPARE(m_status->count(), cards);
+    QCOMPARE(m_events->count(), cards);
+    QCOMPARE(deliveries.count(), 1);
+
+    pollAt(m_now + 1);
+    QTRY_COMPARE_WITH_TIMEOUT(answers.count(), quint64(2 * cards), 3000);
+    QTest::qWait(300);
+    QCOMPARE(deliveries.count(), 1);
+    QCOMPARE(m_data->count(), cards);
+
+    QVERIFY(sim.setState(QStringLiteral("mains-failure")));
+    pollAt(m_now + 1, cards);
+    QCOMPARE(deliveries.count(), 2);
+    QCOMPARE(m_confirmed->count(), 0);
+    pollAt(m_now + 1);
+    QTRY_COMPARE_WITH_TIMEOUT(m_confirmed->count(), cards, 3000);
+    QCOMPARE(deliveries.count(), 3);
+    QCOMPARE(m_data->count(), 2 * cards);
+    QCOMPARE(m_status->count(), cards);
 }
 
 VIGILEX_NETNS_TEST_MAIN(TestEnginePolling)

@@ -12,6 +12,7 @@
 #include "snmp/trapreader.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
+#include "storage/hosttable.h"
 #include "support/netns.h"
 #include "support/upssim.h"
 #include "ui/led.h"
@@ -85,6 +86,7 @@ void TestFlood::floodWithPopupsOn()
     });
 
     SNMP engine;
+    engine.addHosts(HostTable::all());
     engine.startService();
     int shutdowns = 0;
     auto window = makeWindow(&shutdowns);
@@ -106,7 +108,8 @@ void TestFlood::floodWithPopupsOn()
         if ((events & 255) == 0)
             peak = qMax(peak, residentKiB());
     });
-    connect(&engine, &SNMP::dataReady, this, [&] {
+    // What the protection is told of the card: its changes, and while it is on battery each answer again.
+    const auto noteReport = [&] {
         const qint64 now = clock.elapsed();
         ++reports;
         if (floodStart >= 0 && floodEnd < 0)
@@ -117,7 +120,9 @@ void TestFlood::floodWithPopupsOn()
         if (failedAt >= 0 && redAt < 0 && item->led()->color() == QColor(Qt::red))
             redAt = now;
         peak = qMax(peak, residentKiB());
-    });
+    };
+    connect(&engine, &SNMP::dataReady, this, noteReport);
+    connect(&engine, &SNMP::dataConfirmed, this, noteReport);
     connect(window->shutdownPolicy(), &ShutdownPolicy::message, this, [&](const QString &text) {
         if (countdownAt < 0 && text.contains(QLatin1String("System will be shutdown in")))
             countdownAt = clock.elapsed();

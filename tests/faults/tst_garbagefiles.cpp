@@ -9,6 +9,7 @@
 #include "storage/apppaths.h"
 #include "storage/database.h"
 #include "storage/settings.h"
+#include "storage/hosttable.h"
 #include "support/netns.h"
 #include "support/upssim.h"
 #include "ui/led.h"
@@ -109,6 +110,7 @@ void TestGarbageFiles::programStillProtects()
     addSession(local, 16231);
     WindowKit::PromptRecorder prompts;
     SNMP engine;
+    engine.addHosts(HostTable::all());
     engine.startService();
     int shutdowns = 0;
     auto window = makeWindow(&shutdowns);

@@ -11,6 +11,7 @@
 #include "storage/database.h"
 #include "storage/eventcatalogue.h"
 #include "storage/eventstore.h"
+#include "storage/hosttable.h"
 #include "support/netns.h"
 #include "support/upssim.h"
 #include "ui/led.h"
@@ -119,6 +120,7 @@ void TestStorageFaults::databaseLockedByAnotherProcess()
     addSession(local, 16201);
 
     SNMP engine;
+    engine.addHosts(HostTable::all());
     engine.startService();
     int shutdowns = 0;
     auto window = makeWindow(&shutdowns);
@@ -197,6 +199,7 @@ void TestStorageFaults::logDirectoryDeletedWhileRunning()
     AppPaths::createDirectories();
 
     SNMP engine;
+    engine.addHosts(HostTable::all());
     engine.startService();
     int shutdowns = 0;
     auto window = makeWindow(&shutdowns);
@@ -240,6 +243,7 @@ void TestStorageFaults::databaseReadOnlyOrDeletedWhileRunning()
     addSession(local, 16203);
 
     SNMP engine;
+    engine.addHosts(HostTable::all());
     engine.startService();
     int shutdowns = 0;
     auto window = makeWindow(&shutdowns);

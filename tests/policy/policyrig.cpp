@@ -1,6 +1,7 @@
 #include "policyrig.h"
 
 #include "policy/systemshutdown.h"
+#include "snmp/snmpinfo.h"
 #include "storage/apppaths.h"
 #include "storage/settings.h"
 
@@ -65,6 +66,7 @@ void PolicyRig::run(const QStringList &steps)
         if (step.startsWith(QLatin1Char('+'))) {
             QTest::qWait(int(step.mid(1).toDouble() * double(minuteMs)));
         } else if (step.startsWith(QLatin1Char('-'))) {
+            m_handedOver.remove(step.mid(1));
             policy.forgetCard(step.mid(1));
         } else if (step.contains(QLatin1Char('='))) {
             set(step.section(QLatin1Char('='), 0, 0), step.section(QLatin1Char('='), 1));
@@ -81,6 +83,14 @@ void PolicyRig::run(const QStringList &steps)
             }
             if (data.size() >= 4)
                 data.append(char(known));
+            if (engineReports) {
+                QByteArray &last = m_handedOver[host];
+                const Snmp::Report kind = Snmp::reportOf(last, data);
+                if (kind == Snmp::Report::Nothing)
+                    continue;
+                if (kind == Snmp::Report::Change)
+                    last = data;
+            }
             policy.checkShutdownCondition(host, data);
         }
     }

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -25,6 +26,9 @@ public:
     // A step of a scripted run: "a.b.c.d" is a report ("card:a.b.c.d" from that card, "x" an unknown value), "+m"
     // waits m minutes, "key=value" saves a setting, "-card" removes the card.
     void run(const QStringList &steps);
+    // When set, run() passes a report on only as the engine hands answers over (Snmp::reportOf): a change, or an
+    // unchanged report that shows trouble or leaves a power byte unknown.
+    bool engineReports = false;
 
     // Writes an executable shell script into a directory whose name contains a blank; returns its path.
     QString script(const QString &body);
@@ -40,6 +44,9 @@ public:
     QList<qint64> requestTimes;
     qint64 applicationStartTime = -1;
     QElapsedTimer clock;
+
+private:
+    QHash<QString, QByteArray> m_handedOver; // by card, for engineReports
 };
 
 namespace PolicyText {

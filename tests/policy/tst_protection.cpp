@@ -6,7 +6,10 @@
 #include "policy/shutdownpolicy.h"
 #include "snmp/snmp.h"
 #include "storage/apppaths.h"
+#include "storage/database.h"
+#include "storage/hosttable.h"
 #include "storage/settings.h"
+#include "storage/statements.h"
 #include "support/netns.h"
 #include "support/scratchapp.h"
 #include "support/upssim.h"
@@ -14,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QScopeGuard>
+#include <QSqlQuery>
 #include <QTest>
 #include <QTimer>
 
@@ -40,11 +44,14 @@ private slots:
     void cardListedTwiceKeepsItsStateUntilTheLastGoes();
     void hostChangesDuringACountdown_data();
     void hostChangesDuringACountdown();
+    void countdownRunOutWhileAwayIsDecidedByTheFirstReport_data();
+    void countdownRunOutWhileAwayIsDecidedByTheFirstReport();
 
 private:
-    // Builds a fresh policy on the engine's reports, with the given conditions and an application that
-    // leaves a mark and ends.
-    void makePolicy(qint64 minuteMs, int battLowTime, int acFailedTime, int capacity);
+    // Builds a fresh engine watching the card (and the other addresses given, at the same port) and a fresh
+    // policy on its reports, with the given conditions and an application that leaves a mark and ends.
+    void makePolicy(
+        qint64 minuteMs, int battLowTime, int acFailedTime, int capacity, const QStringList &others = QStringList());
     bool applicationRan() const { return QFile::exists(m_app->path(QStringLiteral("my app/ran"))); }
 
     std::unique_ptr<ScratchApp> m_app;
@@ -72,15 +79,6 @@ void TestProtection::initTestCase()
     m_app = std::make_unique<ScratchApp>(ScratchApp::Empty);
     m_card = std::make_unique<UpsSim>(QStringLiteral("udp:%1:%2").arg(CardAddress).arg(CardPort));
     QVERIFY2(m_card->start(), qPrintable(m_card->log()));
-
-    m_engine = std::make_unique<SNMP>();
-    m_engine->startService();
-    SNMPInfo card;
-    card.ip = CardAddress;
-    card.port = CardPort;
-    card.version = Snmp::CommunityBased;
-    card.community = QStringLiteral("public");
-    m_engine->addHost(card);
 }
 
 void TestProtection::init()
@@ -95,17 +93,18 @@ void TestProtection::init()
 void TestProtection::cleanup()
 {
     m_policy.reset();
+    m_engine.reset();
     QCOMPARE(leakedShutdownRequests(), 0);
 }
 
 void TestProtection::cleanupTestCase()
 {
-    m_engine.reset();
     m_card.reset();
     m_app.reset();
 }
 
-void TestProtection::makePolicy(qint64 minuteMs, int battLowTime, int acFailedTime, int capacity)
+void TestProtection::makePolicy(
+    qint64 minuteMs, int battLowTime, int acFailedTime, int capacity, const QStringList &others)
 {
     setting("shutdown/batt_low_time", battLowTime);
     setting("shutdown/ac_failed_time", acFailedTime);
@@ -120,12 +119,19 @@ void TestProtection::makePolicy(qint64 minuteMs, int battLowTime, int acFailedTi
     m_policy->setShutdownHandler([this] { ++m_requests; });
     connect(m_policy.get(), &ShutdownPolicy::message, m_policy.get(),
         [this](const QString &text) { m_messages.append(text); });
-    // As the window does: every data report of every host goes to the policy.
-    connect(m_engine.get(), &SNMP::dataReady, m_policy.get(), [this](const QString &host, const QByteArray &data) {
+    // As the protection does: every data report of every host goes to the policy, the changes and the
+    // confirmations of trouble.
+    m_engine = std::make_unique<SNMP>();
+    const auto report = [this](const QString &host, const QByteArray &data) {
         if (host == CardAddress)
             ++m_reports;
         m_policy->checkShutdownCondition(host, data);
-    });
+    };
+    connect(m_engine.get(), &SNMP::dataReady, m_policy.get(), report);
+    connect(m_engine.get(), &SNMP::dataConfirmed, m_policy.get(), report);
+    for (const QString &address : QStringList {CardAddress} + others)
+        m_engine->addHost(v2cHost(address, CardPort));
+    m_engine->startService();
     // Start from a report of the normal card.
     QTRY_VERIFY_WITH_TIMEOUT(m_reports >= 1, 5000);
     QVERIFY(m_messages.isEmpty());
@@ -188,20 +194,8 @@ void TestProtection::oneFailedAmongSeveralRunsOut()
         {QStringLiteral("--omit"), QStringLiteral("1,3")});
     QVERIFY2(normal.start(), qPrintable(normal.log()));
     QVERIFY2(partial.start(), qPrintable(partial.log()));
-    SNMPInfo card;
-    card.port = CardPort;
-    card.version = Snmp::CommunityBased;
-    card.community = QStringLiteral("public");
-    for (const QString &address : {normalAddress, partialAddress}) {
-        card.ip = address;
-        m_engine->addHost(card);
-    }
-    const auto removeCards = qScopeGuard([&] {
-        m_engine->removeHost(normalAddress + QStringLiteral(":%1").arg(CardPort));
-        m_engine->removeHost(partialAddress + QStringLiteral(":%1").arg(CardPort));
-    });
 
-    makePolicy(1500, 0, 1, 20);
+    makePolicy(1500, 0, 1, 20, {normalAddress, partialAddress});
     QElapsedTimer clock;
     QVERIFY(m_card->setState(QStringLiteral("mains-failure")));
     clock.start();
@@ -304,6 +298,84 @@ void TestProtection::hostChangesDuringACountdown()
         protection.removeHost(address + QStringLiteral(":161"));
     QFile::remove(AppPaths::shutdownStatePath());
     QCOMPARE(m_requests, 0);
+}
+
+void TestProtection::countdownRunOutWhileAwayIsDecidedByTheFirstReport_data()
+{
+    QTest::addColumn<QString>("state"); // the card's after the restart
+    QTest::addColumn<bool>("shutdown");
+    QTest::newRow("still on battery: the first report confirms it") << "mains-failure" << true;
+    QTest::newRow("the mains is back: the first report cancels it") << "normal" << false;
+}
+
+// The countdown ran out while the program was away; restarted, the real engine's first report of the card decides,
+// long before the grace for a silent card would (10 s). The engine hands over the first answer of a new session
+// whatever it repeats.
+void TestProtection::countdownRunOutWhileAwayIsDecidedByTheFirstReport()
+{
+    QFETCH(QString, state);
+    QFETCH(bool, shutdown);
+    setting("shutdown/ac_failed_time", 1);
+    setting("shutdown/batt_low_time", 1);
+    setting("shutdown/ac_failed_capacity", 0);
+    setting("system/shutdown_app_enable", false);
+    const auto removeState = qScopeGuard([] { QFile::remove(AppPaths::shutdownStatePath()); });
+    {
+        // The run before the restart, killed during its countdown of one short minute.
+        ShutdownPolicy before;
+        before.setMinuteMs(50);
+        before.setStatePath(AppPaths::shutdownStatePath());
+        before.setShutdownHandler([] { QFAIL("the run before the restart must not shut down"); });
+        before.checkShutdownCondition(CardAddress, QByteArray("\x02\x00\x02\x64\x0f", 5));
+        before.checkShutdownCondition(CardAddress, QByteArray("\x02\x01\x03\x64\x0f", 5));
+        QVERIFY(QFile::exists(AppPaths::shutdownStatePath()));
+        before.disconnect();
+        before.shutdownTimer()->stop();
+    }
+    QTest::qWait(200);
+    QVERIFY(m_card->setState(state));
+
+    Database::instance()->createTables();
+    QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
+    query.prepare(QLatin1String(Sql::insertCommunitySession));
+    query.bindValue(QStringLiteral(":1"), CardAddress);
+    query.bindValue(QStringLiteral(":2"), CardPort);
+    query.bindValue(QStringLiteral(":3"), 0);
+    query.bindValue(QStringLiteral(":4"), QStringLiteral("public"));
+    QVERIFY(query.exec());
+    const auto removeCard = qScopeGuard([] {
+        QSqlQuery(Database::instance()->connection(AppPaths::databasePath()))
+            .exec(QStringLiteral("delete from snmp_session;"));
+    });
+
+    SNMP engine;
+    engine.addHosts(HostTable::all());
+    Protection protection;
+    QElapsedTimer clock;
+    qint64 requestedAt = -1;
+    protection.policy()->setShutdownHandler([&] {
+        ++m_requests;
+        requestedAt = clock.elapsed();
+    });
+    QStringList rows;
+    connect(&protection, &Protection::systemMessage, &protection,
+        [&rows](const SystemMessage &message) { rows.append(SystemMessages::text(message)); });
+    if (shutdown)
+        QTest::ignoreMessage(QtDebugMsg, "System shutdown code: 0 , status: QProcess::NormalExit");
+    clock.start();
+    protection.setEngine(&engine);
+    QVERIFY(protection.policy()->countdownActive());
+    engine.startService();
+    if (shutdown) {
+        QTRY_COMPARE_WITH_TIMEOUT(m_requests, 1, 8000);
+        QVERIFY2(requestedAt < 8000, qPrintable(QString::number(requestedAt)));
+        QCOMPARE(rows, QStringList {countdown("0.0")});
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(rows, (QStringList {countdown("0.0"), canceled()}), 8000);
+        QVERIFY(!protection.policy()->shutdownTimer()->isActive());
+        QCOMPARE(m_requests, 0);
+    }
+    QVERIFY(!protection.policy()->countdownActive());
 }
 
 VIGILEX_NETNS_TEST_MAIN(TestProtection)

@@ -4,6 +4,7 @@
 #include "storage/settings.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
@@ -11,7 +12,9 @@
 
 using namespace PolicyText;
 
-// The decisions of the shutdown policy from the data reports alone, with the shutdown application disabled.
+// The decisions of the shutdown policy from the data reports alone, with the shutdown application disabled. The
+// transitions are played twice: with every report, and with only those the engine hands over (no unchanged
+// report of a card in order); the decisions must be the same.
 class TestShutdownPolicy : public QObject
 {
     Q_OBJECT
@@ -182,6 +185,20 @@ void TestShutdownPolicy::transitions_data()
             + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("+3"), QStringLiteral("2.1.3.79"),
                 QStringLiteral("+3")} << QStringList {countdown("5.0")}
                                                                     << 1 << false << -1;
+    // Rules that act on every report: the engine confirms each unchanged answer of a card in trouble.
+    QTest::newRow("threshold raised during an outage: the next unchanged report runs the step") << conditions(0, 0, 0)
+            + QStringList {Normal, QStringLiteral("2.1.3.50"), QStringLiteral("2.1.3.50"),
+                QStringLiteral("shutdown/ac_failed_capacity=60"), QStringLiteral("2.1.3.50")} << QStringList()
+                                                                                                << 1 << false << -1;
+    QTest::newRow("threshold raised while the input status is not reported: the last known failure counts")
+        << conditions(0, 0, 0)
+            + QStringList {Normal, QStringLiteral("2.1.3.50"), QStringLiteral("2.x.3.50"), QStringLiteral("2.x.3.50"),
+                QStringLiteral("shutdown/ac_failed_capacity=60"), QStringLiteral("2.x.3.50")}
+        << QStringList() << 1 << false << -1;
+    QTest::newRow("threshold raised with the mains normal: nothing") << conditions(0, 0, 0)
+            + QStringList {QStringLiteral("2.0.2.50"), QStringLiteral("2.0.2.50"),
+                QStringLiteral("shutdown/ac_failed_capacity=60"), QStringLiteral("2.0.2.50")}
+                                                                     << QStringList() << 0 << false << -1;
     QTest::newRow("a report shorter than four bytes is ignored")
         << c552 + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("2.0")}
         << QStringList {countdown("5.0")} << 0 << true << 5;
@@ -208,19 +225,26 @@ void TestShutdownPolicy::transitions()
     QFETCH(bool, counting);
     QFETCH(int, timerMinutes);
 
-    PolicyRig rig(Minute);
-    rig.run(steps);
+    for (const bool engineReports : {false, true}) {
+        PolicyRig rig(Minute);
+        rig.engineReports = engineReports;
+        const auto tell = qScopeGuard([engineReports] {
+            if (QTest::currentTestFailed())
+                qWarning(engineReports ? "with the reports the engine hands over" : "with every report");
+        });
+        rig.run(steps);
 
-    // A request that is due after a wait may come late on a busy machine; one due in a report is immediate.
-    if (steps.last().startsWith(QLatin1Char('+')))
-        QTRY_COMPARE_WITH_TIMEOUT(rig.requests, requests, 5000);
-    QCOMPARE(rig.messages, rows);
-    QCOMPARE(rig.requests, requests);
-    QCOMPARE(rig.policy.countdownActive(), counting);
-    QCOMPARE(rig.policy.shutdownTimer()->isActive(), timerMinutes >= 0);
-    if (timerMinutes >= 0) {
-        QCOMPARE(rig.policy.shutdownTimer()->interval(), int(timerMinutes * Minute));
-        QVERIFY(!rig.policy.shutdownTimer()->isSingleShot());
+        // A request that is due after a wait may come late on a busy machine; one due in a report is immediate.
+        if (steps.last().startsWith(QLatin1Char('+')))
+            QTRY_COMPARE_WITH_TIMEOUT(rig.requests, requests, 5000);
+        QCOMPARE(rig.messages, rows);
+        QCOMPARE(rig.requests, requests);
+        QCOMPARE(rig.policy.countdownActive(), counting);
+        QCOMPARE(rig.policy.shutdownTimer()->isActive(), timerMinutes >= 0);
+        if (timerMinutes >= 0) {
+            QCOMPARE(rig.policy.shutdownTimer()->interval(), int(timerMinutes * Minute));
+            QVERIFY(!rig.policy.shutdownTimer()->isSingleShot());
+        }
     }
 }
 

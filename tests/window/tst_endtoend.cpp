@@ -4,6 +4,7 @@
 #include "storage/apppaths.h"
 #include "storage/database.h"
 #include "storage/eventcatalogue.h"
+#include "storage/hosttable.h"
 #include "support/netns.h"
 #include "support/upssim.h"
 #include "ui/led.h"
@@ -33,6 +34,7 @@ void TestEndToEnd::cardAndTrapReachTheWindow()
     addSession(QStringLiteral("127.0.0.1"), 16161);
 
     SNMP engine;
+    engine.addHosts(HostTable::all());
     engine.startService();
     int shutdowns = 0;
     auto window = makeWindow(&shutdowns);
