@@ -1,4 +1,4 @@
-#include "dialogtest.h"
+#include "support/facekit.h"
 
 #include "ui/addhostdialog.h"
 

@@ -1,7 +1,7 @@
 // The settings and host dialogs in front of the service: the service object itself, in this process, on a
 // private bus with the recording polkit, so that a test can hold polkit's answer as a person typing a password
 // would and look at the dialog meanwhile.
-#include "dialogtest.h"
+#include "support/facekit.h"
 
 #include "policy/protection.h"
 #include "service/protectionclient.h"

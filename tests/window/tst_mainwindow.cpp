@@ -1,4 +1,4 @@
-#include "windowkit.h"
+#include "support/facekit.h"
 
 #include "snmp/snmp.h"
 #include "snmp/snmpmanage.h"
@@ -22,7 +22,7 @@
 #include <QToolTip>
 #include <QtTest>
 
-using namespace WindowKit;
+using namespace FaceKit;
 
 // The window around the pipeline: host rows in step with the engine, tray, menus, retranslation.
 class TestMainWindow : public QObject
@@ -196,7 +196,7 @@ void TestMainWindow::hostsLoadedInOrder()
     ScratchApp app;
     prepare(app);
     for (const char *ip : {"10.0.0.3", "10.0.0.1", "10.0.0.2"})
-        addSession(QLatin1String(ip));
+        Store::addSession(QLatin1String(ip));
     auto window = makeWindow();
     verifyInStep(*window, texts({"10.0.0.3", "10.0.0.1", "10.0.0.2"}));
     for (int row = 0; row < 3; ++row) {
@@ -228,12 +228,13 @@ void TestMainWindow::hostChangesReachRowsAndEngine_data()
     QTest::newRow("modify of an unknown address does nothing")
         << QStringLiteral("+10.0.0.1:161 10.0.0.7:161>10.0.0.8:161") << texts({"10.0.0.1"})
         << texts({"10.0.0.1:161"}) << texts({"10.0.0.8:161"});
-    QTest::newRow("remove of an unknown address still reaches the engine")
+    QTest::newRow("remove of an unknown address changes nothing")
         << QStringLiteral("+10.0.0.1:161 -10.0.0.7:161 -10.0.0.1:161") << QStringList() << QStringList()
         << texts({"10.0.0.1:161"});
-    QTest::newRow("same address twice stays in step")
-        << QStringLiteral("+10.0.0.1:161 +10.0.0.2:161 +10.0.0.1:1161 -10.0.0.1:161") << texts({"10.0.0.2", "10.0.0.1"})
-        << texts({"10.0.0.2:161", "10.0.0.1:1161"}) << texts({"10.0.0.1:161"});
+    // An address is a stored card's identity: the second card on it is refused, and the list stays in step.
+    QTest::newRow("same address twice is refused")
+        << QStringLiteral("+10.0.0.1:161 +10.0.0.2:161 +10.0.0.1:1161 -10.0.0.1:161") << texts({"10.0.0.2"})
+        << texts({"10.0.0.2:161"}) << texts({"10.0.0.1:161", "10.0.0.1:1161"});
 }
 
 void TestMainWindow::hostChangesReachRowsAndEngine()
@@ -251,13 +252,15 @@ void TestMainWindow::hostChangesReachRowsAndEngine()
     auto cardOf = [](const QString &peer) {
         return card(peer.section(QLatin1Char(':'), 0, 0), peer.section(QLatin1Char(':'), 1).toInt());
     };
+    // Through the backend, as the settings dialog changes them; the window follows the backend's list.
+    ProtectionBackend &backend = *window->backend();
     for (const QString &step : steps.split(QLatin1Char(' '))) {
         if (step.startsWith(QLatin1Char('+')))
-            window->addSNMPHostEvent(cardOf(step.mid(1)));
+            addHost(backend, cardOf(step.mid(1)));
         else if (step.startsWith(QLatin1Char('-')))
-            window->removeSNMPHostEvent(step.mid(1));
+            removeHost(backend, Snmp::hostOfPeer(step.mid(1)));
         else
-            window->modifySNMPHostEvent(cardOf(step.section(QLatin1Char('>'), 1)), cardOf(step.section(QLatin1Char('>'), 0, 0)));
+            modifyHost(backend, cardOf(step.section(QLatin1Char('>'), 1)), Snmp::hostOfPeer(step.section(QLatin1Char('>'), 0, 0)));
     }
     verifyInStep(*window, rows);
     for (const QString &peer : enginePeers)
@@ -277,23 +280,24 @@ void TestMainWindow::settingsDialogSignalsReachTheWindow()
     auto window = makeWindow();
     window->setEngine(&engine);
     bool seen = false;
+    // A card added and renamed in the dialog reaches the window through the backend, while the dialog is open.
+    QStringList whileOpen;
     whenOpen(
-        [](QWidget *dialog) {
+        [&window, &whileOpen](QWidget *dialog) {
             QVERIFY(dialog->inherits("SettingsDialog"));
             QVERIFY(!dialog->parentWidget());
-            const SNMPInfo added = card(QStringLiteral("10.0.0.4"));
-            QVERIFY(QMetaObject::invokeMethod(dialog, "hostAdded", Q_ARG(SNMPInfo, added)));
-            const SNMPInfo renamed = card(QStringLiteral("10.0.0.5"));
-            QVERIFY(QMetaObject::invokeMethod(dialog, "hostModified", Q_ARG(SNMPInfo, renamed), Q_ARG(SNMPInfo, added)));
+            QVERIFY(addHost(*window->backend(), card(QStringLiteral("10.0.0.4"))).ok);
+            QVERIFY(modifyHost(*window->backend(), card(QStringLiteral("10.0.0.5")), QStringLiteral("10.0.0.4")).ok);
+            whileOpen = window->hosts();
         },
         &seen);
     window->showSettingsDialog();
     QVERIFY(seen);
+    QCOMPARE(whileOpen, texts({"10.0.0.5"}));
     verifyInStep(*window, texts({"10.0.0.5"}));
     QCOMPARE(engine.manager()->status(QStringLiteral("10.0.0.5:161")), 0);
 
-    whenOpen([](QWidget *dialog) { QMetaObject::invokeMethod(dialog, "hostRemoved", Q_ARG(QString, QStringLiteral("10.0.0.5:161"))); },
-             &seen);
+    whenOpen([&window](QWidget *) { QVERIFY(removeHost(*window->backend(), QStringLiteral("10.0.0.5")).ok); }, &seen);
     window->showSettingsDialog();
     QVERIFY(seen);
     verifyInStep(*window, QStringList());
@@ -304,7 +308,7 @@ void TestMainWindow::statusAndDataReachTheRow()
 {
     ScratchApp app;
     prepare(app);
-    addSession(QStringLiteral("10.0.0.1"));
+    Store::addSession(QStringLiteral("10.0.0.1"));
     SNMP engine;
     auto window = makeWindow();
     window->setEngine(&engine);
@@ -321,7 +325,7 @@ void TestMainWindow::statusAndDataReachTheRow()
     window->setEngine(&engine);
     engine.handleEvent(QStringLiteral("10.0.0.1"), 1);
     QCOMPARE(eventTable(*window)->rowCount(), 1);
-    QCOMPARE(storedEvents().size(), 1);
+    QCOMPARE(Store::events().size(), 1);
 }
 
 void TestMainWindow::trayClicks_data()
@@ -416,8 +420,8 @@ void TestMainWindow::closeHidesOrMinimises()
     QCOMPARE(bool(window->windowState() & Qt::WindowMinimized), !tray);
     QVERIFY(child<QSystemTrayIcon>(*window, "trayIcon")->isVisible());
     // Still monitoring.
-    window->handleSNMPEvent(QStringLiteral("10.0.0.5"), 1);
-    QCOMPARE(storedEvents().size(), 1);
+    window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.5"), 1);
+    QCOMPARE(Store::events().size(), 1);
 }
 
 void TestMainWindow::clearContent()
@@ -426,7 +430,7 @@ void TestMainWindow::clearContent()
     prepare(app);
     auto window = makeWindow();
     for (int i = 0; i < 3; ++i)
-        window->handleSNMPEvent(QStringLiteral("10.0.0.5"), 1);
+        window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.5"), 1);
     QTableWidget *table = eventTable(*window);
     QCOMPARE(table->rowCount(), 3);
     bool seen = false;
@@ -444,8 +448,8 @@ void TestMainWindow::clearContent()
     QVERIFY(seen);
     QCOMPARE(menuTexts, texts({"Clear content"}));
     QCOMPARE(table->rowCount(), 0);
-    QCOMPARE(storedEvents().size(), 3);
-    window->handleSNMPEvent(QStringLiteral("10.0.0.6"), 8);
+    QCOMPARE(Store::events().size(), 3);
+    window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.6"), 8);
     QCOMPARE(rows(table), texts({"10.0.0.6|T"}));
 }
 
