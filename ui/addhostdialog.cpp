@@ -183,12 +183,13 @@ void AddHostDialog::loadHost()
             userNameEdit->setPlaceholderText(unchanged);
         if (info.password.isEmpty() && stored.passwordSet)
             passwordEdit->setPlaceholderText(unchanged);
-    } else {
+    } else if (info.version == Snmp::CommunityBased) {
         v1v2Radio->setChecked(true);
         communityEdit->setText(info.community);
         if (info.community.isEmpty() && stored.communitySet)
             communityEdit->setPlaceholderText(unchanged);
     }
+    // A version the program does not know checks neither button: the user picks one.
     onSNMPVersionChanged(true);
 }
 
@@ -245,6 +246,9 @@ SNMPInfo AddHostDialog::enteredInfo() const
     if (v1v2Radio->isChecked()) {
         info.version = Snmp::CommunityBased;
         info.community = communityEdit->text();
+    } else if (!v3Radio->isChecked()) {
+        // Neither chosen: the stored version goes back as it was, for the backend to name it.
+        info.version = stored.info.version;
     } else {
         info.version = Snmp::Usm;
         info.authType = authCombo->currentIndex();

@@ -163,6 +163,27 @@ BackendReply writeSettings(ProtectionBackend &backend, const QVariantMap &values
         [&](QObject *context, ProtectionBackend::Done done) { backend.writeSettings(values, context, done); });
 }
 
+QList<StoredCard> storedCards(ProtectionBackend &backend)
+{
+    QList<StoredCard> cards;
+    wait([&](QObject *context, ProtectionBackend::Done done) {
+        backend.storedCards(context, [&cards, done](const BackendReply &reply, const QList<StoredCard> &answer) {
+            cards = answer;
+            done(reply);
+        });
+    });
+    return cards;
+}
+
+StoredCard storedCard(ProtectionBackend &backend, const QString &ip)
+{
+    for (const StoredCard &card : storedCards(backend)) {
+        if (card.info.ip == ip)
+            return card;
+    }
+    return {};
+}
+
 BackendHolder::BackendHolder(int *shutdownRequests) : m_backend(std::make_unique<LocalBackend>())
 {
     shutdownPolicy()->setShutdownHandler([shutdownRequests] {

@@ -81,6 +81,9 @@ BackendReply addHost(ProtectionBackend &backend, const SNMPInfo &info);
 BackendReply modifyHost(ProtectionBackend &backend, const SNMPInfo &info, const QString &oldIp);
 BackendReply removeHost(ProtectionBackend &backend, const QString &ip);
 BackendReply writeSettings(ProtectionBackend &backend, const QVariantMap &values);
+// The stored cards as a dialog gets them; empty when the backend does not answer.
+QList<StoredCard> storedCards(ProtectionBackend &backend);
+StoredCard storedCard(ProtectionBackend &backend, const QString &ip);
 
 // A LocalBackend with a recorder in place of the system shutdown; it lives before and after the window.
 class BackendHolder
