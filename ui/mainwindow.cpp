@@ -392,7 +392,8 @@ void MainWindow::retranslateUi()
         ui->trayQuit->setText(tr("Quit"));
     }
     updateStatusLine();
-    updateClock();
+    if (d->countdownClock.isValid())
+        updateClock();
 }
 
 void MainWindow::setupTrayIcon()
