@@ -122,6 +122,8 @@ MainWindow::MainWindow(ProtectionBackend *backend, QWidget *parent)
     connect(d->clockTimer.get(), &QTimer::timeout, this, &MainWindow::updateClock);
     d->rowTimer->setSingleShot(true);
     connect(d->rowTimer.get(), &QTimer::timeout, this, &MainWindow::flushEventRows);
+    d->statusTimer->setSingleShot(true);
+    connect(d->statusTimer.get(), &QTimer::timeout, this, &MainWindow::updateStatusLine);
 
     d->clockTimer->start(1000);
 }
@@ -150,7 +152,7 @@ void MainWindow::followBackend()
     connect(backend, &ProtectionBackend::statusChanged, this, [this](const QString &host, int status) {
         if (ListWidgetItem *item = findHostItem(host))
             item->setStatus(status);
-        updateStatusLine();
+        scheduleStatusLine();
     });
     connect(backend, &ProtectionBackend::authenticationChanged, this, [this](const QString &host, bool failed) {
         if (ListWidgetItem *item = findHostItem(host))
@@ -159,7 +161,7 @@ void MainWindow::followBackend()
     connect(backend, &ProtectionBackend::dataChanged, this, [this](const QString &host, const QByteArray &data) {
         if (ListWidgetItem *item = findHostItem(host))
             item->setData(data);
-        updateStatusLine();
+        scheduleStatusLine();
     });
     connect(backend, &ProtectionBackend::systemMessage, this,
         [this](const SystemMessage &message) { displaySNMPEvent(tr("System"), SystemMessages::text(message)); });
@@ -267,8 +269,16 @@ void MainWindow::updateCountdown(qint64 remainingMs)
     updateClock();
 }
 
+void MainWindow::scheduleStatusLine()
+{
+    // A burst of reports (a thousand cards back at once) computes the line once.
+    if (!d->statusTimer->isActive())
+        d->statusTimer->start(MainWindowPrivate::statusLineMs);
+}
+
 void MainWindow::updateStatusLine()
 {
+    d->statusTimer->stop();
     StatusLine::Input input = StatusLine::of(*d->backend);
     input.reachable = d->reachable;
     if (d->countdownClock.isValid())
@@ -280,7 +290,12 @@ void MainWindow::updateStatusLine()
                                       .arg(QLatin1String(colours[int(line.level)])));
 }
 
-QString MainWindow::statusText() const { return ui->statusLine->text(); }
+QString MainWindow::statusText()
+{
+    if (d->statusTimer->isActive())
+        updateStatusLine();
+    return ui->statusLine->text();
+}
 
 void MainWindow::setupUi()
 {

@@ -22,8 +22,8 @@ public:
     ListWidgetItem *findHostItem(const QString &host) const;
     // The rows of the host list, as the backend lists the cards.
     QStringList hosts() const;
-    // The status line above the list, as shown.
-    QString statusText() const;
+    // The status line above the list, as it is about to be shown.
+    QString statusText();
 
 public slots:
     void showAboutDialog();
@@ -52,6 +52,7 @@ private:
     void readPopupSetting();
     void setReachable(bool reachable);
     void updateCountdown(qint64 remainingMs);
+    void scheduleStatusLine();
     void updateStatusLine();
     void setupUi();
     void retranslateUi();

@@ -46,6 +46,9 @@ public:
     static constexpr int rowBatchMs = 20;
     QVector<std::array<QString, 3>> pendingRows;
     std::unique_ptr<QTimer> rowTimer;
+    // The status line follows card reports at most every statusLineMs.
+    static constexpr int statusLineMs = 200;
+    std::unique_ptr<QTimer> statusTimer;
     QElapsedTimer sinceRows;
     // The backend's countdown: its end on the monotonic clock, invalid while none runs; counted down here
     // between the backend's reports.

@@ -37,6 +37,7 @@ private slots:
     void hostChangesReachRowsAndEngine();
     void settingsDialogSignalsReachTheWindow();
     void statusAndDataReachTheRow();
+    void statusLineAndCountdownFollowTheBackend();
     void trayClicks_data();
     void trayClicks();
     void trayMenu();
@@ -326,6 +327,41 @@ void TestMainWindow::statusAndDataReachTheRow()
     engine.handleEvent(QStringLiteral("10.0.0.1"), 1);
     QCOMPARE(eventTable(*window)->rowCount(), 1);
     QCOMPARE(Store::events().size(), 1);
+}
+
+// The window alone shows what the service's front end shows: the line above the list and the countdown.
+void TestMainWindow::statusLineAndCountdownFollowTheBackend()
+{
+    ScratchApp app;
+    prepare(app);
+    Store::writeSetting(QStringLiteral("shutdown/ac_failed_time"), 30);
+    int shutdowns = 0;
+    auto window = makeWindow(&shutdowns);
+    auto *line = child<QLabel>(*window, "statusLine");
+    QVERIFY(line && line->isVisibleTo(window.get()));
+    QCOMPARE(window->statusText(), QStringLiteral("Not protected: no UPS card is listed; add one under Settings"));
+    QVERIFY(addHost(*window->backend(), card(QStringLiteral("127.0.1.2"))).ok);
+    QCOMPARE(window->statusText(), QStringLiteral("Waiting for the first report of 1 card"));
+    window->protection()->handleSNMPStatus(QStringLiteral("127.0.1.2"), 1);
+    window->protection()->handleSNMPData(QStringLiteral("127.0.1.2"), QByteArray("\x02\x00\x02\x50", 4));
+    QCOMPARE(window->statusText(), QString::fromUtf8("Protected \u2014 1 card online"));
+
+    window->protection()->handleSNMPData(QStringLiteral("127.0.1.2"), QByteArray("\x02\x01\x03\x50", 4));
+    QVERIFY(window->shutdownPolicy()->countdownActive());
+    const QRegularExpression onBattery(
+        QString::fromUtf8("^On battery: 127\\.0\\.1\\.2 \\(mains failure\\) \u2014 shutdown in (29:5\\d|30:00)$"));
+    QVERIFY2(onBattery.match(window->statusText()).hasMatch(), qPrintable(window->statusText()));
+    auto *clock = child<QLabel>(*window, "clockLabel");
+    QVERIFY2(clock->text().startsWith(QStringLiteral("Shutdown in 29:5")) || clock->text().startsWith(QStringLiteral("Shutdown in 30:00")),
+        qPrintable(clock->text()));
+
+    window->protection()->handleSNMPData(QStringLiteral("127.0.1.2"), QByteArray("\x02\x00\x02\x50", 4));
+    QVERIFY(!window->shutdownPolicy()->countdownActive());
+    QCOMPARE(window->statusText(), QString::fromUtf8("Protected \u2014 1 card online"));
+    QVERIFY(!clock->text().startsWith(QStringLiteral("Shutdown")));
+    window->protection()->handleSNMPStatus(QStringLiteral("127.0.1.2"), 0);
+    QCOMPARE(window->statusText(), QStringLiteral("Not protected: no card answers (offline: 127.0.1.2)"));
+    QCOMPARE(shutdowns, 0);
 }
 
 void TestMainWindow::trayClicks_data()
