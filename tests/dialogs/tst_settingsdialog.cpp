@@ -303,6 +303,7 @@ private slots:
         store.setReadOnly(readOnly);
         prompts.answers << UserPrompt::Answer {answer, QString(), QString()};
         f.remove->click();
+        QTRY_VERIFY(f.remove->isEnabled()); // the backend has answered
         store.setReadOnly(false);
 
         QCOMPARE(prompts.requests.size(), 1);
