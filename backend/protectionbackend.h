@@ -111,7 +111,7 @@ signals:
     void reachableChanged(bool reachable);
     // The listed cards changed; cards() has the new list (rows still listed keep their state).
     void hostsChanged(const QStringList &hosts);
-    // An event as it is stored; at is seconds since 1970.
+    // An event as the protection takes it in (the service: once it is stored); at is seconds since 1970.
     void eventArrived(const QString &host, int event, qint64 at);
     void statusChanged(const QString &host, int status);
     void authenticationChanged(const QString &host, bool failed);
