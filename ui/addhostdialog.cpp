@@ -218,15 +218,16 @@ void AddHostDialog::onBtnSureClicked()
     const SNMPInfo info = enteredInfo();
     statusLabel->setText(QCoreApplication::translate("MainWindow", "Waiting for authorisation..."));
     sureButton->setEnabled(false);
-    const ProtectionBackend::Done done = [this](const BackendReply &reply) {
+    const ProtectionBackend::Done done = [this, info](const BackendReply &reply) {
         statusLabel->clear();
         sureButton->setEnabled(true);
         if (reply.ok) {
             accept();
             return;
         }
-        // The reasons of SNMPInfo::validate() are known texts; the bus's and the store's come as they are.
-        const QString why = QCoreApplication::translate("SNMPInfo", reply.error.toUtf8().constData());
+        // The card's own check in this face's language; the bus's and the store's words come as they are.
+        const bool kept = modifyMode && info.ip == stored.info.ip;
+        const QString why = reply.error == info.validate(kept) ? info.validationText(kept) : reply.error;
         warn(reply.unauthorized ? QCoreApplication::translate("MainWindow",
                                       "The change was refused: you are not authorised to change the UPS protection.")
                                 : QCoreApplication::translate("MainWindow", "The change was refused: %1").arg(why));

@@ -3,6 +3,7 @@
 #include "backend/protectionbackend.h"
 #include "policy/systemmessages.h"
 #include "storage/eventtexts.h"
+#include "storage/settingkeys.h"
 #include "ui/aboutdialog.h"
 #include "ui/elidedtexttipdelegate.h"
 #include "ui/language.h"
@@ -43,8 +44,6 @@ constexpr int maxEventRows = 5000;
 constexpr int timeColumnWidth = 130;
 constexpr int hostRowHeight = 40;
 constexpr int eventColumn = 2;
-
-constexpr char popupKey[] = "system/pop_warning";
 
 // The events that open a warning box when pop-ups are on.
 const QSet<int> &popupEventCodes()
@@ -174,8 +173,8 @@ void MainWindow::followBackend()
     connect(backend, &ProtectionBackend::shutdownRefusalChanged, this, [this] { updateStatusLine(); });
     connect(backend, &ProtectionBackend::reachableChanged, this, &MainWindow::setReachable);
     connect(backend, &ProtectionBackend::settingChanged, this, [this](const QString &key, const QVariant &value) {
-        if (key == QLatin1String(popupKey))
-            d->popupWarning = value.toBool();
+        if (key == QLatin1String(SettingKeys::popWarning))
+            d->popupWarning = (value.isValid() ? value : SettingKeys::defaultValue(key)).toBool();
     });
 }
 
@@ -203,9 +202,11 @@ void MainWindow::readPopupSetting()
 {
     if (!d->reachable)
         return;
-    d->backend->readSettings({QLatin1String(popupKey)}, this, [this](const BackendReply &reply, const QVariantMap &values) {
+    d->backend->readSettings({QLatin1String(SettingKeys::popWarning)}, this, [this](const BackendReply &reply, const QVariantMap &values) {
+        // Absent, it means what the settings dialog shows for it.
+        const QString key = QLatin1String(SettingKeys::popWarning);
         if (reply.ok)
-            d->popupWarning = values.value(QLatin1String(popupKey)).toBool();
+            d->popupWarning = values.value(key, SettingKeys::defaultValue(key)).toBool();
     });
 }
 

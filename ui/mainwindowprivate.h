@@ -37,7 +37,7 @@ public:
     bool reachable = true;
     Language *language; // owned: deleted with this record
     std::unique_ptr<QTimer> clockTimer;
-    // Absent reads as off, as the protection reads it.
+    // Off until the backend has said.
     bool popupWarning = false;
     int openWarnings = 0;
     bool sessionEnding = false; // the desktop session is being ended (log-out)

@@ -23,24 +23,19 @@
 #include <QVBoxLayout>
 
 namespace {
-const QString keyPopWarning = QStringLiteral("system/pop_warning");
-const QString keyAppEnable = QStringLiteral("system/shutdown_app_enable");
-const QString keyApp = QStringLiteral("system/shutdown_app");
-const QString keyExecTime = QStringLiteral("system/shutdown_exec_time");
-const QString keyAcFailedTime = QStringLiteral("shutdown/ac_failed_time");
-const QString keyBattLowTime = QStringLiteral("shutdown/batt_low_time");
-const QString keyAcFailedCapacity = QStringLiteral("shutdown/ac_failed_capacity");
+const QString keyPopWarning = QLatin1String(SettingKeys::popWarning);
+const QString keyAppEnable = QLatin1String(SettingKeys::applicationEnabled);
+const QString keyApp = QLatin1String(SettingKeys::application);
+const QString keyExecTime = QLatin1String(SettingKeys::applicationTime);
+const QString keyAcFailedTime = QLatin1String(SettingKeys::acFailedTime);
+const QString keyBattLowTime = QLatin1String(SettingKeys::batteryLowTime);
+const QString keyAcFailedCapacity = QLatin1String(SettingKeys::acFailedCapacity);
 
 const QStringList &dialogKeys()
 {
     static const QStringList keys {
         keyPopWarning, keyAppEnable, keyApp, keyExecTime, keyAcFailedTime, keyBattLowTime, keyAcFailedCapacity};
     return keys;
-}
-
-bool isApplicationKey(const QString &key)
-{
-    return key == keyApp || key == keyAppEnable;
 }
 
 QLineEdit *numberEdit(QWidget *parent, const char *name, int top)
@@ -58,19 +53,6 @@ QString unreachableText()
         "vigilex");
 }
 } // namespace
-
-QVariant SettingsDialog::defaultValue(const QString &key)
-{
-    // What a fresh installation shows; the ranged keys take the table's fallback.
-    if (key == keyPopWarning)
-        return true;
-    if (key == keyAppEnable)
-        return false;
-    if (key == keyApp)
-        return QString();
-    const SettingKey *k = SettingKeys::find(key);
-    return k ? QVariant(k->fallback) : QVariant();
-}
 
 SettingsDialog::SettingsDialog(ProtectionBackend *backend, QWidget *parent) : QDialog(parent), backend(backend)
 {
@@ -305,7 +287,8 @@ void SettingsDialog::loadHosts()
 
 void SettingsDialog::showSettings(const QVariantMap &values)
 {
-    const auto value = [&values](const QString &key) { return values.value(key, defaultValue(key)); };
+    // An absent key shows what it means to the protection.
+    const auto value = [&values](const QString &key) { return values.value(key, SettingKeys::defaultValue(key)); };
     popupCheck->setChecked(value(keyPopWarning).toBool());
     appCheck->setChecked(value(keyAppEnable).toBool());
     appPathEdit->setText(value(keyApp).toString());
@@ -447,7 +430,7 @@ void SettingsDialog::saveSettings()
     }
     bool application = false;
     for (auto it = values.cbegin(); it != values.cend(); ++it)
-        application = application || isApplicationKey(it.key());
+        application = application || SettingKeys::isApplicationKey(it.key());
     setWaiting(waitingText());
     // A refused change keeps the dialog open with what the user entered; nothing of it was written.
     backend->writeSettings(values, this, [this, values, application](const BackendReply &reply) {

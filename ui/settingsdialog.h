@@ -26,9 +26,6 @@ public:
     // backend is not owned.
     explicit SettingsDialog(ProtectionBackend *backend, QWidget *parent = nullptr);
 
-    // The values shown for absent keys.
-    static QVariant defaultValue(const QString &key);
-
 public slots:
     void hostClicked(int row, int column);
     void onRadioBtnOffAPP(bool checked);
