@@ -262,12 +262,15 @@ void MainWindow::applyCardStates()
 
 void MainWindow::updateCountdown(qint64 remainingMs)
 {
+    const bool shown = d->countdownClock.isValid();
     d->countdownMs = remainingMs;
     if (remainingMs >= 0)
         d->countdownClock.start();
     else
         d->countdownClock.invalidate();
-    updateClock();
+    if (shown || remainingMs >= 0)
+        updateClock();
+    updateStatusLine();
 }
 
 void MainWindow::scheduleStatusLine()

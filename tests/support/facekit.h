@@ -2,6 +2,8 @@
 
 #include "backend/localbackend.h"
 #include "backend/protectionbackend.h"
+#include "policy/protection.h"
+#include "policy/shutdownpolicy.h"
 #include "snmp/snmpinfo.h"
 #include "storage/database.h"
 #include "support/scratchapp.h"
@@ -22,9 +24,7 @@
 #include <initializer_list>
 #include <memory>
 
-class Protection;
 class QTableWidget;
-class ShutdownPolicy;
 class SNMP;
 
 // The one rig of the window, dialog and fault tests: a scratch installation, cards as the user enters them, the
@@ -36,7 +36,8 @@ namespace FaceKit {
 inline constexpr char catalogue[] = "[Event_English]\n$Back = 1\n$T = 8\n$Lost = 0\n"
                                     "[Event_Chinese]\n$回来 = 1\n$电池低 = 8\n";
 
-// Writes the test catalogue (unless told otherwise) and creates the schema in the scratch directory.
+// Writes the test catalogue (unless told otherwise), creates the schema in the scratch directory and switches
+// the pop-ups off.
 void prepare(const ScratchApp &app, const QByteArray &catalogueText = QByteArray(catalogue));
 
 // Cards as the dialog builds them.
@@ -57,6 +58,7 @@ QList<QPair<QString, int>> events();
 void setReadOnly(bool on);
 // An empty host table and no settings file.
 void reset();
+// An invalid value removes the key.
 void writeSetting(const QString &key, const QVariant &value);
 } // namespace Store
 

@@ -38,7 +38,9 @@ void TestPipeline::singleEvent_data()
     QTest::newRow("pop-up code, warnings on") << QVariant(true) << 8 << texts({"10.0.0.5|T"})
                                               << texts({"10.0.0.5 T"}) << false;
     QTest::newRow("pop-up code, warnings off") << QVariant(false) << 8 << texts({"10.0.0.5|T"}) << none << false;
-    QTest::newRow("pop-up code, key absent means off") << QVariant() << 8 << texts({"10.0.0.5|T"}) << none << false;
+    // Absent, the key means what the settings dialog shows for it.
+    QTest::newRow("pop-up code, key absent means on") << QVariant() << 8 << texts({"10.0.0.5|T"})
+                                                      << texts({"10.0.0.5 T"}) << false;
     QTest::newRow("host back is never announced") << QVariant(true) << 1 << texts({"10.0.0.5|Back"}) << none
                                                   << false;
     QTest::newRow("host lost is never announced") << QVariant(true) << 0 << texts({"10.0.0.5|Lost"}) << none
@@ -57,8 +59,7 @@ void TestPipeline::singleEvent()
 
     ScratchApp app;
     prepare(app);
-    if (popSetting.isValid())
-        Store::writeSetting(QStringLiteral("system/pop_warning"), popSetting);
+    Store::writeSetting(QStringLiteral("system/pop_warning"), popSetting);
     auto window = makeWindow();
     PromptRecorder prompts;
 

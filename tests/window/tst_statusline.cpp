@@ -44,7 +44,8 @@ CardState cardOf(const QString &spec)
     card.status = state == QLatin1String("off") || state == QLatin1String("lost") ? Snmp::Offline : Snmp::Online;
     const char input = state == QLatin1String("mains") || state == QLatin1String("lost") ? 1 : 0;
     const char battery = state == QLatin1String("low") ? Snmp::BatteryLow : Snmp::BatteryNormal;
-    card.data = QByteArray {battery, input, 2, 80};
+    const char data[] = {battery, input, 2, 80};
+    card.data = QByteArray(data, 4);
     return card;
 }
 } // namespace
