@@ -459,6 +459,57 @@ Do you want to replace it?</source>
     </message>
 </context>
 <context>
+    <name>SNMPInfo</name>
+    <message>
+        <source>&quot;%1&quot; is not an IPv4 address (four numbers from 0 to 255 with dots)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The SNMP port must be a number from 1 to 65535</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The community must not be empty</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The community must not be longer than %1 characters</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unknown SNMP version</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The user name must not be empty</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The user name must have at least %1 characters</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The user name must not be longer than %1 characters</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The password must be empty or have at least %1 characters</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The password must not be longer than %1 characters</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unknown authentication type</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unknown privacy type</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>SettingsDialog</name>
     <message>
         <source>Settings</source>

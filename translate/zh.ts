@@ -460,6 +460,57 @@ Do you want to replace it?</source>
     </message>
 </context>
 <context>
+    <name>SNMPInfo</name>
+    <message>
+        <source>&quot;%1&quot; is not an IPv4 address (four numbers from 0 to 255 with dots)</source>
+        <translation>“%1”不是 IPv4 地址（四个 0 到 255 的数字，以点分隔）</translation>
+    </message>
+    <message>
+        <source>The SNMP port must be a number from 1 to 65535</source>
+        <translation>SNMP 端口必须是 1 到 65535 之间的数字</translation>
+    </message>
+    <message>
+        <source>The community must not be empty</source>
+        <translation>团体名不能为空</translation>
+    </message>
+    <message>
+        <source>The community must not be longer than %1 characters</source>
+        <translation>团体名不能超过 %1 个字符</translation>
+    </message>
+    <message>
+        <source>Unknown SNMP version</source>
+        <translation>未知的 SNMP 版本</translation>
+    </message>
+    <message>
+        <source>The user name must not be empty</source>
+        <translation>用户名不能为空</translation>
+    </message>
+    <message>
+        <source>The user name must have at least %1 characters</source>
+        <translation>用户名至少需要 %1 个字符</translation>
+    </message>
+    <message>
+        <source>The user name must not be longer than %1 characters</source>
+        <translation>用户名不能超过 %1 个字符</translation>
+    </message>
+    <message>
+        <source>The password must be empty or have at least %1 characters</source>
+        <translation>密码必须为空或至少 %1 个字符</translation>
+    </message>
+    <message>
+        <source>The password must not be longer than %1 characters</source>
+        <translation>密码不能超过 %1 个字符</translation>
+    </message>
+    <message>
+        <source>Unknown authentication type</source>
+        <translation>未知的认证类型</translation>
+    </message>
+    <message>
+        <source>Unknown privacy type</source>
+        <translation>未知的加密类型</translation>
+    </message>
+</context>
+<context>
     <name>SettingsDialog</name>
     <message>
         <source>Settings</source>

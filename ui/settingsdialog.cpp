@@ -22,6 +22,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <memory>
+
 namespace {
 const QString keyPopWarning = QLatin1String(SettingKeys::popWarning);
 const QString keyAppEnable = QLatin1String(SettingKeys::applicationEnabled);
@@ -245,34 +247,47 @@ void SettingsDialog::changeEvent(QEvent *event)
 void SettingsDialog::load()
 {
     setFieldsEnabled(false);
-    const QStringList keys = dialogKeys();
     if (!backend->isReachable()) {
         showUnreachable();
         return;
     }
     statusLabel->setText(tr("Reading the settings..."));
-    backend->readSettings(keys, this, [this](const BackendReply &reply, const QVariantMap &values) {
+    // The fields open for editing once both the settings and the cards are in.
+    const auto answered = std::make_shared<int>(0);
+    const auto opened = [this, answered] {
+        if (++*answered < 2)
+            return;
+        loaded = true;
+        statusLabel->clear();
+        setFieldsEnabled(true);
+    };
+    backend->readSettings(dialogKeys(), this, [this, opened](const BackendReply &reply, const QVariantMap &values) {
         if (!reply.ok) {
-            if (!backend->isReachable())
-                showUnreachable();
-            else
-                statusLabel->setText(tr("The settings cannot be read: %1").arg(reply.error));
+            showRefusedRead(reply);
             return;
         }
         stored = values;
-        loaded = true;
         showSettings(values);
-        statusLabel->clear();
-        setFieldsEnabled(true);
+        opened();
     });
-    loadHosts();
+    loadHosts(opened);
 }
 
-void SettingsDialog::loadHosts()
+void SettingsDialog::showRefusedRead(const BackendReply &reply)
 {
-    backend->storedCards(this, [this](const BackendReply &reply, const QList<StoredCard> &answer) {
-        if (!reply.ok)
+    if (!backend->isReachable())
+        showUnreachable();
+    else
+        statusLabel->setText(tr("The settings cannot be read: %1").arg(reply.error));
+}
+
+void SettingsDialog::loadHosts(const std::function<void()> &then)
+{
+    backend->storedCards(this, [this, then](const BackendReply &reply, const QList<StoredCard> &answer) {
+        if (!reply.ok) {
+            showRefusedRead(reply);
             return;
+        }
         cards = answer;
         hostTable->setRowCount(0);
         for (const StoredCard &card : qAsConst(cards)) {
@@ -282,6 +297,8 @@ void SettingsDialog::loadHosts()
         }
         hostTable->clearSelection();
         selectedRow = -1;
+        if (then)
+            then();
     });
 }
 

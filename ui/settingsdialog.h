@@ -6,6 +6,8 @@
 #include <QList>
 #include <QVariantMap>
 
+#include <functional>
+
 class ProtectionBackend;
 class QCheckBox;
 class QGroupBox;
@@ -45,7 +47,8 @@ private:
     void buildWidgets();
     void retranslate();
     void load();
-    void loadHosts();
+    void loadHosts(const std::function<void()> &then = {});
+    void showRefusedRead(const BackendReply &reply);
     void showSettings(const QVariantMap &values);
     void showUnreachable();
     void setFieldsEnabled(bool enabled);
