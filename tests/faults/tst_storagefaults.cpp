@@ -112,6 +112,8 @@ void TestStorageFaults::databaseLockedByAnotherProcess()
 {
     ScratchApp app;
     Database::instance()->createTables();
+    // Announced, a notification would wait in a box for a person.
+    Store::writeSetting(QStringLiteral("system/pop_warning"), false);
     Store::writeSetting(QStringLiteral("shutdown/ac_failed_time"), 5);
     Store::writeSetting(QStringLiteral("shutdown/batt_low_time"), 5);
     UpsSim card(QStringLiteral("udp:127.0.0.1:16201"));
@@ -190,6 +192,8 @@ void TestStorageFaults::logDirectoryDeletedWhileRunning()
 {
     ScratchApp app;
     Database::instance()->createTables();
+    // Announced, a notification would wait in a box for a person.
+    Store::writeSetting(QStringLiteral("system/pop_warning"), false);
     Store::writeSetting(QStringLiteral("shutdown/ac_failed_time"), 5);
     UpsSim card(QStringLiteral("udp:127.0.0.1:16202"));
     QVERIFY2(card.start(), qPrintable(card.log()));
@@ -234,6 +238,8 @@ void TestStorageFaults::databaseReadOnlyOrDeletedWhileRunning()
     QFETCH(QString, fault);
     ScratchApp app;
     Database::instance()->createTables();
+    // Announced, a notification would wait in a box for a person.
+    Store::writeSetting(QStringLiteral("system/pop_warning"), false);
     Store::writeSetting(QStringLiteral("shutdown/ac_failed_time"), 5);
     UpsSim card(QStringLiteral("udp:127.0.0.1:16203"));
     QVERIFY2(card.start(), qPrintable(card.log()));
