@@ -108,10 +108,25 @@ bool writeSettings(const QString &path, const QVariantMap &values)
     bool written = false;
     {
         QSettings settings(path, QSettings::IniFormat);
-        for (auto it = values.cbegin(); it != values.cend(); ++it)
+        QVariantMap before;
+        for (auto it = values.cbegin(); it != values.cend(); ++it) {
+            before.insert(it.key(), settings.value(it.key()));
             settings.setValue(it.key(), it.value());
+        }
         settings.sync();
-        written = settings.status() == QSettings::NoError;
+        // A garbled file reads as a FormatError and is written all the same; only a failed write counts.
+        written = settings.status() != QSettings::AccessError;
+        if (!written) {
+            // Qt keeps what it could not write for every later reader in this process: the protection would act
+            // on a value the file does not have. The old values go back in its place.
+            for (auto it = before.cbegin(); it != before.cend(); ++it) {
+                if (it.value().isValid())
+                    settings.setValue(it.key(), it.value());
+                else
+                    settings.remove(it.key());
+            }
+            settings.sync();
+        }
     }
     std::lock_guard<std::mutex> lock(cacheMutex);
     cache().remove(path);
