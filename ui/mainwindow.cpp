@@ -2,6 +2,7 @@
 
 #include "backend/protectionbackend.h"
 #include "policy/systemmessages.h"
+#include "snmp/eventcodes.h"
 #include "storage/eventtexts.h"
 #include "storage/settingkeys.h"
 #include "ui/aboutdialog.h"
@@ -28,7 +29,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSessionManager>
-#include <QSet>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -44,15 +44,6 @@ constexpr int maxEventRows = 5000;
 constexpr int timeColumnWidth = 130;
 constexpr int hostRowHeight = 40;
 constexpr int eventColumn = 2;
-
-// The events that open a warning box when pop-ups are on.
-const QSet<int> &popupEventCodes()
-{
-    static const QSet<int> codes {0x02, 0x03, 0x08, 0x0D, 0x11, 0x13, 0x15, 0x16, 0x17, 0x1B, 0x1C, 0x1F, 0x20, 0x22,
-        0x23, 0x24, 0x25, 0x26, 0x27, 0x28, 0x30, 0x31, 0x33, 0x35, 0x37, 0x38, 0x39, 0x3A, 0x3B, 0x3E, 0x3F, 0x42,
-        0x48};
-    return codes;
-}
 
 QString timestamp() { return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
 
@@ -538,7 +529,7 @@ void MainWindow::announceEvent(const QString &host, int event)
     if (text.isEmpty())
         return;
     displaySNMPEvent(host, text);
-    if (!d->popupWarning || !popupEventCodes().contains(event))
+    if (!d->popupWarning || !Snmp::isWarningEvent(event))
         return;
     // Beyond the bound the event is stored and listed, only not announced.
     if (d->openWarnings >= MainWindowPrivate::maxOpenWarnings)
