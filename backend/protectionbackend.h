@@ -1,5 +1,6 @@
 #pragma once
 
+#include "policy/systemmessages.h"
 #include "snmp/snmpinfo.h"
 
 #include <QByteArray>
@@ -13,18 +14,6 @@
 #include <functional>
 
 class EventTexts;
-
-// One "System" row as the protection says it: the id is the English source text of one of the patterns in
-// policy/systemmessages.h, args fill its %1, %2...; a face shows it in its own language with
-// SystemMessages::text(). An id that is no known pattern is shown as it stands.
-struct SystemMessage
-{
-    QString id;
-    QStringList args;
-
-    bool isEmpty() const { return id.isEmpty(); }
-    bool operator==(const SystemMessage &other) const { return id == other.id && args == other.args; }
-};
 
 // What a face knows of one listed card now: status -1 and empty data until the first report.
 struct CardState
@@ -122,7 +111,7 @@ signals:
     void reachableChanged(bool reachable);
     // The listed cards changed; cards() has the new list (rows still listed keep their state).
     void hostsChanged(const QStringList &hosts);
-    // An event as it is stored; at is seconds since 1970.
+    // An event as the protection takes it in (the service: once it is stored); at is seconds since 1970.
     void eventArrived(const QString &host, int event, qint64 at);
     void statusChanged(const QString &host, int status);
     void authenticationChanged(const QString &host, bool failed);
@@ -134,5 +123,3 @@ signals:
     // A settings key was written (through this backend or another face); value invalid when removed.
     void settingChanged(const QString &key, const QVariant &value);
 };
-
-Q_DECLARE_METATYPE(SystemMessage)

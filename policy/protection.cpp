@@ -6,23 +6,16 @@
 #include "storage/database.h"
 #include "storage/eventstore.h"
 #include "storage/eventtexts.h"
-#include "storage/statements.h"
+#include "storage/hosttable.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QSqlQuery>
 #include <QVariant>
 
 namespace {
 // How often the GUI thread's connection checks whether the database file was replaced.
 constexpr int fileCheckMs = 200;
 
-QSqlDatabase database()
-{
-    const QString path = AppPaths::databasePath();
-    Database::instance()->open(path, QString(), QString()); // normally already open: the engine created the schema
-    return Database::instance()->connection(path);
-}
 } // namespace
 
 struct Protection::Private
@@ -57,12 +50,9 @@ Protection::Protection(QObject *parent) : QObject(parent), d(new Private)
     d->policy = std::make_unique<ShutdownPolicy>();
     d->policy->setStatePath(AppPaths::shutdownStatePath());
     d->texts = std::make_unique<EventTexts>(AppPaths::cataloguePath());
-    QSqlQuery query(database());
-    if (query.exec(QLatin1String(Sql::selectSessionIps))) {
-        while (query.next())
-            d->list(query.value(0).toString());
-    }
-    connect(d->policy.get(), &ShutdownPolicy::message, this, &Protection::systemMessage);
+    for (const SNMPInfo &info : HostTable::all())
+        d->list(info.ip);
+    connect(d->policy.get(), &ShutdownPolicy::systemMessage, this, &Protection::systemMessage);
     EventStore *store = EventStore::instance();
     connect(store, &EventStore::storingFailed, this, &Protection::storingFailed);
     connect(store, &EventStore::storingRecovered, this, &Protection::storingRecovered);
@@ -88,7 +78,7 @@ void Protection::setEngine(SNMP *engine)
     connect(engine, &SNMP::eventTriggered, this, &Protection::handleSNMPEvent);
     connect(engine, &SNMP::statusChanged, this, &Protection::handleSNMPStatus);
     connect(engine, &SNMP::dataReady, this, &Protection::handleSNMPData);
-    connect(engine, &SNMP::authenticationChanged, this, &Protection::authenticationChanged);
+    connect(engine, &SNMP::authenticationChanged, this, &Protection::handleAuthentication);
     // Once the engine watches the cards: a countdown of an outage that the last run did not see to its end.
     if (!d->resumed) {
         d->resumed = true;
@@ -198,4 +188,11 @@ void Protection::handleSNMPData(const QString &host, const QByteArray &data)
     if (d->listed.contains(host))
         d->cards[host].data = data;
     emit dataReady(host, data);
+}
+
+void Protection::handleAuthentication(const QString &host, bool failed)
+{
+    if (d->listed.contains(host))
+        d->cards[host].authenticationFailed = failed;
+    emit authenticationChanged(host, failed);
 }

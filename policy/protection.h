@@ -1,5 +1,6 @@
 #pragma once
 
+#include "policy/systemmessages.h"
 #include "snmp/snmpinfo.h"
 
 #include <QByteArray>
@@ -28,6 +29,7 @@ public:
         QString host;
         int status = -1;
         QByteArray data;
+        bool authenticationFailed = false;
     };
 
     explicit Protection(QObject *parent = nullptr);
@@ -52,6 +54,7 @@ public slots:
     void handleSNMPEvent(const QString &host, int event);
     void handleSNMPStatus(const QString &host, int status);
     void handleSNMPData(const QString &host, const QByteArray &data);
+    void handleAuthentication(const QString &host, bool failed);
 
 signals:
     // An event, already handed to the store; at is seconds since 1970.
@@ -63,8 +66,8 @@ signals:
     void dataReady(const QString &host, const QByteArray &data);
     // The engine's word that a v3 card turns the credentials down (true) or answers again (false).
     void authenticationChanged(const QString &host, bool failed);
-    // The policy's rows for the "System" object, already translated.
-    void systemMessage(const QString &text);
+    // The policy's rows for the "System" object.
+    void systemMessage(const SystemMessage &message);
     void storingFailed();
     void storingRecovered();
     void hostsChanged();

@@ -37,10 +37,9 @@ QVariant setting(const char *key)
     return readCheckedSetting(AppPaths::settingsFilePath(), QLatin1String(key));
 }
 
-// The window shows these rows under its own "System" object, so they are translated in its context.
-QString text(const char *source)
+QString minutesText(qint64 ms, qint64 minuteMs)
 {
-    return QCoreApplication::translate("MainWindow", source);
+    return QString::number(double(float(ms) / float(minuteMs)), 'f', 1);
 }
 
 } // namespace
@@ -75,7 +74,7 @@ struct ShutdownPolicy::Private
     bool requestInFlight = false;
     // The last request was refused; the retry timer asks again while some card still shows trouble.
     bool refused = false;
-    QString refusal;
+    SystemMessage refusal;
     QTimer retryTimer;
     // A countdown taken over from before a restart whose deadline had passed: the first report that still
     // shows the trouble acts at once, one that shows it over cancels, silence acts when the grace is over.
@@ -284,7 +283,7 @@ void ShutdownPolicy::updateCountdown(bool trouble, int minutes)
             d->shutdownTimer.stop();
             d->pendingMs = 0;
             clearState();
-            emit message(text(SystemMessages::countdownCanceled));
+            say(SystemMessages::countdownCanceled);
         }
         return;
     }
@@ -308,7 +307,7 @@ void ShutdownPolicy::startCountdown(qint64 ms)
     armTimer(ms);
     d->deadline = QDateTime::currentMSecsSinceEpoch() + ms;
     saveState();
-    emit message(text(SystemMessages::countdownStarted).arg(double(float(ms) / float(d->minuteMs)), 0, 'f', 1));
+    say(SystemMessages::countdownStarted, {minutesText(ms, d->minuteMs)});
 }
 
 void ShutdownPolicy::onOffAPPTimeout()
@@ -367,13 +366,13 @@ void ShutdownPolicy::runShutdownApplication()
 
     // An enabled application without a path would otherwise mark the step done and never shut down.
     if (!isTrustedShutdownApplication(path)) {
-        emit message(text(SystemMessages::applicationInvalid));
+        say(SystemMessages::applicationInvalid);
         d->applicationHandled = true;
         onOffAPPFinished(0, QProcess::NormalExit);
         return;
     }
 
-    emit message(text(SystemMessages::applicationStarting));
+    say(SystemMessages::applicationStarting);
 
     int minutes = DefaultExecMinutes;
     if (limit.isValid()) {
@@ -400,7 +399,7 @@ void ShutdownPolicy::onOffAPPError(QProcess::ProcessError error)
     // not started again in this outage.
     if (d->applicationEnded)
         return;
-    emit message(text(SystemMessages::applicationEnded));
+    say(SystemMessages::applicationEnded);
     d->applicationTimer.stop();
     onOffAPPFinished(0, QProcess::NormalExit);
 }
@@ -427,11 +426,16 @@ void ShutdownPolicy::requestPowerOff()
         return;
     }
     shutdownSystem(this, [this](ShutdownProblem problem, const QString &detail) {
-        handlePowerOffRefused(shutdownProblemText(problem, detail));
+        handlePowerOffRefused(shutdownProblemMessage(problem, detail));
     });
 }
 
 void ShutdownPolicy::handlePowerOffRefused(const QString &reason)
+{
+    handlePowerOffRefused(SystemMessage {reason, {}});
+}
+
+void ShutdownPolicy::handlePowerOffRefused(const SystemMessage &reason)
 {
     if (!d->requestInFlight)
         return;
@@ -440,7 +444,7 @@ void ShutdownPolicy::handlePowerOffRefused(const QString &reason)
     // One standing row per reason, not one a minute.
     if (reason != d->refusal) {
         d->refusal = reason;
-        emit message(reason);
+        say(reason);
     }
     if (anyTrouble()) {
         qInfo("System shutdown still due: asking again in %lld s", d->minuteMs / 1000);
@@ -448,6 +452,23 @@ void ShutdownPolicy::handlePowerOffRefused(const QString &reason)
     } else {
         rearm();
     }
+}
+
+SystemMessage ShutdownPolicy::refusal() const
+{
+    return d->refused ? d->refusal : SystemMessage();
+}
+
+void ShutdownPolicy::say(const char *id, const QStringList &args)
+{
+    say(SystemMessage {QString::fromLatin1(id), args});
+}
+
+void ShutdownPolicy::say(const SystemMessage &message)
+{
+    // The window shows the row under its own "System" object, in its language; the service sends the id.
+    emit this->message(SystemMessages::text(message));
+    emit systemMessage(message);
 }
 
 void ShutdownPolicy::retryPowerOff()
@@ -468,13 +489,13 @@ void ShutdownPolicy::rearm()
     d->applicationHandled = false;
     d->applicationEnded = false;
     d->refused = false;
-    d->refusal.clear();
+    d->refusal = SystemMessage();
     d->requestInFlight = false;
     d->countdownActive = false;
     d->troubleSince = 0;
     d->deadline = 0;
     clearState();
-    emit message(text(SystemMessages::shutdownNoLongerDue));
+    say(SystemMessages::shutdownNoLongerDue);
 }
 
 bool ShutdownPolicy::requestInFlight() const
@@ -582,14 +603,14 @@ bool ShutdownPolicy::resume(const QStringList &listed)
     if (left > 0) {
         armTimer(left);
         qInfo("Countdown resumed after a restart: %lld ms left", left);
-        emit message(text(SystemMessages::countdownStarted).arg(double(float(left) / float(d->minuteMs)), 0, 'f', 1));
+        say(SystemMessages::countdownStarted, {minutesText(left, d->minuteMs)});
     } else {
         // Run out while the program was away: the first report that still shows the trouble acts; a card that
         // stays silent for the grace does too, as a dead UPS in an outage would.
         d->resumedPastDue = true;
         armTimer(qMin<qint64>(resumeGraceMs, qMax<qint64>(1, d->minuteMs / 6)));
         qInfo("Countdown ran out while the program was away: acting on the first report that confirms it");
-        emit message(text(SystemMessages::countdownStarted).arg(0.0, 0, 'f', 1));
+        say(SystemMessages::countdownStarted, {minutesText(0, d->minuteMs)});
     }
     return true;
 }
@@ -599,5 +620,5 @@ void ShutdownPolicy::checkPowerOffRight()
     if (d->shutdownHandler)
         return;
     ::checkPowerOffRight(this,
-        [this](ShutdownProblem problem, const QString &detail) { emit message(shutdownProblemText(problem, detail)); });
+        [this](ShutdownProblem problem, const QString &detail) { say(shutdownProblemMessage(problem, detail)); });
 }

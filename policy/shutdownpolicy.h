@@ -1,5 +1,7 @@
 #pragma once
 
+#include "policy/systemmessages.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QProcess>
@@ -42,6 +44,9 @@ public:
     // logind (or whatever replaced it) refused the power-off: the reason stands as a row, the request is made
     // again every minute while some card shows trouble, and the end of the trouble re-arms the protection.
     void handlePowerOffRefused(const QString &reason);
+    void handlePowerOffRefused(const SystemMessage &reason);
+    // While a due power-off is refused: why; empty otherwise.
+    SystemMessage refusal() const;
 
     // Test seams: the length of one minute, and what "shut the system down" does (default shutdownSystem()).
     void setMinuteMs(qint64 ms);
@@ -67,6 +72,8 @@ public:
 signals:
     // A row for the event table under the object "System"; already translated. Never stored.
     void message(const QString &text);
+    // The same row as its message id and arguments, for a face that shows it in a language of its own.
+    void systemMessage(const SystemMessage &message);
 
 public slots:
     void onOffAPPTimeout();
@@ -74,6 +81,8 @@ public slots:
     void onOffAPPFinished(int exitCode, QProcess::ExitStatus exitStatus);
 
 private:
+    void say(const char *id, const QStringList &args = QStringList());
+    void say(const SystemMessage &message);
     void updateCountdown(bool trouble, int minutes);
     void startCountdown(qint64 ms);
     void runShutdownApplication();

@@ -1,8 +1,22 @@
 #include "policy/systemmessages.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 namespace SystemMessages {
+
+QString text(const SystemMessage &message)
+{
+    // Only an id of this program's own is looked up; a known pattern without its arguments keeps its %1.
+    QString result = QCoreApplication::translate("MainWindow", message.id.toUtf8().constData());
+    static const QRegularExpression slot(QStringLiteral("%[1-9]"));
+    for (const QString &arg : message.args) {
+        if (!result.contains(slot))
+            break; // more arguments than the pattern has slots: QString::arg would only warn
+        result = result.arg(arg);
+    }
+    return result;
+}
 
 QString translated(const QString &english)
 {

@@ -1,6 +1,22 @@
 #pragma once
 
+#include <QMetaType>
 #include <QString>
+#include <QStringList>
+
+// One "System" row as the protection says it: the id is the English source text of one of the patterns below,
+// args fill its %1, %2...; a face shows it in its own language with SystemMessages::text(). An id that is no
+// known pattern is shown as it stands.
+struct SystemMessage
+{
+    QString id;
+    QStringList args;
+
+    bool isEmpty() const { return id.isEmpty(); }
+    bool operator==(const SystemMessage &other) const { return id == other.id && args == other.args; }
+    bool operator!=(const SystemMessage &other) const { return !(*this == other); }
+};
+Q_DECLARE_METATYPE(SystemMessage)
 
 // The protection's "System" messages, translated in the window's context. The service runs without a translator
 // and sends them in English; a front end gives them back in its own language with translated().
@@ -21,6 +37,8 @@ inline constexpr char shutdownNoLongerDue[] = QT_TRANSLATE_NOOP("MainWindow",
     "The power trouble is over: the refused system shutdown is no longer due, the protection is armed again");
 inline constexpr char powerOffRefused[] = QT_TRANSLATE_NOOP("MainWindow", "System shutdown refused by logind: %1");
 
+// The message in the current language with its arguments filled in.
+QString text(const SystemMessage &message);
 // One of the messages above in the current language, with its argument carried over; other text unchanged.
 QString translated(const QString &english);
 

@@ -124,18 +124,23 @@ void checkPowerOffRight(QObject *context, ShutdownProblemHandler onProblem)
     askPowerOffRight(reporter(context, std::move(onProblem)), {});
 }
 
+SystemMessage shutdownProblemMessage(ShutdownProblem problem, const QString &detail)
+{
+    switch (problem) {
+    case ShutdownProblem::NoSystemBus:
+        return {QString::fromLatin1(SystemMessages::noSystemBus), {detail}};
+    case ShutdownProblem::NoAnswer:
+        return {QString::fromLatin1(SystemMessages::logindSilent), {detail}};
+    case ShutdownProblem::NotPermitted:
+        return {QString::fromLatin1(SystemMessages::powerOffNotPermitted), {detail}};
+    case ShutdownProblem::Refused:
+        return {QString::fromLatin1(SystemMessages::powerOffRefused), {detail}};
+    }
+    return {};
+}
+
 QString shutdownProblemText(ShutdownProblem problem, const QString &detail)
 {
     // Shown in the window's event table under "System", so translated in its context.
-    switch (problem) {
-    case ShutdownProblem::NoSystemBus:
-        return QCoreApplication::translate("MainWindow", SystemMessages::noSystemBus).arg(detail);
-    case ShutdownProblem::NoAnswer:
-        return QCoreApplication::translate("MainWindow", SystemMessages::logindSilent).arg(detail);
-    case ShutdownProblem::NotPermitted:
-        return QCoreApplication::translate("MainWindow", SystemMessages::powerOffNotPermitted).arg(detail);
-    case ShutdownProblem::Refused:
-        return QCoreApplication::translate("MainWindow", SystemMessages::powerOffRefused).arg(detail);
-    }
-    return QString();
+    return SystemMessages::text(shutdownProblemMessage(problem, detail));
 }

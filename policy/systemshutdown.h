@@ -1,5 +1,7 @@
 #pragma once
 
+#include "policy/systemmessages.h"
+
 #include <QString>
 
 #include <functional>
@@ -26,6 +28,7 @@ void shutdownSystem(QObject *context = nullptr, ShutdownProblemHandler onProblem
 void checkPowerOffRight(QObject *context, ShutdownProblemHandler onProblem);
 
 // The text the window shows for a problem, in its "System" row.
+SystemMessage shutdownProblemMessage(ShutdownProblem problem, const QString &detail);
 QString shutdownProblemText(ShutdownProblem problem, const QString &detail);
 
 // Replaces what shutdownSystem() does for the rest of the process (an empty function restores the real

@@ -112,7 +112,8 @@ ProtectionService::ProtectionService(Protection *protection, const QDBusConnecti
         sent = data;
         emit DataChanged(host, data);
     });
-    connect(protection, &Protection::systemMessage, this, [this](const QString &text) {
+    connect(protection, &Protection::systemMessage, this, [this](const ::SystemMessage &message) {
+        const QString text = SystemMessages::text(message);
         qInfo("System: %s", qPrintable(text));
         emit SystemMessage(text, m_protection->policy()->remainingMs());
     });

@@ -17,6 +17,11 @@ struct SNMPInfo
 
     // Inside the engine a host is known by address, colon, port.
     QString peer() const { return ip + QLatin1Char(':') + QString::number(port); }
+
+    // Why the card cannot be stored as it stands, in English, or empty. With keptSecrets an empty community,
+    // user name or password stands for the stored one. validationText() gives the same in the current language.
+    QString validate(bool keptSecrets = false) const;
+    QString validationText(bool keptSecrets = false) const;
 };
 
 namespace Snmp {

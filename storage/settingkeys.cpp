@@ -9,23 +9,41 @@ namespace {
 SettingKey key(const char *name, QVariant::Type type, int minimum = 0, int maximum = 0, bool zeroIsOff = false,
     int fallback = 0, bool asStored = false)
 {
-    return SettingKey {QLatin1String(name), type, minimum, maximum, zeroIsOff, fallback, asStored};
+    return SettingKey {QLatin1String(name), type, minimum, maximum, zeroIsOff, fallback, asStored,
+        type == QVariant::Int ? QVariant(fallback) : QVariant()};
+}
+
+SettingKey withDefault(SettingKey key, const QVariant &value)
+{
+    key.byDefault = value;
+    return key;
 }
 } // namespace
 
 const QVector<SettingKey> &SettingKeys::all()
 {
     static const QVector<SettingKey> keys {
-        key("system/language", QVariant::Int, 0, 1, false, 0),
-        key("system/pop_warning", QVariant::Bool),
-        key("system/shutdown_app_enable", QVariant::Bool),
-        key("system/shutdown_app", QVariant::String),
-        key("system/shutdown_exec_time", QVariant::Int, 1, 90, false, 15),
-        key("shutdown/ac_failed_time", QVariant::Int, 1, 9999, true, 5, true),
-        key("shutdown/batt_low_time", QVariant::Int, 1, 9999, true, 5, true),
-        key("shutdown/ac_failed_capacity", QVariant::Int, 1, 100, true, 20),
+        key(language, QVariant::Int, 0, 1, false, 0),
+        withDefault(key(popWarning, QVariant::Bool), true),
+        withDefault(key(applicationEnabled, QVariant::Bool), false),
+        withDefault(key(application, QVariant::String), QString()),
+        key(applicationTime, QVariant::Int, 1, 90, false, 15),
+        key(acFailedTime, QVariant::Int, 1, 9999, true, 5, true),
+        key(batteryLowTime, QVariant::Int, 1, 9999, true, 5, true),
+        key(acFailedCapacity, QVariant::Int, 1, 100, true, 20),
     };
     return keys;
+}
+
+bool SettingKeys::isApplicationKey(const QString &name)
+{
+    return name == QLatin1String(application) || name == QLatin1String(applicationEnabled);
+}
+
+QVariant SettingKeys::defaultValue(const QString &name)
+{
+    const SettingKey *k = find(name);
+    return k ? k->byDefault : QVariant();
 }
 
 const SettingKey *SettingKeys::find(const QString &name)

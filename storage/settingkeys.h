@@ -19,9 +19,25 @@ struct SettingKey
     // A countdown key keeps a hand-edited value: 0 or less (or no number) already reads as off, and a longer
     // countdown never shuts down sooner than asked, while a default would.
     bool policyReadsAsStored = false;
+    // What an absent key means to the protection and what a dialog shows for it.
+    QVariant byDefault;
 };
 
 namespace SettingKeys {
+// The keys by name, for the code that reads or writes one of them.
+inline constexpr char language[] = "system/language";
+inline constexpr char popWarning[] = "system/pop_warning";
+inline constexpr char applicationEnabled[] = "system/shutdown_app_enable";
+inline constexpr char application[] = "system/shutdown_app";
+inline constexpr char applicationTime[] = "system/shutdown_exec_time";
+inline constexpr char acFailedTime[] = "shutdown/ac_failed_time";
+inline constexpr char batteryLowTime[] = "shutdown/batt_low_time";
+inline constexpr char acFailedCapacity[] = "shutdown/ac_failed_capacity";
+
+// What the service would run as its own user: a change of these is an administrator's.
+bool isApplicationKey(const QString &name);
+// The key's default (see SettingKey::byDefault), invalid for an unknown key.
+QVariant defaultValue(const QString &name);
 const QVector<SettingKey> &all();
 const SettingKey *find(const QString &name);
 // Why value cannot be stored under name, in English, or empty; *stored gets it in the key's type.

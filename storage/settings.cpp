@@ -94,7 +94,8 @@ QVariant readSetting(const QString &path, const QString &key)
     return value;
 }
 
-void writeSetting(const QString &path, const QString &key, const QVariant &value)
+namespace {
+bool writeSettings(const QString &path, const QVariantMap &values)
 {
     {
         std::lock_guard<std::mutex> lock(cacheMutex);
@@ -103,21 +104,59 @@ void writeSetting(const QString &path, const QString &key, const QVariant &value
     // QSettings keeps the mode of an existing file when it rewrites it; make the first one private. It would
     // also write through a link to its target, so a refused file or lock file is not written at all.
     if (!PrivateFile::ensure(path) || !PrivateFile::check(path + QStringLiteral(".lock")))
-        return;
-    QSettings settings(path, QSettings::IniFormat);
-    settings.setValue(key, value);
-    settings.sync();
+        return false;
+    bool written = false;
+    {
+        QSettings settings(path, QSettings::IniFormat);
+        QVariantMap before;
+        for (auto it = values.cbegin(); it != values.cend(); ++it) {
+            before.insert(it.key(), settings.value(it.key()));
+            settings.setValue(it.key(), it.value());
+        }
+        settings.sync();
+        // A garbled file reads as a FormatError and is written all the same; only a failed write counts.
+        written = settings.status() != QSettings::AccessError;
+        if (!written) {
+            // Qt keeps what it could not write for every later reader in this process: the protection would act
+            // on a value the file does not have. The old values go back in its place.
+            for (auto it = before.cbegin(); it != before.cend(); ++it) {
+                if (it.value().isValid())
+                    settings.setValue(it.key(), it.value());
+                else
+                    settings.remove(it.key());
+            }
+            settings.sync();
+        }
+    }
     std::lock_guard<std::mutex> lock(cacheMutex);
     cache().remove(path);
+    return written;
+}
+} // namespace
+
+bool writeSetting(const QString &path, const QString &key, const QVariant &value)
+{
+    return writeSettings(path, {{key, value}});
 }
 
 QString storeSetting(const QString &path, const QString &key, const QVariant &value)
 {
-    QVariant stored;
-    const QString why = SettingKeys::refusal(key, value, &stored);
-    if (why.isEmpty())
-        writeSetting(path, key, stored);
-    return why;
+    return storeSettings(path, {{key, value}});
+}
+
+QString storeSettings(const QString &path, const QVariantMap &values)
+{
+    QVariantMap stored;
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        QVariant converted;
+        const QString why = SettingKeys::refusal(it.key(), it.value(), &converted);
+        if (!why.isEmpty())
+            return why;
+        stored.insert(it.key(), converted);
+    }
+    if (!stored.isEmpty() && !writeSettings(path, stored))
+        return QStringLiteral("the settings file %1 cannot be written").arg(path);
+    return QString();
 }
 
 QVariant readCheckedSetting(const QString &path, const QString &key)

@@ -138,7 +138,7 @@ void MainWindow::setupProtection()
         addHostItem(host);
     followReports(protection);
     connect(protection, &Protection::systemMessage, this,
-        [this](const QString &text) { displaySNMPEvent(tr("System"), text); });
+        [this](const SystemMessage &message) { displaySNMPEvent(tr("System"), SystemMessages::text(message)); });
 }
 
 template<typename Source> void MainWindow::followReports(Source *source)

@@ -11,8 +11,34 @@
 #include <ctime>
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+// Takes CAP_DAC_OVERRIDE out of the effective set while it lives (it stays permitted, so it comes back).
+class WithoutPermissionOverride
+{
+public:
+    WithoutPermissionOverride()
+    {
+        if (::syscall(SYS_capget, &m_header, m_saved) != 0)
+            return;
+        __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
+        reduced[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+        m_dropped = ::syscall(SYS_capset, &m_header, reduced) == 0;
+    }
+    ~WithoutPermissionOverride()
+    {
+        if (m_dropped)
+            ::syscall(SYS_capset, &m_header, m_saved);
+    }
+
+private:
+    __user_cap_header_struct m_header {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct m_saved[2] {};
+    bool m_dropped = false;
+};
 
 class TestSettings : public QObject
 {
@@ -80,10 +106,57 @@ private slots:
         ScratchApp app(ScratchApp::Empty);
         writeSetting(path(), QStringLiteral("system/shutdown_app"), QStringLiteral("/opt/my app/run"));
         writeSetting(path(), QStringLiteral("shutdown/batt_low_time"), 5); // a rewrite keeps the mode
-        struct stat st {};
+        struct stat st
+        {
+        };
         QCOMPARE(::stat(QFile::encodeName(path()).constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, 0600u);
-        QCOMPARE(readSetting(path(), QStringLiteral("system/shutdown_app")).toString(), QStringLiteral("/opt/my app/run"));
+        QCOMPARE(
+            readSetting(path(), QStringLiteral("system/shutdown_app")).toString(), QStringLiteral("/opt/my app/run"));
+    }
+
+    // Several keys go in together or not at all, and a file that cannot be written is no success.
+    void storeSettingsIsAllOrNothing_data()
+    {
+        QTest::addColumn<QVariantMap>("values");
+        QTest::addColumn<bool>("readOnly");
+        QTest::addColumn<QString>("refusal");
+        const QString capacity = QStringLiteral("shutdown/ac_failed_capacity");
+        const QString time = QStringLiteral("shutdown/ac_failed_time");
+        QTest::newRow("all fine") << QVariantMap {{capacity, 30}, {time, 7}} << false << QString();
+        QTest::newRow("one out of range")
+            << QVariantMap {{capacity, 30}, {time, -1}} << false << QStringLiteral("must lie from 1 to 9999");
+        QTest::newRow("one unknown key") << QVariantMap {{capacity, 30}, {QStringLiteral("shutdown/nothing"), 1}}
+                                         << false << QStringLiteral("no such settings key");
+        QTest::newRow("read-only directory")
+            << QVariantMap {{capacity, 30}} << true << QStringLiteral("cannot be written");
+    }
+
+    void storeSettingsIsAllOrNothing()
+    {
+        QFETCH(QVariantMap, values);
+        QFETCH(bool, readOnly);
+        QFETCH(QString, refusal);
+        ScratchApp app(ScratchApp::Empty);
+        QCOMPARE(storeSetting(path(), QStringLiteral("shutdown/ac_failed_capacity"), 20), QString());
+        // A read-only file alone would be replaced (written beside it and renamed), a read-only directory alone
+        // written in place.
+        const QString directory = QFileInfo(path()).absolutePath();
+        if (readOnly) {
+            QVERIFY(QFile::setPermissions(path(), QFileDevice::ReadOwner));
+            QVERIFY(QFile::setPermissions(directory, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        }
+        QString why;
+        {
+            // Root writes a read-only file all the same, unless it gives up overriding the permissions.
+            WithoutPermissionOverride asUser;
+            why = storeSettings(path(), values);
+        }
+        QFile::setPermissions(directory, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QCOMPARE(why.isEmpty(), refusal.isEmpty());
+        QVERIFY2(why.contains(refusal), qPrintable(why));
+        QCOMPARE(
+            readSetting(path(), QStringLiteral("shutdown/ac_failed_capacity")).toInt(), refusal.isEmpty() ? 30 : 20);
     }
 
     // Reads are cached while the file stays as it was; any change of it shows at the very next read.

@@ -276,7 +276,7 @@ void TestProtection::hostChangesDuringACountdown()
     Protection protection;
     protection.policy()->setShutdownHandler([this] { ++m_requests; });
     QStringList rows;
-    connect(&protection, &Protection::systemMessage, &protection, [&rows](const QString &text) { rows.append(text); });
+    connect(&protection, &Protection::systemMessage, &protection, [&rows](const SystemMessage &message) { rows.append(SystemMessages::text(message)); });
     const QString host = QStringLiteral("10.9.1.1");
     protection.addHost(v2cHost(host, 161));
     protection.handleSNMPData(host, QByteArray("\x02\x00\x02\x50\x0f", 5));
