@@ -46,9 +46,7 @@ ProtectionClient::ProtectionClient(const QDBusConnection &bus, QObject *parent)
       m_watcher(new QDBusServiceWatcher(ProtectionService::serviceName(), bus,
           QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration, this))
 {
-    qDBusRegisterMetaType<QList<int>>();
-    qDBusRegisterMetaType<QList<qlonglong>>();
-    qDBusRegisterMetaType<QList<QByteArray>>();
+    registerBusTypes();
     m_proxy->setTimeout(callTimeoutMs);
     connect(m_watcher, &QDBusServiceWatcher::serviceRegistered, this, [this] { setAvailable(true); });
     connect(m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] { setAvailable(false); });
@@ -57,10 +55,11 @@ ProtectionClient::ProtectionClient(const QDBusConnection &bus, QObject *parent)
     connect(m_proxy.get(), &ProtectionProxy::AuthenticationChanged, this, &ProtectionClient::authenticationChanged);
     connect(m_proxy.get(), &ProtectionProxy::DataChanged, this, &ProtectionClient::dataReady);
     connect(m_proxy.get(), &ProtectionProxy::HostsChanged, this, &ProtectionClient::hostsChanged);
-    connect(m_proxy.get(), &ProtectionProxy::SystemMessage, this, [this](const QString &text, qlonglong countdownMs) {
-        emit systemMessage(text);
-        emit countdownChanged(countdownMs);
-    });
+    connect(m_proxy.get(), &ProtectionProxy::SystemMessage, this,
+        [this](const QString &id, const QStringList &args, qlonglong countdownMs) {
+            emit systemMessage(SystemMessages::text({id, args}));
+            emit countdownChanged(countdownMs);
+        });
     connect(m_proxy.get(), &ProtectionProxy::StoringChanged, this,
         [this](bool failing) { failing ? emit storingFailed() : emit storingRecovered(); });
     // Asked once without waiting; the watcher reports every change after that.
@@ -121,18 +120,19 @@ void ProtectionClient::fetchSnapshot()
     auto *cards = new QDBusPendingCallWatcher(m_proxy->Cards(), this);
     connect(cards, &QDBusPendingCallWatcher::finished, this, [this, cards] {
         cards->deleteLater();
-        QDBusPendingReply<QStringList, QList<int>, QList<QByteArray>> reply = *cards;
+        QDBusPendingReply<QList<CardState>> reply = *cards;
         if (reply.isError())
             return;
-        const QStringList hosts = reply.argumentAt<0>();
-        const QList<int> statuses = reply.argumentAt<1>();
-        const QList<QByteArray> data = reply.argumentAt<2>();
+        const QList<CardState> states = reply.value();
+        QStringList hosts;
+        for (const CardState &card : states)
+            hosts.append(card.host);
         emit hostsChanged(hosts);
-        for (int i = 0; i < hosts.size(); ++i) {
-            if (statuses.value(i, -1) >= 0)
-                emit statusChanged(hosts.at(i), statuses.at(i));
-            if (!data.value(i).isEmpty())
-                emit dataReady(hosts.at(i), data.at(i));
+        for (const CardState &card : states) {
+            if (card.status >= 0)
+                emit statusChanged(card.host, card.status);
+            if (!card.data.isEmpty())
+                emit dataReady(card.host, card.data);
         }
     });
     auto *countdown = new QDBusPendingCallWatcher(m_proxy->Countdown(), this);
@@ -163,14 +163,11 @@ bool ProtectionClient::setSetting(const QString &key, const QVariant &value, QSt
 QList<SNMPInfo> ProtectionClient::hosts(QString *error)
 {
     QList<SNMPInfo> result;
-    QDBusPendingReply<QStringList, QList<int>, QList<QByteArray>> reply = m_proxy->Cards();
+    QDBusPendingReply<QList<StoredCard>> reply = m_proxy->Hosts();
     if (!succeeded(reply, error))
         return result;
-    for (const QString &ip : reply.argumentAt<0>()) {
-        SNMPInfo info;
-        if (host(ip, &info, error))
-            result.append(info);
-    }
+    for (const StoredCard &card : reply.value())
+        result.append(card.info);
     return result;
 }
 
@@ -218,16 +215,11 @@ bool ProtectionClient::removeHost(const QString &ip, QString *error, bool *unaut
 
 bool ProtectionClient::events(qint64 from, qint64 to, QList<Event> *events, QString *error)
 {
-    QDBusPendingReply<QList<qlonglong>, QStringList, QList<int>> reply = m_proxy->Events(from, to);
+    QDBusPendingReply<QVector<StoredEvent>> reply = m_proxy->Events(from, to);
     if (!succeeded(reply, error))
         return false;
-    const QList<qlonglong> dates = reply.argumentAt<0>();
-    const QStringList hosts = reply.argumentAt<1>();
-    const QList<int> codes = reply.argumentAt<2>();
-    const int count = qMin(dates.size(), qMin(hosts.size(), codes.size()));
-    events->reserve(count);
-    for (int i = 0; i < count; ++i)
-        events->append({dates.at(i), hosts.at(i), codes.at(i)});
+    for (const StoredEvent &event : reply.value())
+        events->append({event.date, event.host, event.event});
     return true;
 }
 
@@ -242,14 +234,11 @@ bool ProtectionClient::clearEvents(QString *error, bool *unauthorized)
 QList<Protection::Card> ProtectionClient::cards(QString *error)
 {
     QList<Protection::Card> result;
-    QDBusPendingReply<QStringList, QList<int>, QList<QByteArray>> reply = m_proxy->Cards();
+    QDBusPendingReply<QList<CardState>> reply = m_proxy->Cards();
     if (!succeeded(reply, error))
         return result;
-    const QStringList hosts = reply.argumentAt<0>();
-    const QList<int> statuses = reply.argumentAt<1>();
-    const QList<QByteArray> data = reply.argumentAt<2>();
-    for (int i = 0; i < hosts.size(); ++i)
-        result.append({hosts.at(i), statuses.value(i, -1), data.value(i)});
+    for (const CardState &card : reply.value())
+        result.append({card.host, card.status, card.data});
     return result;
 }
 

@@ -19,7 +19,8 @@ struct SettingKey
     // A countdown key keeps a hand-edited value: 0 or less (or no number) already reads as off, and a longer
     // countdown never shuts down sooner than asked, while a default would.
     bool policyReadsAsStored = false;
-    // What an absent key means to the protection and what a dialog shows for it.
+    // What a dialog shows for an absent key. The protection reads an absent key as off (no pop-ups, no
+    // application, no condition) until one is written.
     QVariant byDefault;
 };
 
