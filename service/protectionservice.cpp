@@ -14,7 +14,6 @@
 #include "storage/statements.h"
 
 #include <QDBusConnectionInterface>
-#include <QDBusMetaType>
 #include <QHostAddress>
 #include <QSet>
 #include <QSqlQuery>
@@ -67,12 +66,18 @@ SNMPInfo hostInfo(const QString &ip, int port, int version, const QString &commu
     return info;
 }
 
-// What the service would run as its own user is an administrator's choice; the rest is the group's.
-const char *settingAction(const QString &key)
+// The keys of what the service would run as its own user at an outage.
+bool isApplicationKey(const QString &key)
 {
-    return key == QLatin1String("system/shutdown_app") || key == QLatin1String("system/shutdown_app_enable")
-        ? Authorizer::configureApplicationAction
-        : Authorizer::configureAction;
+    return key == QLatin1String("system/shutdown_app") || key == QLatin1String("system/shutdown_app_enable");
+}
+// The file holds text; the bus carries the key's type, unless the text is none of it (a hand edit), which a
+// front end then sees as it stands.
+QVariant typedSetting(const QString &key)
+{
+    const QVariant stored = readSetting(AppPaths::settingsFilePath(), key);
+    QVariant typed;
+    return stored.isValid() && SettingKeys::refusal(key, stored, &typed).isEmpty() ? typed : stored;
 }
 } // namespace
 
@@ -86,17 +91,25 @@ QString ProtectionService::objectPath()
     return QStringLiteral("/org/vigilex/Protection1");
 }
 
+QString ProtectionService::invalidArgumentError()
+{
+    return invalidArgument;
+}
+
 QString ProtectionService::notAuthorizedError()
 {
     return notAuthorized;
 }
 
+QString ProtectionService::failedError()
+{
+    return failed;
+}
+
 ProtectionService::ProtectionService(Protection *protection, const QDBusConnection &bus, QObject *parent)
     : QObject(parent), m_protection(protection), m_bus(bus), m_authorizer(bus)
 {
-    qDBusRegisterMetaType<QList<int>>();
-    qDBusRegisterMetaType<QList<qlonglong>>();
-    qDBusRegisterMetaType<QList<QByteArray>>();
+    registerBusTypes();
     new Protection1Adaptor(this); // relays this object's signals by itself
 
     // Only what a reader of the log would find: the signal follows the commit.
@@ -113,9 +126,14 @@ ProtectionService::ProtectionService(Protection *protection, const QDBusConnecti
         emit DataChanged(host, data);
     });
     connect(protection, &Protection::systemMessage, this, [this](const ::SystemMessage &message) {
-        const QString text = SystemMessages::text(message);
-        qInfo("System: %s", qPrintable(text));
-        emit SystemMessage(text, m_protection->policy()->remainingMs());
+        qInfo("System: %s", qPrintable(SystemMessages::text(message)));
+        emit SystemMessage(message.id, message.args, m_protection->policy()->remainingMs());
+        // The refusal changes with a message only: set or replaced with its reason, or over at the re-arming.
+        const ::SystemMessage refusal = m_protection->policy()->refusal();
+        if (refusal != m_refusal) {
+            m_refusal = refusal;
+            emit ShutdownRefusalChanged(refusal.id, refusal.args);
+        }
     });
     connect(protection, &Protection::storingFailed, this, [this] { emit StoringChanged(true); });
     connect(protection, &Protection::storingRecovered, this, [this] { emit StoringChanged(false); });
@@ -156,15 +174,39 @@ bool ProtectionService::registerOnBus(QString *error)
     return true;
 }
 
-QStringList ProtectionService::Cards(QList<int> &statuses, QList<QByteArray> &data)
+QList<CardState> ProtectionService::Cards()
 {
-    const QStringList hosts = m_protection->hosts();
-    for (const QString &host : hosts) {
+    QList<CardState> cards;
+    for (const QString &host : m_protection->hosts()) {
         const Protection::Card card = m_protection->card(host);
-        statuses.append(card.status);
-        data.append(card.data);
+        cards.append({host, card.status, card.authenticationFailed, card.data});
     }
-    return hosts;
+    return cards;
+}
+
+QList<StoredCard> ProtectionService::Hosts()
+{
+    QList<StoredCard> cards;
+    for (const SNMPInfo &stored : HostTable::all()) {
+        StoredCard card;
+        card.info = stored;
+        card.info.community.clear();
+        card.info.userName.clear();
+        card.info.password.clear();
+        card.communitySet = !stored.community.isEmpty();
+        card.userNameSet = !stored.userName.isEmpty();
+        card.passwordSet = !stored.password.isEmpty();
+        cards.append(card);
+    }
+    return cards;
+}
+
+qlonglong ProtectionService::State(QString &refusalId, QStringList &refusalArgs)
+{
+    const ::SystemMessage refusal = m_protection->policy()->refusal();
+    refusalId = refusal.id;
+    refusalArgs = refusal.args;
+    return m_protection->policy()->remainingMs();
 }
 
 qlonglong ProtectionService::Countdown()
@@ -178,7 +220,7 @@ bool ProtectionService::Setting(const QString &key, QDBusVariant &value)
         sendErrorReply(invalidArgument, QStringLiteral("no such settings key: ") + key);
         return false;
     }
-    const QVariant stored = readSetting(AppPaths::settingsFilePath(), key);
+    const QVariant stored = typedSetting(key);
     // An absent key has no value on the bus; the flag says so and the variant carries an empty string.
     value = QDBusVariant(stored.isValid() ? stored : QVariant(QString()));
     return stored.isValid();
@@ -186,25 +228,70 @@ bool ProtectionService::Setting(const QString &key, QDBusVariant &value)
 
 void ProtectionService::SetSetting(const QString &key, const QDBusVariant &value)
 {
-    QVariant converted;
-    QString why = SettingKeys::refusal(key, value.variant(), &converted);
-    // Checked as the service's user, the one the outage runs the application as.
-    if (why.isEmpty() && key == QLatin1String("system/shutdown_app")) {
-        const QString refusal = shutdownApplicationRefusal(converted.toString());
-        if (!refusal.isEmpty())
-            why = QStringLiteral("shutdown application ") + converted.toString() + QStringLiteral(": ") + refusal;
+    SetSettings({{key, value.variant()}});
+}
+
+QVariantMap ProtectionService::Settings(const QStringList &keys)
+{
+    QVariantMap values;
+    for (const QString &key : keys) {
+        if (!SettingKeys::find(key)) {
+            sendErrorReply(invalidArgument, QStringLiteral("no such settings key: ") + key);
+            return {};
+        }
+        const QVariant stored = typedSetting(key);
+        if (stored.isValid())
+            values.insert(key, stored);
     }
+    return values;
+}
+
+void ProtectionService::SetSettings(const QVariantMap &values)
+{
+    QVariantMap checked;
+    const QString why = checkSettings(values, &checked);
     if (!why.isEmpty()) {
         sendErrorReply(invalidArgument, why);
         return;
     }
-    authorized(settingAction(key), [key, converted]() -> QString {
-        const QString refused = storeSetting(AppPaths::settingsFilePath(), key, converted);
+    // What the service would run as its own user is an administrator's choice, and so is a batch that holds it.
+    bool application = false;
+    for (auto it = checked.cbegin(); it != checked.cend(); ++it)
+        application |= isApplicationKey(it.key());
+    authorized(application ? Authorizer::configureApplicationAction : Authorizer::configureAction,
+        [this, checked] { return storeSettings(checked); });
+}
+
+QString ProtectionService::checkSettings(const QVariantMap &values, QVariantMap *checked) const
+{
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        QVariant converted;
+        const QString why = SettingKeys::refusal(it.key(), it.value(), &converted);
+        if (!why.isEmpty())
+            return why;
+        // Checked as the service's user, the one the outage runs the application as.
+        if (it.key() == QLatin1String("system/shutdown_app")) {
+            const QString refusal = shutdownApplicationRefusal(converted.toString());
+            if (!refusal.isEmpty())
+                return QStringLiteral("shutdown application ") + converted.toString() + QStringLiteral(": ") + refusal;
+        }
+        checked->insert(it.key(), converted);
+    }
+    return QString();
+}
+
+QString ProtectionService::storeSettings(const QVariantMap &values)
+{
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        const QString refused = storeSetting(AppPaths::settingsFilePath(), it.key(), it.value());
         if (!refused.isEmpty())
             return refused;
-        qInfo("Setting %s changed through the bus", qPrintable(key));
-        return QString();
-    });
+    }
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        qInfo("Setting %s changed through the bus", qPrintable(it.key()));
+        emit SettingChanged(it.key(), true, QDBusVariant(it.value()));
+    }
+    return QString();
 }
 
 int ProtectionService::Host(const QString &ip, int &version, bool &communitySet, int &authType, int &privType,
@@ -300,7 +387,7 @@ void ProtectionService::RemoveHost(const QString &ip)
     });
 }
 
-QList<qlonglong> ProtectionService::Events(qlonglong from, qlonglong to, QStringList &, QList<int> &)
+QVector<StoredEvent> ProtectionService::Events(qlonglong from, qlonglong to)
 {
     // What the writer still holds counts as stored: the reader must see an event that was announced. The answer
     // waits for the commit, up to the bound, while the main thread goes on with the cards and the policy.
@@ -317,16 +404,10 @@ QList<qlonglong> ProtectionService::Events(qlonglong from, qlonglong to, QString
             bus.send(request.createErrorReply(failed, QStringLiteral("the events cannot be read")));
             return;
         }
-        QList<qlonglong> dates;
-        QStringList hosts;
-        QList<int> events;
-        while (query.next()) {
-            dates.append(query.value(0).toLongLong());
-            hosts.append(query.value(1).toString());
-            events.append(query.value(2).toInt());
-        }
-        bus.send(
-            request.createReply({QVariant::fromValue(dates), QVariant::fromValue(hosts), QVariant::fromValue(events)}));
+        QVector<StoredEvent> events;
+        while (query.next())
+            events.append({query.value(0).toLongLong(), query.value(1).toString(), query.value(2).toInt()});
+        bus.send(request.createReply(QVariant::fromValue(events)));
     });
     return {};
 }

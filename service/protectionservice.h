@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/authorizer.h"
+#include "service/dbustypes.h"
 #include "snmp/snmpinfo.h"
 
 #include <QByteArray>
@@ -11,6 +12,8 @@
 #include <QList>
 #include <QObject>
 #include <QStringList>
+#include <QVariantMap>
+#include <QVector>
 
 #include <functional>
 
@@ -26,8 +29,11 @@ class ProtectionService : public QObject, protected QDBusContext
 public:
     static QString serviceName();
     static QString objectPath();
-    // The error of a change polkit did not allow the caller.
+    // The errors of a call: arguments the protection refuses, a change polkit did not allow the caller, and
+    // a change that was allowed but could not be made.
+    static QString invalidArgumentError();
     static QString notAuthorizedError();
+    static QString failedError();
 
     ProtectionService(Protection *protection, const QDBusConnection &bus, QObject *parent = nullptr);
     ~ProtectionService() override;
@@ -36,10 +42,14 @@ public:
     bool registerOnBus(QString *error);
 
 public slots:
-    QStringList Cards(QList<int> &statuses, QList<QByteArray> &data);
+    QList<CardState> Cards();
+    QList<StoredCard> Hosts();
+    qlonglong State(QString &refusalId, QStringList &refusalArgs);
     qlonglong Countdown();
     bool Setting(const QString &key, QDBusVariant &value);
     void SetSetting(const QString &key, const QDBusVariant &value);
+    QVariantMap Settings(const QStringList &keys);
+    void SetSettings(const QVariantMap &values);
     int Host(const QString &ip, int &version, bool &communitySet, int &authType, int &privType, bool &userNameSet,
         bool &passwordSet);
     void AddHost(const QString &ip, int port, int version, const QString &community, int authType, int privType,
@@ -47,7 +57,7 @@ public slots:
     void ModifyHost(const QString &oldIp, const QString &ip, int port, int version, const QString &community,
         int authType, int privType, const QString &userName, const QString &password);
     void RemoveHost(const QString &ip);
-    QList<qlonglong> Events(qlonglong from, qlonglong to, QStringList &hosts, QList<int> &events);
+    QVector<StoredEvent> Events(qlonglong from, qlonglong to);
     void ClearEvents();
     int TestShutdownApplication(
         const QString &path, int minutes, int &exitStatus, qlonglong &elapsedMs, QString &refusal);
@@ -57,11 +67,18 @@ signals:
     void StatusChanged(const QString &host, int status);
     void AuthenticationChanged(const QString &host, bool failed);
     void DataChanged(const QString &host, const QByteArray &data);
-    void SystemMessage(const QString &text, qlonglong countdownMs);
+    // The struct of the same name is ::SystemMessage inside this class.
+    void SystemMessage(const QString &id, const QStringList &args, qlonglong countdownMs);
+    void ShutdownRefusalChanged(const QString &id, const QStringList &args);
+    void SettingChanged(const QString &key, bool present, const QDBusVariant &value);
     void StoringChanged(bool failing);
     void HostsChanged(const QStringList &hosts);
 
 private:
+    // The values checked against the settings-key table, in the keys' types; why not, naming the key.
+    QString checkSettings(const QVariantMap &values, QVariantMap *checked) const;
+    // Writes values checked before, then tells every front end.
+    QString storeSettings(const QVariantMap &values);
     // Runs change once polkit allows the caller of the current call the action, and answers the call either way.
     void authorized(const char *action, std::function<QString()> change);
     // As above, but act answers the call itself, when it likes (a delayed reply).
@@ -71,4 +88,5 @@ private:
     QDBusConnection m_bus;
     Authorizer m_authorizer;
     QHash<QString, QByteArray> m_sentData;
+    ::SystemMessage m_refusal; // as last announced
 };

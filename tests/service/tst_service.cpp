@@ -1,6 +1,9 @@
 #include "engine/enginetest.h"
 #include "policy/policyrig.h"
 
+#include "policy/systemmessages.h"
+#include "protectionproxy.h"
+#include "service/dbustypes.h"
 #include "service/protectionclient.h"
 #include "service/protectionservice.h"
 #include "storage/apppaths.h"
@@ -8,6 +11,7 @@
 #include "storage/eventcatalogue.h"
 #include "storage/hosttable.h"
 #include "storage/settings.h"
+#include "support/cardcases.h"
 #include "support/fakelogind.h"
 #include "support/netns.h"
 #include "support/scratchapp.h"
@@ -26,6 +30,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTableWidget>
 #include <QtTest>
 
@@ -44,6 +49,9 @@ private slots:
     void mainsFailureWithoutWindowPowersOffOnce();
     void frontEndFollowsTheService();
     void setSettingChecksTheTable();
+    void setSettingsIsAllOrNothing();
+    void cardRecordsAreCheckedOnce_data();
+    void cardRecordsAreCheckedOnce();
     void hostSecretsStayInTheService();
     void eventsListWhatWasJustTaken();
     void testShutdownApplicationRunsInTheService();
@@ -54,8 +62,13 @@ private:
     bool stopService();
     QString serviceOutput();
     static QStringList rows(MainWindow &window);
+    // What a card holds, for comparing; the stored one's is empty when no card has the address.
+    static QString record(const SNMPInfo &info);
+    static QString storedRecord(const QString &ip);
 
     FakeLogind m_bus;
+    // A front end's calls and what it hears, typed as the interface says.
+    std::unique_ptr<ProtectionProxy> m_proxy;
     std::unique_ptr<ScratchApp> m_app;
     std::unique_ptr<UpsSim> m_card;
     QProcess m_service;
@@ -75,6 +88,33 @@ void setting(const char *key, const QVariant &value)
     writeSetting(AppPaths::settingsFilePath(), QLatin1String(key), value);
 }
 
+// How a call on the service ended: empty when answered, else the error's name and words.
+QString failure(QDBusPendingCall call)
+{
+    call.waitForFinished();
+    return call.isError() ? call.error().name() + QStringLiteral(": ") + call.error().message() : QString();
+}
+
+QDBusMessage rawCall(const QDBusConnection &bus, const QString &method, const QVariantList &arguments = {})
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(ProtectionService::serviceName(),
+        ProtectionService::objectPath(), QStringLiteral("org.vigilex.Protection1"), method);
+    call.setArguments(arguments);
+    return bus.call(call, QDBus::Block, 20000);
+}
+
+QDBusPendingCall addHost(ProtectionProxy &proxy, const SNMPInfo &info)
+{
+    return proxy.AddHost(
+        info.ip, info.port, info.version, info.community, info.authType, info.privType, info.userName, info.password);
+}
+
+QDBusPendingCall modifyHost(ProtectionProxy &proxy, const SNMPInfo &info, const QString &oldIp)
+{
+    return proxy.ModifyHost(oldIp, info.ip, info.port, info.version, info.community, info.authType, info.privType,
+        info.userName, info.password);
+}
+
 QColor lamp(MainWindow &window, const QString &host)
 {
     ListWidgetItem *item = window.findHostItem(host);
@@ -92,12 +132,37 @@ QStringList TestService::rows(MainWindow &window)
     return result;
 }
 
+QString TestService::record(const SNMPInfo &info)
+{
+    const QString where = info.ip + QLatin1Char(':') + QString::number(info.port);
+    return info.version == Snmp::CommunityBased ? QStringLiteral("%1 v2c %2").arg(where, info.community)
+                                                : QStringLiteral("%1 v%2 %3/%4 %5 %6")
+                                                      .arg(where)
+                                                      .arg(info.version)
+                                                      .arg(info.authType)
+                                                      .arg(info.privType)
+                                                      .arg(info.userName, info.password);
+}
+
+QString TestService::storedRecord(const QString &ip)
+{
+    SNMPInfo info;
+    if (!HostTable::find(ip, &info))
+        return QString();
+    info.ip = ip;
+    return record(info);
+}
+
 void TestService::initTestCase()
 {
     QString why;
     QVERIFY2(m_bus.startBus(&why), qPrintable(why));
     QVERIFY2(m_bus.registerService(FakeLogind::Behaviour(), &why), qPrintable(why));
     QVERIFY2(m_bus.registerPolkit(true, &why), qPrintable(why));
+    registerBusTypes();
+    m_proxy = std::make_unique<ProtectionProxy>(ProtectionService::serviceName(), ProtectionService::objectPath(),
+        QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("caller")));
+    m_proxy->setTimeout(20000);
 
     m_app = std::make_unique<ScratchApp>();
     // Beside its files, as installed: the service finds cfg/ and log/ next to itself.
@@ -115,6 +180,7 @@ void TestService::cleanupTestCase()
 {
     stopService();
     m_card.reset();
+    m_proxy.reset();
 }
 
 bool TestService::startService()
@@ -134,9 +200,11 @@ bool TestService::startService()
     QDBusConnection bus = QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("probe"));
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 10000 && !ProtectionClient::serviceRunning(bus))
+    const auto running
+        = [&bus] { return bus.interface()->isServiceRegistered(ProtectionService::serviceName()).value(); };
+    while (clock.elapsed() < 10000 && !running())
         QTest::qWait(50);
-    return ProtectionClient::serviceRunning(bus);
+    return running();
 }
 
 bool TestService::stopService()
@@ -164,6 +232,7 @@ void TestService::mainsFailureWithoutWindowPowersOffOnce()
     setting(
         "system/shutdown_app", writeShutdownScript(m_app->path(), QStringLiteral("touch \"$(dirname \"$0\")/ran\"")));
     QVERIFY2(startService(), qPrintable(serviceOutput()));
+    QSignalSpy messages(m_proxy.get(), &ProtectionProxy::SystemMessage);
     QTRY_VERIFY_WITH_TIMEOUT(
         serviceOutput().contains(QStringLiteral("Protection service started, watching 1 card(s)")), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(m_card->requestCount() >= 2, 5000);
@@ -178,6 +247,11 @@ void TestService::mainsFailureWithoutWindowPowersOffOnce()
     QCOMPARE(m_bus.calls().powerOff.first(), false); // never interactive
     QVERIFY(QFile::exists(m_app->path(QStringLiteral("my app/ran"))));
     QTRY_VERIFY(serviceOutput().contains(QStringLiteral("Start to executing shutdown application.")));
+    // A front end gets the message's id and arguments, to show it in its own language.
+    QTRY_VERIFY(std::any_of(messages.cbegin(), messages.cend(), [](const QList<QVariant> &signal) {
+        return signal.value(0).toString() == QLatin1String(SystemMessages::applicationStarting)
+            && signal.value(1).toStringList().isEmpty();
+    }));
     // Further failed reports do not ask again.
     QTest::qWait(2500);
     QCOMPARE(m_bus.calls().powerOff.size(), 1);
@@ -235,9 +309,11 @@ void TestService::frontEndFollowsTheService()
     QTRY_VERIFY_WITH_TIMEOUT(second.requestCount() >= 2, 5000);
     QTRY_COMPARE_WITH_TIMEOUT(lamp(window, cardB), QColor(Qt::green), 5000);
     // Bad input and a refused caller change nothing.
-    QVERIFY(!client.addHost(v2cHost(QStringLiteral("300.1.1.1"), portB), &why));
+    why = failure(addHost(*m_proxy, v2cHost(QStringLiteral("300.1.1.1"), portB)));
+    QVERIFY2(why.startsWith(ProtectionService::invalidArgumentError()), qPrintable(why));
     m_bus.setPolkitAnswer(false);
-    QVERIFY(!client.removeHost(cardB, &why));
+    why = failure(m_proxy->RemoveHost(cardB));
+    QVERIFY2(why.startsWith(ProtectionService::notAuthorizedError()), qPrintable(why));
     QVERIFY2(why.contains(QStringLiteral("not authorised")), qPrintable(why));
     m_bus.setPolkitAnswer(true);
     QCOMPARE(window.hosts(), (QStringList {cardA, cardB}));
@@ -262,19 +338,23 @@ void TestService::frontEndFollowsTheService()
 void TestService::setSettingChecksTheTable()
 {
     QVERIFY2(startService(), qPrintable(serviceOutput()));
-    ProtectionClient client(QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("settings")));
+    QSignalSpy changed(m_proxy.get(), &ProtectionProxy::SettingChanged);
+    const auto set = [this](const QString &key, const QVariant &value) {
+        return failure(m_proxy->SetSetting(key, QDBusVariant(value)));
+    };
     m_bus.resetCalls();
     int accepted = 0;
     for (const SettingRow &row : settingRows()) {
         const QString key = QLatin1String(row.key);
         const QVariant before = readSetting(AppPaths::settingsFilePath(), key);
-        QString why;
-        QCOMPARE(client.setSetting(key, QString::fromLatin1(row.value), &why), row.accepted);
+        const QString why = set(key, QString::fromLatin1(row.value));
+        QCOMPARE(why.isEmpty(), row.accepted);
         const QVariant after = readSetting(AppPaths::settingsFilePath(), key);
         if (row.accepted) {
             QCOMPARE(after.toString(), QString::number(QByteArray(row.value).toInt()));
             ++accepted;
         } else {
+            QVERIFY2(why.startsWith(ProtectionService::invalidArgumentError()), qPrintable(why));
             QVERIFY2(why.contains(key), qPrintable(QLatin1String(row.name) + QStringLiteral(": ") + why));
             QCOMPARE(after, before);
         }
@@ -301,16 +381,17 @@ void TestService::setSettingChecksTheTable()
             setting(row.key, row.before);
             m_bus.resetCalls();
             m_bus.setPolkitRefusedActions(refused);
-            QString why;
-            bool unauthorized = false;
             const bool allowed = !refused.contains(row.action);
-            QCOMPARE(client.setSetting(key, row.value, &why, &unauthorized), allowed);
-            QCOMPARE(unauthorized, !allowed);
+            const QString why = set(key, row.value);
+            QCOMPARE(why.isEmpty(), allowed);
+            QCOMPARE(why.startsWith(ProtectionService::notAuthorizedError()), !allowed);
             QCOMPARE(m_bus.calls().authorizations, QStringList {row.action});
             QCOMPARE(readSetting(AppPaths::settingsFilePath(), key).toString(),
                 (allowed ? row.value : row.before).toString());
             if (!allowed)
                 QVERIFY2(why.contains(QStringLiteral("not authorised")), qPrintable(key + QStringLiteral(": ") + why));
+            else
+                ++accepted;
         }
     }
     m_bus.setPolkitRefusedActions({});
@@ -320,10 +401,150 @@ void TestService::setSettingChecksTheTable()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
     QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::WriteGroup));
-    QString why;
-    QVERIFY(!client.setSetting(QStringLiteral("system/shutdown_app"), script, &why));
+    const QString why = set(QStringLiteral("system/shutdown_app"), script);
     QVERIFY2(why.endsWith(QStringLiteral("writable by the group")), qPrintable(why));
+
+    // Every write that was made, and only those, told the front ends.
+    QTRY_COMPARE(changed.size(), accepted);
+    QCOMPARE(changed.last().value(0).toString(), QStringLiteral("system/pop_warning"));
+    QCOMPARE(changed.last().value(1).toBool(), true);
+    QCOMPARE(changed.last().value(2).value<QDBusVariant>().variant(), QVariant(false));
     QVERIFY2(stopService(), qPrintable(serviceOutput()));
+}
+
+// A batch is checked whole before polkit is asked, and written whole or not at all; a key of the shutdown
+// application in it puts the whole batch under the application's action.
+void TestService::setSettingsIsAllOrNothing()
+{
+    QVERIFY2(startService(), qPrintable(serviceOutput()));
+    const QString capacity = QStringLiteral("shutdown/ac_failed_capacity");
+    const QString popUp = QStringLiteral("system/pop_warning");
+    const QString enable = QStringLiteral("system/shutdown_app_enable");
+    const QString application = QStringLiteral("system/shutdown_app");
+    const QString untrusted = m_app->path(QStringLiteral("group-writable.sh"));
+    QFile file(untrusted);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::WriteGroup));
+    const QVariantMap before {{capacity, 20}, {popUp, true}, {enable, false}, {application, QStringLiteral("/a")}};
+    QSignalSpy changed(m_proxy.get(), &ProtectionProxy::SettingChanged);
+    QStringList announced;
+    const struct
+    {
+        const char *name;
+        QVariantMap values;
+        QStringList refusedActions;
+        QString refusal; // empty: written
+        QStringList asked;
+    } rows[] = {
+        {"one value out of range", {{capacity, 50}, {QStringLiteral("system/shutdown_exec_time"), 91}}, {},
+            QStringLiteral("system/shutdown_exec_time"), {}},
+        {"unknown key", {{capacity, 50}, {QStringLiteral("system/nonsense"), 1}}, {}, QStringLiteral("system/nonsense"),
+            {}},
+        {"untrusted application", {{capacity, 50}, {application, untrusted}}, {},
+            QStringLiteral("writable by the group"), {}},
+        {"the application's action refused", {{capacity, 50}, {enable, true}}, {applicationAction},
+            QStringLiteral("not authorised"), {applicationAction}},
+        {"the group's action refused", {{capacity, 50}, {popUp, false}}, {configureAction},
+            QStringLiteral("not authorised"), {configureAction}},
+        {"the group's keys", {{capacity, 50}, {popUp, false}}, {applicationAction}, {}, {configureAction}},
+        {"with the application's key", {{capacity, 40}, {enable, true}}, {}, {}, {applicationAction}},
+    };
+    for (const auto &row : rows) {
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            writeSetting(AppPaths::settingsFilePath(), it.key(), it.value());
+        const auto stored = [&row] {
+            QStringList values;
+            for (auto it = row.values.cbegin(); it != row.values.cend(); ++it)
+                values.append(
+                    it.key() + QLatin1Char('=') + readSetting(AppPaths::settingsFilePath(), it.key()).toString());
+            return values;
+        };
+        const QStringList was = stored();
+        m_bus.resetCalls();
+        m_bus.setPolkitRefusedActions(row.refusedActions);
+        const QString why = failure(m_proxy->SetSettings(row.values));
+        const QString name = QLatin1String(row.name);
+        QCOMPARE(m_bus.calls().authorizations.join(QLatin1Char(' ')), row.asked.join(QLatin1Char(' ')));
+        QStringList taken;
+        for (auto it = row.values.cbegin(); it != row.values.cend(); ++it)
+            taken.append(it.key() + QLatin1Char('=') + it.value().toString());
+        QCOMPARE(stored().join(QLatin1Char(' ')), (row.refusal.isEmpty() ? taken : was).join(QLatin1Char(' ')));
+        if (row.refusal.isEmpty()) {
+            QVERIFY2(why.isEmpty(), qPrintable(name + QStringLiteral(": ") + why));
+            announced += taken;
+        } else {
+            QVERIFY2(why.contains(row.refusal), qPrintable(name + QStringLiteral(": ") + why));
+        }
+    }
+    m_bus.setPolkitRefusedActions({});
+    QTRY_COMPARE(changed.size(), announced.size());
+    QStringList heard;
+    for (const QList<QVariant> &signal : changed) {
+        QVERIFY(signal.value(1).toBool());
+        heard.append(
+            signal.value(0).toString() + QLatin1Char('=') + signal.value(2).value<QDBusVariant>().variant().toString());
+    }
+    QCOMPARE(heard, announced);
+
+    // Read back in one call, in the keys' types; a key the table does not know is refused.
+    QDBusPendingReply<QVariantMap> read = m_proxy->Settings({capacity, popUp});
+    read.waitForFinished();
+    QVERIFY2(!read.isError(), qPrintable(read.error().message()));
+    QCOMPARE(read.value().value(capacity), QVariant(40));
+    QCOMPARE(read.value().value(popUp).toBool(), true);
+    QCOMPARE(read.value().size(), 2);
+    const QString why = failure(m_proxy->Settings({capacity, QStringLiteral("system/nonsense")}));
+    QVERIFY2(why.startsWith(ProtectionService::invalidArgumentError()), qPrintable(why));
+    QVERIFY2(stopService(), qPrintable(serviceOutput()));
+}
+
+// The card records of the shared table, through the service's AddHost and ModifyHost: the same refusals as in
+// the process, the argument refusals before polkit is asked, and nothing stored but what was taken.
+void TestService::cardRecordsAreCheckedOnce_data()
+{
+    QTest::addColumn<int>("index");
+    for (int i = 0; i < CardCases::all().size(); ++i)
+        QTest::newRow(CardCases::all().at(i).name) << i;
+}
+
+void TestService::cardRecordsAreCheckedOnce()
+{
+    QFETCH(int, index);
+    const CardCases::Case &c = CardCases::all().at(index);
+    if (m_service.state() != QProcess::Running)
+        QVERIFY2(startService(), qPrintable(serviceOutput()));
+    const QList<SNMPInfo> stored {CardCases::storedCommunityCard(), CardCases::storedUsmCard()};
+    const auto cleanUp = qScopeGuard([this, &stored, &c] {
+        for (const QString &ip : {stored.at(0).ip, stored.at(1).ip, CardCases::newAddress, c.entered.ip}) {
+            if (HostTable::exists(ip))
+                failure(m_proxy->RemoveHost(ip));
+        }
+    });
+    for (const SNMPInfo &card : stored)
+        QCOMPARE(failure(addHost(*m_proxy, card)), QString());
+
+    m_bus.resetCalls();
+    const QString why
+        = failure(c.oldIp.isEmpty() ? addHost(*m_proxy, c.entered) : modifyHost(*m_proxy, c.entered, c.oldIp));
+    if (c.refusal.isEmpty()) {
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        QCOMPARE(storedRecord(c.entered.ip), record(CardCases::expectedStored(c)));
+        if (!c.oldIp.isEmpty() && c.oldIp != c.entered.ip)
+            QVERIFY(!HostTable::exists(c.oldIp));
+        return;
+    }
+    QVERIFY2(why.contains(c.refusal), qPrintable(why));
+    QVERIFY2(!why.startsWith(ProtectionService::notAuthorizedError()), qPrintable(why));
+    // What the arguments alone decide is refused before anyone is asked for a password.
+    if (why.startsWith(ProtectionService::invalidArgumentError()))
+        QCOMPARE(m_bus.calls().authorizations, QStringList());
+    else
+        QCOMPARE(m_bus.calls().authorizations, QStringList {configureAction});
+    for (const SNMPInfo &card : stored)
+        QCOMPARE(storedRecord(card.ip), record(card));
+    if (c.entered.ip != stored.at(0).ip && c.entered.ip != stored.at(1).ip)
+        QVERIFY(!HostTable::exists(c.entered.ip));
 }
 
 // Secrets go in, never out: Host() says which are stored; a change that leaves them empty keeps them on the
@@ -332,10 +553,11 @@ void TestService::hostSecretsStayInTheService()
 {
     QVERIFY(m_card->setState(QStringLiteral("normal")));
     QVERIFY2(startService(), qPrintable(serviceOutput()));
-    QDBusConnection bus = QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("secrets"));
-    ProtectionClient client(bus);
-    const auto capacity = [&client] {
-        for (const Protection::Card &card : client.cards()) {
+    const QDBusConnection bus = m_proxy->connection();
+    const auto capacity = [this] {
+        QDBusPendingReply<QList<CardState>> cards = m_proxy->Cards();
+        cards.waitForFinished();
+        for (const CardState &card : cards.value()) {
             if (card.host == cardA && Snmp::isKnown(card.data, Snmp::BatteryCapacity))
                 return int(static_cast<unsigned char>(card.data.at(Snmp::BatteryCapacity)));
         }
@@ -346,32 +568,46 @@ void TestService::hostSecretsStayInTheService()
     const QString cardC = QStringLiteral("127.0.0.3");
     const SNMPInfo v3 = v3Host(
         cardC, portB, Snmp::AuthSha, Snmp::PrivAes, QStringLiteral("operator1"), QStringLiteral("secretsecret"));
-    QString why;
-    QVERIFY(!client.addHost(v2cHost(cardC, portB, QString()), &why)); // a new card brings its community
-    QVERIFY2(why.contains(QStringLiteral("empty community")), qPrintable(why));
-    QVERIFY2(client.addHost(v3, &why), qPrintable(why));
+    // A new card brings its community.
+    QString why = failure(addHost(*m_proxy, v2cHost(cardC, portB, QString())));
+    QVERIFY2(why.contains(QStringLiteral("community")), qPrintable(why));
+    why = failure(addHost(*m_proxy, v3));
+    QVERIFY2(why.isEmpty(), qPrintable(why));
     for (const QString &ip : {cardA, cardC}) {
-        QDBusMessage call = QDBusMessage::createMethodCall(ProtectionService::serviceName(),
-            ProtectionService::objectPath(), QStringLiteral("org.vigilex.Protection1"), QStringLiteral("Host"));
-        call << ip;
-        const QDBusMessage reply = bus.call(call);
+        const QDBusMessage reply = rawCall(bus, QStringLiteral("Host"), {ip});
         QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
         for (const QVariant &argument : reply.arguments()) {
             for (const QString &secret : {QStringLiteral("public"), v3.userName, v3.password})
                 QVERIFY2(!argument.toString().contains(secret), qPrintable(ip));
         }
     }
-    SNMPInfo info;
-    ProtectionClient::Secrets secrets;
-    QVERIFY2(client.host(cardA, &info, &why, &secrets), qPrintable(why));
-    QVERIFY(info.community.isEmpty());
-    QVERIFY(secrets.community && !secrets.userName && !secrets.password);
-    QVERIFY2(client.host(cardC, &info, &why, &secrets), qPrintable(why));
-    QCOMPARE(info.authType, int(Snmp::AuthSha));
-    QVERIFY(info.userName.isEmpty() && info.password.isEmpty());
-    QVERIFY(!secrets.community && secrets.userName && secrets.password);
+    // All stored cards in one call, whose only text is the address: the flags say which secrets are stored.
+    const QDBusMessage hosts = rawCall(bus, QStringLiteral("Hosts"));
+    QCOMPARE(hosts.signature(), QStringLiteral("a(siiiibbb)"));
+    QHash<QString, StoredCard> listed;
+    for (const StoredCard &card : qdbus_cast<QList<StoredCard>>(hosts.arguments().value(0)))
+        listed.insert(card.info.ip, card);
+    QCOMPARE(listed.size(), HostTable::all().size());
+    QCOMPARE(listed.value(cardA).info.port, portA);
+    QCOMPARE(listed.value(cardA).info.version, int(Snmp::CommunityBased));
+    QVERIFY(listed.value(cardA).communitySet && !listed.value(cardA).userNameSet && !listed.value(cardA).passwordSet);
+    QCOMPARE(listed.value(cardC).info.authType, int(Snmp::AuthSha));
+    QCOMPARE(listed.value(cardC).info.privType, int(Snmp::PrivAes));
+    QVERIFY(!listed.value(cardC).communitySet && listed.value(cardC).userNameSet && listed.value(cardC).passwordSet);
+    // The cards as the protection knows them now, typed.
+    const QDBusMessage cards = rawCall(bus, QStringLiteral("Cards"));
+    QCOMPARE(cards.signature(), QStringLiteral("a(sibay)"));
+    const QList<CardState> states = qdbus_cast<QList<CardState>>(cards.arguments().value(0));
+    QCOMPARE(states.size(), listed.size());
+    QCOMPARE(states.first().host, cardA);
+    QCOMPARE(states.first().status, int(Snmp::Online));
+    QVERIFY(!states.first().authenticationFailed);
+    QCOMPARE(states.first().data.size(), Snmp::DataArraySize);
+    QCOMPARE(states.last().host, cardC);
 
-    QVERIFY2(client.modifyHost(v2cHost(cardA, portA, QString()), cardA, &why), qPrintable(why));
+    SNMPInfo info;
+    why = failure(modifyHost(*m_proxy, v2cHost(cardA, portA, QString()), cardA));
+    QVERIFY2(why.isEmpty(), qPrintable(why));
     QVERIFY(HostTable::find(cardA, &info));
     QCOMPARE(info.community, QStringLiteral("public"));
     QVERIFY(m_card->setState(QStringLiteral("capacity"), 77));
@@ -380,7 +616,8 @@ void TestService::hostSecretsStayInTheService()
     edited.userName.clear();
     edited.password.clear();
     edited.authType = Snmp::AuthMd5;
-    QVERIFY2(client.modifyHost(edited, cardC, &why), qPrintable(why));
+    why = failure(modifyHost(*m_proxy, edited, cardC));
+    QVERIFY2(why.isEmpty(), qPrintable(why));
     QVERIFY(HostTable::find(cardC, &info));
     QCOMPARE(info.authType, int(Snmp::AuthMd5));
     QCOMPARE(info.userName, v3.userName);
@@ -388,20 +625,20 @@ void TestService::hostSecretsStayInTheService()
 
     // Moved to another address, or switched to the other version, nothing is kept.
     const QString elsewhere = QStringLiteral("127.0.0.4");
-    QVERIFY(!client.modifyHost(v2cHost(elsewhere, portA, QString()), cardA, &why));
-    QVERIFY2(why.contains(QStringLiteral("empty community")), qPrintable(why));
+    why = failure(modifyHost(*m_proxy, v2cHost(elsewhere, portA, QString()), cardA));
+    QVERIFY2(why.contains(QStringLiteral("community")), qPrintable(why));
     edited.ip = elsewhere;
-    QVERIFY(!client.modifyHost(edited, cardC, &why));
+    why = failure(modifyHost(*m_proxy, edited, cardC));
     QVERIFY2(why.contains(QStringLiteral("user name")), qPrintable(why));
-    QVERIFY(!client.modifyHost(v2cHost(cardC, portB, QString()), cardC, &why));
-    QVERIFY2(why.contains(QStringLiteral("empty community")), qPrintable(why));
+    why = failure(modifyHost(*m_proxy, v2cHost(cardC, portB, QString()), cardC));
+    QVERIFY2(why.contains(QStringLiteral("community")), qPrintable(why));
     QVERIFY(HostTable::find(cardA, &info));
     QCOMPARE(info.community, QStringLiteral("public"));
     QVERIFY(HostTable::find(cardC, &info));
     QCOMPARE(info.version, int(Snmp::Usm));
     QVERIFY(!HostTable::exists(elsewhere));
 
-    QVERIFY2(client.removeHost(cardC, &why), qPrintable(why));
+    QCOMPARE(failure(m_proxy->RemoveHost(cardC)), QString());
     QVERIFY(m_card->setState(QStringLiteral("normal")));
     QVERIFY2(stopService(), qPrintable(serviceOutput()));
 }
@@ -412,14 +649,14 @@ void TestService::eventsListWhatWasJustTaken()
     QVERIFY2(startService(), qPrintable(serviceOutput()));
     // The name is taken before the trap port is open.
     QTRY_VERIFY_WITH_TIMEOUT(serviceOutput().contains(QStringLiteral("Protection service started")), 5000);
-    ProtectionClient client(QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("events")));
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    const auto traps = [&client, now] {
-        QList<ProtectionClient::Event> events;
-        if (!client.events(now - 60, now + 60, &events))
+    const auto traps = [this, now] {
+        const QDBusMessage reply = rawCall(m_proxy->connection(), QStringLiteral("Events"), {now - 60, now + 60});
+        if (reply.signature() != QLatin1String("a(xsi)"))
             return -1;
+        const QVector<StoredEvent> events = qdbus_cast<QVector<StoredEvent>>(reply.arguments().value(0));
         return int(std::count_if(events.cbegin(), events.cend(),
-            [](const ProtectionClient::Event &e) { return e.host == cardA && e.event == 8; }));
+            [now](const StoredEvent &e) { return e.host == cardA && e.event == 8 && qAbs(e.date - now) <= 60; }));
     };
     const int before = traps();
     QVERIFY(before >= 0);
@@ -437,7 +674,6 @@ void TestService::testShutdownApplicationRunsInTheService()
     setting("shutdown/ac_failed_capacity", 0);
     QVERIFY(m_card->setState(QStringLiteral("normal")));
     QVERIFY2(startService(), qPrintable(serviceOutput()));
-    ProtectionClient client(QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("tester")));
     const QString ran = m_app->path(QStringLiteral("my app/tested"));
     QFile::remove(ran);
     const QString script
@@ -446,45 +682,38 @@ void TestService::testShutdownApplicationRunsInTheService()
 
     struct Result
     {
-        bool done = false;
         int exitCode = 0, exitStatus = 0;
         qint64 elapsedMs = -1;
         QString refusal, error;
-        bool unauthorized = false;
     };
-    const auto run = [&client](const QString &path) {
-        auto result = std::make_shared<Result>();
-        client.testShutdownApplication(path, 1, &client,
-            [result](int exitCode, int exitStatus, qint64 elapsedMs, const QString &refusal, const QString &error,
-                bool unauthorized) {
-                *result = {true, exitCode, exitStatus, elapsedMs, refusal, error, unauthorized};
-            });
-        return result;
+    const auto run = [this](const QString &path) {
+        QDBusPendingReply<int, int, qlonglong, QString> reply = m_proxy->TestShutdownApplication(path, 1);
+        reply.waitForFinished();
+        if (reply.isError())
+            return Result {-1, 0, 0, QString(), failure(reply)};
+        return Result {reply.argumentAt<0>(), reply.argumentAt<1>(), reply.argumentAt<2>(), reply.argumentAt<3>(), {}};
     };
 
-    auto result = run(script);
-    QTRY_VERIFY_WITH_TIMEOUT(result->done, 10000);
-    QVERIFY2(result->error.isEmpty(), qPrintable(result->error));
-    QCOMPARE(result->exitCode, 3);
-    QCOMPARE(result->exitStatus, int(QProcess::NormalExit));
-    QVERIFY(result->elapsedMs >= 0 && result->elapsedMs < 10000);
-    QVERIFY(result->refusal.isEmpty());
+    Result result = run(script);
+    QVERIFY2(result.error.isEmpty(), qPrintable(result.error));
+    QCOMPARE(result.exitCode, 3);
+    QCOMPARE(result.exitStatus, int(QProcess::NormalExit));
+    QVERIFY(result.elapsedMs >= 0 && result.elapsedMs < 10000);
+    QVERIFY(result.refusal.isEmpty());
     QVERIFY(QFile::remove(ran));
     QCOMPARE(m_bus.calls().authorizations, QStringList {applicationAction});
 
     QFile(script).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::WriteGroup);
     result = run(script);
-    QTRY_VERIFY_WITH_TIMEOUT(result->done, 10000);
-    QCOMPARE(result->refusal, QStringLiteral("writable by the group"));
+    QCOMPARE(result.refusal, QStringLiteral("writable by the group"));
     QFile(script).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
     // Whom the group's grant lets change the cards does not run a program as the service.
     m_bus.setPolkitRefusedActions({applicationAction});
     result = run(script);
-    QTRY_VERIFY_WITH_TIMEOUT(result->done, 10000);
     m_bus.setPolkitRefusedActions({});
-    QVERIFY2(result->error.contains(QStringLiteral("not authorised")), qPrintable(result->error));
-    QVERIFY(result->unauthorized);
+    QVERIFY2(result.error.contains(QStringLiteral("not authorised")), qPrintable(result.error));
+    QVERIFY2(result.error.startsWith(ProtectionService::notAuthorizedError()), qPrintable(result.error));
 
     QVERIFY(!QFile::exists(ran));
     QCOMPARE(m_bus.calls().powerOff.size(), 0);
@@ -517,6 +746,16 @@ void TestService::outageOutlastsEditRestartAndRefusal()
     QVERIFY(m_card->setState(QStringLiteral("normal")));
     QVERIFY2(startService(), qPrintable(serviceOutput()));
     QTRY_VERIFY_WITH_TIMEOUT(serviceOutput().contains(QStringLiteral("Protection service started")), 5000);
+    QSignalSpy messages(m_proxy.get(), &ProtectionProxy::SystemMessage);
+    QSignalSpy refusals(m_proxy.get(), &ProtectionProxy::ShutdownRefusalChanged);
+    const auto refusalNow = [this]() -> QString {
+        QDBusPendingReply<qlonglong, QString, QStringList> state = m_proxy->State();
+        state.waitForFinished();
+        if (state.isError())
+            return failure(state);
+        return state.argumentAt<1>() + QLatin1Char('|') + state.argumentAt<2>().join(QLatin1Char('|'));
+    };
+    QCOMPARE(refusalNow(), QStringLiteral("|"));
     QTest::qWait(2500);
 
     QElapsedTimer sinceFailure;
@@ -524,12 +763,16 @@ void TestService::outageOutlastsEditRestartAndRefusal()
     sinceFailure.start();
     QTRY_VERIFY_WITH_TIMEOUT(
         serviceOutput().contains(QStringLiteral("System will be shutdown in 1.0 minute(s)")), 5000);
+    // The message as its id and argument, with the countdown it started.
+    QTRY_VERIFY(!messages.isEmpty());
+    QCOMPARE(messages.first().value(0).toString(), QLatin1String(SystemMessages::countdownStarted));
+    QCOMPARE(messages.first().value(1).toStringList(), QStringList {QStringLiteral("1.0")});
+    QVERIFY2(messages.first().value(2).toLongLong() > 50000 && messages.first().value(2).toLongLong() <= 60000,
+        qPrintable(messages.first().value(2).toString()));
     while (sinceFailure.elapsed() < 20000)
         QTest::qWait(200);
-    {
-        ProtectionClient client(QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("editor")));
-        QVERIFY2(client.modifyHost(v2cHost(cardA, portA), cardA, &why), qPrintable(why));
-    }
+    why = failure(modifyHost(*m_proxy, v2cHost(cardA, portA), cardA));
+    QVERIFY2(why.isEmpty(), qPrintable(why));
     while (sinceFailure.elapsed() < 35000)
         QTest::qWait(200);
     ::kill(pid_t(m_service.processId()), SIGKILL);
@@ -543,10 +786,20 @@ void TestService::outageOutlastsEditRestartAndRefusal()
     QCOMPARE(runs(), 1);
     QVERIFY(!serviceOutput().contains(QStringLiteral("System shutdown is canceled")));
     QTRY_VERIFY_WITH_TIMEOUT(serviceOutput().contains(QStringLiteral("System shutdown refused by logind")), 5000);
+    // The standing refusal: announced once, and what State gives a front end that comes later.
+    QTRY_COMPARE(refusals.size(), 1);
+    QCOMPARE(refusals.first().value(0).toString(), QLatin1String(SystemMessages::powerOffRefused));
+    QCOMPARE(refusals.first().value(1).toStringList().size(), 1);
+    QCOMPARE(refusalNow(),
+        QLatin1String(SystemMessages::powerOffRefused) + QLatin1Char('|')
+            + refusals.first().value(1).toStringList().first());
 
     // The mains returns: armed again. The next outage, through the capacity rule, runs everything again.
     QVERIFY(m_card->setState(QStringLiteral("normal")));
     QTRY_VERIFY_WITH_TIMEOUT(serviceOutput().contains(QStringLiteral("the protection is armed again")), 5000);
+    QTRY_COMPARE(refusals.size(), 2);
+    QCOMPARE(refusals.last().value(0).toString(), QString());
+    QCOMPARE(refusalNow(), QStringLiteral("|"));
     setting("shutdown/ac_failed_capacity", 100);
     QVERIFY(m_card->setState(QStringLiteral("capacity"), 99));
     QVERIFY(m_card->setState(QStringLiteral("mains-failure")));
