@@ -1,5 +1,6 @@
 #include "support/facekit.h"
 
+#include "support/cardcases.h"
 #include "ui/addhostdialog.h"
 
 #include <QComboBox>
@@ -563,6 +564,53 @@ private slots:
             QCOMPARE(rows[0].value(QStringLiteral("port")).toInt(), newPort.toInt());
         }
         QCOMPARE(rows[1].value(QStringLiteral("ip")).toString(), QStringLiteral("10.0.0.2"));
+    }
+
+    // The records every face must answer alike, entered as a person would; the backend's answer is the dialog's.
+    void cardCases_data()
+    {
+        QTest::addColumn<int>("index");
+        for (int i = 0; i < CardCases::all().size(); ++i)
+            QTest::newRow(CardCases::all().at(i).name) << i;
+    }
+    void cardCases()
+    {
+        QFETCH(int, index);
+        const CardCases::Case &c = CardCases::all().at(index);
+        const SNMPInfo &in = c.entered;
+        // Two buttons and two entries a list: no way to enter another version or protocol here.
+        if ((in.version != Snmp::CommunityBased && in.version != Snmp::Usm) || in.authType < 0 || in.authType > 1
+            || in.privType > 1)
+            QSKIP("not a record the dialog can enter");
+        store.insert(CardCases::storedCommunityCard());
+        store.insert(CardCases::storedUsmCard());
+        const QList<QVariantMap> before = store.rows();
+        std::unique_ptr<AddHostDialog> made = c.oldIp.isEmpty()
+            ? std::make_unique<AddHostDialog>(&backend())
+            : std::make_unique<AddHostDialog>(&backend(), storedCard(backend(), c.oldIp));
+        Form f(*made, backend());
+        f.host->setText(in.ip);
+        f.port->setText(QString::number(in.port));
+        (in.version == Snmp::Usm ? f.v3 : f.v1v2)->click();
+        if (in.version == Snmp::Usm) {
+            f.user->setText(in.userName);
+            f.password->setText(in.password);
+            f.auth->setCurrentIndex(in.authType);
+            f.priv->setCurrentIndex(in.privType);
+        } else {
+            f.community->setText(in.community);
+        }
+        f.submit();
+        if (!c.refusal.isEmpty()) {
+            QVERIFY(refusedFor(prompts.texts(), c.refusal));
+            QVERIFY(!f.accepted());
+            QCOMPARE(store.rows(), before);
+            return;
+        }
+        QVERIFY2(prompts.requests.isEmpty(), qPrintable(prompts.texts().join(QLatin1Char('\n'))));
+        QVERIFY(f.accepted());
+        QVERIFY(sameInfo(storedCard(backend(), in.ip).info, CardCases::expectedStored(c)));
+        QCOMPARE(store.rows().size(), c.oldIp.isEmpty() ? 3 : 2);
     }
 
     void cancelWritesNothing()
