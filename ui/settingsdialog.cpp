@@ -479,7 +479,11 @@ QVariantMap SettingsDialog::changedValues() const
     shown.insert(keyAcFailedCapacity, acFailedCapacityEdit->text().toInt(nullptr, 10));
     QVariantMap changed;
     for (auto it = shown.cbegin(); it != shown.cend(); ++it) {
-        const QVariant was = stored.value(it.key());
+        // The application's keys are an administrator's: left at what their absence means, they are not sent,
+        // so that a member's change of a condition asks no administrator.
+        const QVariant was = SettingKeys::isApplicationKey(it.key())
+            ? stored.value(it.key(), SettingKeys::defaultValue(it.key()))
+            : stored.value(it.key());
         // Compared as text: the file and the bus may hand a number back as a string.
         if (!was.isValid() || was.toString() != it.value().toString())
             changed.insert(it.key(), it.value());
