@@ -10,12 +10,16 @@
 #include "storage/settings.h"
 #include "support/fakelogind.h"
 #include "ui/addhostdialog.h"
+#include "ui/logdialog.h"
+#include "ui/mainwindow.h"
 #include "ui/settingsdialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QTableWidget>
 #include <QPushButton>
 #include <QSettings>
 #include <QtTest>
@@ -46,6 +50,24 @@ bool opened(QWidget &dialog)
     return dialog.findChild<QPushButton *>(QStringLiteral("sureButton"))->isEnabled();
 }
 
+// The file without the window's own choice of language, which the window keeps wherever it runs.
+QMap<QString, QString> protectionSettings()
+{
+    QMap<QString, QString> values = settingsSnapshot();
+    values.remove(QStringLiteral("system/language"));
+    return values;
+}
+
+int s_warnings = 0;
+QtMessageHandler s_previousHandler = nullptr;
+void countWarnings(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    // The offscreen platform's own word about its tray is none of the program's.
+    if (type != QtDebugMsg && type != QtInfoMsg && !text.contains(QLatin1String("QPlatformNativeInterface")))
+        ++s_warnings;
+    s_previousHandler(type, context, text);
+}
+
 // What the dialog showed while polkit had not answered yet.
 struct Seen
 {
@@ -67,6 +89,7 @@ private slots:
     void settingsSave();
     void hostDialogKeepsSecrets_data();
     void hostDialogKeepsSecrets();
+    void serviceNotRunning();
 
 private:
     // Runs act with polkit's first answer held; once the dialog waits for it, looks and lets polkit answer.
@@ -340,6 +363,61 @@ void TestServiceDialogs::hostDialogKeepsSecrets()
     } else {
         QCOMPARE(row.value(QStringLiteral("community")).toString(), expected.community);
     }
+}
+
+// A front end whose service is not on its bus (a private bus with nothing on it): one clear state, dialogs that
+// show what they can and change nothing, no warning; when the service comes, everything follows.
+void TestServiceDialogs::serviceNotRunning()
+{
+    FakeLogind empty;
+    QString why;
+    QVERIFY2(empty.startBus(&why), qPrintable(why));
+    store.insert(card(QStringLiteral("10.0.0.1"), 161));
+    const QString notRunning
+        = QStringLiteral("Not protected: the protection service is not running. Start it with: sudo systemctl start "
+                         "vigilex");
+    s_warnings = 0;
+    s_previousHandler = qInstallMessageHandler(countWarnings);
+    {
+        BusBackend backend(QDBusConnection::connectToBus(empty.address(), QStringLiteral("absent")));
+        MainWindow window(&backend);
+        QTest::qWait(200); // the bus's word on the service's name
+        QVERIFY(!backend.isReachable());
+        QCOMPARE(window.statusText(), notRunning);
+        QCOMPARE(window.findChild<QListWidget *>(QStringLiteral("hostList"))->count(), 0);
+        QCOMPARE(window.findChild<QTableWidget *>(QStringLiteral("eventTable"))->rowCount(), 0);
+
+        // Read-only, saying why, without a box; nothing of it can be sent.
+        SettingsDialog settings(&backend);
+        QTest::qWait(100);
+        auto *status = settings.findChild<QLabel *>(QStringLiteral("statusLabel"));
+        QVERIFY2(status->text().contains(QStringLiteral("sudo systemctl start vigilex")), qPrintable(status->text()));
+        for (const char *name : {"sureButton", "addButton", "modifyButton", "removeButton", "popupCheck", "appCheck",
+                 "acFailedTimeEdit"})
+            QVERIFY2(!settings.findChild<QWidget *>(QLatin1String(name))->isEnabled(), name);
+        settings.findChild<QPushButton *>(QStringLiteral("sureButton"))->click();
+        LogDialog log(&backend);
+        auto *logStatus = log.findChild<QLabel *>(QStringLiteral("statusLabel"));
+        QTRY_VERIFY(logStatus->text().contains(QStringLiteral("not running")));
+        QCOMPARE(log.findChild<QTableWidget *>(QStringLiteral("tableWidget"))->rowCount(), 0);
+        QVERIFY(prompts.requests.isEmpty());
+        QVERIFY(protectionSettings().isEmpty());
+        QCOMPARE(s_warnings, 0);
+
+        // The service comes: the window, the lamps and the open dialog follow.
+        Protection protection;
+        ProtectionService service(&protection, QDBusConnection::connectToBus(empty.address(), QStringLiteral("late")));
+        QVERIFY2(service.registerOnBus(&why), qPrintable(why));
+        QTRY_VERIFY_WITH_TIMEOUT(backend.isReachable(), 5000);
+        QTRY_COMPARE(window.hosts(), QStringList {QStringLiteral("10.0.0.1")});
+        QTRY_COMPARE(window.statusText(), QStringLiteral("Waiting for the first report of 1 card"));
+        QTRY_VERIFY(settings.findChild<QPushButton *>(QStringLiteral("sureButton"))->isEnabled());
+        QCOMPARE(settings.findChild<QTableWidget *>(QStringLiteral("hostTable"))->rowCount(), 1);
+        QVERIFY(protectionSettings().isEmpty());
+        QVERIFY(prompts.requests.isEmpty());
+    }
+    qInstallMessageHandler(s_previousHandler);
+    QCOMPARE(s_warnings, 0);
 }
 
 QTEST_MAIN(TestServiceDialogs)
