@@ -179,9 +179,13 @@ void MainWindow::setReachable(bool reachable)
         applyCardStates();
         updateCountdown(d->backend->countdownMs());
         readPopupSetting();
-        displaySNMPEvent(tr("System"), tr("The protection service is back"));
+        // Coming to the service at the start is no return.
+        if (d->serviceLost)
+            displaySNMPEvent(tr("System"), tr("The protection service is back"));
+        d->serviceLost = false;
         return;
     }
+    d->serviceLost = true;
     // The last reports are no longer true: grey, until the service reports again.
     for (ListWidgetItem *item : ui->hostList->findChildren<ListWidgetItem *>())
         item->reset();
@@ -351,6 +355,11 @@ void MainWindow::setupUi()
     ui->statusLine->setObjectName(QStringLiteral("statusLine"));
     ui->statusLine->setWordWrap(true);
     ui->statusLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // One line (two when long) above the list; the list and the table take the height.
+    ui->statusLine->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    QFont strong = ui->statusLine->font();
+    strong.setBold(true);
+    ui->statusLine->setFont(strong);
     layout->addWidget(ui->statusLine);
     ui->splitter = new QSplitter(Qt::Horizontal, central);
     ui->splitter->setObjectName(QStringLiteral("splitter"));
@@ -362,7 +371,7 @@ void MainWindow::setupUi()
     ui->splitter->addWidget(ui->eventTable);
     ui->splitter->setStretchFactor(0, 3);
     ui->splitter->setStretchFactor(1, 7);
-    layout->addWidget(ui->splitter);
+    layout->addWidget(ui->splitter, 1);
     setCentralWidget(central);
 
     ui->eventTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);

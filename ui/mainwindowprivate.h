@@ -35,6 +35,8 @@ public:
     QHash<QString, int> rowOfHost;
     bool rowOfHostValid = false;
     bool reachable = true;
+    bool serviceLost = false; // it was reachable and went away
+
     Language *language; // owned: deleted with this record
     std::unique_ptr<QTimer> clockTimer;
     // Off until the backend has said.
