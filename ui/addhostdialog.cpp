@@ -228,8 +228,8 @@ void AddHostDialog::onBtnSureClicked()
         // The card's own check in this face's language; the bus's and the store's words come as they are.
         const bool kept = modifyMode && info.ip == stored.info.ip;
         const QString why = reply.error == info.validate(kept) ? info.validationText(kept) : reply.error;
-        warn(reply.unauthorized ? QCoreApplication::translate("MainWindow",
-                                      "The change was refused: you are not authorised to change the UPS protection.")
+        warn(reply.unauthorized ? QCoreApplication::translate(
+                 "MainWindow", "The change was refused: you are not authorised to change the UPS protection.")
                                 : QCoreApplication::translate("MainWindow", "The change was refused: %1").arg(why));
     };
     if (modifyMode)

@@ -37,7 +37,10 @@
 #include <QVBoxLayout>
 
 // The images live in the static widget library, whose resource initialiser nothing else would pull in.
-static void initImages() { Q_INIT_RESOURCE(images); }
+static void initImages()
+{
+    Q_INIT_RESOURCE(images);
+}
 
 namespace {
 constexpr int maxEventRows = 5000;
@@ -45,7 +48,10 @@ constexpr int timeColumnWidth = 130;
 constexpr int hostRowHeight = 40;
 constexpr int eventColumn = 2;
 
-QString timestamp() { return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
+QString timestamp()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
 
 // The local time of a row, made once per second: the conversion looks at the zone file each time, which a
 // storm of thousands of rows a second would otherwise pay per row.
@@ -197,12 +203,13 @@ void MainWindow::readPopupSetting()
 {
     if (!d->reachable)
         return;
-    d->backend->readSettings({QLatin1String(SettingKeys::popWarning)}, this, [this](const BackendReply &reply, const QVariantMap &values) {
-        // Absent, it means what the settings dialog shows for it.
-        const QString key = QLatin1String(SettingKeys::popWarning);
-        if (reply.ok)
-            d->popupWarning = values.value(key, SettingKeys::defaultValue(key)).toBool();
-    });
+    d->backend->readSettings(
+        {QLatin1String(SettingKeys::popWarning)}, this, [this](const BackendReply &reply, const QVariantMap &values) {
+            // Absent, it means what the settings dialog shows for it.
+            const QString key = QLatin1String(SettingKeys::popWarning);
+            if (reply.ok)
+                d->popupWarning = values.value(key, SettingKeys::defaultValue(key)).toBool();
+        });
 }
 
 void MainWindow::setHostItems()
@@ -401,8 +408,7 @@ void MainWindow::retranslateUi()
     ui->toolLog->setToolTip(tr("Log"));
     ui->eventTable->setColumnCount(3);
     ui->eventTable->setHorizontalHeaderLabels({QCoreApplication::translate("MainWidget", "Time"),
-                                               QCoreApplication::translate("MainWidget", "Object"),
-                                               QCoreApplication::translate("MainWidget", "Event")});
+        QCoreApplication::translate("MainWidget", "Object"), QCoreApplication::translate("MainWidget", "Event")});
     ui->eventTable->setColumnWidth(0, timeColumnWidth);
     if (ui->trayIcon) {
         ui->trayIcon->setToolTip(tr("SNMP Vigilex"));
@@ -448,7 +454,10 @@ void MainWindow::setupSession()
         [](QSessionManager &manager) { manager.setRestartHint(QSessionManager::RestartNever); });
 }
 
-QStringList MainWindow::hosts() const { return d->hosts; }
+QStringList MainWindow::hosts() const
+{
+    return d->hosts;
+}
 
 void MainWindow::addHostItem(const QString &ip)
 {

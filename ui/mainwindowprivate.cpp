@@ -5,7 +5,14 @@
 #include <QTimer>
 
 MainWindowPrivate::MainWindowPrivate(ProtectionBackend *backend)
-    : backend(backend), language(Language::instance()), clockTimer(new QTimer), rowTimer(new QTimer), statusTimer(new QTimer)
+    : backend(backend),
+      language(Language::instance()),
+      clockTimer(new QTimer),
+      rowTimer(new QTimer),
+      statusTimer(new QTimer)
 { }
 
-MainWindowPrivate::~MainWindowPrivate() { delete language; }
+MainWindowPrivate::~MainWindowPrivate()
+{
+    delete language;
+}

@@ -36,11 +36,15 @@ Line compute(const Input &input)
 {
     if (!input.reachable)
         return {Level::Danger,
-            QCoreApplication::translate("StatusLine", "Not protected: the protection service is not running. Start it with: sudo systemctl start vigilex")};
-    const QString countdown
-        = input.countdownMs >= 0 ? QCoreApplication::translate("StatusLine", " \u2014 shutdown in %1").arg(clock(input.countdownMs)) : QString();
+            QCoreApplication::translate("StatusLine",
+                "Not protected: the protection service is not running. Start it with: sudo systemctl start vigilex")};
+    const QString countdown = input.countdownMs >= 0
+        ? QCoreApplication::translate("StatusLine", " \u2014 shutdown in %1").arg(clock(input.countdownMs))
+        : QString();
     if (!input.refusal.isEmpty())
-        return {Level::Danger, QCoreApplication::translate("StatusLine", "Shutdown due but refused: %1").arg(SystemMessages::text(input.refusal))};
+        return {Level::Danger,
+            QCoreApplication::translate("StatusLine", "Shutdown due but refused: %1")
+                .arg(SystemMessages::text(input.refusal))};
 
     QStringList troubled;
     QStringList offline;
@@ -58,22 +62,32 @@ Line compute(const Input &input)
             offline << card.host;
     }
     if (!troubled.isEmpty())
-        return {Level::Danger, QCoreApplication::translate("StatusLine", "On battery: %1").arg(troubled.join(QStringLiteral(", "))) + countdown};
+        return {Level::Danger,
+            QCoreApplication::translate("StatusLine", "On battery: %1").arg(troubled.join(QStringLiteral(", ")))
+                + countdown};
     if (!countdown.isEmpty())
-        return {Level::Danger, QCoreApplication::translate("StatusLine", "Shutdown in %1").arg(clock(input.countdownMs))};
+        return {
+            Level::Danger, QCoreApplication::translate("StatusLine", "Shutdown in %1").arg(clock(input.countdownMs))};
     if (input.cards.isEmpty())
-        return {Level::Warning, QCoreApplication::translate("StatusLine", "Not protected: no UPS card is listed; add one under Settings")};
+        return {Level::Warning,
+            QCoreApplication::translate("StatusLine", "Not protected: no UPS card is listed; add one under Settings")};
     if (online == 0 && unknown == 0)
-        return {Level::Warning, QCoreApplication::translate("StatusLine", "Not protected: no card answers (offline: %1)").arg(offline.join(QStringLiteral(", ")))};
+        return {Level::Warning,
+            QCoreApplication::translate("StatusLine", "Not protected: no card answers (offline: %1)")
+                .arg(offline.join(QStringLiteral(", ")))};
     if (!offline.isEmpty())
         return {Level::Warning,
-            QCoreApplication::translate("StatusLine", "Protected by %n card(s); offline: %1", nullptr, online).arg(offline.join(QStringLiteral(", ")))};
+            QCoreApplication::translate("StatusLine", "Protected by %n card(s); offline: %1", nullptr, online)
+                .arg(offline.join(QStringLiteral(", ")))};
     if (online == 0)
-        return {Level::Waiting, QCoreApplication::translate("StatusLine", "Waiting for the first report of %n card(s)", nullptr, unknown)};
+        return {Level::Waiting,
+            QCoreApplication::translate("StatusLine", "Waiting for the first report of %n card(s)", nullptr, unknown)};
     if (unknown > 0)
         return {Level::Protected,
-            QCoreApplication::translate("StatusLine", "Protected \u2014 %n card(s) online", nullptr, online) + QCoreApplication::translate("StatusLine", ", %n waiting for a first report", nullptr, unknown)};
-    return {Level::Protected, QCoreApplication::translate("StatusLine", "Protected \u2014 %n card(s) online", nullptr, online)};
+            QCoreApplication::translate("StatusLine", "Protected \u2014 %n card(s) online", nullptr, online)
+                + QCoreApplication::translate("StatusLine", ", %n waiting for a first report", nullptr, unknown)};
+    return {Level::Protected,
+        QCoreApplication::translate("StatusLine", "Protected \u2014 %n card(s) online", nullptr, online)};
 }
 
 } // namespace StatusLine

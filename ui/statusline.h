@@ -10,7 +10,13 @@
 // that owns the inputs.
 namespace StatusLine {
 
-enum class Level { Protected, Waiting, Warning, Danger };
+enum class Level
+{
+    Protected,
+    Waiting,
+    Warning,
+    Danger
+};
 
 struct Input
 {

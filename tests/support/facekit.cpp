@@ -11,8 +11,8 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QSettings>
 #include <QFile>
+#include <QSettings>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTableWidget>
@@ -62,9 +62,15 @@ bool sameInfo(const SNMPInfo &a, const SNMPInfo &b)
 
 namespace Store {
 
-QSqlDatabase db() { return Database::instance()->connection(AppPaths::databasePath()); }
+QSqlDatabase db()
+{
+    return Database::instance()->connection(AppPaths::databasePath());
+}
 
-bool exec(const QString &sql) { return QSqlQuery(db()).exec(sql); }
+bool exec(const QString &sql)
+{
+    return QSqlQuery(db()).exec(sql);
+}
 
 void insert(const SNMPInfo &info)
 {
@@ -83,7 +89,10 @@ void insert(const SNMPInfo &info)
     q.exec();
 }
 
-void addSession(const QString &ip, int port) { insert(card(ip, port)); }
+void addSession(const QString &ip, int port)
+{
+    insert(card(ip, port));
+}
 
 QList<QVariantMap> hostRows()
 {
@@ -111,7 +120,10 @@ QList<QPair<QString, int>> events()
     return events;
 }
 
-void setReadOnly(bool on) { exec(on ? QStringLiteral("pragma query_only = 1") : QStringLiteral("pragma query_only = 0")); }
+void setReadOnly(bool on)
+{
+    exec(on ? QStringLiteral("pragma query_only = 1") : QStringLiteral("pragma query_only = 0"));
+}
 
 void reset()
 {
@@ -168,8 +180,7 @@ BackendReply removeHost(ProtectionBackend &backend, const QString &ip)
 
 BackendReply writeSettings(ProtectionBackend &backend, const QVariantMap &values)
 {
-    return wait(
-        [&](QObject *context, ProtectionBackend::Done done) { backend.writeSettings(values, context, done); });
+    return wait([&](QObject *context, ProtectionBackend::Done done) { backend.writeSettings(values, context, done); });
 }
 
 QList<StoredCard> storedCards(ProtectionBackend &backend)
@@ -203,11 +214,20 @@ BackendHolder::BackendHolder(int *shutdownRequests) : m_backend(std::make_unique
 
 BackendHolder::~BackendHolder() = default;
 
-Protection *BackendHolder::protection() const { return m_backend->protection(); }
+Protection *BackendHolder::protection() const
+{
+    return m_backend->protection();
+}
 
-ShutdownPolicy *BackendHolder::shutdownPolicy() const { return protection()->policy(); }
+ShutdownPolicy *BackendHolder::shutdownPolicy() const
+{
+    return protection()->policy();
+}
 
-void BackendHolder::setEngine(SNMP *engine) { m_backend->setEngine(engine); }
+void BackendHolder::setEngine(SNMP *engine)
+{
+    m_backend->setEngine(engine);
+}
 
 std::unique_ptr<Window> makeWindow(int *shutdownRequests)
 {
@@ -255,8 +275,7 @@ QStringList texts(std::initializer_list<const char *> items)
     return result;
 }
 
-PromptRecorder::PromptRecorder(std::function<void(const UserPrompt::Request &)> during)
-    : m_during(std::move(during))
+PromptRecorder::PromptRecorder(std::function<void(const UserPrompt::Request &)> during) : m_during(std::move(during))
 {
     UserPrompt::setHook([this](const UserPrompt::Request &request) {
         requests.append(request);
@@ -269,7 +288,10 @@ PromptRecorder::PromptRecorder(std::function<void(const UserPrompt::Request &)> 
     });
 }
 
-PromptRecorder::~PromptRecorder() { UserPrompt::setHook({}); }
+PromptRecorder::~PromptRecorder()
+{
+    UserPrompt::setHook({});
+}
 
 QStringList PromptRecorder::texts() const
 {

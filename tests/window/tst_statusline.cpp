@@ -76,9 +76,9 @@ void TestStatusLine::text_data()
     QTest::newRow("on battery, condition off") << true << "127.0.1.2=mains" << qint64(-1) << none << danger
                                                << QStringLiteral("On battery: 127.0.1.2 (mains failure)");
     // What an offline card said last is no longer true of it.
-    QTest::newRow("a lost card's mains failure is not shown") << true << "127.0.1.2=lost" << qint64(-1) << none
-                                                              << warning
-                                                              << QStringLiteral("Not protected: no card answers (offline: 127.0.1.2)");
+    QTest::newRow("a lost card's mains failure is not shown")
+        << true << "127.0.1.2=lost" << qint64(-1) << none << warning
+        << QStringLiteral("Not protected: no card answers (offline: 127.0.1.2)");
     QTest::newRow("countdown without a card in trouble")
         << true << "127.0.1.1=on" << qint64(120000) << none << danger << QStringLiteral("Shutdown in 2:00");
     QTest::newRow("refusal first") << true << "127.0.1.2=mains" << qint64(0)
@@ -94,7 +94,8 @@ void TestStatusLine::text_data()
     QTest::newRow("no report yet") << true << "127.0.1.1=? 127.0.1.2=?" << qint64(-1) << none << waiting
                                    << QStringLiteral("Waiting for the first report of 2 cards");
     QTest::newRow("online and waiting") << true << "127.0.1.1=on 127.0.1.2=?" << qint64(-1) << none << ok
-                                        << QString::fromUtf8("Protected \u2014 1 card online, 1 waiting for a first report");
+                                        << QString::fromUtf8(
+                                               "Protected \u2014 1 card online, 1 waiting for a first report");
     QTest::newRow("service not running, whatever was known")
         << false << "127.0.1.1=on 127.0.1.2=mains" << qint64(60000) << "System shutdown refused by logind: %1|x"
         << danger
