@@ -5,8 +5,10 @@
 #include "app/quitsignals.h"
 #include "app/secureexec.h"
 #include "app/singleinstance.h"
+#include "backend/localbackend.h"
+#include "policy/protection.h"
 #include "policy/shutdownpolicy.h"
-#include "service/protectionclient.h"
+#include "service/busbackend.h"
 #include "snmp/snmp.h"
 #include "storage/apppaths.h"
 #include "storage/hosttable.h"
@@ -52,14 +54,15 @@ int main(int argc, char *argv[])
     qInstallMessageHandler(messageHandler);
 
 #ifndef VIGILEX_DEMO
-    // Where the protection service runs, the window is its front end: no engine, no trap port, no policy here,
-    // and as many windows as there are users who want one.
+    // Where the protection service is installed or runs, the window is its front end: no engine, no trap port,
+    // no policy here, and as many windows as there are users who want one. An installed service that is stopped
+    // is not stood in for: the window says so and changes nothing until the service is back.
     const QDBusConnection systemBus = QDBusConnection::systemBus();
-    if (ProtectionClient::serviceRunning(systemBus)) {
-        qInfo("Front end of the protection service %s", qPrintable(systemBus.baseService()));
+    if (BusBackend::serviceExpected(systemBus)) {
+        qInfo("Front end of the protection service, on the system bus as %s", qPrintable(systemBus.baseService()));
         QuitSignals quitSignals;
-        ProtectionClient client(systemBus);
-        MainWindow window(&client);
+        BusBackend backend(systemBus);
+        MainWindow window(&backend);
         window.show();
         return app.exec();
     }
@@ -89,16 +92,17 @@ int main(int argc, char *argv[])
     SNMP engine;
     engine.addHosts(HostTable::all());
     engine.startService();
+    LocalBackend backend;
+    backend.setEngine(&engine);
 
-    MainWindow window;
-    window.setEngine(&engine);
+    MainWindow window(&backend);
 #ifdef VIGILEX_DEMO
     window.displaySNMPEvent(QCoreApplication::translate("MainWindow", "System"),
         QCoreApplication::translate("Demo", "Demo build: the system will not be shut down"));
 #endif
     window.show();
     // A missing right to power off shows now, while the user sets up, not during an outage.
-    window.shutdownPolicy()->checkPowerOffRight();
+    backend.protection()->policy()->checkPowerOffRight();
     QObject::connect(&instance, &SingleInstance::activationRequested, &window, [&window] {
         qInfo("Second start of this user: window brought forward");
         window.showNormal();

@@ -31,38 +31,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Host format error!</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>SNMP port error!</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>SNMP version error!</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Community error!</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>SNMP host exists!</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>User name cannot be null!</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>User name must be greater than 8 characters!</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Password must be greater than 8 characters!</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Invalid IPv4 address!</source>
         <translation type="unfinished"></translation>
     </message>
@@ -88,10 +56,6 @@
     </message>
     <message>
         <source>unchanged</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>A stored community, user name or password is kept only while the address stays the same: enter it again for the new address.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -224,6 +188,10 @@
 Do you want to replace it?</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Reading the event log...</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>LogWidget</name>
@@ -253,6 +221,14 @@ Do you want to replace it?</source>
     </message>
     <message>
         <source>OK</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The protection service is not running: the event log cannot be read now. Start it with: sudo systemctl start vigilex</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The event log cannot be read: %1</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -466,10 +442,6 @@ Do you want to replace it?</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Shutdown in %1:%2</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Waiting for authorisation...</source>
         <translation type="unfinished"></translation>
     </message>
@@ -479,6 +451,61 @@ Do you want to replace it?</source>
     </message>
     <message>
         <source>The change was refused: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Shutdown in %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>SNMPInfo</name>
+    <message>
+        <source>&quot;%1&quot; is not an IPv4 address (four numbers from 0 to 255 with dots)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The SNMP port must be a number from 1 to 65535</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The community must not be empty</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The community must not be longer than %1 characters</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unknown SNMP version</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The user name must not be empty</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The user name must have at least %1 characters</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The user name must not be longer than %1 characters</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The password must be empty or have at least %1 characters</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The password must not be longer than %1 characters</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unknown authentication type</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unknown privacy type</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -648,6 +675,18 @@ Do you want to replace it?</source>
         <source>The test was refused: %1</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>The protection service is not running: nothing can be changed now. Start it with: sudo systemctl start vigilex</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Reading the settings...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The settings cannot be read: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>SingleInstance</name>
@@ -662,6 +701,73 @@ Do you want to replace it?</source>
     <message>
         <source>Sure</source>
         <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>StatusLine</name>
+    <message>
+        <source>battery low</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>mains failure</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not protected: the protection service is not running. Start it with: sudo systemctl start vigilex</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> — shutdown in %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Shutdown due but refused: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>On battery: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Shutdown in %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not protected: no UPS card is listed; add one under Settings</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not protected: no card answers (offline: %1)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>Protected by %n card(s); offline: %1</source>
+        <translation>
+            <numerusform>Protected by %n card; offline: %1</numerusform>
+            <numerusform>Protected by %n cards; offline: %1</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Waiting for the first report of %n card(s)</source>
+        <translation>
+            <numerusform>Waiting for the first report of %n card</numerusform>
+            <numerusform>Waiting for the first report of %n cards</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Protected — %n card(s) online</source>
+        <translation>
+            <numerusform>Protected — %n card online</numerusform>
+            <numerusform>Protected — %n cards online</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>, %n waiting for a first report</source>
+        <translation>
+            <numerusform>, %n waiting for a first report</numerusform>
+            <numerusform>, %n waiting for a first report</numerusform>
+        </translation>
     </message>
 </context>
 </TS>

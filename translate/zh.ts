@@ -31,38 +31,6 @@
         <translation>确定</translation>
     </message>
     <message>
-        <source>Host format error!</source>
-        <translation>主机格式错误！</translation>
-    </message>
-    <message>
-        <source>SNMP port error!</source>
-        <translation>SNMP 端口错误！</translation>
-    </message>
-    <message>
-        <source>SNMP version error!</source>
-        <translation>SNMP 版本错误！</translation>
-    </message>
-    <message>
-        <source>Community error!</source>
-        <translation>团体名错误！</translation>
-    </message>
-    <message>
-        <source>SNMP host exists!</source>
-        <translation>SNMP 主机已存在！</translation>
-    </message>
-    <message>
-        <source>User name cannot be null!</source>
-        <translation>用户名不能为空！</translation>
-    </message>
-    <message>
-        <source>User name must be greater than 8 characters!</source>
-        <translation>用户名不能少于 8 个字符！</translation>
-    </message>
-    <message>
-        <source>Password must be greater than 8 characters!</source>
-        <translation>密码不能少于 8 个字符！</translation>
-    </message>
-    <message>
         <source>Invalid IPv4 address!</source>
         <translation>无效的 IPv4 地址！</translation>
     </message>
@@ -89,10 +57,6 @@
     <message>
         <source>unchanged</source>
         <translation>未更改</translation>
-    </message>
-    <message>
-        <source>A stored community, user name or password is kept only while the address stays the same: enter it again for the new address.</source>
-        <translation>已保存的团体名、用户名或密码仅在地址不变时保留：请为新地址重新输入。</translation>
     </message>
 </context>
 <context>
@@ -225,6 +189,10 @@ Do you want to replace it?</source>
         <translation>%1 已存在。
 要替换它吗？</translation>
     </message>
+    <message>
+        <source>Reading the event log...</source>
+        <translation>正在读取事件日志...</translation>
+    </message>
 </context>
 <context>
     <name>LogWidget</name>
@@ -255,6 +223,14 @@ Do you want to replace it?</source>
     <message>
         <source>OK</source>
         <translation>确定</translation>
+    </message>
+    <message>
+        <source>The protection service is not running: the event log cannot be read now. Start it with: sudo systemctl start vigilex</source>
+        <translation>保护服务未运行：现在无法读取事件日志。启动命令：sudo systemctl start vigilex</translation>
+    </message>
+    <message>
+        <source>The event log cannot be read: %1</source>
+        <translation>无法读取事件日志：%1</translation>
     </message>
 </context>
 <context>
@@ -467,10 +443,6 @@ Do you want to replace it?</source>
         <translation>保护服务拒绝了此更改：%1</translation>
     </message>
     <message>
-        <source>Shutdown in %1:%2</source>
-        <translation>%1:%2 后关机</translation>
-    </message>
-    <message>
         <source>Waiting for authorisation...</source>
         <translation>正在等待授权...</translation>
     </message>
@@ -481,6 +453,61 @@ Do you want to replace it?</source>
     <message>
         <source>The change was refused: %1</source>
         <translation>更改被拒绝：%1</translation>
+    </message>
+    <message>
+        <source>Shutdown in %1</source>
+        <translation>%1 后关机</translation>
+    </message>
+</context>
+<context>
+    <name>SNMPInfo</name>
+    <message>
+        <source>&quot;%1&quot; is not an IPv4 address (four numbers from 0 to 255 with dots)</source>
+        <translation>“%1”不是 IPv4 地址（四个 0 到 255 的数字，以点分隔）</translation>
+    </message>
+    <message>
+        <source>The SNMP port must be a number from 1 to 65535</source>
+        <translation>SNMP 端口必须是 1 到 65535 之间的数字</translation>
+    </message>
+    <message>
+        <source>The community must not be empty</source>
+        <translation>团体名不能为空</translation>
+    </message>
+    <message>
+        <source>The community must not be longer than %1 characters</source>
+        <translation>团体名不能超过 %1 个字符</translation>
+    </message>
+    <message>
+        <source>Unknown SNMP version</source>
+        <translation>未知的 SNMP 版本</translation>
+    </message>
+    <message>
+        <source>The user name must not be empty</source>
+        <translation>用户名不能为空</translation>
+    </message>
+    <message>
+        <source>The user name must have at least %1 characters</source>
+        <translation>用户名至少需要 %1 个字符</translation>
+    </message>
+    <message>
+        <source>The user name must not be longer than %1 characters</source>
+        <translation>用户名不能超过 %1 个字符</translation>
+    </message>
+    <message>
+        <source>The password must be empty or have at least %1 characters</source>
+        <translation>密码必须为空或至少 %1 个字符</translation>
+    </message>
+    <message>
+        <source>The password must not be longer than %1 characters</source>
+        <translation>密码不能超过 %1 个字符</translation>
+    </message>
+    <message>
+        <source>Unknown authentication type</source>
+        <translation>未知的认证类型</translation>
+    </message>
+    <message>
+        <source>Unknown privacy type</source>
+        <translation>未知的加密类型</translation>
     </message>
 </context>
 <context>
@@ -649,6 +676,18 @@ Do you want to replace it?</source>
         <source>The test was refused: %1</source>
         <translation>测试被拒绝：%1</translation>
     </message>
+    <message>
+        <source>The protection service is not running: nothing can be changed now. Start it with: sudo systemctl start vigilex</source>
+        <translation>保护服务未运行：现在无法更改任何设置。启动命令：sudo systemctl start vigilex</translation>
+    </message>
+    <message>
+        <source>Reading the settings...</source>
+        <translation>正在读取设置...</translation>
+    </message>
+    <message>
+        <source>The settings cannot be read: %1</source>
+        <translation>无法读取设置：%1</translation>
+    </message>
 </context>
 <context>
     <name>SingleInstance</name>
@@ -663,6 +702,69 @@ Do you want to replace it?</source>
     <message>
         <source>Sure</source>
         <translation>确定</translation>
+    </message>
+</context>
+<context>
+    <name>StatusLine</name>
+    <message>
+        <source>battery low</source>
+        <translation>电池电量低</translation>
+    </message>
+    <message>
+        <source>mains failure</source>
+        <translation>市电故障</translation>
+    </message>
+    <message>
+        <source>Not protected: the protection service is not running. Start it with: sudo systemctl start vigilex</source>
+        <translation>未受保护：保护服务未运行。启动命令：sudo systemctl start vigilex</translation>
+    </message>
+    <message>
+        <source> — shutdown in %1</source>
+        <translation> — %1 后关机</translation>
+    </message>
+    <message>
+        <source>Shutdown due but refused: %1</source>
+        <translation>应当关机，但关机被拒绝：%1</translation>
+    </message>
+    <message>
+        <source>On battery: %1</source>
+        <translation>电池供电：%1</translation>
+    </message>
+    <message>
+        <source>Shutdown in %1</source>
+        <translation>%1 后关机</translation>
+    </message>
+    <message>
+        <source>Not protected: no UPS card is listed; add one under Settings</source>
+        <translation>未受保护：没有 UPS 卡；请在“设置”中添加</translation>
+    </message>
+    <message>
+        <source>Not protected: no card answers (offline: %1)</source>
+        <translation>未受保护：没有卡应答（离线：%1）</translation>
+    </message>
+    <message numerus="yes">
+        <source>Protected by %n card(s); offline: %1</source>
+        <translation>
+            <numerusform>受 %n 块卡保护；离线：%1</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Waiting for the first report of %n card(s)</source>
+        <translation>
+            <numerusform>正在等待 %n 块卡的首次报告</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Protected — %n card(s) online</source>
+        <translation>
+            <numerusform>受保护 — %n 块卡在线</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>, %n waiting for a first report</source>
+        <translation>
+            <numerusform>，%n 块等待首次报告</numerusform>
+        </translation>
     </message>
 </context>
 </TS>

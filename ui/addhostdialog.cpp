@@ -1,9 +1,5 @@
 #include "ui/addhostdialog.h"
 
-#include "service/protectionclient.h"
-#include "storage/apppaths.h"
-#include "storage/database.h"
-#include "storage/statements.h"
 #include "ui/reachability.h"
 #include "ui/userprompt.h"
 
@@ -12,54 +8,50 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHostAddress>
-#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpression>
-#include <QRegularExpressionValidator>
-#include <QSqlQuery>
 #include <QTimer>
 #include <QVBoxLayout>
 
-const char AddHostDialog::ipv4Pattern[]
-    = "((25[0-5]|2[0-4]\\d|((1\\d{2})|([1-9]?\\d)))\\.){3}(25[0-5]|2[0-4]\\d|((1\\d{2})|([1-9]?\\d)))";
-
-namespace {
-QSqlDatabase hostDatabase()
+AddHostDialog::AddHostDialog(ProtectionBackend *backend, QWidget *parent)
+    : QDialog(parent), backend(backend), modifyMode(false)
 {
-    return Database::instance()->connection(AppPaths::databasePath());
+    setup();
+    v1v2Radio->setChecked(true);
+    communityEdit->setText(QStringLiteral("public"));
+    portEdit->setText(QStringLiteral("161"));
+    onSNMPVersionChanged(true);
 }
-} // namespace
 
-AddHostDialog::AddHostDialog(bool modifyMode, const SNMPInfo &info, QWidget *parent)
-    : QDialog(parent), modifyMode(modifyMode), storedInfo(info)
+AddHostDialog::AddHostDialog(ProtectionBackend *backend, const StoredCard &card, QWidget *parent)
+    : QDialog(parent), backend(backend), modifyMode(true), stored(card)
+{
+    setup();
+    loadHost();
+}
+
+void AddHostDialog::setup()
 {
     buildWidgets();
     setTexts();
+    // Free text: whatever is typed stays in the field, and the backend's refusal on Sure names what is wrong.
+    hostEdit->setMaxLength(255);
+    portEdit->setMaxLength(16);
 
     connect(v1v2Radio, &QRadioButton::toggled, this, &AddHostDialog::onSNMPVersionChanged);
     connect(v3Radio, &QRadioButton::toggled, this, &AddHostDialog::onSNMPVersionChanged);
     connect(queryButton, &QPushButton::clicked, this, &AddHostDialog::onBtnQueryCliked);
     connect(cancelButton, &QPushButton::clicked, this, &AddHostDialog::reject);
     connect(sureButton, &QPushButton::clicked, this, &AddHostDialog::onBtnSureClicked);
-
-    if (modifyMode) {
-        loadHost();
-    } else {
-        v1v2Radio->setChecked(true);
-        communityEdit->setText(QStringLiteral("public"));
-        portEdit->setText(QStringLiteral("161"));
-        communityEdit->setEnabled(true);
-        for (QWidget *w : {static_cast<QWidget *>(userNameEdit), static_cast<QWidget *>(passwordEdit),
-                 static_cast<QWidget *>(authCombo), static_cast<QWidget *>(privCombo)})
-            w->setEnabled(false);
+    if (!backend->isReachable()) {
+        sureButton->setEnabled(false);
+        statusLabel->setText(QCoreApplication::translate("SettingsDialog",
+            "The protection service is not running: nothing can be changed now. Start it with: sudo systemctl "
+            "start vigilex"));
     }
-
-    hostEdit->setValidator(new QRegularExpressionValidator(QRegularExpression(QLatin1String(ipv4Pattern)), hostEdit));
-    portEdit->setValidator(new QIntValidator(0, 65535, portEdit));
 }
 
 void AddHostDialog::buildWidgets()
@@ -175,48 +167,30 @@ void AddHostDialog::setTexts()
 void AddHostDialog::loadHost()
 {
     setWindowTitle(tr("Modify"));
-    if (ProtectionClient *client = ProtectionClient::active()) {
-        // The service keeps the secrets to itself: an empty field left untouched keeps the stored one.
-        SNMPInfo info;
-        if (!client->host(storedInfo.ip, &info, nullptr, &storedSecrets))
-            return;
-        hostEdit->setText(info.ip);
-        portEdit->setText(QString::number(info.port));
-        const QString unchanged = tr("unchanged");
-        if (info.version == Snmp::CommunityBased) {
-            v1v2Radio->setChecked(true);
-            if (storedSecrets.community)
-                communityEdit->setPlaceholderText(unchanged);
-        } else if (info.version == Snmp::Usm) {
-            v3Radio->setChecked(true);
-            authCombo->setCurrentIndex(info.authType);
-            privCombo->setCurrentIndex(info.privType);
-            if (storedSecrets.userName)
-                userNameEdit->setPlaceholderText(unchanged);
-            if (storedSecrets.password)
-                passwordEdit->setPlaceholderText(unchanged);
-        }
-        return;
-    }
-    QSqlQuery query(hostDatabase());
-    query.prepare(QLatin1String(Sql::selectSessionByIp));
-    query.bindValue(QStringLiteral(":1"), storedInfo.ip);
-    if (!query.exec() || !query.next())
-        return;
-    // Read by position: 2 ip, 3 port, 4 version, 5 community, 6 authType, 7 privType, 8 userName, 9 password.
-    hostEdit->setText(query.value(2).toString());
-    portEdit->setText(query.value(3).toString());
-    const int version = query.value(4).toInt();
-    if (version == Snmp::CommunityBased) {
-        v1v2Radio->setChecked(true);
-        communityEdit->setText(query.value(5).toString());
-    } else if (version == Snmp::Usm) {
+    const SNMPInfo &info = stored.info;
+    hostEdit->setText(info.ip);
+    portEdit->setText(QString::number(info.port));
+    // A backend that keeps the secrets to itself hands them empty with their flag set: the empty field left
+    // untouched keeps the stored one.
+    const QString unchanged = tr("unchanged");
+    if (info.version == Snmp::Usm) {
         v3Radio->setChecked(true);
-        authCombo->setCurrentIndex(query.value(6).toInt());
-        privCombo->setCurrentIndex(query.value(7).toInt());
-        userNameEdit->setText(query.value(8).toString());
-        passwordEdit->setText(query.value(9).toString());
+        authCombo->setCurrentIndex(info.authType);
+        privCombo->setCurrentIndex(info.privType);
+        userNameEdit->setText(info.userName);
+        passwordEdit->setText(info.password);
+        if (info.userName.isEmpty() && stored.userNameSet)
+            userNameEdit->setPlaceholderText(unchanged);
+        if (info.password.isEmpty() && stored.passwordSet)
+            passwordEdit->setPlaceholderText(unchanged);
+    } else if (info.version == Snmp::CommunityBased) {
+        v1v2Radio->setChecked(true);
+        communityEdit->setText(info.community);
+        if (info.community.isEmpty() && stored.communitySet)
+            communityEdit->setPlaceholderText(unchanged);
     }
+    // A version the program does not know checks neither button: the user picks one.
+    onSNMPVersionChanged(true);
 }
 
 void AddHostDialog::onSNMPVersionChanged(bool)
@@ -239,163 +213,43 @@ void AddHostDialog::warn(const QString &text)
     UserPrompt::warning(this, tr("Warning"), text, tr("Sure"));
 }
 
-bool AddHostDialog::hostExists(const QString &ip)
-{
-    if (ProtectionClient *client = ProtectionClient::active()) {
-        SNMPInfo info;
-        return client->host(ip, &info);
-    }
-    QSqlQuery query(hostDatabase());
-    query.prepare(QLatin1String(Sql::countSessionsByIp));
-    query.bindValue(QStringLiteral(":1"), ip);
-    return query.exec() && query.next() && query.value(0).toInt() > 0;
-}
-
 void AddHostDialog::onBtnSureClicked()
 {
-    const QRegularExpression wholeAddress(QRegularExpression::anchoredPattern(QLatin1String(ipv4Pattern)));
-    if (!wholeAddress.match(hostEdit->text()).hasMatch()) {
-        warn(tr("Host format error!"));
-        return;
-    }
-    // The validator lets a five-digit number above 65535 through while typing; no port is that large.
-    bool portOk = false;
-    const int port = portEdit->text().toInt(&portOk, 10);
-    if (!portOk || port < 0 || port > 65535) {
-        warn(tr("SNMP port error!"));
-        return;
-    }
-
-    bool written;
-    if (v1v2Radio->isChecked()) {
-        written = writeCommunityHost();
-    } else if (v3Radio->isChecked()) {
-        written = writeUsmHost();
-    } else {
-        warn(tr("SNMP version error!"));
-        return;
-    }
-    // A failed statement is not reported: the dialog simply stays open.
-    if (!written)
-        return;
-
     const SNMPInfo info = enteredInfo();
-    if (modifyMode)
-        emit hostModified(info, storedInfo);
-    else
-        emit hostAdded(info);
-    accept();
-}
-
-// The address is a stored host's identity; a changed address must not collide with another host either.
-bool AddHostDialog::addressTaken()
-{
-    if ((modifyMode && hostEdit->text() == storedInfo.ip) || !hostExists(hostEdit->text()))
-        return false;
-    warn(tr("SNMP host exists!"));
-    return true;
-}
-
-bool AddHostDialog::keepsStored(bool stored)
-{
-    if (!stored)
-        return false;
-    if (hostEdit->text() == storedInfo.ip)
-        return true;
-    warn(tr("A stored community, user name or password is kept only while the address stays the same: enter it "
-            "again for the new address."));
-    return false;
-}
-
-bool AddHostDialog::writeCommunityHost()
-{
-    if (communityEdit->text().isEmpty() && !keepsStored(storedSecrets.community)) {
-        if (!storedSecrets.community)
-            warn(tr("Community error!"));
-        return false;
-    }
-    if (addressTaken())
-        return false;
-    if (ProtectionClient::active())
-        return storeThroughService();
-    QSqlQuery query(hostDatabase());
-    query.prepare(QLatin1String(modifyMode ? Sql::updateCommunitySession : Sql::insertCommunitySession));
-    query.bindValue(QStringLiteral(":1"), hostEdit->text());
-    query.bindValue(QStringLiteral(":2"), portEdit->text().toInt(nullptr, 10));
-    query.bindValue(QStringLiteral(":3"), int(Snmp::CommunityBased));
-    query.bindValue(QStringLiteral(":4"), communityEdit->text());
-    if (modifyMode)
-        query.bindValue(QStringLiteral(":5"), storedInfo.ip);
-    return query.exec();
-}
-
-bool AddHostDialog::writeUsmHost()
-{
-    const QString userName = userNameEdit->text();
-    const QString password = passwordEdit->text();
-    const bool keptUserName = userName.isEmpty() && storedSecrets.userName;
-    if (keptUserName && !keepsStored(true))
-        return false;
-    if (userName.isEmpty() && !keptUserName) {
-        warn(tr("User name cannot be null!"));
-        return false;
-    }
-    if (!keptUserName && userName.size() < 8) {
-        warn(tr("User name must be greater than 8 characters!"));
-        return false;
-    }
-    // An empty password is no privacy, unless it stands for the stored one.
-    if (password.isEmpty() && storedSecrets.password && !keepsStored(true))
-        return false;
-    if (!password.isEmpty() && password.size() < 8) {
-        warn(tr("Password must be greater than 8 characters!"));
-        return false;
-    }
-    if (addressTaken())
-        return false;
-    if (ProtectionClient::active())
-        return storeThroughService();
-    QSqlQuery query(hostDatabase());
-    query.prepare(QLatin1String(modifyMode ? Sql::updateUsmSession : Sql::insertUsmSession));
-    query.bindValue(QStringLiteral(":1"), hostEdit->text());
-    query.bindValue(QStringLiteral(":2"), portEdit->text().toInt(nullptr, 10));
-    query.bindValue(QStringLiteral(":3"), int(Snmp::Usm));
-    query.bindValue(QStringLiteral(":4"), authCombo->currentIndex());
-    query.bindValue(QStringLiteral(":5"), privCombo->currentIndex());
-    query.bindValue(QStringLiteral(":6"), userName);
-    query.bindValue(QStringLiteral(":7"), password);
-    if (modifyMode)
-        query.bindValue(QStringLiteral(":8"), storedInfo.ip);
-    return query.exec();
-}
-
-bool AddHostDialog::storeThroughService()
-{
-    ProtectionClient *client = ProtectionClient::active();
-    QString why;
-    bool unauthorized = false;
-    // polkit may be asking an administrator for a password meanwhile.
     statusLabel->setText(QCoreApplication::translate("MainWindow", "Waiting for authorisation..."));
     sureButton->setEnabled(false);
-    const bool stored = modifyMode ? client->modifyHost(enteredInfo(), storedInfo.ip, &why, &unauthorized)
-                                   : client->addHost(enteredInfo(), &why, &unauthorized);
-    statusLabel->clear();
-    sureButton->setEnabled(true);
-    if (!stored)
-        warn(unauthorized ? QCoreApplication::translate(
+    const ProtectionBackend::Done done = [this, info](const BackendReply &reply) {
+        statusLabel->clear();
+        sureButton->setEnabled(true);
+        if (reply.ok) {
+            accept();
+            return;
+        }
+        // The card's own check in this face's language; the bus's and the store's words come as they are.
+        const bool kept = modifyMode && info.ip == stored.info.ip;
+        const QString why = reply.error == info.validate(kept) ? info.validationText(kept) : reply.error;
+        warn(reply.unauthorized ? QCoreApplication::translate(
                  "MainWindow", "The change was refused: you are not authorised to change the UPS protection.")
-                          : QCoreApplication::translate("MainWindow", "The change was refused: %1").arg(why));
-    return stored;
+                                : QCoreApplication::translate("MainWindow", "The change was refused: %1").arg(why));
+    };
+    if (modifyMode)
+        backend->modifyHost(info, stored.info.ip, this, done);
+    else
+        backend->addHost(info, this, done);
 }
 
 SNMPInfo AddHostDialog::enteredInfo() const
 {
     SNMPInfo info;
     info.ip = hostEdit->text();
+    // No number is no port: 0, which the backend refuses by name.
     info.port = portEdit->text().toInt(nullptr, 10);
     if (v1v2Radio->isChecked()) {
         info.version = Snmp::CommunityBased;
         info.community = communityEdit->text();
+    } else if (!v3Radio->isChecked()) {
+        // Neither chosen: the stored version goes back as it was, for the backend to name it.
+        info.version = stored.info.version;
     } else {
         info.version = Snmp::Usm;
         info.authType = authCombo->currentIndex();

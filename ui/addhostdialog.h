@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/protectionclient.h"
+#include "backend/protectionbackend.h"
 #include "snmp/snmpinfo.h"
 
 #include <QDialog>
@@ -11,20 +11,19 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
-// Enters a new UPS card or changes a stored one, writes it to the host table itself and only then reports it.
-// GUI thread only.
+// Enters a new UPS card or changes a stored one through the backend, which checks it (SNMPInfo::validate()) and
+// stores it; a refusal is shown and the dialog stays open with what was entered. GUI thread only.
 class AddHostDialog : public QDialog
 {
     Q_OBJECT
 public:
-    // Four decimal numbers from 0 to 255 without leading zeros, separated by dots.
-    static const char ipv4Pattern[];
+    // A new card. backend is not owned.
+    explicit AddHostDialog(ProtectionBackend *backend, QWidget *parent = nullptr);
+    // A stored card to change. Secrets the backend keeps to itself show as an empty field that keeps them.
+    AddHostDialog(ProtectionBackend *backend, const StoredCard &card, QWidget *parent = nullptr);
 
-    AddHostDialog(bool modifyMode, const SNMPInfo &info, QWidget *parent = nullptr);
-
-signals:
-    void hostAdded(const SNMPInfo &info);
-    void hostModified(const SNMPInfo &infoNew, const SNMPInfo &infoOld);
+    // The card as entered.
+    SNMPInfo enteredInfo() const;
 
 public slots:
     void onBtnSureClicked();
@@ -32,25 +31,15 @@ public slots:
     void onSNMPVersionChanged(bool checked);
 
 private:
+    void setup();
     void buildWidgets();
     void setTexts();
     void loadHost();
     void warn(const QString &text);
-    bool hostExists(const QString &ip);
-    bool addressTaken();
-    // Whether an empty secret field may stand for the stored secret; warns the user when not because the
-    // address moved.
-    bool keepsStored(bool stored);
-    bool writeCommunityHost();
-    bool writeUsmHost();
-    // A front end stores the card through the service, which checks it again and asks polkit.
-    bool storeThroughService();
-    SNMPInfo enteredInfo() const;
 
+    ProtectionBackend *backend;
     bool modifyMode;
-    SNMPInfo storedInfo;
-    // In front of the service: which secrets the stored card has (the service never gives them out).
-    ProtectionClient::Secrets storedSecrets;
+    StoredCard stored;
 
     QRadioButton *v1v2Radio = nullptr;
     QRadioButton *v3Radio = nullptr;

@@ -1,11 +1,8 @@
 #include "ui/logdialog.h"
 
 #include "export/xlsxexport.h"
-#include "service/protectionclient.h"
-#include "storage/apppaths.h"
-#include "storage/database.h"
 #include "storage/eventcatalogue.h"
-#include "storage/statements.h"
+#include "storage/eventtexts.h"
 #include "ui/language.h"
 #include "ui/userprompt.h"
 
@@ -20,7 +17,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -38,6 +34,7 @@ struct LogDialog::Ui
     QDateEdit *endDate = nullptr;
     QPushButton *read = nullptr;
     QTableWidget *table = nullptr;
+    QLabel *status = nullptr;
     QPushButton *save = nullptr;
     QPushButton *clear = nullptr;
     QPushButton *ok = nullptr;
@@ -72,10 +69,13 @@ struct LogDialog::Ui
         layout->addWidget(table);
 
         auto *buttonRow = new QHBoxLayout;
+        status = new QLabel(dialog);
+        status->setObjectName(QStringLiteral("statusLabel"));
+        status->setWordWrap(true);
+        buttonRow->addWidget(status, 1);
         save = newButton(dialog, QStringLiteral("saveButton"));
         clear = newButton(dialog, QStringLiteral("clearButton"));
         ok = newButton(dialog, QStringLiteral("okButton"));
-        buttonRow->addStretch();
         buttonRow->addWidget(save);
         buttonRow->addWidget(clear);
         buttonRow->addWidget(ok);
@@ -142,6 +142,16 @@ QString localTimeText(uint secs)
     return QString::fromLatin1(text, length);
 }
 
+// Why the log cannot be shown: the protection out of reach, or the backend's reason.
+QString unavailableText(const ProtectionBackend &backend, const BackendReply &reply)
+{
+    if (!backend.isReachable())
+        return QCoreApplication::translate("LogWidget",
+            "The protection service is not running: the event log cannot be read now. Start it with: sudo systemctl "
+            "start vigilex");
+    return QCoreApplication::translate("LogWidget", "The event log cannot be read: %1").arg(reply.error);
+}
+
 QTableWidgetItem *centredItem(const QString &text)
 {
     auto *item = new QTableWidgetItem(text);
@@ -150,11 +160,8 @@ QTableWidgetItem *centredItem(const QString &text)
 }
 } // namespace
 
-LogDialog::LogDialog(QWidget *parent)
-    : QDialog(parent),
-      m_ui(std::make_unique<Ui>()),
-      m_waitBox(new QMessageBox(this)),
-      m_catalogue(EventCatalogue::find(AppPaths::cataloguePath()))
+LogDialog::LogDialog(ProtectionBackend *backend, QWidget *parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui>()), m_waitBox(new QMessageBox(this)), m_backend(backend)
 {
     setWindowFlags(Qt::WindowCloseButtonHint);
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -198,45 +205,36 @@ void LogDialog::onBtnReadLog()
     if (start > end)
         return;
 
-    if (ProtectionClient *client = ProtectionClient::active()) {
-        // A front end lists what the service stored, in the same form.
-        QList<ProtectionClient::Event> events;
-        if (!client->events(start, end, &events) || events.isEmpty())
+    m_ui->read->setEnabled(false);
+    m_ui->status->setText(tr("Reading the event log..."));
+    m_backend->events(start, end, this, [this](const BackendReply &reply, const QVector<StoredEvent> &events) {
+        m_ui->read->setEnabled(true);
+        if (!reply.ok) {
+            m_ui->status->setText(unavailableText(*m_backend, reply));
             return;
-        const QString section = Language::eventSection();
-        tzset();
-        table->setUpdatesEnabled(false);
-        table->setRowCount(int(events.size()));
-        for (int row = 0; row < events.size(); ++row) {
-            const ProtectionClient::Event &event = events.at(row);
-            const QString text = m_catalogue ? m_catalogue->text(section, event.event) : QString();
-            table->setItem(row, 0, centredItem(localTimeText(uint(event.date))));
-            table->setItem(row, 1, centredItem(event.host));
-            table->setItem(row, 2, centredItem(text));
         }
-        table->setUpdatesEnabled(true);
-        return;
-    }
+        m_ui->status->clear();
+        showEvents(events);
+    });
+}
 
-    QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
-    query.setForwardOnly(false);
-    query.prepare(QLatin1String(Sql::selectEventRange));
-    query.bindValue(QStringLiteral(":1"), start);
-    query.bindValue(QStringLiteral(":2"), end);
-    if (!query.exec())
+void LogDialog::showEvents(const QVector<StoredEvent> &events)
+{
+    QTableWidget *table = m_ui->table;
+    table->clearContents();
+    table->setRowCount(0);
+    if (events.isEmpty())
         return;
-    const int count = Database::rowCount(query);
-    if (count <= 0)
-        return;
-
+    EventCatalogue *catalogue = m_backend->texts() ? m_backend->texts()->catalogue() : nullptr;
     const QString section = Language::eventSection();
     tzset(); // localtime_r leaves the zone as it was last read
     table->setUpdatesEnabled(false);
-    table->setRowCount(count);
-    for (int row = 0; row < count && query.next(); ++row) {
-        const QString text = m_catalogue ? m_catalogue->text(section, query.value(2).toInt()) : QString();
-        table->setItem(row, 0, centredItem(localTimeText(query.value(0).toUInt())));
-        table->setItem(row, 1, centredItem(query.value(1).toString()));
+    table->setRowCount(int(events.size()));
+    for (int row = 0; row < events.size(); ++row) {
+        const StoredEvent &event = events.at(row);
+        const QString text = catalogue ? catalogue->text(section, event.event) : QString();
+        table->setItem(row, 0, centredItem(localTimeText(uint(qBound<qint64>(0, event.date, UINT_MAX)))));
+        table->setItem(row, 1, centredItem(event.host));
         table->setItem(row, 2, centredItem(text));
     }
     table->setUpdatesEnabled(true);
@@ -248,23 +246,21 @@ void LogDialog::onBtnClear()
         this, tr("Information"), tr("Are you sure to remove all logs?"), tr("Sure"), tr("Cancel"));
     if (answer != 0)
         return;
-    if (ProtectionClient *client = ProtectionClient::active()) {
-        QString why;
-        if (!client->clearEvents(&why)) {
+    m_ui->clear->setEnabled(false);
+    m_backend->clearEvents(this, [this](const BackendReply &reply) {
+        m_ui->clear->setEnabled(true);
+        if (!reply.ok) {
             UserPrompt::warning(this, QCoreApplication::translate("MainWindow", "Warning"),
-                QCoreApplication::translate("MainWindow", "The protection service refused the change: %1").arg(why),
+                m_backend->isReachable()
+                    ? QCoreApplication::translate("MainWindow", "The protection service refused the change: %1")
+                          .arg(reply.error)
+                    : unavailableText(*m_backend, reply),
                 QCoreApplication::translate("MainWindow", "Sure"));
             return;
         }
         m_ui->table->clearContents();
         m_ui->table->setRowCount(0);
-        return;
-    }
-    m_ui->table->clearContents();
-    m_ui->table->setRowCount(0);
-    QSqlQuery query(Database::instance()->connection(AppPaths::databasePath()));
-    query.exec(QLatin1String(Sql::deleteAllEvents));
-    query.exec(QLatin1String(Sql::resetEventSequence));
+    });
 }
 
 LogDialog::ExportTarget LogDialog::exportTarget(const QString &chosen, int filter)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backend/protectionbackend.h"
 #include "export/logexport.h"
 
 #include <QDialog>
@@ -7,16 +8,19 @@
 #include <memory>
 #include <thread>
 
-class EventCatalogue;
+class ProtectionBackend;
+class QLabel;
 class QMessageBox;
 
-// The stored event history for a range of days, with clearing and export. GUI thread only, except exportLog,
+// The stored event history for a range of days, as the backend holds it, with clearing and export. Reading and
+// clearing answer later; while the protection is out of reach the dialog says so. GUI thread only, except exportLog,
 // which runs on the export thread and sees nothing of the dialog but its own arguments and the two signals.
 class LogDialog : public QDialog
 {
     Q_OBJECT
 public:
-    explicit LogDialog(QWidget *parent = nullptr);
+    // backend is not owned.
+    explicit LogDialog(ProtectionBackend *backend, QWidget *parent = nullptr);
     ~LogDialog() override;
 
     // True from the start of an export until its result has been shown.
@@ -51,10 +55,11 @@ private:
 
     void exportLog(const QString path, bool csv, const ExportTable table);
     ExportTable snapshot() const;
+    void showEvents(const QVector<StoredEvent> &events);
 
     std::unique_ptr<Ui> m_ui;
     QMessageBox *m_waitBox = nullptr;
-    EventCatalogue *m_catalogue = nullptr; // borrowed from the main window
+    ProtectionBackend *m_backend;
     std::thread m_exportThread;
     bool m_exporting = false;
 };

@@ -1,12 +1,10 @@
 #include "ui/mainwindow.h"
 
-#include "policy/protection.h"
-#include "policy/shutdownpolicy.h"
+#include "backend/protectionbackend.h"
 #include "policy/systemmessages.h"
-#include "service/protectionclient.h"
-#include "snmp/snmp.h"
-#include "storage/apppaths.h"
+#include "snmp/eventcodes.h"
 #include "storage/eventtexts.h"
+#include "storage/settingkeys.h"
 #include "ui/aboutdialog.h"
 #include "ui/elidedtexttipdelegate.h"
 #include "ui/language.h"
@@ -15,6 +13,7 @@
 #include "ui/mainwindowprivate.h"
 #include "ui/notificationarea.h"
 #include "ui/settingsdialog.h"
+#include "ui/statusline.h"
 #include "ui/userprompt.h"
 
 #include <QAction>
@@ -38,7 +37,10 @@
 #include <QVBoxLayout>
 
 // The images live in the static widget library, whose resource initialiser nothing else would pull in.
-static void initImages() { Q_INIT_RESOURCE(images); }
+static void initImages()
+{
+    Q_INIT_RESOURCE(images);
+}
 
 namespace {
 constexpr int maxEventRows = 5000;
@@ -46,7 +48,10 @@ constexpr int timeColumnWidth = 130;
 constexpr int hostRowHeight = 40;
 constexpr int eventColumn = 2;
 
-QString timestamp() { return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
+QString timestamp()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
 
 // The local time of a row, made once per second: the conversion looks at the zone file each time, which a
 // storm of thousands of rows a second would otherwise pay per row.
@@ -79,6 +84,7 @@ struct MainWindow::Form
     QAction *toolSettings = nullptr;
     QAction *toolLog = nullptr;
     QLabel *clockLabel = nullptr;
+    QLabel *statusLine = nullptr;
     QSplitter *splitter = nullptr;
     QListWidget *hostList = nullptr;
     QTableWidget *eventTable = nullptr;
@@ -89,14 +95,10 @@ struct MainWindow::Form
     QAction *trayQuit = nullptr;
 };
 
-MainWindow::MainWindow(QWidget *parent) : MainWindow(nullptr, parent)
-{ }
-
-MainWindow::MainWindow(ProtectionClient *client, QWidget *parent)
-    : QMainWindow(parent), ui(new Form), d(new MainWindowPrivate)
+MainWindow::MainWindow(ProtectionBackend *backend, QWidget *parent)
+    : QMainWindow(parent), ui(new Form), d(new MainWindowPrivate(backend))
 {
     d->window = this;
-    d->client = client;
     initImages();
     setupUi();
     d->language->initialize(ui->languageGroup);
@@ -104,10 +106,7 @@ MainWindow::MainWindow(ProtectionClient *client, QWidget *parent)
     retranslateUi();
     setupTrayIcon();
     setupSession();
-    if (client)
-        setupFrontEnd();
-    else
-        setupProtection();
+    followBackend();
 
     connect(ui->actionAbout, &QAction::triggered, this, &MainWindow::showAboutDialog);
     connect(ui->actionSettings, &QAction::triggered, this, &MainWindow::showSettingsDialog);
@@ -119,6 +118,8 @@ MainWindow::MainWindow(ProtectionClient *client, QWidget *parent)
     connect(d->clockTimer.get(), &QTimer::timeout, this, &MainWindow::updateClock);
     d->rowTimer->setSingleShot(true);
     connect(d->rowTimer.get(), &QTimer::timeout, this, &MainWindow::flushEventRows);
+    d->statusTimer->setSingleShot(true);
+    connect(d->statusTimer.get(), &QTimer::timeout, this, &MainWindow::updateStatusLine);
 
     d->clockTimer->start(1000);
 }
@@ -129,97 +130,177 @@ MainWindow::~MainWindow()
     delete ui;
 }
 
-// Both faces show the same reports; only where they come from differs.
-void MainWindow::setupProtection()
+void MainWindow::followBackend()
 {
-    d->protection = std::make_unique<Protection>();
-    Protection *protection = d->protection.get();
-    for (const QString &host : protection->hosts())
-        addHostItem(host);
-    followReports(protection);
-    connect(protection, &Protection::systemMessage, this,
-        [this](const SystemMessage &message) { displaySNMPEvent(tr("System"), SystemMessages::text(message)); });
-}
+    ProtectionBackend *backend = d->backend;
+    d->reachable = backend->isReachable();
+    setHostItems();
+    if (!d->reachable) {
+        for (ListWidgetItem *item : ui->hostList->findChildren<ListWidgetItem *>())
+            item->reset();
+    }
+    updateCountdown(d->reachable ? backend->countdownMs() : -1);
+    readPopupSetting();
 
-template<typename Source> void MainWindow::followReports(Source *source)
-{
-    connect(source, &Source::eventArrived, this, [this](const QString &host, int event) { announceEvent(host, event); });
-    connect(source, &Source::statusChanged, this, [this](const QString &host, int status) {
+    connect(backend, &ProtectionBackend::hostsChanged, this, [this] { setHostItems(); });
+    connect(backend, &ProtectionBackend::eventArrived, this,
+        [this](const QString &host, int event, qint64) { announceEvent(host, event); });
+    connect(backend, &ProtectionBackend::statusChanged, this, [this](const QString &host, int status) {
         if (ListWidgetItem *item = findHostItem(host))
             item->setStatus(status);
+        scheduleStatusLine();
     });
-    connect(source, &Source::authenticationChanged, this, [this](const QString &host, bool failed) {
+    connect(backend, &ProtectionBackend::authenticationChanged, this, [this](const QString &host, bool failed) {
         if (ListWidgetItem *item = findHostItem(host))
             item->setAuthenticationFailed(failed);
     });
-    connect(source, &Source::dataReady, this, [this](const QString &host, const QByteArray &data) {
+    connect(backend, &ProtectionBackend::dataChanged, this, [this](const QString &host, const QByteArray &data) {
         if (ListWidgetItem *item = findHostItem(host))
             item->setData(data);
+        scheduleStatusLine();
     });
-    connect(source, &Source::storingFailed, this, [this] {
+    connect(backend, &ProtectionBackend::systemMessage, this,
+        [this](const SystemMessage &message) { displaySNMPEvent(tr("System"), SystemMessages::text(message)); });
+    connect(backend, &ProtectionBackend::storingChanged, this, [this](bool failing) {
         displaySNMPEvent(tr("System"),
-                         tr("Events cannot be stored at the moment; they are kept until storing works again"));
+            failing ? tr("Events cannot be stored at the moment; they are kept until storing works again")
+                    : tr("Storing events works again; the events kept meanwhile are stored"));
     });
-    connect(source, &Source::storingRecovered, this, [this] {
-        displaySNMPEvent(tr("System"), tr("Storing events works again; the events kept meanwhile are stored"));
-    });
-}
-
-void MainWindow::setupFrontEnd()
-{
-    ProtectionClient *client = d->client;
-    d->frontEndTexts = std::make_unique<EventTexts>(AppPaths::cataloguePath());
-    client->makeActive();
-    connect(client, &ProtectionClient::hostsChanged, this, &MainWindow::setHostItems);
-    followReports(client);
-    connect(client, &ProtectionClient::systemMessage, this,
-        [this](const QString &text) { displaySNMPEvent(tr("System"), SystemMessages::translated(text)); });
-    connect(client, &ProtectionClient::countdownChanged, this, &MainWindow::updateCountdown);
-    connect(client, &ProtectionClient::serviceLost, this, [this] {
-        d->serviceLost = true;
-        for (const QString &host : qAsConst(d->hosts)) {
-            if (ListWidgetItem *item = findHostItem(host))
-                item->reset();
-        }
-        updateCountdown(-1);
-        displaySNMPEvent(tr("System"), tr("The protection service has stopped; the lamps stay grey until it is back"));
-    });
-    connect(client, &ProtectionClient::serviceFound, this, [this] {
-        // Pop-ups follow the service's setting, which this user may not be able to read from the file.
-        d->popupWarning = d->client->setting(QStringLiteral("system/pop_warning")).toBool();
-        if (!d->serviceLost)
-            return;
-        d->serviceLost = false;
-        displaySNMPEvent(tr("System"), tr("The protection service is back"));
+    connect(backend, &ProtectionBackend::countdownChanged, this, &MainWindow::updateCountdown);
+    connect(backend, &ProtectionBackend::shutdownRefusalChanged, this, [this] { updateStatusLine(); });
+    connect(backend, &ProtectionBackend::reachableChanged, this, &MainWindow::setReachable);
+    connect(backend, &ProtectionBackend::settingChanged, this, [this](const QString &key, const QVariant &value) {
+        if (key == QLatin1String(SettingKeys::popWarning))
+            d->popupWarning = (value.isValid() ? value : SettingKeys::defaultValue(key)).toBool();
     });
 }
 
-void MainWindow::setHostItems(const QStringList &hosts)
+void MainWindow::setReachable(bool reachable)
 {
-    if (hosts == d->hosts)
+    if (reachable == d->reachable)
         return;
-    // The service's list is the truth. Rows it still has keep their lamps (the service reports changes only);
-    // new ones come grey until their first report.
-    for (int i = d->hosts.size() - 1; i >= 0; --i) {
-        if (!hosts.contains(d->hosts.at(i)))
-            removeHostItem(d->hosts.at(i));
+    d->reachable = reachable;
+    if (reachable) {
+        setHostItems();
+        applyCardStates();
+        updateCountdown(d->backend->countdownMs());
+        readPopupSetting();
+        // Coming to the service at the start is no return.
+        if (d->serviceLost)
+            displaySNMPEvent(tr("System"), tr("The protection service is back"));
+        d->serviceLost = false;
+        return;
     }
-    if (hosts.mid(0, d->hosts.size()) != d->hosts) {
-        while (!d->hosts.isEmpty())
-            removeHostItem(d->hosts.constLast());
+    d->serviceLost = true;
+    // The last reports are no longer true: grey, until the service reports again.
+    for (ListWidgetItem *item : ui->hostList->findChildren<ListWidgetItem *>())
+        item->reset();
+    updateCountdown(-1);
+    displaySNMPEvent(tr("System"), tr("The protection service has stopped; the lamps stay grey until it is back"));
+}
+
+void MainWindow::readPopupSetting()
+{
+    if (!d->reachable)
+        return;
+    d->backend->readSettings(
+        {QLatin1String(SettingKeys::popWarning)}, this, [this](const BackendReply &reply, const QVariantMap &values) {
+            // Absent, it means what the settings dialog shows for it.
+            const QString key = QLatin1String(SettingKeys::popWarning);
+            if (reply.ok)
+                d->popupWarning = values.value(key, SettingKeys::defaultValue(key)).toBool();
+        });
+}
+
+void MainWindow::setHostItems()
+{
+    QStringList hosts;
+    const QList<CardState> cards = d->backend->cards();
+    for (const CardState &card : cards)
+        hosts << card.host;
+    if (hosts == d->hosts) {
+        updateStatusLine();
+        return;
     }
-    for (int i = d->hosts.size(); i < hosts.size(); ++i)
-        addHostItem(hosts.at(i));
+    // Rows still listed keep their lamps; rows after the first difference are made again from the backend's
+    // state of their cards.
+    int same = 0;
+    while (same < hosts.size() && same < d->hosts.size() && hosts.at(same) == d->hosts.at(same))
+        ++same;
+    while (d->hosts.size() > same)
+        removeHostItem(d->hosts.size() - 1);
+    for (int i = same; i < cards.size(); ++i) {
+        addHostItem(cards.at(i).host);
+        if (d->reachable) {
+            ListWidgetItem *item = qobject_cast<ListWidgetItem *>(ui->hostList->itemWidget(ui->hostList->item(i)));
+            const CardState &card = cards.at(i);
+            if (card.status >= 0)
+                item->setStatus(card.status);
+            if (!card.data.isEmpty())
+                item->setData(card.data);
+            item->setAuthenticationFailed(card.authenticationFailed);
+        }
+    }
+    updateStatusLine();
+}
+
+void MainWindow::applyCardStates()
+{
+    const QList<CardState> cards = d->backend->cards();
+    for (int i = 0; i < cards.size() && i < ui->hostList->count(); ++i) {
+        auto *item = qobject_cast<ListWidgetItem *>(ui->hostList->itemWidget(ui->hostList->item(i)));
+        const CardState &card = cards.at(i);
+        if (!item)
+            continue;
+        item->reset();
+        if (card.status >= 0)
+            item->setStatus(card.status);
+        if (!card.data.isEmpty())
+            item->setData(card.data);
+        item->setAuthenticationFailed(card.authenticationFailed);
+    }
+    updateStatusLine();
 }
 
 void MainWindow::updateCountdown(qint64 remainingMs)
 {
+    const bool shown = d->countdownClock.isValid();
     d->countdownMs = remainingMs;
     if (remainingMs >= 0)
         d->countdownClock.start();
     else
         d->countdownClock.invalidate();
-    updateClock();
+    if (shown || remainingMs >= 0)
+        updateClock();
+    updateStatusLine();
+}
+
+void MainWindow::scheduleStatusLine()
+{
+    // A burst of reports (a thousand cards back at once) computes the line once.
+    if (!d->statusTimer->isActive())
+        d->statusTimer->start(MainWindowPrivate::statusLineMs);
+}
+
+void MainWindow::updateStatusLine()
+{
+    d->statusTimer->stop();
+    StatusLine::Input input = StatusLine::of(*d->backend);
+    input.reachable = d->reachable;
+    if (d->countdownClock.isValid())
+        input.countdownMs = qMax<qint64>(0, d->countdownMs - d->countdownClock.elapsed());
+    const StatusLine::Line line = StatusLine::compute(input);
+    static const char *const colours[] = {"#dff0d8", "#eeeeee", "#fcf8e3", "#f2dede"};
+    ui->statusLine->setText(line.text);
+    ui->statusLine->setStyleSheet(QStringLiteral("QLabel { background: %1; padding: 6px; border-radius: 3px; }")
+                                      .arg(QLatin1String(colours[int(line.level)])));
+}
+
+QString MainWindow::statusText()
+{
+    if (d->statusTimer->isActive())
+        updateStatusLine();
+    return ui->statusLine->text();
 }
 
 void MainWindow::setupUi()
@@ -277,6 +358,16 @@ void MainWindow::setupUi()
     auto *central = new QWidget(this);
     central->setObjectName(QStringLiteral("centralWidget"));
     auto *layout = new QVBoxLayout(central);
+    ui->statusLine = new QLabel(central);
+    ui->statusLine->setObjectName(QStringLiteral("statusLine"));
+    ui->statusLine->setWordWrap(true);
+    ui->statusLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // One line (two when long) above the list; the list and the table take the height.
+    ui->statusLine->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    QFont strong = ui->statusLine->font();
+    strong.setBold(true);
+    ui->statusLine->setFont(strong);
+    layout->addWidget(ui->statusLine);
     ui->splitter = new QSplitter(Qt::Horizontal, central);
     ui->splitter->setObjectName(QStringLiteral("splitter"));
     ui->hostList = new QListWidget(ui->splitter);
@@ -287,7 +378,7 @@ void MainWindow::setupUi()
     ui->splitter->addWidget(ui->eventTable);
     ui->splitter->setStretchFactor(0, 3);
     ui->splitter->setStretchFactor(1, 7);
-    layout->addWidget(ui->splitter);
+    layout->addWidget(ui->splitter, 1);
     setCentralWidget(central);
 
     ui->eventTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -317,8 +408,7 @@ void MainWindow::retranslateUi()
     ui->toolLog->setToolTip(tr("Log"));
     ui->eventTable->setColumnCount(3);
     ui->eventTable->setHorizontalHeaderLabels({QCoreApplication::translate("MainWidget", "Time"),
-                                               QCoreApplication::translate("MainWidget", "Object"),
-                                               QCoreApplication::translate("MainWidget", "Event")});
+        QCoreApplication::translate("MainWidget", "Object"), QCoreApplication::translate("MainWidget", "Event")});
     ui->eventTable->setColumnWidth(0, timeColumnWidth);
     if (ui->trayIcon) {
         ui->trayIcon->setToolTip(tr("SNMP Vigilex"));
@@ -326,6 +416,9 @@ void MainWindow::retranslateUi()
         ui->trayShow->setText(tr("Show"));
         ui->trayQuit->setText(tr("Quit"));
     }
+    updateStatusLine();
+    if (d->countdownClock.isValid())
+        updateClock();
 }
 
 void MainWindow::setupTrayIcon()
@@ -361,17 +454,9 @@ void MainWindow::setupSession()
         [](QSessionManager &manager) { manager.setRestartHint(QSessionManager::RestartNever); });
 }
 
-void MainWindow::setEngine(SNMP *engine)
+QStringList MainWindow::hosts() const
 {
-    if (d->protection)
-        d->protection->setEngine(engine);
-}
-
-QStringList MainWindow::hosts() const { return d->hosts; }
-
-ShutdownPolicy *MainWindow::shutdownPolicy() const
-{
-    return d->protection ? d->protection->policy() : nullptr;
+    return d->hosts;
 }
 
 void MainWindow::addHostItem(const QString &ip)
@@ -398,29 +483,10 @@ ListWidgetItem *MainWindow::findHostItem(const QString &host) const
     return qobject_cast<ListWidgetItem *>(ui->hostList->itemWidget(ui->hostList->item(index)));
 }
 
-void MainWindow::addSNMPHostEvent(const SNMPInfo &info)
+void MainWindow::removeHostItem(int index)
 {
-    // A front end's list follows the service's own report of the change.
-    if (!d->protection)
-        return;
-    addHostItem(info.ip);
-    d->protection->addHost(info);
-}
-
-void MainWindow::removeSNMPHostEvent(const QString &peer)
-{
-    if (!d->protection)
-        return;
-    d->protection->removeHost(peer);
-    removeHostItem(peer);
-}
-
-void MainWindow::removeHostItem(const QString &peer)
-{
-    const int index = d->hosts.indexOf(Snmp::hostOfPeer(peer));
     if (index < 0 || index >= ui->hostList->count())
         return;
-    // Only the entry of this row goes: dropping every equal entry would put the list out of step with the rows.
     d->hosts.removeAt(index);
     d->rowOfHostValid = false;
     QListWidgetItem *row = ui->hostList->item(index);
@@ -428,28 +494,6 @@ void MainWindow::removeHostItem(const QString &peer)
     ui->hostList->removeItemWidget(row);
     delete widget;
     delete ui->hostList->takeItem(index);
-}
-
-void MainWindow::modifySNMPHostEvent(const SNMPInfo &infoNew, const SNMPInfo &infoOld)
-{
-    if (!d->protection)
-        return;
-    const int index = d->hosts.indexOf(infoOld.ip);
-    if (index < 0 || index >= ui->hostList->count())
-        return;
-    d->hosts[index] = infoNew.ip;
-    d->rowOfHostValid = false;
-    if (auto *item = qobject_cast<ListWidgetItem *>(ui->hostList->itemWidget(ui->hostList->item(index)))) {
-        item->setHost(infoNew.ip);
-        item->reset(); // grey, without the old card's trouble, until the engine reports on the new address
-    }
-    d->protection->modifyHost(infoNew, infoOld);
-}
-
-void MainWindow::storeSNMPEvent(const QString &host, int event)
-{
-    if (d->protection)
-        d->protection->handleSNMPEvent(host, event);
 }
 
 void MainWindow::displaySNMPEvent(const QString &host, const QString &event)
@@ -497,21 +541,13 @@ void MainWindow::flushEventRows()
     table->scrollToBottom();
 }
 
-void MainWindow::handleSNMPEvent(const QString &host, int event)
-{
-    // The protection stores it and reports it back through announceEvent.
-    if (d->protection)
-        d->protection->handleSNMPEvent(host, event);
-}
-
 void MainWindow::announceEvent(const QString &host, int event)
 {
-    EventTexts *texts = d->protection ? d->protection->texts() : d->frontEndTexts.get();
-    const QString text = texts->text(host, event, Language::eventSection());
+    const QString text = d->backend->texts()->text(host, event, Language::eventSection());
     if (text.isEmpty())
         return;
     displaySNMPEvent(host, text);
-    if (!d->popupWarning || !d->popupEventCodes.contains(event))
+    if (!d->popupWarning || !Snmp::isWarningEvent(event))
         return;
     // Beyond the bound the event is stored and listed, only not announced.
     if (d->openWarnings >= MainWindowPrivate::maxOpenWarnings)
@@ -519,36 +555,6 @@ void MainWindow::announceEvent(const QString &host, int event)
     ++d->openWarnings;
     UserPrompt::warning(this, tr("Warning"), host + QLatin1Char(' ') + text, tr("Sure"));
     --d->openWarnings;
-}
-
-void MainWindow::handleSNMPStatus(const QString &host, int status)
-{
-    if (d->protection)
-        d->protection->handleSNMPStatus(host, status);
-}
-
-void MainWindow::handleSNMPData(const QString &host, const QByteArray &data)
-{
-    if (d->protection)
-        d->protection->handleSNMPData(host, data);
-}
-
-void MainWindow::onOffAPPTimeout()
-{
-    if (d->protection)
-        d->protection->policy()->onOffAPPTimeout();
-}
-
-void MainWindow::onOffAPPError(QProcess::ProcessError error)
-{
-    if (d->protection)
-        d->protection->policy()->onOffAPPError(error);
-}
-
-void MainWindow::onOffAPPFinished(int exitCode, QProcess::ExitStatus exitStatus)
-{
-    if (d->protection)
-        d->protection->policy()->onOffAPPFinished(exitCode, exitStatus);
 }
 
 void MainWindow::showAboutDialog()
@@ -559,28 +565,13 @@ void MainWindow::showAboutDialog()
 
 void MainWindow::showSettingsDialog()
 {
-    SettingsDialog dialog;
-    // The cards as this face knows them: its own protection's, or the service's.
-    dialog.setCardSource([this] {
-        if (d->client)
-            return d->client->cards();
-        QList<Protection::Card> cards;
-        if (d->protection) {
-            for (const QString &host : d->protection->hosts())
-                cards.append(d->protection->card(host));
-        }
-        return cards;
-    });
-    connect(&dialog, &SettingsDialog::hostAdded, this, &MainWindow::addSNMPHostEvent);
-    connect(&dialog, &SettingsDialog::hostRemoved, this, &MainWindow::removeSNMPHostEvent);
-    connect(&dialog, &SettingsDialog::hostModified, this, &MainWindow::modifySNMPHostEvent);
-    connect(&dialog, &SettingsDialog::popupStateChanged, this, [this](bool popup) { d->popupWarning = popup; });
+    SettingsDialog dialog(d->backend);
     dialog.exec();
 }
 
 void MainWindow::showLogDialog()
 {
-    LogDialog dialog;
+    LogDialog dialog(d->backend);
     dialog.exec();
 }
 
@@ -653,11 +644,11 @@ void MainWindow::changeEvent(QEvent *event)
 void MainWindow::updateClock()
 {
     QString text = timestamp();
-    // The service's countdown, counted down here between its reports.
     if (d->countdownClock.isValid()) {
-        const qint64 left = qMax<qint64>(0, d->countdownMs - d->countdownClock.elapsed()) / 1000;
-        text = tr("Shutdown in %1:%2").arg(left / 60).arg(left % 60, 2, 10, QLatin1Char('0')) + QStringLiteral("   ")
-            + text;
+        const qint64 left = qMax<qint64>(0, d->countdownMs - d->countdownClock.elapsed());
+        text = tr("Shutdown in %1").arg(StatusLine::clock(left)) + QStringLiteral("   ") + text;
+        // The status line counts down with it.
+        updateStatusLine();
     }
     ui->clockLabel->setText(text);
 }

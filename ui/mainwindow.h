@@ -1,37 +1,29 @@
 #pragma once
 
-#include "snmp/snmpinfo.h"
-
-#include <QByteArray>
 #include <QMainWindow>
-#include <QProcess>
 #include <QSystemTrayIcon>
 
 class ListWidgetItem;
 class MainWindowPrivate;
-class ProtectionClient;
+class ProtectionBackend;
 class QAction;
-class ShutdownPolicy;
-class SNMP;
 
-// The program's only window: host list with lamps, event table, menus, tray icon. Alone it owns the
-// protection, and everything the engine reports passes through it; as the front end of the protection service
-// it runs no protection and shows what the service reports. GUI thread only.
+// The program's only window: status line, host list with lamps, event table, menus, tray icon. It shows what
+// its backend reports, the protection in this process or the service's, and never asks which one it has.
+// GUI thread only.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
-    // The front end of the service that client follows.
-    explicit MainWindow(ProtectionClient *client, QWidget *parent = nullptr);
+    // backend is not owned and outlives the window.
+    explicit MainWindow(ProtectionBackend *backend, QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    void setEngine(SNMP *engine);
     ListWidgetItem *findHostItem(const QString &host) const;
-
+    // The rows of the host list, as the backend lists the cards.
     QStringList hosts() const;
-    // None in a front end.
-    ShutdownPolicy *shutdownPolicy() const;
+    // The status line above the list, as it is about to be shown.
+    QString statusText();
 
 public slots:
     void showAboutDialog();
@@ -39,17 +31,7 @@ public slots:
     void showLogDialog();
     void onLanguageChanged(QAction *action);
     void onEventTableContextMenu(const QPoint &pos);
-    void addSNMPHostEvent(const SNMPInfo &info);
-    void removeSNMPHostEvent(const QString &peer);
-    void modifySNMPHostEvent(const SNMPInfo &infoNew, const SNMPInfo &infoOld);
-    void storeSNMPEvent(const QString &host, int event);
     void displaySNMPEvent(const QString &host, const QString &event);
-    void handleSNMPEvent(const QString &host, int event);
-    void handleSNMPStatus(const QString &host, int status);
-    void handleSNMPData(const QString &host, const QByteArray &data);
-    void onOffAPPTimeout();
-    void onOffAPPError(QProcess::ProcessError error);
-    void onOffAPPFinished(int exitCode, QProcess::ExitStatus exitStatus);
     void onTrayIconActivated(QSystemTrayIcon::ActivationReason reason);
 
 protected:
@@ -63,19 +45,21 @@ private slots:
 private:
     struct Form;
 
-    void setupProtection();
-    void setupFrontEnd();
-    // The reports both faces show alike, from the own protection or from the service's client.
-    template<typename Source> void followReports(Source *source);
+    void followBackend();
     void announceEvent(const QString &host, int event);
-    void setHostItems(const QStringList &hosts);
+    void setHostItems();
+    void applyCardStates();
+    void readPopupSetting();
+    void setReachable(bool reachable);
     void updateCountdown(qint64 remainingMs);
+    void scheduleStatusLine();
+    void updateStatusLine();
     void setupUi();
     void retranslateUi();
     void setupTrayIcon();
     void setupSession();
     void addHostItem(const QString &ip);
-    void removeHostItem(const QString &peer);
+    void removeHostItem(int index);
     void updateClock();
 
     Form *ui;

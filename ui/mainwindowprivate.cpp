@@ -1,19 +1,18 @@
 #include "ui/mainwindowprivate.h"
 
-#include "storage/apppaths.h"
-#include "storage/settings.h"
 #include "ui/language.h"
 
 #include <QTimer>
 
-MainWindowPrivate::MainWindowPrivate()
-    : language(Language::instance()),
+MainWindowPrivate::MainWindowPrivate(ProtectionBackend *backend)
+    : backend(backend),
+      language(Language::instance()),
       clockTimer(new QTimer),
-      popupEventCodes {0x02, 0x03, 0x08, 0x0D, 0x11, 0x13, 0x15, 0x16, 0x17, 0x1B, 0x1C, 0x1F, 0x20, 0x22, 0x23, 0x24,
-          0x25, 0x26, 0x27, 0x28, 0x30, 0x31, 0x33, 0x35, 0x37, 0x38, 0x39, 0x3A, 0x3B, 0x3E, 0x3F, 0x42, 0x48},
-      rowTimer(new QTimer)
-{
-    popupWarning = readSetting(AppPaths::settingsFilePath(), QStringLiteral("system/pop_warning")).toBool();
-}
+      rowTimer(new QTimer),
+      statusTimer(new QTimer)
+{ }
 
-MainWindowPrivate::~MainWindowPrivate() { delete language; }
+MainWindowPrivate::~MainWindowPrivate()
+{
+    delete language;
+}

@@ -1,28 +1,23 @@
 #pragma once
 
-#include "policy/protection.h"
-#include "storage/eventtexts.h"
-
 #include <QElapsedTimer>
 #include <QHash>
-#include <QSet>
 #include <QStringList>
 #include <QVector>
 
 #include <array>
-
 #include <memory>
 
 class Language;
 class MainWindow;
-class ProtectionClient;
+class ProtectionBackend;
 class QTimer;
 
 // The main window's state. Plain record, GUI thread only, like the window.
 class MainWindowPrivate
 {
 public:
-    MainWindowPrivate();
+    explicit MainWindowPrivate(ProtectionBackend *backend);
     ~MainWindowPrivate();
     MainWindowPrivate(const MainWindowPrivate &) = delete;
     MainWindowPrivate &operator=(const MainWindowPrivate &) = delete;
@@ -32,30 +27,33 @@ public:
     static constexpr int maxOpenWarnings = 3;
 
     MainWindow *window = nullptr;
-    QStringList hosts; // entry i names row i of the host list
+    ProtectionBackend *backend; // not owned
+    // The rows shown, entry i naming row i of the host list; they follow the backend's list.
+    QStringList hosts;
     // Every report looks its row up: by address, the first row of that address as in hosts; rebuilt after a
     // change of the list.
     QHash<QString, int> rowOfHost;
     bool rowOfHostValid = false;
-    // Alone, the window owns the protection; as the service's front end it has none and follows the client.
-    std::unique_ptr<Protection> protection;
-    ProtectionClient *client = nullptr; // not owned
-    bool serviceLost = false;
-    std::unique_ptr<EventTexts> frontEndTexts; // the front end's own catalogue, without a protection
+    bool reachable = true;
+    bool serviceLost = false; // it was reachable and went away
+
     Language *language; // owned: deleted with this record
     std::unique_ptr<QTimer> clockTimer;
+    // Off until the backend has said.
     bool popupWarning = false;
-    QSet<int> popupEventCodes;
     int openWarnings = 0;
-    bool scrollPending = false;
     bool sessionEnding = false; // the desktop session is being ended (log-out)
     // Rows for the event table, added in batches: at most one batch per rowBatchMs, a row after a quiet spell
     // at once. Time, object, event; only the newest 5000 can ever be shown.
     static constexpr int rowBatchMs = 20;
     QVector<std::array<QString, 3>> pendingRows;
     std::unique_ptr<QTimer> rowTimer;
+    // The status line follows card reports at most every statusLineMs.
+    static constexpr int statusLineMs = 200;
+    std::unique_ptr<QTimer> statusTimer;
     QElapsedTimer sinceRows;
-    // The service's countdown: its end on the monotonic clock, invalid while none runs.
+    // The backend's countdown: its end on the monotonic clock, invalid while none runs; counted down here
+    // between the backend's reports.
     QElapsedTimer countdownClock;
     qint64 countdownMs = -1;
 };

@@ -1,19 +1,12 @@
 #include "ui/settingsdialog.h"
 
-#include "policy/applicationtest.h"
-#include "policy/applicationtrust.h"
-#include "service/protectionclient.h"
 #include "storage/apppaths.h"
-#include "storage/database.h"
 #include "storage/settingkeys.h"
-#include "storage/settings.h"
-#include "storage/statements.h"
 #include "ui/addhostdialog.h"
 #include "ui/userprompt.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QDebug>
 #include <QEvent>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -25,47 +18,26 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QSqlQuery>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <memory>
+
 namespace {
-const QString keyPopWarning = QStringLiteral("system/pop_warning");
-const QString keyAppEnable = QStringLiteral("system/shutdown_app_enable");
-const QString keyApp = QStringLiteral("system/shutdown_app");
-const QString keyExecTime = QStringLiteral("system/shutdown_exec_time");
-const QString keyAcFailedTime = QStringLiteral("shutdown/ac_failed_time");
-const QString keyBattLowTime = QStringLiteral("shutdown/batt_low_time");
-const QString keyAcFailedCapacity = QStringLiteral("shutdown/ac_failed_capacity");
+const QString keyPopWarning = QLatin1String(SettingKeys::popWarning);
+const QString keyAppEnable = QLatin1String(SettingKeys::applicationEnabled);
+const QString keyApp = QLatin1String(SettingKeys::application);
+const QString keyExecTime = QLatin1String(SettingKeys::applicationTime);
+const QString keyAcFailedTime = QLatin1String(SettingKeys::acFailedTime);
+const QString keyBattLowTime = QLatin1String(SettingKeys::batteryLowTime);
+const QString keyAcFailedCapacity = QLatin1String(SettingKeys::acFailedCapacity);
 
-// A front end reads the service's settings; the window alone its own file.
-QVariant read(const QString &key)
+const QStringList &dialogKeys()
 {
-    if (ProtectionClient *client = ProtectionClient::active())
-        return client->setting(key);
-    return readSetting(AppPaths::settingsFilePath(), key);
-}
-
-// The window alone fills its own file's absent keys on opening. In front of the service that would ask polkit
-// before anybody changed anything: the dialog shows the defaults, and "Sure" writes them.
-void seed(const QString &key, const QVariant &value)
-{
-    if (ProtectionClient::active())
-        return;
-    const QString why = storeSetting(AppPaths::settingsFilePath(), key, value);
-    if (!why.isEmpty())
-        qWarning().noquote() << "Settings:" << why;
-}
-
-bool isApplicationKey(const QString &key)
-{
-    return key == keyApp || key == keyAppEnable;
-}
-
-QSqlDatabase hostDatabase()
-{
-    return Database::instance()->connection(AppPaths::databasePath());
+    static const QStringList keys {
+        keyPopWarning, keyAppEnable, keyApp, keyExecTime, keyAcFailedTime, keyBattLowTime, keyAcFailedCapacity};
+    return keys;
 }
 
 QLineEdit *numberEdit(QWidget *parent, const char *name, int top)
@@ -75,14 +47,19 @@ QLineEdit *numberEdit(QWidget *parent, const char *name, int top)
     edit->setValidator(new QIntValidator(1, top, edit));
     return edit;
 }
+
+QString unreachableText()
+{
+    return QCoreApplication::translate("SettingsDialog",
+        "The protection service is not running: nothing can be changed now. Start it with: sudo systemctl start "
+        "vigilex");
+}
 } // namespace
 
-SettingsDialog::SettingsDialog(QWidget *parent) : QDialog(parent), applicationTest(new ApplicationTest(this))
+SettingsDialog::SettingsDialog(ProtectionBackend *backend, QWidget *parent) : QDialog(parent), backend(backend)
 {
     buildWidgets();
     retranslate();
-    loadGeneral();
-    loadShutdownCondition();
 
     connect(hostTable, &QTableWidget::cellClicked, this, &SettingsDialog::hostClicked);
     // The row chosen by the arrow keys counts as much as the one clicked.
@@ -93,12 +70,24 @@ SettingsDialog::SettingsDialog(QWidget *parent) : QDialog(parent), applicationTe
     connect(appCheck, &QCheckBox::clicked, this, &SettingsDialog::onRadioBtnOffAPP);
     connect(browseButton, &QPushButton::clicked, this, &SettingsDialog::onBrowseOffAPP);
     connect(testButton, &QPushButton::clicked, this, &SettingsDialog::testApplication);
-    connect(applicationTest, &ApplicationTest::finished, this, &SettingsDialog::showTestResult);
     connect(addButton, &QPushButton::clicked, this, &SettingsDialog::addSNMPHost);
     connect(modifyButton, &QPushButton::clicked, this, &SettingsDialog::modifySNMPHost);
     connect(removeButton, &QPushButton::clicked, this, &SettingsDialog::removeSNMPHost);
     connect(sureButton, &QPushButton::clicked, this, &SettingsDialog::saveSettings);
     connect(cancelButton, &QPushButton::clicked, this, &SettingsDialog::reject);
+    // Another face's change, or the service coming back, shows here too while nothing has been edited.
+    connect(backend, &ProtectionBackend::hostsChanged, this, [this] {
+        if (loaded)
+            loadHosts();
+    });
+    connect(backend, &ProtectionBackend::reachableChanged, this, [this](bool reachable) {
+        if (reachable && !loaded)
+            load();
+        else if (!reachable)
+            showUnreachable();
+    });
+
+    load();
 }
 
 void SettingsDialog::buildWidgets()
@@ -255,80 +244,104 @@ void SettingsDialog::changeEvent(QEvent *event)
     QDialog::changeEvent(event);
 }
 
-void SettingsDialog::loadGeneral()
+void SettingsDialog::load()
 {
-    const QVariant popup = read(keyPopWarning);
-    if (popup.isValid()) {
-        loadedPopup = popup.toBool();
-        popupCheck->setChecked(loadedPopup);
-    } else {
-        seed(keyPopWarning, true);
-        popupCheck->setChecked(true);
-        popupSeeded = true;
+    setFieldsEnabled(false);
+    if (!backend->isReachable()) {
+        showUnreachable();
+        return;
     }
-
-    const QVariant enable = read(keyAppEnable);
-    // Absent reads as off, to the protection too.
-    loadedAppEnable = enable.toBool();
-    if (!enable.isValid())
-        seed(keyAppEnable, false);
-    appCheck->setChecked(loadedAppEnable);
-    setApplicationFieldsEnabled(loadedAppEnable);
-
-    const QVariant app = read(keyApp);
-    if (app.isValid())
-        appPathEdit->setText(app.toString());
-    loadedAppPath = app.isValid() ? app.toString() : QString();
-
-    const QVariant execTime = read(keyExecTime);
-    if (execTime.isValid()) {
-        execTimeEdit->setText(execTime.toString());
-    } else {
-        execTimeEdit->setText(QStringLiteral("15"));
-        seed(keyExecTime, 15);
-    }
-
-    loadHostTable();
+    statusLabel->setText(tr("Reading the settings..."));
+    // The fields open for editing once both the settings and the cards are in.
+    const auto answered = std::make_shared<int>(0);
+    const auto opened = [this, answered] {
+        if (++*answered < 2)
+            return;
+        loaded = true;
+        statusLabel->clear();
+        setFieldsEnabled(true);
+    };
+    backend->readSettings(dialogKeys(), this, [this, opened](const BackendReply &reply, const QVariantMap &values) {
+        if (!reply.ok) {
+            showRefusedRead(reply);
+            return;
+        }
+        stored = values;
+        showSettings(values);
+        opened();
+    });
+    loadHosts(opened);
 }
 
-void SettingsDialog::loadHostTable()
+void SettingsDialog::showRefusedRead(const BackendReply &reply)
 {
-    if (ProtectionClient *client = ProtectionClient::active()) {
-        for (const SNMPInfo &info : client->hosts()) {
+    if (!backend->isReachable())
+        showUnreachable();
+    else
+        statusLabel->setText(tr("The settings cannot be read: %1").arg(reply.error));
+}
+
+void SettingsDialog::loadHosts(const std::function<void()> &then)
+{
+    backend->storedCards(this, [this, then](const BackendReply &reply, const QList<StoredCard> &answer) {
+        if (!reply.ok) {
+            showRefusedRead(reply);
+            return;
+        }
+        cards = answer;
+        hostTable->setRowCount(0);
+        for (const StoredCard &card : qAsConst(cards)) {
             const int row = hostTable->rowCount();
             hostTable->setRowCount(row + 1);
-            fillRow(row, info.ip, info.port, info.version);
+            fillRow(row, card.info.ip, card.info.port, card.info.version);
         }
-        return;
-    }
-    QSqlQuery query(hostDatabase());
-    if (!query.exec(QLatin1String(Sql::selectSessionTable)))
-        return;
-    while (query.next()) {
-        const int row = hostTable->rowCount();
-        hostTable->setRowCount(row + 1);
-        fillRow(row, query.value(0).toString(), query.value(1).toInt(), query.value(2).toInt());
-    }
+        hostTable->clearSelection();
+        selectedRow = -1;
+        if (then)
+            then();
+    });
 }
 
-void SettingsDialog::loadShutdownCondition()
+void SettingsDialog::showSettings(const QVariantMap &values)
 {
-    const struct
-    {
-        const QString &key;
-        QLineEdit *edit;
-        int fallback;
-    } fields[] = {{keyAcFailedTime, acFailedTimeEdit, 5}, {keyBattLowTime, battLowTimeEdit, 5},
-        {keyAcFailedCapacity, acFailedCapacityEdit, 20}};
-    for (const auto &field : fields) {
-        const QVariant value = read(field.key);
-        if (value.isValid()) {
-            field.edit->setText(value.toString());
-        } else {
-            seed(field.key, field.fallback);
-            field.edit->setText(QString::number(field.fallback));
+    // An absent key shows what it means to the protection.
+    const auto value = [&values](const QString &key) { return values.value(key, SettingKeys::defaultValue(key)); };
+    popupCheck->setChecked(value(keyPopWarning).toBool());
+    appCheck->setChecked(value(keyAppEnable).toBool());
+    appPathEdit->setText(value(keyApp).toString());
+    execTimeEdit->setText(value(keyExecTime).toString());
+    acFailedTimeEdit->setText(value(keyAcFailedTime).toString());
+    battLowTimeEdit->setText(value(keyBattLowTime).toString());
+    acFailedCapacityEdit->setText(value(keyAcFailedCapacity).toString());
+}
+
+void SettingsDialog::showUnreachable()
+{
+    setFieldsEnabled(false);
+    setWaiting(QString());
+    sureButton->setEnabled(false);
+    statusLabel->setText(unreachableText());
+    // The cards as last known, by address only: the stored details are the service's.
+    if (!loaded && hostTable->rowCount() == 0) {
+        const QList<CardState> known = backend->cards();
+        hostTable->setRowCount(int(known.size()));
+        for (int row = 0; row < known.size(); ++row) {
+            auto *item = new QTableWidgetItem(known.at(row).host);
+            item->setTextAlignment(Qt::AlignCenter);
+            hostTable->setItem(row, 0, item);
         }
     }
+    loaded = false;
+}
+
+void SettingsDialog::setFieldsEnabled(bool enabled)
+{
+    for (QWidget *w : {static_cast<QWidget *>(addButton), static_cast<QWidget *>(modifyButton),
+             static_cast<QWidget *>(removeButton), static_cast<QWidget *>(popupCheck), static_cast<QWidget *>(appCheck),
+             static_cast<QWidget *>(acFailedTimeEdit), static_cast<QWidget *>(battLowTimeEdit),
+             static_cast<QWidget *>(acFailedCapacityEdit), static_cast<QWidget *>(sureButton)})
+        w->setEnabled(enabled);
+    setApplicationFieldsEnabled(enabled && appCheck->isChecked());
 }
 
 void SettingsDialog::fillRow(int row, const QString &ip, int port, int version)
@@ -353,32 +366,12 @@ void SettingsDialog::setApplicationFieldsEnabled(bool enabled)
     appPathEdit->setEnabled(enabled);
     browseButton->setEnabled(enabled);
     execTimeEdit->setEnabled(enabled);
-    testButton->setEnabled(enabled && !applicationTest->isRunning());
-}
-
-void SettingsDialog::setCardSource(CardSource source)
-{
-    cardSource = std::move(source);
+    testButton->setEnabled(enabled && !testRunning);
 }
 
 void SettingsDialog::hostClicked(int row, int)
 {
     selectedRow = row;
-}
-
-void SettingsDialog::hostAddedEvent(const SNMPInfo &info)
-{
-    const int row = hostTable->rowCount();
-    hostTable->setRowCount(row + 1);
-    fillRow(row, info.ip, info.port, info.version);
-    emit hostAdded(info);
-}
-
-void SettingsDialog::hostModifiedEvent(const SNMPInfo &infoNew, const SNMPInfo &infoOld)
-{
-    if (selectedRow >= 0 && selectedRow < hostTable->rowCount())
-        fillRow(selectedRow, infoNew.ip, infoNew.port, infoNew.version);
-    emit hostModified(infoNew, infoOld);
 }
 
 void SettingsDialog::onRadioBtnOffAPP(bool checked)
@@ -395,114 +388,113 @@ void SettingsDialog::onBrowseOffAPP()
 
 void SettingsDialog::addSNMPHost()
 {
-    AddHostDialog dialog(false, SNMPInfo(), nullptr);
-    connect(&dialog, &AddHostDialog::hostAdded, this, &SettingsDialog::hostAddedEvent);
-    dialog.exec();
+    if (!loaded)
+        return;
+    AddHostDialog dialog(backend, nullptr);
+    if (dialog.exec() == QDialog::Accepted)
+        loadHosts();
 }
 
 void SettingsDialog::modifySNMPHost()
 {
-    if (selectedRow < 0 || selectedRow >= hostTable->rowCount())
+    if (!loaded || selectedRow < 0 || selectedRow >= cards.size())
         return;
-    SNMPInfo info;
-    info.ip = hostTable->item(selectedRow, 0)->text();
-    if (ProtectionClient *client = ProtectionClient::active()) {
-        if (!client->host(info.ip, &info))
-            return;
-        AddHostDialog dialog(true, info, nullptr);
-        connect(&dialog, &AddHostDialog::hostModified, this, &SettingsDialog::hostModifiedEvent);
-        dialog.exec();
-        return;
-    }
-    QSqlQuery query(hostDatabase());
-    query.prepare(QLatin1String(Sql::selectSessionDetails));
-    query.bindValue(QStringLiteral(":1"), info.ip);
-    // A row that is no longer stored cannot be modified; editing it would report a change nobody made.
-    if (!query.exec() || !query.next())
-        return;
-    info.port = query.value(0).toInt();
-    info.version = query.value(1).toInt();
-    if (info.version == Snmp::CommunityBased) {
-        info.community = query.value(2).toString();
-    } else if (info.version == Snmp::Usm) {
-        info.authType = query.value(3).toInt();
-        info.privType = query.value(4).toInt();
-        info.userName = query.value(5).toString();
-        info.password = query.value(6).toString();
-    }
-
-    AddHostDialog dialog(true, info, nullptr);
-    connect(&dialog, &AddHostDialog::hostModified, this, &SettingsDialog::hostModifiedEvent);
-    dialog.exec();
+    AddHostDialog dialog(backend, cards.at(selectedRow), nullptr);
+    if (dialog.exec() == QDialog::Accepted)
+        loadHosts();
 }
 
 void SettingsDialog::removeSNMPHost()
 {
-    if (selectedRow < 0 || selectedRow >= hostTable->rowCount())
+    if (!loaded || selectedRow < 0 || selectedRow >= cards.size())
         return;
-    const QString ip = hostTable->item(selectedRow, 0)->text();
-    const QString peer = ip + QLatin1Char(':') + hostTable->item(selectedRow, 1)->text();
+    const QString ip = cards.at(selectedRow).info.ip;
     const int answer = UserPrompt::information(
         this, tr("Information"), tr("Are you sure to remove host %1").arg(ip), tr("Sure"), tr("Cancel"));
     if (answer != 0)
         return;
-    if (ProtectionClient *client = ProtectionClient::active()) {
-        QString why;
-        bool unauthorized = false;
-        setWaiting(waitingText());
-        const bool removed = client->removeHost(ip, &why, &unauthorized);
+    setWaiting(waitingText());
+    removeButton->setEnabled(false);
+    backend->removeHost(ip, this, [this, ip](const BackendReply &reply) {
         setWaiting(QString());
-        if (!removed) {
-            UserPrompt::warning(this, tr("Warning"), refusedText(why, unauthorized, false), tr("Sure"));
+        removeButton->setEnabled(loaded);
+        if (!reply.ok) {
+            UserPrompt::warning(this, tr("Warning"), refusedText(reply.error, reply.unauthorized, false), tr("Sure"));
             return;
         }
-    } else {
-        QSqlQuery query(hostDatabase());
-        query.prepare(QLatin1String(Sql::deleteSession));
-        query.bindValue(QStringLiteral(":1"), ip);
-        query.exec();
-    }
-    hostTable->removeRow(selectedRow);
-    // Nothing stays selected, so a second "Remove" cannot hit the row that moved up into the gap.
-    hostTable->clearSelection();
-    hostTable->setCurrentCell(-1, -1);
-    selectedRow = -1;
-    emit hostRemoved(peer);
+        for (int row = 0; row < cards.size(); ++row) {
+            if (cards.at(row).info.ip != ip)
+                continue;
+            cards.removeAt(row);
+            hostTable->removeRow(row);
+            break;
+        }
+        // Nothing stays selected, so a second "Remove" cannot hit the row that moved up into the gap.
+        hostTable->clearSelection();
+        hostTable->setCurrentCell(-1, -1);
+        selectedRow = -1;
+    });
 }
 
 void SettingsDialog::saveSettings()
 {
-    if (!checkGeneral() || !checkShutdownCondition() || !confirmShutdownCondition())
+    if (!loaded || !checkGeneral() || !checkShutdownCondition() || !confirmShutdownCondition())
         return;
-    // A refused change keeps the dialog open with what the user entered, and the change is not reported.
-    if (!saveGeneral() || !saveShutdownCondition())
+    const QVariantMap values = changedValues();
+    if (values.isEmpty()) {
+        accept();
         return;
-    accept();
+    }
+    bool application = false;
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        application = application || SettingKeys::isApplicationKey(it.key());
+    setWaiting(waitingText());
+    // A refused change keeps the dialog open with what the user entered; nothing of it was written.
+    backend->writeSettings(values, this, [this, values, application](const BackendReply &reply) {
+        setWaiting(QString());
+        if (!reply.ok) {
+            UserPrompt::warning(
+                this, tr("Warning"), refusedText(reply.error, reply.unauthorized, application), tr("Sure"));
+            return;
+        }
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            stored.insert(it.key(), it.value());
+        accept();
+    });
 }
 
-bool SettingsDialog::write(const QString &key, const QVariant &value)
+QVariantMap SettingsDialog::changedValues() const
 {
-    ProtectionClient *client = ProtectionClient::active();
-    if (!client) {
-        const QString why = storeSetting(AppPaths::settingsFilePath(), key, value);
-        if (!why.isEmpty())
-            qWarning().noquote() << "Settings:" << why;
-        return true;
+    QVariantMap shown;
+    const bool enable = appCheck->isChecked();
+    shown.insert(keyPopWarning, popupCheck->isChecked());
+    shown.insert(keyAppEnable, enable);
+    // The application's path and time count only while it is to run: a switched-off box keeps what is stored.
+    if (enable) {
+        shown.insert(keyApp, appPathEdit->text());
+        shown.insert(keyExecTime, execTimeEdit->text().toInt(nullptr, 10));
     }
-    QString why;
-    bool unauthorized = false;
-    setWaiting(waitingText());
-    const bool stored = client->setSetting(key, value, &why, &unauthorized);
-    setWaiting(QString());
-    if (!stored)
-        UserPrompt::warning(this, tr("Warning"), refusedText(why, unauthorized, isApplicationKey(key)), tr("Sure"));
-    return stored;
+    shown.insert(keyAcFailedTime, acFailedTimeEdit->text().toInt(nullptr, 10));
+    shown.insert(keyBattLowTime, battLowTimeEdit->text().toInt(nullptr, 10));
+    shown.insert(keyAcFailedCapacity, acFailedCapacityEdit->text().toInt(nullptr, 10));
+    QVariantMap changed;
+    for (auto it = shown.cbegin(); it != shown.cend(); ++it) {
+        // The application's keys are an administrator's: left at what their absence means, they are not sent,
+        // so that a member's change of a condition asks no administrator.
+        const QVariant was = SettingKeys::isApplicationKey(it.key())
+            ? stored.value(it.key(), SettingKeys::defaultValue(it.key()))
+            : stored.value(it.key());
+        // Compared as text: the file and the bus may hand a number back as a string.
+        if (!was.isValid() || was.toString() != it.value().toString())
+            changed.insert(it.key(), it.value());
+    }
+    return changed;
 }
 
 void SettingsDialog::setWaiting(const QString &text)
 {
     statusLabel->setText(text);
-    sureButton->setEnabled(text.isEmpty());
+    sureButton->setEnabled(text.isEmpty() && loaded);
 }
 
 QString SettingsDialog::waitingText()
@@ -545,13 +537,7 @@ bool SettingsDialog::checkGeneral()
         UserPrompt::warning(this, tr("Warning"), tr("Shutdown application is not exist!"), tr("Sure"));
         return false;
     }
-    // In front of the service the service checks it as the user it runs the application as.
-    const QString refusal = ProtectionClient::active() ? QString() : shutdownApplicationRefusal(appPathEdit->text());
-    if (!refusal.isEmpty()) {
-        UserPrompt::warning(this, tr("Warning"),
-            tr("The shutdown application would be refused at a power failure: %1").arg(refusal), tr("Sure"));
-        return false;
-    }
+    // Whether it would be trusted at a power failure the backend decides, as the user that would run it.
     return checkField(execTimeEdit, execTimeLabel, keyExecTime);
 }
 
@@ -562,45 +548,6 @@ bool SettingsDialog::checkShutdownCondition()
         && checkField(acFailedCapacityEdit, acFailedCapacityLabel, keyAcFailedCapacity);
 }
 
-bool SettingsDialog::saveGeneral()
-{
-    // The application's keys first: in front of the service they take an administrator, and when that is
-    // refused nothing else has been written yet. Only a real change of them is sent.
-    // What was written stays written after a later refusal, so another "Sure" does not send it again.
-    const bool enable = appCheck->isChecked();
-    if (enable && appPathEdit->text() != loadedAppPath) {
-        if (!write(keyApp, appPathEdit->text()))
-            return false;
-        loadedAppPath = appPathEdit->text();
-    }
-    if (enable != loadedAppEnable) {
-        if (!write(keyAppEnable, enable))
-            return false;
-        loadedAppEnable = enable;
-    }
-    if (enable && !write(keyExecTime, execTimeEdit->text().toInt(nullptr, 10)))
-        return false;
-
-    // The loader took true for an absent key; the file must agree with the box either way.
-    const bool popup = popupCheck->isChecked();
-    if (popup != loadedPopup || popupSeeded) {
-        if (!write(keyPopWarning, popup))
-            return false;
-        popupSeeded = false;
-        if (popup != loadedPopup)
-            emit popupStateChanged(popup);
-        loadedPopup = popup;
-    }
-    return true;
-}
-
-bool SettingsDialog::saveShutdownCondition()
-{
-    return write(keyAcFailedTime, acFailedTimeEdit->text().toInt(nullptr, 10))
-        && write(keyBattLowTime, battLowTimeEdit->text().toInt(nullptr, 10))
-        && write(keyAcFailedCapacity, acFailedCapacityEdit->text().toInt(nullptr, 10));
-}
-
 bool SettingsDialog::confirmShutdownCondition()
 {
     const auto confirmed = [this](const QString &text) {
@@ -608,8 +555,8 @@ bool SettingsDialog::confirmShutdownCondition()
     };
     const int threshold = acFailedCapacityEdit->text().toInt(nullptr, 10);
     QStringList onBattery;
-    const QList<Protection::Card> cards = cardSource ? cardSource() : QList<Protection::Card>();
-    for (const Protection::Card &card : cards) {
+    const QList<CardState> known = backend->cards();
+    for (const CardState &card : known) {
         const QByteArray &data = card.data;
         // Only what the card has reported: an unknown byte is no failed mains and no empty battery.
         if (!Snmp::isKnown(data, Snmp::InputStatus) || !Snmp::isKnown(data, Snmp::BatteryCapacity))
@@ -634,38 +581,35 @@ bool SettingsDialog::confirmShutdownCondition()
 
 void SettingsDialog::testApplication()
 {
-    if (applicationTest->isRunning() || !checkField(execTimeEdit, execTimeLabel, keyExecTime))
+    if (testRunning || !loaded || !checkField(execTimeEdit, execTimeLabel, keyExecTime))
         return;
     const QString path = appPathEdit->text();
     const int minutes = execTimeEdit->text().toInt(nullptr, 10);
+    testRunning = true;
     testButton->setEnabled(false);
-    if (ProtectionClient *client = ProtectionClient::active()) {
-        // In the service, as the user and with the environment an outage would run it with. Sure waits too: a
-        // save meanwhile would stand in the same queue for the administrator's password.
-        setWaiting(tr("Waiting for authorisation, then for the test run..."));
-        client->testShutdownApplication(path, minutes, this,
-            [this](int exitCode, int exitStatus, qint64 elapsedMs, const QString &refusal, const QString &error,
-                bool unauthorized) {
-                setWaiting(QString());
-                if (error.isEmpty()) {
-                    showTestResult(exitCode, exitStatus, elapsedMs, refusal);
-                    return;
-                }
-                testButton->setEnabled(appCheck->isChecked());
-                const QString text = unauthorized
-                    ? tr("The test was refused: running the shutdown application in the service needs an "
-                         "administrator's authorisation.")
-                    : tr("The test was refused: %1").arg(error);
-                UserPrompt::warning(this, tr("Warning"), text, tr("Sure"));
-            });
-        return;
-    }
-    applicationTest->start(path, minutes);
+    // As the user and with the environment an outage would run it with. Sure waits too: a save meanwhile would
+    // stand in the same queue for the administrator's password.
+    setWaiting(tr("Waiting for authorisation, then for the test run..."));
+    backend->testShutdownApplication(path, minutes, this,
+        [this](const BackendReply &reply, int exitCode, int exitStatus, qint64 elapsedMs, const QString &refusal) {
+            setWaiting(QString());
+            testRunning = false;
+            if (reply.ok) {
+                showTestResult(exitCode, exitStatus, elapsedMs, refusal);
+                return;
+            }
+            testButton->setEnabled(appCheck->isChecked() && loaded);
+            const QString text = reply.unauthorized
+                ? tr("The test was refused: running the shutdown application in the service needs an "
+                     "administrator's authorisation.")
+                : tr("The test was refused: %1").arg(reply.error);
+            UserPrompt::warning(this, tr("Warning"), text, tr("Sure"));
+        });
 }
 
 void SettingsDialog::showTestResult(int exitCode, int exitStatus, qint64 elapsedMs, const QString &refusal)
 {
-    testButton->setEnabled(appCheck->isChecked());
+    testButton->setEnabled(appCheck->isChecked() && loaded);
     if (!refusal.isEmpty()) {
         UserPrompt::warning(this, tr("Warning"),
             tr("The shutdown application would be refused at a power failure: %1").arg(refusal), tr("Sure"));

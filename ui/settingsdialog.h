@@ -1,14 +1,14 @@
 #pragma once
 
-#include "policy/protection.h"
-#include "snmp/snmpinfo.h"
+#include "backend/protectionbackend.h"
 
 #include <QDialog>
 #include <QList>
+#include <QVariantMap>
 
 #include <functional>
 
-class ApplicationTest;
+class ProtectionBackend;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -17,30 +17,19 @@ class QPushButton;
 class QTabWidget;
 class QTableWidget;
 
-// Manages the stored hosts and the settings file. Host changes are written and reported at once, whatever the
-// user does with the dialog afterwards; the settings are written only by a "Sure" that passes the checks.
-// GUI thread only.
+// The stored cards and the settings, as the backend has them. Opening asks the backend and fills the fields
+// when it answers (they stay disabled until then); nothing is written before "Sure", which sends every changed
+// value in one request, all or nothing. A card change goes to the backend at once. With the protection out of
+// reach the dialog only shows what it knows and says why. GUI thread only.
 class SettingsDialog : public QDialog
 {
     Q_OBJECT
 public:
-    explicit SettingsDialog(QWidget *parent = nullptr);
-
-    // The cards' last reports, asked when "Sure" is pressed, so that a threshold that would shut down at once
-    // is confirmed first. Without a source no card counts as on battery.
-    using CardSource = std::function<QList<Protection::Card>()>;
-    void setCardSource(CardSource source);
-
-signals:
-    void hostRemoved(const QString &peer);
-    void hostAdded(const SNMPInfo &info);
-    void hostModified(const SNMPInfo &infoNew, const SNMPInfo &infoOld);
-    void popupStateChanged(bool popup);
+    // backend is not owned.
+    explicit SettingsDialog(ProtectionBackend *backend, QWidget *parent = nullptr);
 
 public slots:
     void hostClicked(int row, int column);
-    void hostAddedEvent(const SNMPInfo &info);
-    void hostModifiedEvent(const SNMPInfo &infoNew, const SNMPInfo &infoOld);
     void onRadioBtnOffAPP(bool checked);
     void onBrowseOffAPP();
     void addSNMPHost();
@@ -57,21 +46,22 @@ protected:
 private:
     void buildWidgets();
     void retranslate();
-    void loadGeneral();
-    void loadHostTable();
-    void loadShutdownCondition();
+    void load();
+    void loadHosts(const std::function<void()> &then = {});
+    void showRefusedRead(const BackendReply &reply);
+    void showSettings(const QVariantMap &values);
+    void showUnreachable();
+    void setFieldsEnabled(bool enabled);
     void fillRow(int row, const QString &ip, int port, int version);
     void setApplicationFieldsEnabled(bool enabled);
-    // The checks run before anything is written, so a refused "Sure" leaves the file as it was.
+    // The checks for the user's comfort before anything is sent; the backend checks again.
     bool checkGeneral();
     bool checkShutdownCondition();
     bool checkField(QLineEdit *edit, QLabel *label, const QString &key);
-    // False once a change was refused; the user has been told why.
-    bool saveGeneral();
-    bool saveShutdownCondition();
-    bool write(const QString &key, const QVariant &value);
-    // In front of the service a change waits for polkit, which may be asking an administrator for a password:
-    // the status says so and Sure waits; an empty text ends it.
+    // The values that differ from the stored ones (an absent key counts as differing).
+    QVariantMap changedValues() const;
+    // While a request waits for the backend (polkit may be asking an administrator for a password): the status
+    // says so and Sure waits; an empty text ends it.
     void setWaiting(const QString &text);
     static QString waitingText();
     static QString refusedText(const QString &why, bool unauthorized, bool application);
@@ -79,12 +69,12 @@ private:
     bool confirmShutdownCondition();
     void showTestResult(int exitCode, int exitStatus, qint64 elapsedMs, const QString &refusal);
 
+    ProtectionBackend *backend;
     int selectedRow = -1;
-    bool loadedPopup = false;
-    bool loadedAppEnable = false;
-    QString loadedAppPath;
-    // The pop-up key was absent and seeded true while loading; a save must still make the file agree with the box.
-    bool popupSeeded = false;
+    bool loaded = false;
+    bool testRunning = false;
+    QVariantMap stored; // as the backend answered, absent keys absent
+    QList<StoredCard> cards;
 
     QTabWidget *tabs = nullptr;
     QWidget *generalPage = nullptr;
@@ -100,8 +90,6 @@ private:
     QLineEdit *appPathEdit = nullptr;
     QPushButton *browseButton = nullptr;
     QPushButton *testButton = nullptr;
-    ApplicationTest *applicationTest = nullptr;
-    CardSource cardSource;
     QLabel *execTimeLabel = nullptr;
     QLineEdit *execTimeEdit = nullptr;
     QLabel *execTimeUnit = nullptr;

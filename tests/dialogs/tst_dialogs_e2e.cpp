@@ -1,6 +1,6 @@
 // The dialogs, the window and the engine together against a simulated card, in a network namespace of the
 // test's own: a card added through the dialogs is polled at once, and a removed one no longer is.
-#include "dialogtest.h"
+#include "support/facekit.h"
 
 #include "policy/shutdownpolicy.h"
 #include "snmp/snmp.h"
@@ -20,6 +20,8 @@
 
 #include <cstdio>
 #include <memory>
+
+using namespace FaceKit;
 
 namespace {
 const QString cardIp = QStringLiteral("127.0.0.1");
@@ -44,9 +46,8 @@ private slots:
         QVERIFY2(card->start(), qPrintable(card->log()));
         engine.reset(new SNMP);
         engine->startService();
-        window.reset(new MainWindow);
         // Whatever the card reports, this machine is never shut down.
-        window->shutdownPolicy()->setShutdownHandler([this] { ++shutdownRequests; });
+        window = makeWindow(&shutdownRequests);
         window->setEngine(engine.get());
     }
     void cleanupTestCase()
@@ -110,7 +111,7 @@ private:
     PromptRecorder prompts;
     std::unique_ptr<UpsSim> card;
     std::unique_ptr<SNMP> engine;
-    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<Window> window;
     int shutdownRequests = 0;
 };
 

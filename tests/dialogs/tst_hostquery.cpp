@@ -1,4 +1,4 @@
-#include "dialogtest.h"
+#include "support/facekit.h"
 
 #include "ui/addhostdialog.h"
 #include "ui/reachability.h"
@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+
+using namespace FaceKit;
 
 // "Query" runs the program named ping found first on PATH; these tests put a fake one there.
 class TestHostQuery : public QObject
@@ -83,7 +85,7 @@ private slots:
         QFETCH(QByteArray, script);
         QFETCH(bool, online);
         installFakePing(script);
-        AddHostDialog dialog(false, SNMPInfo(), nullptr);
+        AddHostDialog dialog(backend.backend());
         dialog.findChild<QLineEdit *>(QStringLiteral("hostEdit"))->setText(QStringLiteral("10.0.0.5"));
 
         // The search box is up while the probe runs.
@@ -146,7 +148,7 @@ private slots:
         qputenv("PATH", QFile::encodeName(fakeDir.path()));
         QTest::ignoreMessage(
             QtWarningMsg, QRegularExpression(QStringLiteral("^Host query: the program ping could not be started")));
-        AddHostDialog dialog(false, SNMPInfo(), nullptr);
+        AddHostDialog dialog(backend.backend());
         dialog.findChild<QLineEdit *>(QStringLiteral("hostEdit"))->setText(QStringLiteral("10.0.0.5"));
         QElapsedTimer clock;
         clock.start();
@@ -167,7 +169,7 @@ private slots:
     {
         QFETCH(QString, host);
         installFakePing("echo ttl=64\n");
-        AddHostDialog dialog(false, SNMPInfo(), nullptr);
+        AddHostDialog dialog(backend.backend());
         dialog.findChild<QLineEdit *>(QStringLiteral("hostEdit"))->setText(host);
         dialog.findChild<QPushButton *>(QStringLiteral("queryButton"))->click();
         QCOMPARE(prompts.texts(), QStringList {QStringLiteral("Invalid IPv4 address!")});
@@ -181,7 +183,7 @@ private slots:
         qputenv("PATH", originalPath);
         if (QStandardPaths::findExecutable(QStringLiteral("ping")).isEmpty())
             QSKIP("no ping program on this machine");
-        AddHostDialog dialog(false, SNMPInfo(), nullptr);
+        AddHostDialog dialog(backend.backend());
         dialog.findChild<QLineEdit *>(QStringLiteral("hostEdit"))->setText(QStringLiteral("127.0.0.1"));
         QElapsedTimer clock;
         clock.start();
@@ -210,6 +212,7 @@ private:
 
     HostStore store;
     PromptRecorder prompts;
+    BackendHolder backend {nullptr};
     QTemporaryDir fakeDir;
     QByteArray originalPath;
 };

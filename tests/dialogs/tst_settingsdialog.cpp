@@ -1,6 +1,8 @@
-#include "dialogtest.h"
+#include "support/facekit.h"
 
+#include "policy/protection.h"
 #include "policy/systemshutdown.h"
+#include "storage/apppaths.h"
 #include "storage/settings.h"
 #include "support/settingrows.h"
 #include "ui/addhostdialog.h"
@@ -22,6 +24,7 @@
 #include <QtTest>
 
 using Snapshot = QMap<QString, QString>;
+using namespace FaceKit;
 
 namespace {
 Snapshot settingsSnapshot()
@@ -48,7 +51,7 @@ const Snapshot seeded {{QStringLiteral("system/pop_warning"), QStringLiteral("tr
 
 struct Form
 {
-    explicit Form(SettingsDialog &d)
+    Form(SettingsDialog &d, ProtectionBackend &backend)
         : dialog(d),
           table(d.findChild<QTableWidget *>(QStringLiteral("hostTable"))),
           add(d.findChild<QPushButton *>(QStringLiteral("addButton"))),
@@ -65,11 +68,15 @@ struct Form
           sure(d.findChild<QPushButton *>(QStringLiteral("sureButton"))),
           cancel(d.findChild<QPushButton *>(QStringLiteral("cancelButton")))
     {
-        QObject::connect(&d, &SettingsDialog::hostAdded, &d, [this](const SNMPInfo &i) { added << i; });
-        QObject::connect(&d, &SettingsDialog::hostModified, &d,
-            [this](const SNMPInfo &n, const SNMPInfo &o) { modified << qMakePair(n, o); });
-        QObject::connect(&d, &SettingsDialog::hostRemoved, &d, [this](const QString &p) { removed << p; });
-        QObject::connect(&d, &SettingsDialog::popupStateChanged, &d, [this](bool on) { popups << on; });
+        // What the window learns: the backend's word of a changed list or pop-up setting.
+        QObject::connect(&backend, &ProtectionBackend::hostsChanged, &d, [this](const QStringList &h) { lists << h; });
+        QObject::connect(&backend, &ProtectionBackend::settingChanged, &d,
+            [this](const QString &key, const QVariant &value) {
+                if (key == QLatin1String("system/pop_warning"))
+                    popups << value.toBool();
+            });
+        // The fields come with the backend's answer.
+        QTRY_VERIFY_WITH_TIMEOUT(sure->isEnabled(), 5000);
     }
     bool complete() const
     {
@@ -90,6 +97,12 @@ struct Form
         return out;
     }
     bool accepted() const { return dialog.result() == QDialog::Accepted; }
+    // Sure, and the backend's answer to what it sent.
+    void submit()
+    {
+        sure->click();
+        QTRY_VERIFY_WITH_TIMEOUT(sure->isEnabled() || accepted(), 5000);
+    }
 
     SettingsDialog &dialog;
     QTableWidget *table;
@@ -99,9 +112,7 @@ struct Form
     QPushButton *browse;
     QLineEdit *execTime, *acTime, *battTime, *capacity;
     QPushButton *sure, *cancel;
-    QList<SNMPInfo> added;
-    QList<QPair<SNMPInfo, SNMPInfo>> modified;
-    QStringList removed;
+    QList<QStringList> lists;
     QList<bool> popups;
 };
 
@@ -143,16 +154,18 @@ private slots:
     void initTestCase() { QVERIFY(store.app.isValid()); }
     void init()
     {
+        holder.reset();
         store.reset();
         prompts.requests.clear();
         prompts.answers.clear();
     }
+    void cleanup() { holder.reset(); }
 
-    void freshInstallationCancelLeavesSeededKeys()
+    void freshInstallationShowsDefaultsAndWritesNothing()
     {
         QVERIFY(!QFile::exists(AppPaths::settingsFilePath()));
-        SettingsDialog dialog;
-        Form f(dialog);
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
         QVERIFY(f.complete());
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Settings"));
         QCOMPARE(dialog.size(), QSize(405, 540));
@@ -194,7 +207,8 @@ private slots:
         QTimer::singleShot(0, f.cancel, &QPushButton::click);
         dialog.exec();
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
-        QCOMPARE(settingsSnapshot(), seeded);
+        // The defaults are shown, not written: opening asks nobody for anything.
+        QVERIFY(!QFile::exists(AppPaths::settingsFilePath()));
         QVERIFY(f.popups.isEmpty());
     }
 
@@ -208,8 +222,8 @@ private slots:
             {QStringLiteral("shutdown/batt_low_time"), QStringLiteral("8")},
             {QStringLiteral("shutdown/ac_failed_capacity"), QStringLiteral("30")}};
         presetSettings(stored);
-        SettingsDialog dialog;
-        Form f(dialog);
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
         QVERIFY(!f.popup->isChecked());
         QVERIFY(f.app->isChecked());
         QVERIFY(f.path->isEnabled() && f.browse->isEnabled() && f.execTime->isEnabled());
@@ -223,13 +237,13 @@ private slots:
 
     void hostTableRows()
     {
-        store.insert(communityHost(QStringLiteral("10.0.0.1"), 161));
-        store.insert(usmHost(QStringLiteral("10.0.0.2"), 1161, QStringLiteral("abcdefgh"), QString()));
-        SNMPInfo odd = communityHost(QStringLiteral("10.0.0.3"), 162);
+        store.insert(card(QStringLiteral("10.0.0.1"), 161));
+        store.insert(usmCard(QStringLiteral("10.0.0.2"), 1161, QStringLiteral("abcdefgh"), QString()));
+        SNMPInfo odd = card(QStringLiteral("10.0.0.3"), 162);
         odd.version = 2;
         store.insert(odd);
-        SettingsDialog dialog;
-        Form f(dialog);
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
         QCOMPARE(f.column(0), words("10.0.0.1|10.0.0.2|10.0.0.3"));
         QCOMPARE(f.column(1), words("161|1161|162"));
         QCOMPARE(f.column(2), words("SNMP v1/v2|SNMP v3|Unknown"));
@@ -248,10 +262,10 @@ private slots:
     void modifyAndRemoveActOnTheSelectedRow()
     {
         QFETCH(QString, select);
-        store.insert(communityHost(QStringLiteral("10.0.0.1"), 161));
-        store.insert(communityHost(QStringLiteral("10.0.0.2"), 161));
-        SettingsDialog dialog;
-        Form f(dialog);
+        store.insert(card(QStringLiteral("10.0.0.1"), 161));
+        store.insert(card(QStringLiteral("10.0.0.2"), 161));
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QCOMPARE(f.table->selectionBehavior(), QAbstractItemView::SelectRows);
@@ -266,8 +280,8 @@ private slots:
         QCOMPARE(opensModal([&] { f.modify->click(); }), selected);
         prompts.answers << UserPrompt::Answer {0, QString(), QString()};
         f.remove->click();
-        QCOMPARE(f.removed, selected ? words("10.0.0.2:161") : QStringList());
-        QCOMPARE(f.column(0), selected ? words("10.0.0.1") : words("10.0.0.1|10.0.0.2"));
+        QTRY_COMPARE(f.column(0), selected ? words("10.0.0.1") : words("10.0.0.1|10.0.0.2"));
+        QCOMPARE(store.rows().size(), selected ? 1 : 2);
         QVERIFY(f.table->selectedItems().isEmpty());
     }
 
@@ -284,20 +298,22 @@ private slots:
     {
         QFETCH(int, answer);
         QFETCH(bool, readOnly);
-        store.insert(communityHost(QStringLiteral("10.0.0.1"), 161));
-        store.insert(communityHost(QStringLiteral("10.0.0.2"), 1161));
-        store.insert(communityHost(QStringLiteral("10.0.0.3"), 161));
-        SettingsDialog dialog;
-        Form f(dialog);
+        store.insert(card(QStringLiteral("10.0.0.1"), 161));
+        store.insert(card(QStringLiteral("10.0.0.2"), 1161));
+        store.insert(card(QStringLiteral("10.0.0.3"), 161));
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         f.click(1);
         store.setReadOnly(readOnly);
         prompts.answers << UserPrompt::Answer {answer, QString(), QString()};
         f.remove->click();
+        QTRY_VERIFY(f.remove->isEnabled()); // the backend has answered
         store.setReadOnly(false);
 
-        QCOMPARE(prompts.requests.size(), 1);
+        // The question, and the store's refusal when it refuses.
+        QCOMPARE(prompts.requests.size(), readOnly && answer == 0 ? 2 : 1);
         const UserPrompt::Request &asked = prompts.requests.first();
         QCOMPARE(asked.kind, UserPrompt::Kind::Information);
         QCOMPARE(asked.title, QStringLiteral("Information"));
@@ -308,12 +324,21 @@ private slots:
         if (answer != 0) {
             QCOMPARE(store.rows().size(), 3);
             QCOMPARE(f.column(0), words("10.0.0.1|10.0.0.2|10.0.0.3"));
-            QVERIFY(f.removed.isEmpty());
+            QVERIFY(f.lists.isEmpty());
             return;
         }
-        QCOMPARE(store.rows().size(), readOnly ? 3 : 2);
-        QCOMPARE(f.column(0), words("10.0.0.1|10.0.0.3"));
-        QCOMPARE(f.removed, QStringList {QStringLiteral("10.0.0.2:1161")});
+        if (readOnly) {
+            // The store's refusal is shown, and the row stays: it is still stored.
+            QVERIFY2(prompts.texts().last().startsWith(QStringLiteral("The change was refused: ")),
+                qPrintable(prompts.texts().last()));
+            QCOMPARE(store.rows().size(), 3);
+            QCOMPARE(f.column(0), words("10.0.0.1|10.0.0.2|10.0.0.3"));
+            QVERIFY(f.lists.isEmpty());
+            return;
+        }
+        QTRY_COMPARE(f.column(0), words("10.0.0.1|10.0.0.3"));
+        QCOMPARE(store.rows().size(), 2);
+        QCOMPARE(f.lists, (QList<QStringList> {words("10.0.0.1|10.0.0.3")}));
         // The selection is gone: another Remove asks nothing until a row is clicked again.
         f.remove->click();
         QVERIFY(!opensModal([&] { f.modify->click(); }));
@@ -321,7 +346,7 @@ private slots:
         f.click(0);
         f.remove->click();
         QCOMPARE(prompts.requests.size(), 2);
-        QCOMPARE(f.removed.last(), QStringLiteral("10.0.0.1:161"));
+        QTRY_COMPARE(f.lists.last(), words("10.0.0.3"));
     }
 
     void refusedSaveWritesNothing_data()
@@ -353,13 +378,13 @@ private slots:
         presetSettings({{QStringLiteral("system/pop_warning"), QStringLiteral("false")},
             {QStringLiteral("system/shutdown_app_enable"), QStringLiteral("true")},
             {QStringLiteral("system/shutdown_app"), path}, {QStringLiteral("system/shutdown_exec_time"), execTime}});
-        SettingsDialog dialog;
-        Form f(dialog);
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
         const Snapshot before = settingsSnapshot();
         f.popup->setChecked(true);
         f.acTime->setText(QStringLiteral("77"));
         f.capacity->setText(QStringLiteral("50"));
-        f.sure->click();
+        f.submit();
         QCOMPARE(prompts.texts(), QStringList {message});
         QCOMPARE(prompts.requests.first().kind, UserPrompt::Kind::Warning);
         QCOMPARE(prompts.requests.first().title, QStringLiteral("Warning"));
@@ -380,13 +405,13 @@ private slots:
     {
         QFETCH(QString, execTime);
         const QString program = QCoreApplication::applicationFilePath();
-        SettingsDialog dialog;
-        Form f(dialog);
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
         f.app->click();
         QVERIFY(f.path->isEnabled() && f.browse->isEnabled() && f.execTime->isEnabled());
         f.path->setText(program);
         f.execTime->setText(execTime);
-        f.sure->click();
+        f.submit();
         QVERIFY(prompts.requests.isEmpty());
         QVERIFY(f.accepted());
         Snapshot expected = seeded;
@@ -402,13 +427,13 @@ private slots:
             {QStringLiteral("system/shutdown_app_enable"), QStringLiteral("true")},
             {QStringLiteral("system/shutdown_app"), QStringLiteral("/opt/ups/stored")},
             {QStringLiteral("system/shutdown_exec_time"), QStringLiteral("30")}});
-        SettingsDialog dialog;
-        Form f(dialog);
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
         f.app->click();
         QVERIFY(!f.path->isEnabled() && !f.browse->isEnabled() && !f.execTime->isEnabled());
         f.path->setText(QStringLiteral("/somewhere/else"));
         f.execTime->setText(QStringLiteral("200"));
-        f.sure->click();
+        f.submit();
         QVERIFY(prompts.requests.isEmpty());
         QVERIFY(f.accepted());
         Snapshot expected = seeded;
@@ -432,12 +457,12 @@ private slots:
         QFETCH(QString, ac);
         QFETCH(QString, batt);
         QFETCH(QString, capacity);
-        SettingsDialog dialog;
-        Form f(dialog);
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
         f.acTime->setText(ac);
         f.battTime->setText(batt);
         f.capacity->setText(capacity);
-        f.sure->click();
+        f.submit();
         QVERIFY(f.accepted());
         const Snapshot saved = settingsSnapshot();
         QCOMPARE(saved.value(QStringLiteral("shutdown/ac_failed_time")), QString::number(ac.toInt()));
@@ -459,8 +484,8 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, value);
         QFETCH(bool, accepted);
-        SettingsDialog dialog;
-        Form f(dialog);
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
         const QHash<QString, QPair<QLineEdit *, QString>> fields {
             {QStringLiteral("shutdown/ac_failed_capacity"),
                 {f.capacity, QStringLiteral("AC failed shutdown capacity")}},
@@ -473,7 +498,7 @@ private slots:
         f.path->setText(QCoreApplication::applicationFilePath());
         const Snapshot before = settingsSnapshot();
         fields.value(key).first->setText(value);
-        f.sure->click();
+        f.submit();
         QCOMPARE(f.accepted(), accepted);
         if (accepted) {
             // A countdown switched off is confirmed first; the recorder answers "Sure".
@@ -489,7 +514,7 @@ private slots:
         }
     }
 
-    // The application is refused when it is chosen, for the reason the outage would refuse it.
+    // The application is refused when it is saved, for the reason the outage would refuse it.
     void untrustedApplicationRefusedWithItsReason()
     {
         const QString script = store.app.path(QStringLiteral("group-writable.sh"));
@@ -498,16 +523,17 @@ private slots:
         file.write("#!/bin/sh\n");
         file.close();
         QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::WriteGroup));
-        SettingsDialog dialog;
-        Form f(dialog);
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
         const Snapshot before = settingsSnapshot();
         f.app->click();
         f.path->setText(script);
-        f.sure->click();
+        f.submit();
         QVERIFY(!f.accepted());
+        // The backend checks it as an outage would and says why, naming it.
         QCOMPARE(prompts.texts(),
-            QStringList {
-                QStringLiteral("The shutdown application would be refused at a power failure: writable by the group")});
+            QStringList {QStringLiteral("The change was refused: shutdown application ") + script
+                + QStringLiteral(": writable by the group")});
         QCOMPARE(settingsSnapshot(), before);
     }
 
@@ -540,8 +566,8 @@ private slots:
         int powerOffs = 0;
         setShutdownBackend([&powerOffs] { ++powerOffs; });
 
-        SettingsDialog dialog;
-        Form f(dialog);
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
         auto *test = dialog.findChild<QPushButton *>(QStringLiteral("testButton"));
         QVERIFY(test && !test->isEnabled());
         f.app->click();
@@ -596,14 +622,17 @@ private slots:
         QFETCH(QString, acTime);
         QFETCH(int, answer);
         QFETCH(QString, question);
-        SettingsDialog dialog;
-        Form f(dialog);
-        dialog.setCardSource([data] { return QList<Protection::Card> {{QStringLiteral("10.0.0.9"), 1, data}}; });
+        store.insert(card(QStringLiteral("10.0.0.9"), 161));
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
+        // The card's report as the backend knows it.
+        holder->protection()->handleSNMPStatus(QStringLiteral("10.0.0.9"), 1);
+        holder->protection()->handleSNMPData(QStringLiteral("10.0.0.9"), data);
         const Snapshot before = settingsSnapshot();
         f.capacity->setText(capacity);
         f.acTime->setText(acTime);
         prompts.answers << UserPrompt::Answer {answer, QString(), QString()};
-        f.sure->click();
+        f.submit();
         if (question.isEmpty()) {
             QVERIFY(prompts.requests.isEmpty());
         } else {
@@ -619,8 +648,7 @@ private slots:
             QCOMPARE(settingsSnapshot(), before);
     }
 
-    // After a successful save the file agrees with the box; the signal tells the window of a change from what
-    // the dialog read.
+    // After a successful save the file agrees with the box; the backend tells the window of what was written.
     void popupSetting_data()
     {
         QTest::addColumn<QString>("stored"); // "" for an absent key
@@ -628,7 +656,7 @@ private slots:
         QTest::addColumn<QString>("saved");
         QTest::addColumn<QList<bool>>("emitted");
         QTest::newRow("absent, left checked") << "" << true << "true" << QList<bool> {true};
-        QTest::newRow("absent, unchecked") << "" << false << "false" << QList<bool> {};
+        QTest::newRow("absent, unchecked") << "" << false << "false" << QList<bool> {false};
         QTest::newRow("true, kept") << "true" << true << "true" << QList<bool> {};
         QTest::newRow("true, unchecked") << "true" << false << "false" << QList<bool> {false};
         QTest::newRow("false, checked") << "false" << true << "true" << QList<bool> {true};
@@ -642,12 +670,12 @@ private slots:
         QFETCH(QList<bool>, emitted);
         if (!stored.isEmpty())
             presetSettings({{QStringLiteral("system/pop_warning"), stored}});
-        SettingsDialog dialog;
-        Form f(dialog);
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
         QCOMPARE(f.popup->isChecked(), stored != QLatin1String("false"));
         if (f.popup->isChecked() != box)
             f.popup->click();
-        f.sure->click();
+        f.submit();
         QVERIFY(f.accepted());
         QCOMPARE(settingsSnapshot().value(QStringLiteral("system/pop_warning")), saved);
         QCOMPARE(f.popups, emitted);
@@ -656,8 +684,8 @@ private slots:
     void popupNotSavedOnCancel()
     {
         presetSettings({{QStringLiteral("system/pop_warning"), QStringLiteral("true")}});
-        SettingsDialog dialog;
-        Form f(dialog);
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
         f.popup->click();
         f.cancel->click();
         QCOMPARE(settingsSnapshot().value(QStringLiteral("system/pop_warning")), QStringLiteral("true"));
@@ -679,8 +707,8 @@ private slots:
         QFETCH(QString, shown);
         presetSettings({{QStringLiteral("system/shutdown_app_enable"), QStringLiteral("true")},
             {QStringLiteral("system/shutdown_app"), QStringLiteral("/opt/ups/stored")}});
-        SettingsDialog dialog;
-        Form f(dialog);
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
         prompts.answers << UserPrompt::Answer {0, chosen, QString()};
         f.browse->click();
         QCOMPARE(prompts.requests.size(), 1);
@@ -693,9 +721,9 @@ private slots:
 
     void hostAddedStaysAfterCancel()
     {
-        store.insert(communityHost(QStringLiteral("10.0.0.1"), 161));
-        SettingsDialog dialog;
-        Form f(dialog);
+        store.insert(card(QStringLiteral("10.0.0.1"), 161));
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         bool seen = false;
@@ -707,9 +735,8 @@ private slots:
         });
         f.add->click();
         QVERIFY(seen);
-        QCOMPARE(f.added.size(), 1);
-        QVERIFY(sameInfo(f.added.first(), communityHost(QStringLiteral("10.0.0.8"), 1161)));
-        QCOMPARE(f.column(0), words("10.0.0.1|10.0.0.8"));
+        QCOMPARE(f.lists, (QList<QStringList> {words("10.0.0.1|10.0.0.8")}));
+        QTRY_COMPARE(f.column(0), words("10.0.0.1|10.0.0.8"));
         QCOMPARE(f.column(1), words("161|1161"));
         QCOMPARE(f.table->item(1, 2)->textAlignment(), int(Qt::AlignCenter));
         // Adding selects nothing.
@@ -723,24 +750,24 @@ private slots:
 
     void addCancelledChangesNothing()
     {
-        SettingsDialog dialog;
-        Form f(dialog);
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
         whenModal<AddHostDialog>(
             [](AddHostDialog *host) { host->findChild<QPushButton *>(QStringLiteral("cancelButton"))->click(); });
         f.add->click();
-        QVERIFY(f.added.isEmpty());
+        QVERIFY(f.lists.isEmpty());
         QCOMPARE(f.table->rowCount(), 0);
         QVERIFY(store.rows().isEmpty());
     }
 
     void modifyThroughHostDialog()
     {
-        store.insert(communityHost(QStringLiteral("10.0.0.1"), 161));
-        const SNMPInfo old = usmHost(
+        store.insert(card(QStringLiteral("10.0.0.1"), 161));
+        const SNMPInfo old = usmCard(
             QStringLiteral("10.0.0.2"), 161, QStringLiteral("operator1"), QStringLiteral("secretsecret"), 1, 0);
         store.insert(old);
-        SettingsDialog dialog;
-        Form f(dialog);
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         f.click(1);
@@ -754,36 +781,52 @@ private slots:
         });
         f.modify->click();
         QCOMPARE(loadedUser, old.userName);
-        QCOMPARE(f.modified.size(), 1);
-        QVERIFY(
-            sameInfo(f.modified[0].first, communityHost(QStringLiteral("10.0.0.20"), 161, QStringLiteral("private"))));
-        QVERIFY(sameInfo(f.modified[0].second, old));
-        QCOMPARE(f.column(0), words("10.0.0.1|10.0.0.20"));
+        QCOMPARE(f.lists, (QList<QStringList> {words("10.0.0.1|10.0.0.20")}));
+        QTRY_COMPARE(f.column(0), words("10.0.0.1|10.0.0.20"));
         QCOMPARE(f.column(2), words("SNMP v1/v2|SNMP v1/v2"));
         QCOMPARE(store.rows().last().value(QStringLiteral("ip")).toString(), QStringLiteral("10.0.0.20"));
     }
 
-    void modifyOfAHostNoLongerStoredDoesNothing()
+    void modifyOfAHostNoLongerStoredIsRefused()
     {
-        store.insert(communityHost(QStringLiteral("10.0.0.1"), 161));
-        SettingsDialog dialog;
-        Form f(dialog);
+        store.insert(card(QStringLiteral("10.0.0.1"), 161));
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         f.click(0);
         store.exec(QStringLiteral("delete from snmp_session"));
-        QVERIFY(!opensModal([&] { f.modify->click(); }));
-        QVERIFY(f.modified.isEmpty());
+        // The dialog shows what it read; the backend refuses to change what is no longer stored.
+        bool opened = false;
+        whenModal<AddHostDialog>([&](AddHostDialog *host) {
+            opened = true;
+            host->findChild<QPushButton *>(QStringLiteral("sureButton"))->click();
+            // Refused, it stays open with what was entered; the test closes it once the refusal was shown.
+            auto *poll = new QTimer(host);
+            QObject::connect(poll, &QTimer::timeout, host, [this, host] {
+                if (!prompts.requests.isEmpty())
+                    host->reject();
+            });
+            poll->start(10);
+            QTimer::singleShot(5000, host, &QDialog::reject);
+        });
+        f.modify->click();
+        QVERIFY(opened);
+        QCOMPARE(prompts.requests.size(), 1);
+        QVERIFY2(prompts.texts().first().startsWith(QStringLiteral("The change was refused: ")),
+            qPrintable(prompts.texts().first()));
+        QVERIFY(store.rows().isEmpty());
+        QVERIFY(f.lists.isEmpty());
     }
 
     void retranslatesOnLanguageChange()
     {
-        store.insert(communityHost(QStringLiteral("10.0.0.3"), 162));
-        SNMPInfo odd = communityHost(QStringLiteral("10.0.0.4"), 162);
+        store.insert(card(QStringLiteral("10.0.0.3"), 162));
+        SNMPInfo odd = card(QStringLiteral("10.0.0.4"), 162);
         odd.version = 2;
         store.insert(odd);
-        SettingsDialog dialog;
-        Form f(dialog);
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
         QTranslator zh;
         QVERIFY(zh.load(store.app.path(QStringLiteral("translate/zh.qm"))));
         QVERIFY(QCoreApplication::installTranslator(&zh));
@@ -805,8 +848,18 @@ private slots:
     }
 
 private:
+    // The backend of a test, made at its first use: after the test has stored what the backend starts with.
+    ProtectionBackend &backend()
+    {
+        if (!holder)
+            holder = std::make_unique<BackendHolder>(&shutdownRequests);
+        return *holder->backend();
+    }
+
     HostStore store;
     PromptRecorder prompts;
+    std::unique_ptr<BackendHolder> holder;
+    int shutdownRequests = 0;
 };
 
 QTEST_MAIN(TestSettingsDialog)

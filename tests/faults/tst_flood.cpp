@@ -3,8 +3,8 @@
 // floods too: every one of the card's notifications is stored, the stranger gets no more than its rate, the
 // program's memory stays bounded, the lamp keeps following the card, and a mains failure during the flood starts
 // the countdown within 2 s.
-#include "../window/windowkit.h"
-#include "faultkit.h"
+#include "support/facekit.h"
+#include "support/faultkit.h"
 
 #include "policy/shutdownpolicy.h"
 #include "snmp/notificationgate.h"
@@ -27,7 +27,7 @@
 
 #include <cstdio>
 
-using namespace WindowKit;
+using namespace FaceKit;
 using namespace FaultKit;
 
 namespace {
@@ -71,12 +71,12 @@ void TestFlood::floodWithPopupsOn()
     const bool stranger = strangerRate != 0;
     ScratchApp app;
     Database::instance()->createTables();
-    writeSettingValue(QStringLiteral("system/pop_warning"), true);
-    writeSettingValue(QStringLiteral("shutdown/ac_failed_time"), 5);
-    writeSettingValue(QStringLiteral("shutdown/batt_low_time"), 5);
+    Store::writeSetting(QStringLiteral("system/pop_warning"), true);
+    Store::writeSetting(QStringLiteral("shutdown/ac_failed_time"), 5);
+    Store::writeSetting(QStringLiteral("shutdown/batt_low_time"), 5);
     UpsSim card(QStringLiteral("udp:127.0.0.1:16221"));
     QVERIFY2(card.start(), qPrintable(card.log()));
-    addSession(local, 16221);
+    Store::addSession(local, 16221);
 
     // A real warning box runs a nested event loop until it is answered; each one here is answered after 1.5 s.
     PromptRecorder prompts([](const UserPrompt::Request &) {
@@ -201,9 +201,9 @@ void TestFlood::floodWithPopupsOn()
     QVERIFY(prompts.maxOpen <= 3);
     QCOMPARE(shutdowns, 0);
     // Still answering after the flood: one more notification is stored.
-    const int before = storedEvents().size();
+    const int before = Store::events().size();
     QCOMPARE(UpsSim::sendNotification(QStringLiteral("v2c"), 9, QStringLiteral("udp:127.0.0.1:162")), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(storedEvents().size() > before, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(Store::events().size() > before, 5000);
 }
 
 VIGILEX_NETNS_WIDGET_TEST_MAIN(TestFlood)

@@ -1,8 +1,8 @@
 // The program's own files replaced by garbage bytes: the settings file, the event catalogue and a translation
 // file that is no translation. The window must come up, follow the card, store its notifications, and the
 // protection must do what the readable part of the settings says and nothing else.
-#include "../window/windowkit.h"
-#include "faultkit.h"
+#include "support/facekit.h"
+#include "support/faultkit.h"
 
 #include "policy/shutdownpolicy.h"
 #include "snmp/snmp.h"
@@ -21,7 +21,7 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
-using namespace WindowKit;
+using namespace FaceKit;
 
 namespace {
 const QString local = QStringLiteral("127.0.0.1");
@@ -85,8 +85,8 @@ void TestGarbageFiles::programStillProtects()
     Database::instance()->createTables();
     const QString ini = AppPaths::settingsFilePath();
     if (settings == QLatin1String("valid")) {
-        writeSettingValue(QStringLiteral("shutdown/ac_failed_time"), 5);
-        writeSettingValue(QStringLiteral("system/pop_warning"), true);
+        Store::writeSetting(QStringLiteral("shutdown/ac_failed_time"), 5);
+        Store::writeSetting(QStringLiteral("system/pop_warning"), true);
     } else {
         QByteArray bytes = garbage(3);
         if (settings == QLatin1String("garbage after keys"))
@@ -107,8 +107,8 @@ void TestGarbageFiles::programStillProtects()
 
     UpsSim card(QStringLiteral("udp:127.0.0.1:16231"));
     QVERIFY2(card.start(), qPrintable(card.log()));
-    addSession(local, 16231);
-    WindowKit::PromptRecorder prompts;
+    Store::addSession(local, 16231);
+    FaceKit::PromptRecorder prompts;
     SNMP engine;
     engine.addHosts(HostTable::all());
     engine.startService();
@@ -122,7 +122,7 @@ void TestGarbageFiles::programStillProtects()
 
     // A notification is stored whatever text the catalogue has for it.
     QCOMPARE(UpsSim::sendNotification(QStringLiteral("v2c"), 2, QStringLiteral("udp:127.0.0.1:162")), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(storedEvents().contains(qMakePair(local, 3)), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(Store::events().contains(qMakePair(local, 3)), 5000);
 
     QVERIFY(card.setState(QStringLiteral("mains-failure")));
     QTRY_COMPARE_WITH_TIMEOUT(item->led()->color(), QColor(Qt::red), 5000);

@@ -3,7 +3,7 @@
 // rows; every row a reader saw before the kill must be there afterwards, the database must pass its integrity
 // check, and the program must start again on it and go on storing. And the same kill during a storm of informs
 // from several snmpinform senders: every inform a sender saw acknowledged is in the database.
-#include "faultkit.h"
+#include "support/faultkit.h"
 
 #include "storage/statements.h"
 

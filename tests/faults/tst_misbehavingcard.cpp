@@ -3,8 +3,8 @@
 // answered late. No crash, no trouble that the card's bytes do not show, and the silence rule as it stands: a
 // late answer is an answer; no answer at all, however long, is no event.
 #include "../engine/enginetest.h"
-#include "../window/windowkit.h"
-#include "faultkit.h"
+#include "support/facekit.h"
+#include "support/faultkit.h"
 
 #include "policy/shutdownpolicy.h"
 #include "snmp/snmp.h"
@@ -20,7 +20,7 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
-using namespace WindowKit;
+using namespace FaceKit;
 using namespace FaultKit;
 
 namespace {
@@ -101,13 +101,13 @@ void TestMisbehavingCard::garbageValues()
     QFETCH(bool, trouble);
     ScratchApp app;
     Database::instance()->createTables();
-    writeSettingValue(QStringLiteral("shutdown/ac_failed_time"), 5);
-    writeSettingValue(QStringLiteral("shutdown/batt_low_time"), 5);
-    writeSettingValue(QStringLiteral("shutdown/ac_failed_capacity"), 20);
+    Store::writeSetting(QStringLiteral("shutdown/ac_failed_time"), 5);
+    Store::writeSetting(QStringLiteral("shutdown/batt_low_time"), 5);
+    Store::writeSetting(QStringLiteral("shutdown/ac_failed_capacity"), 20);
     Peer card;
     QVERIFY(card.start(cardArguments(values, 0, 30)));
     QVERIFY(card.waitListening());
-    addSession(local, cardPort);
+    Store::addSession(local, cardPort);
 
     SNMP engine;
     engine.addHosts(HostTable::all());
@@ -128,7 +128,7 @@ void TestMisbehavingCard::garbageValues()
     QCOMPARE(window->shutdownPolicy()->countdownActive(), trouble);
     QCOMPARE(window->shutdownPolicy()->applicationHandled(), false);
     QCOMPARE(shutdowns, 0);
-    QVERIFY(storedEvents().contains(qMakePair(local, 1)));
+    QVERIFY(Store::events().contains(qMakePair(local, 1)));
     QVERIFY(card.isRunning());
 }
 
@@ -149,8 +149,8 @@ void TestMisbehavingCard::lateAndMissingAnswers()
             QStringLiteral("--values"), QStringLiteral(R"({"0":["int",3],"1":["int",1]})"), QStringLiteral("--delay"),
             QStringLiteral("60"), QStringLiteral("--seconds"), QStringLiteral("40")}));
     QVERIFY(silent.waitListening());
-    addSession(local, cardPort);
-    addSession(mute, cardPort);
+    Store::addSession(local, cardPort);
+    Store::addSession(mute, cardPort);
     SNMP engine;
     engine.addHosts(HostTable::all());
     Watched w;
@@ -188,7 +188,7 @@ void TestMisbehavingCard::lateAndMissingAnswers()
     QCOMPARE(w.statuses, (QList<int> {1, 0}));
     QCOMPARE(w.events, (QList<int> {1, 0}));
     QCOMPARE(item->led()->color(), QColor(Qt::gray));
-    QCOMPARE(storedEvents(), (QList<QPair<QString, int>> {{local, 1}, {local, 0}}));
+    QCOMPARE(Store::events(), (QList<QPair<QString, int>> {{local, 1}, {local, 0}}));
     QCOMPARE(shutdowns, 0);
 }
 

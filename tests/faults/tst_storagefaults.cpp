@@ -1,8 +1,8 @@
 // The program's storage pulled from under it while it watches a simulated card: the database locked by
 // another process, the log directory deleted, the database file deleted or made read-only. The protection must
 // still act, nothing may crash, and what is stored once the fault is gone must be there.
-#include "../window/windowkit.h"
-#include "faultkit.h"
+#include "support/facekit.h"
+#include "support/faultkit.h"
 
 #include "app/messagehandler.h"
 #include "policy/shutdownpolicy.h"
@@ -28,7 +28,7 @@
 
 #include <memory>
 
-using namespace WindowKit;
+using namespace FaceKit;
 using namespace FaultKit;
 
 namespace {
@@ -44,7 +44,7 @@ QString textOf(int code)
 
 bool hasEvent(int code)
 {
-    return storedEvents().contains(qMakePair(local, code));
+    return Store::events().contains(qMakePair(local, code));
 }
 
 // Makes a file or directory immutable (chattr +i), which binds root too, for as long as the object lives.
@@ -113,11 +113,13 @@ void TestStorageFaults::databaseLockedByAnotherProcess()
 {
     ScratchApp app;
     Database::instance()->createTables();
-    writeSettingValue(QStringLiteral("shutdown/ac_failed_time"), 5);
-    writeSettingValue(QStringLiteral("shutdown/batt_low_time"), 5);
+    // Announced, a notification would wait in a box for a person.
+    Store::writeSetting(QStringLiteral("system/pop_warning"), false);
+    Store::writeSetting(QStringLiteral("shutdown/ac_failed_time"), 5);
+    Store::writeSetting(QStringLiteral("shutdown/batt_low_time"), 5);
     UpsSim card(QStringLiteral("udp:127.0.0.1:16201"));
     QVERIFY2(card.start(), qPrintable(card.log()));
-    addSession(local, 16201);
+    Store::addSession(local, 16201);
 
     SNMP engine;
     engine.addHosts(HostTable::all());
@@ -134,7 +136,7 @@ void TestStorageFaults::databaseLockedByAnotherProcess()
 
     LockHolder lock;
     QVERIFY(lock.hold(AppPaths::databasePath()));
-    const int storedBefore = storedEvents().size();
+    const int storedBefore = Store::events().size();
     // A few notifications while the lock is held: each is still listed, and kept until it can be stored.
     Peer burst;
     QVERIFY(burst.start({QStringLiteral("flood"), QStringLiteral("--to"), QStringLiteral("127.0.0.1:162"),
@@ -170,7 +172,7 @@ void TestStorageFaults::databaseLockedByAnotherProcess()
     // Once the other process lets go, the kept events are written, and the next one too.
     QCOMPARE(UpsSim::sendNotification(QStringLiteral("v2c"), 9, trapTo), 0);
     QTRY_VERIFY_WITH_TIMEOUT(hasEvent(10), 8000);
-    QCOMPARE(storedEvents().size(), storedBefore + 21);
+    QCOMPARE(Store::events().size(), storedBefore + 21);
     QCOMPARE(informServing(11), 0);
     QCOMPARE(sqliteQuery(AppPaths::databasePath(), QStringLiteral("select count(*) from snmp_event where event = 12;")),
         QStringLiteral("1"));
@@ -192,10 +194,12 @@ void TestStorageFaults::logDirectoryDeletedWhileRunning()
 {
     ScratchApp app;
     Database::instance()->createTables();
-    writeSettingValue(QStringLiteral("shutdown/ac_failed_time"), 5);
+    // Announced, a notification would wait in a box for a person.
+    Store::writeSetting(QStringLiteral("system/pop_warning"), false);
+    Store::writeSetting(QStringLiteral("shutdown/ac_failed_time"), 5);
     UpsSim card(QStringLiteral("udp:127.0.0.1:16202"));
     QVERIFY2(card.start(), qPrintable(card.log()));
-    addSession(local, 16202);
+    Store::addSession(local, 16202);
     AppPaths::createDirectories();
 
     SNMP engine;
@@ -237,10 +241,12 @@ void TestStorageFaults::databaseReadOnlyOrDeletedWhileRunning()
     QFETCH(QString, fault);
     ScratchApp app;
     Database::instance()->createTables();
-    writeSettingValue(QStringLiteral("shutdown/ac_failed_time"), 5);
+    // Announced, a notification would wait in a box for a person.
+    Store::writeSetting(QStringLiteral("system/pop_warning"), false);
+    Store::writeSetting(QStringLiteral("shutdown/ac_failed_time"), 5);
     UpsSim card(QStringLiteral("udp:127.0.0.1:16203"));
     QVERIFY2(card.start(), qPrintable(card.log()));
-    addSession(local, 16203);
+    Store::addSession(local, 16203);
 
     SNMP engine;
     engine.addHosts(HostTable::all());
@@ -269,7 +275,7 @@ void TestStorageFaults::databaseReadOnlyOrDeletedWhileRunning()
     } else {
         QVERIFY(QFile::remove(db));
     }
-    const int storedBefore = storedEvents().size();
+    const int storedBefore = Store::events().size();
     QCOMPARE(UpsSim::sendNotification(QStringLiteral("v2c"), 7, trapTo), 0);
     QTRY_VERIFY_WITH_TIMEOUT(rows(table).contains(textOf(8)), 5000);
     QVERIFY(card.setState(QStringLiteral("mains-failure")));
@@ -294,7 +300,7 @@ void TestStorageFaults::databaseReadOnlyOrDeletedWhileRunning()
         QTRY_VERIFY_WITH_TIMEOUT(hasEvent(10), 6000);
         QVERIFY(hasEvent(1));
         QVERIFY(hasEvent(8));
-        QCOMPARE(storedEvents().size(), storedBefore + 2);
+        QCOMPARE(Store::events().size(), storedBefore + 2);
         QCOMPARE(sqliteQuery(db, QStringLiteral("pragma integrity_check;")), QStringLiteral("ok"));
     }
     QCOMPARE(shutdowns, 0);

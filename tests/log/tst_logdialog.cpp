@@ -1,3 +1,4 @@
+#include "backend/localbackend.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
 #include "storage/eventcatalogue.h"
@@ -82,11 +83,21 @@ QStringList column(LogDialog &dialog, int c)
     return texts;
 }
 
+// The backend answers later; the read button is back once the rows are in.
+void answered(LogDialog &dialog)
+{
+    QPushButton *read = dialog.findChild<QPushButton *>(QStringLiteral("readButton"));
+    QTRY_VERIFY_WITH_TIMEOUT(read->isEnabled(), 5000);
+    QPushButton *clear = dialog.findChild<QPushButton *>(QStringLiteral("clearButton"));
+    QTRY_VERIFY_WITH_TIMEOUT(clear->isEnabled(), 5000);
+}
+
 void readRange(LogDialog &dialog, const QDate &start, const QDate &end)
 {
     dialog.findChild<QDateEdit *>(QStringLiteral("startDateEdit"))->setDate(start);
     dialog.findChild<QDateEdit *>(QStringLiteral("endDateEdit"))->setDate(end);
     QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("readButton")), Qt::LeftButton);
+    answered(dialog);
 }
 
 QByteArray readFile(const QString &path)
@@ -123,6 +134,7 @@ private:
     UserPrompt::Answer answer(const UserPrompt::Request &request);
 
     std::unique_ptr<ScratchApp> m_app;
+    std::unique_ptr<LocalBackend> m_backend;
     std::unique_ptr<EventCatalogue> m_catalogue;
     QList<UserPrompt::Request> m_requests;
     int m_boxAnswer = 0;
@@ -154,6 +166,7 @@ void TestLogDialog::initTestCase()
     Database::instance()->createTables();
     QVERIFY(Database::instance()->tableExists(db(), QStringLiteral("snmp_event")) || storedCount() == 0);
     m_catalogue = std::make_unique<EventCatalogue>(AppPaths::cataloguePath());
+    m_backend = std::make_unique<LocalBackend>();
     UserPrompt::setHook([this](const UserPrompt::Request &request) { return answer(request); });
 }
 
@@ -172,13 +185,15 @@ void TestLogDialog::init()
 void TestLogDialog::cleanupTestCase()
 {
     UserPrompt::setHook(nullptr);
+    m_backend.reset();
     m_catalogue.reset();
     m_app.reset();
 }
 
 void TestLogDialog::windowAndTable()
 {
-    LogDialog dialog;
+    LogDialog dialog(m_backend.get());
+    answered(dialog);
     QCOMPARE(dialog.size(), QSize(600, 450));
     // Qt adds the title and system menu hints that a close button needs; nothing else may be there.
     const Qt::WindowFlags hints = dialog.windowFlags() & ~Qt::WindowType_Mask;
@@ -223,7 +238,8 @@ void TestLogDialog::openingShowsTodayNewestFirst()
     storeEvent(at(today.addDays(-1), 23, 59, 59), QStringLiteral("10.0.0.3"), 6);
     storeEvent(at(today.addDays(-3), 12, 0, 0), QStringLiteral("10.0.0.4"), 6);
 
-    LogDialog dialog;
+    LogDialog dialog(m_backend.get());
+    answered(dialog);
     QCOMPARE(column(dialog, 0),
         (QStringList {today.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 12:30:05"),
             today.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 08:00:00")}));
@@ -272,7 +288,8 @@ void TestLogDialog::dayRange()
     storeEvent(at(day.addDays(1), 0, 0, 1), QStringLiteral("late"), 6);
     storeEvent(at(day.addDays(2), 12, 0, 0), QStringLiteral("far"), 6);
 
-    LogDialog dialog;
+    LogDialog dialog(m_backend.get());
+    answered(dialog);
     readRange(dialog, day.addDays(startOffset), day.addDays(endOffset));
     QCOMPARE(column(dialog, 1), hosts);
     QCOMPARE(tableOf(dialog)->rowCount(), hosts.size());
@@ -345,7 +362,8 @@ void TestLogDialog::daylightSavingDays()
         when.setTimeSpec(Qt::UTC);
         storeEvent(static_cast<uint>(when.toSecsSinceEpoch()), utc, 6);
     }
-    LogDialog dialog;
+    LogDialog dialog(m_backend.get());
+    answered(dialog);
     readRange(dialog, date, date);
     QCOMPARE(column(dialog, 0), listed);
 }
@@ -356,14 +374,16 @@ void TestLogDialog::eventTexts()
     storeEvent(at(today, 9, 0, 0), QStringLiteral("10.0.0.1"), 6);
     storeEvent(at(today, 10, 0, 0), QStringLiteral("10.0.0.1"), 9999);
     {
-        LogDialog dialog;
+        LogDialog dialog(m_backend.get());
+        answered(dialog);
         QCOMPARE(column(dialog, 2), (QStringList {QString(), QStringLiteral("UPS on battery (mains failure)")}));
         QCOMPARE(column(dialog, 1), (QStringList {QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.1")}));
     }
     // The current language picks the section and the interface texts.
     Language::instance()->setLanguage(Language::Chinese);
     {
-        LogDialog dialog;
+        LogDialog dialog(m_backend.get());
+        answered(dialog);
         QCOMPARE(column(dialog, 2).value(1), QStringLiteral(u"UPS电池供电（市电故障）"));
         QCOMPARE(dialog.windowTitle(), QStringLiteral(u"事件日志"));
         QCOMPARE(tableOf(dialog)->horizontalHeaderItem(1)->text(), QStringLiteral(u"主机地址"));
@@ -378,10 +398,15 @@ void TestLogDialog::eventTexts()
     storeEvent(at(today, 10, 0, 0), QStringLiteral("10.0.0.1"), 9999);
     // Without a catalogue the rows are still listed, with empty texts.
     m_catalogue.reset();
+    const QString catalogue = AppPaths::cataloguePath();
+    QVERIFY(QFile::rename(catalogue, catalogue + QStringLiteral(".away")));
     {
-        LogDialog dialog;
+        LocalBackend without;
+        LogDialog dialog(&without);
+        answered(dialog);
         QCOMPARE(column(dialog, 2), (QStringList {QString(), QString()}));
     }
+    QVERIFY(QFile::rename(catalogue + QStringLiteral(".away"), catalogue));
     m_catalogue = std::make_unique<EventCatalogue>(AppPaths::cataloguePath());
 }
 
@@ -403,10 +428,12 @@ void TestLogDialog::clear()
         storeEvent(at(today, 1, 0, i), QStringLiteral("10.0.0.1"), 6);
     storeEvent(at(today.addDays(-10), 1, 0, 0), QStringLiteral("10.0.0.9"), 6); // not shown, cleared all the same
 
-    LogDialog dialog;
+    LogDialog dialog(m_backend.get());
+    answered(dialog);
     QCOMPARE(tableOf(dialog)->rowCount(), 3);
     m_boxAnswer = button;
     QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("clearButton")), Qt::LeftButton);
+    answered(dialog);
 
     QCOMPARE(m_requests.size(), 1);
     const UserPrompt::Request &question = m_requests.constFirst();
@@ -429,7 +456,8 @@ void TestLogDialog::clear()
 
 void TestLogDialog::cancelledFileDialogStartsNothing()
 {
-    LogDialog dialog;
+    LogDialog dialog(m_backend.get());
+    answered(dialog);
     dialog.show();
     QSignalSpy started(&dialog, &LogDialog::exportStarted);
     QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("saveButton")), Qt::LeftButton);
@@ -491,7 +519,8 @@ void TestLogDialog::exportResult()
     QTemporaryDir out;
     m_savePath = out.filePath(file);
     m_saveFilter = filter;
-    LogDialog dialog;
+    LogDialog dialog(m_backend.get());
+    answered(dialog);
     dialog.show();
     QSignalSpy finished(&dialog, &LogDialog::exportFinished);
     dialog.onBtnSave();
@@ -519,7 +548,8 @@ void TestLogDialog::cannotCloseWhileExporting()
     QTemporaryDir out;
     m_savePath = out.filePath(QStringLiteral("log.csv"));
 
-    LogDialog dialog;
+    LogDialog dialog(m_backend.get());
+    answered(dialog);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     bool openAtResult = false;
@@ -574,7 +604,8 @@ void TestLogDialog::exportThreadCannotStart()
     storeEvent(at(QDate::currentDate(), 7, 0, 0), QStringLiteral("10.0.0.5"), 6);
     QTemporaryDir out;
     m_savePath = out.filePath(QStringLiteral("log.csv"));
-    LogDialog dialog;
+    LogDialog dialog(m_backend.get());
+    answered(dialog);
     dialog.show();
     QSignalSpy started(&dialog, &LogDialog::exportStarted);
     refuseThreads = true;

@@ -5,6 +5,7 @@
 #include "storage/apppaths.h"
 #include "storage/database.h"
 #include "storage/eventstore.h"
+#include "support/facekit.h"
 #include "support/scratchapp.h"
 #include "ui/language.h"
 #include "ui/logdialog.h"
@@ -205,8 +206,7 @@ void TestLogFlow::fromToolBar()
     m_headers = headers;
     m_texts = {{QStringLiteral("6"), mainsFailed}, {QStringLiteral("8"), batteryLow}, {QStringLiteral("77"), {}}};
 
-    auto window = std::make_unique<MainWindow>();
-    window->shutdownPolicy()->setShutdownHandler([] {});
+    auto window = FaceKit::makeWindow();
     SNMP engine; // never started: its relay slots stand in for cards
     window->setEngine(&engine);
     Language::instance()->setLanguage(language);

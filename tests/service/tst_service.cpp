@@ -5,7 +5,7 @@
 #include "policy/systemmessages.h"
 #include "protectionproxy.h"
 #include "service/dbustypes.h"
-#include "service/protectionclient.h"
+#include "service/busbackend.h"
 #include "service/protectionservice.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
@@ -272,20 +272,22 @@ void TestService::frontEndFollowsTheService()
     QVERIFY(m_card->setState(QStringLiteral("normal")));
     QVERIFY2(startService(), qPrintable(serviceOutput()));
 
-    ProtectionClient client(QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("frontend")));
-    MainWindow window(&client);
+    BusBackend backend(QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("frontend")));
+    MainWindow window(&backend);
     window.show();
-    QVERIFY(!window.shutdownPolicy());
     QTRY_COMPARE_WITH_TIMEOUT(lamp(window, cardA), QColor(Qt::green), 5000);
 
     {
         // The log dialog lists what the service stored before this window existed.
-        LogDialog log;
+        LogDialog log(&backend);
         for (const char *name : {"startDateEdit", "endDateEdit"})
             log.findChild<QDateEdit *>(QLatin1String(name))->setDate(QDate::currentDate());
-        QTest::mouseClick(log.findChild<QPushButton *>(QStringLiteral("readButton")), Qt::LeftButton);
+        auto *read = log.findChild<QPushButton *>(QStringLiteral("readButton"));
+        QTRY_VERIFY_WITH_TIMEOUT(read->isEnabled(), 5000);
+        QTest::mouseClick(read, Qt::LeftButton);
         auto *table = log.findChild<QTableWidget *>();
-        QVERIFY(table && table->rowCount() >= 1);
+        QVERIFY(table);
+        QTRY_VERIFY_WITH_TIMEOUT(table->rowCount() >= 1, 5000);
         const QString trapText
             = EventCatalogue::find(AppPaths::cataloguePath())->text(QStringLiteral("Event_English"), 8);
         bool listed = false;
@@ -299,12 +301,12 @@ void TestService::frontEndFollowsTheService()
     QVERIFY2(second.start(), qPrintable(second.log()));
     m_bus.resetCalls();
     {
-        AddHostDialog dialog(false, SNMPInfo(), nullptr);
+        AddHostDialog dialog(&backend);
         dialog.findChild<QLineEdit *>(QStringLiteral("hostEdit"))->setText(cardB);
         dialog.findChild<QLineEdit *>(QStringLiteral("portEdit"))->setText(QString::number(portB));
         dialog.findChild<QLineEdit *>(QStringLiteral("communityEdit"))->setText(QStringLiteral("public"));
         QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("sureButton")), Qt::LeftButton);
-        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.result(), int(QDialog::Accepted), 5000);
     }
     QCOMPARE(m_bus.calls().authorizations, QStringList {configureAction});
     QString why;

@@ -1,4 +1,4 @@
-#include "windowkit.h"
+#include "support/facekit.h"
 
 #include "ui/language.h"
 #include "ui/led.h"

@@ -1,4 +1,4 @@
-#include "windowkit.h"
+#include "support/facekit.h"
 
 #include "policy/systemmessages.h"
 #include "storage/apppaths.h"
@@ -11,7 +11,7 @@
 #include <QTableWidget>
 #include <QtTest>
 
-using namespace WindowKit;
+using namespace FaceKit;
 
 // The saved language at start-up, switching, and a missing translation file.
 class TestLanguage : public QObject
@@ -58,7 +58,7 @@ void TestLanguage::startUp()
     ScratchApp app;
     prepare(app);
     if (saved.isValid())
-        writeSettingValue(QStringLiteral("system/language"), saved);
+        Store::writeSetting(QStringLiteral("system/language"), saved);
     auto window = makeWindow();
     QCOMPARE(savedLanguage().toInt(), index);
     QVERIFY(savedLanguage().isValid());
@@ -68,7 +68,7 @@ void TestLanguage::startUp()
     QCOMPARE(window->windowTitle(), title);
     QCoreApplication::processEvents(); // the translator's own change event changes nothing more
     QCOMPARE(window->windowTitle(), title);
-    window->handleSNMPEvent(QStringLiteral("10.0.0.5"), 8);
+    window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.5"), 8);
     QCOMPARE(cell(eventTable(*window), 0, 2), eventText);
 }
 
@@ -85,7 +85,7 @@ void TestLanguage::missingTranslationSwitchesSectionOnly()
     QCOMPARE(action(*window, "actionSettings")->text(), QStringLiteral("Settings"));
     QCOMPARE(Language::eventSection(), QStringLiteral("Event_Chinese"));
     QCOMPARE(savedLanguage().toInt(), 1);
-    window->handleSNMPEvent(QStringLiteral("10.0.0.5"), 8);
+    window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.5"), 8);
     QCOMPARE(cell(eventTable(*window), 0, 2), QStringLiteral("电池低"));
 }
 
@@ -93,7 +93,7 @@ void TestLanguage::switchingBackAndForth()
 {
     ScratchApp app;
     prepare(app);
-    writeSettingValue(QStringLiteral("system/language"), 1);
+    Store::writeSetting(QStringLiteral("system/language"), 1);
     auto window = makeWindow();
     QCOMPARE(window->windowTitle(), QStringLiteral("SNMP Vigilex 断电保护"));
     // From Chinese to a language whose file is gone: the old Chinese texts must not linger.
@@ -147,7 +147,7 @@ void TestLanguage::serviceMessagesInTheWindowsLanguage()
     QFETCH(QString, shown);
     ScratchApp app;
     prepare(app);
-    writeSettingValue(QStringLiteral("system/language"), 1);
+    Store::writeSetting(QStringLiteral("system/language"), 1);
     auto window = makeWindow();
     QCOMPARE(SystemMessages::translated(sent), shown);
 }

@@ -1,4 +1,4 @@
-#include "windowkit.h"
+#include "support/facekit.h"
 
 #include "support/netns.h"
 #include "ui/mainwindow.h"
@@ -19,7 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using namespace WindowKit;
+using namespace FaceKit;
 
 // A log-out as a desktop's session manager asks for it: an X server (Xvfb) and a session manager speaking
 // the X session management protocol run beside the test, the window runs on Qt's X11 platform, and the session

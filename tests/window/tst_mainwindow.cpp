@@ -1,4 +1,4 @@
-#include "windowkit.h"
+#include "support/facekit.h"
 
 #include "snmp/snmp.h"
 #include "snmp/snmpmanage.h"
@@ -22,7 +22,7 @@
 #include <QToolTip>
 #include <QtTest>
 
-using namespace WindowKit;
+using namespace FaceKit;
 
 // The window around the pipeline: host rows in step with the engine, tray, menus, retranslation.
 class TestMainWindow : public QObject
@@ -37,6 +37,7 @@ private slots:
     void hostChangesReachRowsAndEngine();
     void settingsDialogSignalsReachTheWindow();
     void statusAndDataReachTheRow();
+    void statusLineAndCountdownFollowTheBackend();
     void trayClicks_data();
     void trayClicks();
     void trayMenu();
@@ -196,7 +197,7 @@ void TestMainWindow::hostsLoadedInOrder()
     ScratchApp app;
     prepare(app);
     for (const char *ip : {"10.0.0.3", "10.0.0.1", "10.0.0.2"})
-        addSession(QLatin1String(ip));
+        Store::addSession(QLatin1String(ip));
     auto window = makeWindow();
     verifyInStep(*window, texts({"10.0.0.3", "10.0.0.1", "10.0.0.2"}));
     for (int row = 0; row < 3; ++row) {
@@ -228,12 +229,13 @@ void TestMainWindow::hostChangesReachRowsAndEngine_data()
     QTest::newRow("modify of an unknown address does nothing")
         << QStringLiteral("+10.0.0.1:161 10.0.0.7:161>10.0.0.8:161") << texts({"10.0.0.1"})
         << texts({"10.0.0.1:161"}) << texts({"10.0.0.8:161"});
-    QTest::newRow("remove of an unknown address still reaches the engine")
+    QTest::newRow("remove of an unknown address changes nothing")
         << QStringLiteral("+10.0.0.1:161 -10.0.0.7:161 -10.0.0.1:161") << QStringList() << QStringList()
         << texts({"10.0.0.1:161"});
-    QTest::newRow("same address twice stays in step")
-        << QStringLiteral("+10.0.0.1:161 +10.0.0.2:161 +10.0.0.1:1161 -10.0.0.1:161") << texts({"10.0.0.2", "10.0.0.1"})
-        << texts({"10.0.0.2:161", "10.0.0.1:1161"}) << texts({"10.0.0.1:161"});
+    // An address is a stored card's identity: the second card on it is refused, and the list stays in step.
+    QTest::newRow("same address twice is refused")
+        << QStringLiteral("+10.0.0.1:161 +10.0.0.2:161 +10.0.0.1:1161 -10.0.0.1:161") << texts({"10.0.0.2"})
+        << texts({"10.0.0.2:161"}) << texts({"10.0.0.1:161", "10.0.0.1:1161"});
 }
 
 void TestMainWindow::hostChangesReachRowsAndEngine()
@@ -251,13 +253,15 @@ void TestMainWindow::hostChangesReachRowsAndEngine()
     auto cardOf = [](const QString &peer) {
         return card(peer.section(QLatin1Char(':'), 0, 0), peer.section(QLatin1Char(':'), 1).toInt());
     };
+    // Through the backend, as the settings dialog changes them; the window follows the backend's list.
+    ProtectionBackend &backend = *window->backend();
     for (const QString &step : steps.split(QLatin1Char(' '))) {
         if (step.startsWith(QLatin1Char('+')))
-            window->addSNMPHostEvent(cardOf(step.mid(1)));
+            addHost(backend, cardOf(step.mid(1)));
         else if (step.startsWith(QLatin1Char('-')))
-            window->removeSNMPHostEvent(step.mid(1));
+            removeHost(backend, Snmp::hostOfPeer(step.mid(1)));
         else
-            window->modifySNMPHostEvent(cardOf(step.section(QLatin1Char('>'), 1)), cardOf(step.section(QLatin1Char('>'), 0, 0)));
+            modifyHost(backend, cardOf(step.section(QLatin1Char('>'), 1)), Snmp::hostOfPeer(step.section(QLatin1Char('>'), 0, 0)));
     }
     verifyInStep(*window, rows);
     for (const QString &peer : enginePeers)
@@ -277,23 +281,24 @@ void TestMainWindow::settingsDialogSignalsReachTheWindow()
     auto window = makeWindow();
     window->setEngine(&engine);
     bool seen = false;
+    // A card added and renamed in the dialog reaches the window through the backend, while the dialog is open.
+    QStringList whileOpen;
     whenOpen(
-        [](QWidget *dialog) {
+        [&window, &whileOpen](QWidget *dialog) {
             QVERIFY(dialog->inherits("SettingsDialog"));
             QVERIFY(!dialog->parentWidget());
-            const SNMPInfo added = card(QStringLiteral("10.0.0.4"));
-            QVERIFY(QMetaObject::invokeMethod(dialog, "hostAdded", Q_ARG(SNMPInfo, added)));
-            const SNMPInfo renamed = card(QStringLiteral("10.0.0.5"));
-            QVERIFY(QMetaObject::invokeMethod(dialog, "hostModified", Q_ARG(SNMPInfo, renamed), Q_ARG(SNMPInfo, added)));
+            QVERIFY(addHost(*window->backend(), card(QStringLiteral("10.0.0.4"))).ok);
+            QVERIFY(modifyHost(*window->backend(), card(QStringLiteral("10.0.0.5")), QStringLiteral("10.0.0.4")).ok);
+            whileOpen = window->hosts();
         },
         &seen);
     window->showSettingsDialog();
     QVERIFY(seen);
+    QCOMPARE(whileOpen, texts({"10.0.0.5"}));
     verifyInStep(*window, texts({"10.0.0.5"}));
     QCOMPARE(engine.manager()->status(QStringLiteral("10.0.0.5:161")), 0);
 
-    whenOpen([](QWidget *dialog) { QMetaObject::invokeMethod(dialog, "hostRemoved", Q_ARG(QString, QStringLiteral("10.0.0.5:161"))); },
-             &seen);
+    whenOpen([&window](QWidget *) { QVERIFY(removeHost(*window->backend(), QStringLiteral("10.0.0.5")).ok); }, &seen);
     window->showSettingsDialog();
     QVERIFY(seen);
     verifyInStep(*window, QStringList());
@@ -304,7 +309,7 @@ void TestMainWindow::statusAndDataReachTheRow()
 {
     ScratchApp app;
     prepare(app);
-    addSession(QStringLiteral("10.0.0.1"));
+    Store::addSession(QStringLiteral("10.0.0.1"));
     SNMP engine;
     auto window = makeWindow();
     window->setEngine(&engine);
@@ -321,7 +326,42 @@ void TestMainWindow::statusAndDataReachTheRow()
     window->setEngine(&engine);
     engine.handleEvent(QStringLiteral("10.0.0.1"), 1);
     QCOMPARE(eventTable(*window)->rowCount(), 1);
-    QCOMPARE(storedEvents().size(), 1);
+    QCOMPARE(Store::events().size(), 1);
+}
+
+// The window alone shows what the service's front end shows: the line above the list and the countdown.
+void TestMainWindow::statusLineAndCountdownFollowTheBackend()
+{
+    ScratchApp app;
+    prepare(app);
+    Store::writeSetting(QStringLiteral("shutdown/ac_failed_time"), 30);
+    int shutdowns = 0;
+    auto window = makeWindow(&shutdowns);
+    auto *line = child<QLabel>(*window, "statusLine");
+    QVERIFY(line && line->isVisibleTo(window.get()));
+    QCOMPARE(window->statusText(), QStringLiteral("Not protected: no UPS card is listed; add one under Settings"));
+    QVERIFY(addHost(*window->backend(), card(QStringLiteral("127.0.1.2"))).ok);
+    QCOMPARE(window->statusText(), QStringLiteral("Waiting for the first report of 1 card"));
+    window->protection()->handleSNMPStatus(QStringLiteral("127.0.1.2"), 1);
+    window->protection()->handleSNMPData(QStringLiteral("127.0.1.2"), QByteArray("\x02\x00\x02\x50", 4));
+    QCOMPARE(window->statusText(), QString::fromUtf8("Protected \u2014 1 card online"));
+
+    window->protection()->handleSNMPData(QStringLiteral("127.0.1.2"), QByteArray("\x02\x01\x03\x50", 4));
+    QVERIFY(window->shutdownPolicy()->countdownActive());
+    const QRegularExpression onBattery(
+        QString::fromUtf8("^On battery: 127\\.0\\.1\\.2 \\(mains failure\\) \u2014 shutdown in (29:5\\d|30:00)$"));
+    QVERIFY2(onBattery.match(window->statusText()).hasMatch(), qPrintable(window->statusText()));
+    auto *clock = child<QLabel>(*window, "clockLabel");
+    QVERIFY2(clock->text().startsWith(QStringLiteral("Shutdown in 29:5")) || clock->text().startsWith(QStringLiteral("Shutdown in 30:00")),
+        qPrintable(clock->text()));
+
+    window->protection()->handleSNMPData(QStringLiteral("127.0.1.2"), QByteArray("\x02\x00\x02\x50", 4));
+    QVERIFY(!window->shutdownPolicy()->countdownActive());
+    QCOMPARE(window->statusText(), QString::fromUtf8("Protected \u2014 1 card online"));
+    QVERIFY(!clock->text().startsWith(QStringLiteral("Shutdown")));
+    window->protection()->handleSNMPStatus(QStringLiteral("127.0.1.2"), 0);
+    QCOMPARE(window->statusText(), QStringLiteral("Not protected: no card answers (offline: 127.0.1.2)"));
+    QCOMPARE(shutdowns, 0);
 }
 
 void TestMainWindow::trayClicks_data()
@@ -416,8 +456,8 @@ void TestMainWindow::closeHidesOrMinimises()
     QCOMPARE(bool(window->windowState() & Qt::WindowMinimized), !tray);
     QVERIFY(child<QSystemTrayIcon>(*window, "trayIcon")->isVisible());
     // Still monitoring.
-    window->handleSNMPEvent(QStringLiteral("10.0.0.5"), 1);
-    QCOMPARE(storedEvents().size(), 1);
+    window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.5"), 1);
+    QCOMPARE(Store::events().size(), 1);
 }
 
 void TestMainWindow::clearContent()
@@ -426,7 +466,7 @@ void TestMainWindow::clearContent()
     prepare(app);
     auto window = makeWindow();
     for (int i = 0; i < 3; ++i)
-        window->handleSNMPEvent(QStringLiteral("10.0.0.5"), 1);
+        window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.5"), 1);
     QTableWidget *table = eventTable(*window);
     QCOMPARE(table->rowCount(), 3);
     bool seen = false;
@@ -444,8 +484,8 @@ void TestMainWindow::clearContent()
     QVERIFY(seen);
     QCOMPARE(menuTexts, texts({"Clear content"}));
     QCOMPARE(table->rowCount(), 0);
-    QCOMPARE(storedEvents().size(), 3);
-    window->handleSNMPEvent(QStringLiteral("10.0.0.6"), 8);
+    QCOMPARE(Store::events().size(), 3);
+    window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.6"), 8);
     QCOMPARE(rows(table), texts({"10.0.0.6|T"}));
 }
 

@@ -1,4 +1,4 @@
-#include "windowkit.h"
+#include "support/facekit.h"
 
 #include "policy/shutdownpolicy.h"
 #include "ui/language.h"
@@ -8,7 +8,7 @@
 #include <QTableWidget>
 #include <QtTest>
 
-using namespace WindowKit;
+using namespace FaceKit;
 
 // Events from the engine: stored, listed with their catalogue text, announced for the pop-up codes.
 class TestPipeline : public QObject
@@ -22,7 +22,7 @@ private slots:
     void newestRowIsScrolledIntoView();
     void languageSwitchAffectsLaterRowsOnly();
     void burstOfPopupsIsBounded();
-    void popupStateFromSettingsDialogSignal();
+    void popupStateFollowsTheBackend();
     void policyMessagesAreListedNotStored();
 };
 
@@ -38,7 +38,9 @@ void TestPipeline::singleEvent_data()
     QTest::newRow("pop-up code, warnings on") << QVariant(true) << 8 << texts({"10.0.0.5|T"})
                                               << texts({"10.0.0.5 T"}) << false;
     QTest::newRow("pop-up code, warnings off") << QVariant(false) << 8 << texts({"10.0.0.5|T"}) << none << false;
-    QTest::newRow("pop-up code, key absent means off") << QVariant() << 8 << texts({"10.0.0.5|T"}) << none << false;
+    // Absent, the key means what the settings dialog shows for it.
+    QTest::newRow("pop-up code, key absent means on") << QVariant() << 8 << texts({"10.0.0.5|T"})
+                                                      << texts({"10.0.0.5 T"}) << false;
     QTest::newRow("host back is never announced") << QVariant(true) << 1 << texts({"10.0.0.5|Back"}) << none
                                                   << false;
     QTest::newRow("host lost is never announced") << QVariant(true) << 0 << texts({"10.0.0.5|Lost"}) << none
@@ -57,17 +59,16 @@ void TestPipeline::singleEvent()
 
     ScratchApp app;
     prepare(app);
-    if (popSetting.isValid())
-        writeSettingValue(QStringLiteral("system/pop_warning"), popSetting);
+    Store::writeSetting(QStringLiteral("system/pop_warning"), popSetting);
     auto window = makeWindow();
     PromptRecorder prompts;
 
     if (infoLine)
         QTest::ignoreMessage(QtInfoMsg, qPrintable(QStringLiteral("Event triggered, code: %1").arg(code)));
-    window->handleSNMPEvent(QStringLiteral("10.0.0.5"), code);
+    window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.5"), code);
 
     const QList<QPair<QString, int>> stored {{QStringLiteral("10.0.0.5"), code}};
-    QCOMPARE(storedEvents(), stored);
+    QCOMPARE(Store::events(), stored);
     QTableWidget *table = eventTable(*window);
     QCOMPARE(rows(table), expectedRows);
     QStringList boxes;
@@ -118,7 +119,7 @@ void TestPipeline::newestRowIsScrolledIntoView()
     window->show();
     QTableWidget *table = eventTable(*window);
     for (int i = 0; i < 200; ++i)
-        window->handleSNMPEvent(QStringLiteral("10.0.0.5"), 1);
+        window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.5"), 1);
     QTRY_VERIFY(table->verticalScrollBar()->maximum() > 0);
     QTRY_COMPARE(table->verticalScrollBar()->value(), table->verticalScrollBar()->maximum());
 }
@@ -128,13 +129,13 @@ void TestPipeline::languageSwitchAffectsLaterRowsOnly()
     ScratchApp app;
     prepare(app);
     auto window = makeWindow();
-    window->handleSNMPEvent(QStringLiteral("10.0.0.5"), 8);
+    window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.5"), 8);
     Language::instance()->setLanguage(Language::Chinese);
     QCoreApplication::processEvents();
-    window->handleSNMPEvent(QStringLiteral("10.0.0.5"), 8);
+    window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.5"), 8);
     Language::instance()->setLanguage(Language::English);
     QCoreApplication::processEvents();
-    window->handleSNMPEvent(QStringLiteral("10.0.0.6"), 1);
+    window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.6"), 1);
     QCOMPARE(rows(eventTable(*window)),
              texts({"10.0.0.5|T", "10.0.0.5|电池低", "10.0.0.6|Back"}));
 }
@@ -143,76 +144,80 @@ void TestPipeline::burstOfPopupsIsBounded()
 {
     ScratchApp app;
     prepare(app);
-    writeSettingValue(QStringLiteral("system/pop_warning"), true);
+    Store::writeSetting(QStringLiteral("system/pop_warning"), true);
     auto window = makeWindow();
     // A box runs a nested loop; the rest of a burst arrives while the first boxes are still open.
     int remaining = 19;
     PromptRecorder prompts([&](const UserPrompt::Request &) {
         while (remaining > 0) {
             --remaining;
-            window->handleSNMPEvent(QStringLiteral("10.0.0.7"), 8);
+            window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.7"), 8);
         }
     });
-    window->handleSNMPEvent(QStringLiteral("10.0.0.7"), 8);
+    window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.7"), 8);
     QCOMPARE(prompts.maxOpen, 3);
     QCOMPARE(prompts.requests.size(), 3);
-    QCOMPARE(storedEvents().size(), 20);
+    QCOMPARE(Store::events().size(), 20);
     QCOMPARE(eventTable(*window)->rowCount(), 20);
 
     // Once the boxes are closed, the next event is announced again.
-    window->handleSNMPEvent(QStringLiteral("10.0.0.7"), 8);
+    window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.7"), 8);
     QCOMPARE(prompts.requests.size(), 4);
     QCOMPARE(prompts.maxOpen, 3);
 }
 
-void TestPipeline::popupStateFromSettingsDialogSignal()
+void TestPipeline::popupStateFollowsTheBackend()
 {
     ScratchApp app;
     prepare(app);
     auto window = makeWindow();
     PromptRecorder prompts;
-    window->handleSNMPEvent(QStringLiteral("10.0.0.5"), 8);
+    window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.5"), 8);
     QCOMPARE(prompts.requests.size(), 0);
 
-    // The settings dialog reports the new pop-up state while it is open.
+    // Written while the settings dialog is open, as its Sure does; the window follows the backend's word.
     bool done = false;
     QTimer::singleShot(0, [&] {
         QWidget *modal = QApplication::activeModalWidget();
         QVERIFY(modal);
-        QVERIFY(QMetaObject::invokeMethod(modal, "popupStateChanged", Q_ARG(bool, true)));
+        QVERIFY(writeSettings(*window->backend(), {{QStringLiteral("system/pop_warning"), true}}).ok);
         modal->close();
         done = true;
     });
     window->showSettingsDialog();
     QVERIFY(done);
-    window->handleSNMPEvent(QStringLiteral("10.0.0.5"), 8);
+    window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.5"), 8);
     QCOMPARE(prompts.requests.size(), 1);
     QCOMPARE(prompts.requests.constFirst().text, QStringLiteral("10.0.0.5 T"));
+
+    QVERIFY(writeSettings(*window->backend(), {{QStringLiteral("system/pop_warning"), false}}).ok);
+    window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.5"), 8);
+    QCOMPARE(prompts.requests.size(), 1);
 }
 
 void TestPipeline::policyMessagesAreListedNotStored()
 {
     ScratchApp app;
     prepare(app);
-    writeSettingValue(QStringLiteral("shutdown/ac_failed_time"), 5);
+    Store::writeSetting(QStringLiteral("shutdown/ac_failed_time"), 5);
     int shutdowns = 0;
     auto window = makeWindow(&shutdowns);
-    window->addSNMPHostEvent(card(QStringLiteral("10.0.0.5")));
+    QVERIFY(addHost(*window->backend(), card(QStringLiteral("10.0.0.5"))).ok);
 
     // A host without a row still feeds the protection.
-    window->handleSNMPData(QStringLiteral("10.9.9.9"), QByteArray("\x02\x01\x03\x50", 4));
+    window->protection()->handleSNMPData(QStringLiteral("10.9.9.9"), QByteArray("\x02\x01\x03\x50", 4));
     QVERIFY(window->shutdownPolicy()->countdownActive());
     QTableWidget *table = eventTable(*window);
     QCOMPARE(eventTable(*window)->rowCount(), 1);
     QCOMPARE(cell(table, 0, 1), QStringLiteral("System"));
     QVERIFY(cell(table, 0, 2).contains(QStringLiteral("5.0")));
-    QVERIFY(storedEvents().isEmpty());
+    QVERIFY(Store::events().isEmpty());
     QCOMPARE(shutdowns, 0);
 
     // Another card reporting normal does not end that card's trouble; its own normal report does.
-    window->handleSNMPData(QStringLiteral("10.0.0.5"), QByteArray("\x02\x00\x02\x50", 4));
+    window->protection()->handleSNMPData(QStringLiteral("10.0.0.5"), QByteArray("\x02\x00\x02\x50", 4));
     QVERIFY(window->shutdownPolicy()->countdownActive());
-    window->handleSNMPData(QStringLiteral("10.9.9.9"), QByteArray("\x02\x00\x02\x50", 4));
+    window->protection()->handleSNMPData(QStringLiteral("10.9.9.9"), QByteArray("\x02\x00\x02\x50", 4));
     QVERIFY(!window->shutdownPolicy()->countdownActive());
     QCOMPARE(eventTable(*window)->rowCount(), 2);
     QCOMPARE(cell(table, 1, 1), QStringLiteral("System"));

@@ -1,4 +1,4 @@
-#include "faultkit.h"
+#include "support/faultkit.h"
 
 #include "support/scratchapp.h"
 
