@@ -405,7 +405,7 @@ void TestServiceDialogs::serviceNotRunning()
         QCOMPARE(s_warnings, 0);
 
         // The service comes: the window, the lamps and the open dialog follow.
-        Protection protection;
+        LocalBackend protection;
         ProtectionService service(&protection, QDBusConnection::connectToBus(empty.address(), QStringLiteral("late")));
         QVERIFY2(service.registerOnBus(&why), qPrintable(why));
         QTRY_VERIFY_WITH_TIMEOUT(backend.isReachable(), 5000);
