@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/cards.h"
+
 #include "snmp/snmpinfo.h"
 #include "snmp/snmpmanage.h"
 
@@ -13,30 +15,6 @@
 #include <QTimer>
 
 #include <initializer_list>
-
-inline SNMPInfo v2cHost(const QString &ip, int port, const QString &community = QStringLiteral("public"))
-{
-    SNMPInfo info;
-    info.ip = ip;
-    info.port = port;
-    info.version = Snmp::CommunityBased;
-    info.community = community;
-    return info;
-}
-
-inline SNMPInfo v3Host(
-    const QString &ip, int port, int authType, int privType, const QString &user, const QString &password)
-{
-    SNMPInfo info;
-    info.ip = ip;
-    info.port = port;
-    info.version = Snmp::Usm;
-    info.authType = authType;
-    info.privType = privType;
-    info.userName = user;
-    info.password = password;
-    return info;
-}
 
 // The four values as the decoder sends them, followed by the mask of those the answer carried.
 inline QByteArray dataArray(std::initializer_list<int> values, unsigned known = Snmp::AllKnown)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "snmp/snmpinfo.h"
+#include "support/cards.h"
 
 #include <QString>
 #include <QVector>
@@ -49,26 +50,13 @@ struct Case
 
 inline SNMPInfo community(const QString &ip, int port, const QString &community)
 {
-    SNMPInfo info;
-    info.ip = ip;
-    info.port = port;
-    info.version = Snmp::CommunityBased;
-    info.community = community;
-    return info;
+    return v2cHost(ip, port, community);
 }
 
 inline SNMPInfo usm(const QString &ip, const QString &userName, const QString &password, int authType = Snmp::AuthMd5,
     int privType = Snmp::PrivDes)
 {
-    SNMPInfo info;
-    info.ip = ip;
-    info.port = 161;
-    info.version = Snmp::Usm;
-    info.authType = authType;
-    info.privType = privType;
-    info.userName = userName;
-    info.password = password;
-    return info;
+    return v3Host(ip, 161, authType, privType, userName, password);
 }
 
 inline SNMPInfo withVersion(SNMPInfo info, int version)

@@ -1,5 +1,7 @@
 #include "support/facekit.h"
 
+#include "support/cards.h"
+
 #include "backend/localbackend.h"
 #include "policy/protection.h"
 #include "policy/shutdownpolicy.h"
@@ -33,25 +35,12 @@ void prepare(const ScratchApp &app, const QByteArray &catalogueText)
 
 SNMPInfo card(const QString &ip, int port, const QString &community)
 {
-    SNMPInfo info;
-    info.ip = ip;
-    info.port = port;
-    info.version = Snmp::CommunityBased;
-    info.community = community;
-    return info;
+    return v2cHost(ip, port, community);
 }
 
 SNMPInfo usmCard(const QString &ip, int port, const QString &user, const QString &password, int auth, int priv)
 {
-    SNMPInfo info;
-    info.ip = ip;
-    info.port = port;
-    info.version = Snmp::Usm;
-    info.userName = user;
-    info.password = password;
-    info.authType = auth;
-    info.privType = priv;
-    return info;
+    return v3Host(ip, port, auth, priv, user, password);
 }
 
 bool sameInfo(const SNMPInfo &a, const SNMPInfo &b)
