@@ -4,6 +4,20 @@
 #include <QTextCodec>
 #include <QTextStream>
 
+namespace {
+// A text with a separator, a quote or a line break in it would move the columns after it; quoted as CSV
+// readers expect, with its quotes doubled, it stays one field.
+QString field(const QString &text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n'))
+        && !text.contains(QLatin1Char('\r')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+} // namespace
+
 // Any thread: keeps all state in locals.
 bool writeCsv(const ExportTable &table, const QString &path)
 {
@@ -18,7 +32,7 @@ bool writeCsv(const ExportTable &table, const QString &path)
     const QLatin1String lineEnd("\r\n");
     for (const QString &header : table.headers) {
         if (!header.isNull())
-            stream << header << ',';
+            stream << field(header) << ',';
     }
     stream << lineEnd;
     for (const QVector<QString> &row : table.rows) {
@@ -28,13 +42,15 @@ bool writeCsv(const ExportTable &table, const QString &path)
                 continue;
             if (column == 0)
                 stream << '\'';
-            stream << cell << ',';
+            stream << field(cell) << ',';
         }
         stream << lineEnd;
     }
+    // A full disk or a failing device shows only when the buffers go out: that is no success.
     stream.flush();
+    const bool written = stream.status() == QTextStream::Ok && file.flush() && file.error() == QFileDevice::NoError;
     file.close();
-    return true;
+    return written && file.error() == QFileDevice::NoError;
 }
 
 QString columnName(int n, const QString &name)

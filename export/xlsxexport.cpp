@@ -3,6 +3,9 @@
 #include "export/logexport.h"
 
 #include <QFile>
+#include <QTemporaryFile>
+
+#include <cstdio>
 
 #include <xlsxwriter.h>
 
@@ -26,13 +29,22 @@ bool writeCell(lxw_worksheet *sheet, lxw_format *blank, int row, int column, con
 // Any thread: the workbook lives in locals from creation to close.
 bool writeXlsx(const ExportTable &table, const QString &path)
 {
-    if (QFile::exists(path))
-        QFile::remove(path);
-
-    const QByteArray fileName = QFile::encodeName(path);
+    // The workbook is written beside the target and takes its place only when whole: a failed export leaves the
+    // workbook that was there as it was.
+    QString partial;
+    {
+        QTemporaryFile reserve(path + QStringLiteral(".partial-XXXXXX"));
+        reserve.setAutoRemove(false);
+        if (!reserve.open())
+            return false;
+        partial = reserve.fileName();
+    }
+    const QByteArray fileName = QFile::encodeName(partial);
     lxw_workbook *workbook = workbook_new(fileName.constData());
-    if (!workbook)
+    if (!workbook) {
+        QFile::remove(partial);
         return false;
+    }
     lxw_worksheet *sheet = workbook_add_worksheet(workbook, nullptr);
     lxw_format *blank = workbook_add_format(workbook);
     bool written = sheet && blank;
@@ -47,5 +59,9 @@ bool writeXlsx(const ExportTable &table, const QString &path)
 
     // Closing writes the file and frees the workbook, also after a failed cell.
     const lxw_error saved = workbook_close(workbook);
-    return written && saved == LXW_NO_ERROR;
+    if (!written || saved != LXW_NO_ERROR || ::rename(fileName.constData(), QFile::encodeName(path).constData()) != 0) {
+        QFile::remove(partial);
+        return false;
+    }
+    return true;
 }

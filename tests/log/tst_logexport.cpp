@@ -89,11 +89,12 @@ void TestLogExport::csvContent_data()
                {QStringLiteral("2024-03-01 08:00:00"), QStringLiteral("10.0.0.6"), QStringLiteral(u"电池低")}}
         << QByteArray(gbkDate + ',' + gbkHost + ',' + gbkEvent + ",\r\n" + "'2024-03-01 08:05:09,10.0.0.5,"
                + gbkMainsFailed + ",\r\n" + "'2024-03-01 08:00:00,10.0.0.6," + gbkBatteryLow + ",\r\n");
-    QTest::newRow("comma and quote inside a text are not escaped")
+    QTest::newRow("comma, quote and line break inside a text keep it one field")
         << englishHeaders()
         << QVector<QVector<QString>> {{QStringLiteral("2024-03-01 08:05:09"), QStringLiteral("10.0.0.5"),
-               QStringLiteral("Mains failed, on \"battery\"")}}
-        << QByteArray("Date,Host address,Event,\r\n'2024-03-01 08:05:09,10.0.0.5,Mains failed, on \"battery\",\r\n");
+               QStringLiteral("Mains failed, on \"battery\"\nnow")}}
+        << QByteArray("Date,Host address,Event,\r\n'2024-03-01 08:05:09,10.0.0.5,\"Mains failed, on "
+                      "\"\"battery\"\"\nnow\",\r\n");
     QTest::newRow("empty table gives the header line alone")
         << englishHeaders() << QVector<QVector<QString>> {} << QByteArray("Date,Host address,Event,\r\n");
     QTest::newRow("missing items write nothing, empty texts keep their comma")
@@ -120,6 +121,8 @@ void TestLogExport::csvUnwritablePath()
     QVERIFY(!QFile::exists(path));
     // A directory in place of the file cannot be opened either.
     QVERIFY(!writeCsv(ExportTable {englishHeaders(), {}}, m_dir.path()));
+    // A device that takes nothing is no success, though it opens.
+    QVERIFY(!writeCsv(ExportTable {englishHeaders(), {}}, QStringLiteral("/dev/full")));
 }
 
 void TestLogExport::csvReplacesOldContent()
@@ -230,6 +233,16 @@ void TestLogExport::workbookReplacesExistingTarget()
     QVERIFY(writeXlsx(ExportTable {englishHeaders(), {}}, path));
     book = readWorkbook(path);
     QCOMPARE(book.value(QStringLiteral("range")).toString(), QStringLiteral("A1:C1"));
+
+    // An export that fails (a text longer than a cell may hold) leaves the workbook that was there, and no
+    // half-written file beside it.
+    QVERIFY(!writeXlsx(
+        ExportTable {englishHeaders(), {{QStringLiteral("d"), QStringLiteral("h"), QString(40000, QLatin1Char('x'))}}},
+        path));
+    book = readWorkbook(path);
+    QCOMPARE(book.value(QStringLiteral("range")).toString(), QStringLiteral("A1:C1"));
+    QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("replace.xlsx*")}, QDir::Files),
+        QStringList {QStringLiteral("replace.xlsx")});
 }
 
 void TestLogExport::workbookUnwritablePath()
