@@ -82,10 +82,8 @@ bool LocalBackend::isReachable() const
 QList<CardState> LocalBackend::cards() const
 {
     QList<CardState> result;
-    for (const QString &host : d->protection->hosts()) {
-        const Protection::Card card = d->protection->card(host);
-        result.append({host, card.status, card.authenticationFailed, card.data});
-    }
+    for (const QString &host : d->protection->hosts())
+        result.append(d->protection->card(host));
     return result;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "policy/cardstate.h"
 #include "policy/systemmessages.h"
 #include "snmp/snmpinfo.h"
 
@@ -14,15 +15,6 @@
 #include <functional>
 
 class EventTexts;
-
-// What a face knows of one listed card now: status -1 and empty data until the first report.
-struct CardState
-{
-    QString host;
-    int status = -1;
-    bool authenticationFailed = false;
-    QByteArray data;
-};
 
 // A stored card as a face may see it. A backend that keeps the secrets to itself hands the info with an empty
 // community, user name and password and says in the flags which of them are stored.

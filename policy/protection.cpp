@@ -27,7 +27,7 @@ struct Protection::Private
     // How many entries of hosts name an address: every report asks, and a search of the list would make a
     // second of reports cost the square of the number of cards.
     QHash<QString, int> listed;
-    QHash<QString, Card> cards;
+    QHash<QString, CardState> cards;
 
     void list(const QString &host)
     {
@@ -107,9 +107,9 @@ QStringList Protection::hosts() const
     return d->hosts;
 }
 
-Protection::Card Protection::card(const QString &host) const
+CardState Protection::card(const QString &host) const
 {
-    Card card = d->cards.value(host);
+    CardState card = d->cards.value(host);
     card.host = host;
     return card;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "policy/cardstate.h"
 #include "policy/systemmessages.h"
 #include "snmp/snmpinfo.h"
 
@@ -23,15 +24,6 @@ class Protection : public QObject
 {
     Q_OBJECT
 public:
-    // What is known of one listed card; status -1 and empty data until the engine reports.
-    struct Card
-    {
-        QString host;
-        int status = -1;
-        QByteArray data;
-        bool authenticationFailed = false;
-    };
-
     explicit Protection(QObject *parent = nullptr);
     ~Protection() override;
 
@@ -43,7 +35,7 @@ public:
     // The listed cards in the order of the host table, read once at construction and kept up by the host
     // changes below.
     QStringList hosts() const;
-    Card card(const QString &host) const;
+    CardState card(const QString &host) const;
 
     // A host the caller has already written to the host table; the engine starts polling it.
     void addHost(const SNMPInfo &info);

@@ -46,7 +46,7 @@ QString minutesText(qint64 ms, qint64 minuteMs)
 
 // What the policy knows of one card: the last known value of each byte. A byte no answer has carried yet is
 // unknown, and unknown is neither trouble nor normal.
-struct CardState
+struct KnownCard
 {
     unsigned char value[Snmp::PolledObjectCount] = {};
     unsigned known = 0;
@@ -61,7 +61,7 @@ struct CardState
 
 struct ShutdownPolicy::Private
 {
-    QHash<QString, CardState> cards;
+    QHash<QString, KnownCard> cards;
     bool countdownActive = false;
     // The application step has run in this outage; it runs again only after the trouble has been over.
     bool applicationHandled = false;
@@ -188,7 +188,7 @@ void ShutdownPolicy::checkShutdownCondition(const QByteArray &data)
 
 bool ShutdownPolicy::anyTrouble() const
 {
-    for (const CardState &card : d->cards) {
+    for (const KnownCard &card : d->cards) {
         if (card.trouble())
             return true;
     }
@@ -207,8 +207,8 @@ void ShutdownPolicy::checkShutdownCondition(const QString &host, const QByteArra
     // and must get its countdown. An offline card keeps its entry: a UPS that died in an outage must not end it.
     auto found = d->cards.find(host);
     if (found == d->cards.end())
-        found = d->cards.insert(host, CardState());
-    CardState &card = found.value();
+        found = d->cards.insert(host, KnownCard());
+    KnownCard &card = found.value();
     const bool troubleBefore = card.trouble();
 
     // Takes in the values the answer carried; an unknown one leaves the last known value standing. Returns which
@@ -578,12 +578,12 @@ bool ShutdownPolicy::resume(const QStringList &listed)
     const QJsonObject cards = state.value(QStringLiteral("cards")).toObject();
 
     // Only a listed card's last trouble counts: one removed meanwhile is no reason to shut down.
-    QHash<QString, CardState> restored;
+    QHash<QString, KnownCard> restored;
     for (auto it = cards.constBegin(); it != cards.constEnd(); ++it) {
         const QJsonArray values = it.value().toArray();
         if (!listed.contains(it.key()) || values.size() != Snmp::PolledObjectCount + 1)
             continue;
-        CardState card;
+        KnownCard card;
         for (int i = 0; i < Snmp::PolledObjectCount; ++i)
             card.value[i] = static_cast<unsigned char>(values.at(i).toInt());
         card.known = unsigned(values.at(Snmp::PolledObjectCount).toInt()) & ((1u << Snmp::PolledObjectCount) - 1);
