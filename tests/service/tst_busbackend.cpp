@@ -8,6 +8,7 @@
 #include "storage/hosttable.h"
 #include "storage/settings.h"
 #include "support/fakelogind.h"
+#include "support/serviceprocess.h"
 #include "support/netns.h"
 #include "support/scratchapp.h"
 #include "support/upssim.h"
@@ -52,9 +53,8 @@ private:
     FakeLogind m_bus;
     std::unique_ptr<ScratchApp> m_app;
     std::unique_ptr<UpsSim> m_card;
-    QProcess m_service;
+    ServiceProcess m_service;
     QProcess m_monitor;
-    QString m_output;
     QString m_monitored;
     QString m_serviceOwner;
 };
@@ -207,13 +207,7 @@ bool TestBusBackend::startService()
 {
     if (!stopService())
         return false;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), m_bus.address());
-    m_service.setProcessEnvironment(env);
-    m_service.setProcessChannelMode(QProcess::MergedChannels);
-    m_output.clear();
-    m_service.start(m_app->path(QStringLiteral("vigilex-service")), QStringList());
-    if (!m_service.waitForStarted(5000))
+    if (!m_service.launch(m_app->path(QStringLiteral("vigilex-service")), m_bus.address()))
         return false;
     if (!QTest::qWaitFor(
             [this] { return serviceOutput().contains(QStringLiteral("Protection service started")); }, 10000))
@@ -229,18 +223,12 @@ bool TestBusBackend::startService()
 
 bool TestBusBackend::stopService()
 {
-    if (m_service.state() == QProcess::NotRunning)
-        return true;
-    ::kill(pid_t(m_service.processId()), SIGTERM);
-    const bool ended = m_service.waitForFinished(10000);
-    serviceOutput();
-    return ended && m_service.exitStatus() == QProcess::NormalExit && m_service.exitCode() == 0;
+    return m_service.end();
 }
 
 QString TestBusBackend::serviceOutput()
 {
-    m_output += QString::fromUtf8(m_service.readAll());
-    return m_output;
+    return m_service.output();
 }
 
 QString TestBusBackend::monitored(const QString &marker)

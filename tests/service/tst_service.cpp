@@ -14,6 +14,7 @@
 #include "storage/settings.h"
 #include "support/cardcases.h"
 #include "support/fakelogind.h"
+#include "support/serviceprocess.h"
 #include "support/netns.h"
 #include "support/scratchapp.h"
 #include "support/settingrows.h"
@@ -74,8 +75,7 @@ private:
     std::unique_ptr<LocalBackend> m_local;
     std::unique_ptr<ScratchApp> m_app;
     std::unique_ptr<UpsSim> m_card;
-    QProcess m_service;
-    QString m_output;
+    ServiceProcess m_service;
 };
 
 namespace {
@@ -192,13 +192,7 @@ bool TestService::startService()
     // Afresh, also after a test that left it running.
     if (!stopService())
         return false;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), m_bus.address());
-    m_service.setProcessEnvironment(env);
-    m_service.setProcessChannelMode(QProcess::MergedChannels);
-    m_output.clear();
-    m_service.start(m_app->path(QStringLiteral("vigilex-service")), QStringList());
-    if (!m_service.waitForStarted(5000))
+    if (!m_service.launch(m_app->path(QStringLiteral("vigilex-service")), m_bus.address()))
         return false;
     // On the bus once the name is taken.
     QDBusConnection bus = QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("probe"));
@@ -213,18 +207,12 @@ bool TestService::startService()
 
 bool TestService::stopService()
 {
-    if (m_service.state() == QProcess::NotRunning)
-        return true;
-    ::kill(pid_t(m_service.processId()), SIGTERM);
-    const bool ended = m_service.waitForFinished(10000);
-    serviceOutput();
-    return ended && m_service.exitStatus() == QProcess::NormalExit && m_service.exitCode() == 0;
+    return m_service.end();
 }
 
 QString TestService::serviceOutput()
 {
-    m_output += QString::fromUtf8(m_service.readAll());
-    return m_output;
+    return m_service.output();
 }
 
 void TestService::mainsFailureWithoutWindowPowersOffOnce()
@@ -262,7 +250,7 @@ void TestService::mainsFailureWithoutWindowPowersOffOnce()
     QCOMPARE(m_bus.calls().otherShutdownCalls, 0);
 
     QVERIFY2(stopService(), qPrintable(serviceOutput()));
-    QVERIFY(m_output.contains(QStringLiteral("Protection service stopping")));
+    QVERIFY(m_service.output().contains(QStringLiteral("Protection service stopping")));
 }
 
 void TestService::frontEndFollowsTheService()
