@@ -27,6 +27,7 @@ public:
     qint64 countdownMs() const override;
     SystemMessage shutdownRefusal() const override;
     EventTexts *texts() const override;
+    CardDetails details(const QString &host) const override;
 
     void readSettings(const QStringList &keys, QObject *context, SettingsDone done) override;
     void writeSettings(const QVariantMap &values, QObject *context, Done done) override;
@@ -36,6 +37,7 @@ public:
     void removeHost(const QString &ip, QObject *context, Done done) override;
     void events(qint64 from, qint64 to, QObject *context, EventsDone done) override;
     void clearEvents(QObject *context, Done done) override;
+    void history(const QString &host, qint64 from, qint64 to, QObject *context, HistoryDone done) override;
     void testShutdownApplication(const QString &path, int minutes, QObject *context, TestDone done) override;
 
     // Why values cannot be written (a key's range, the shutdown application as this process's user would run

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "policy/carddetails.h"
 #include "policy/cardstate.h"
 #include "policy/systemmessages.h"
 #include "snmp/snmpinfo.h"
@@ -56,6 +57,7 @@ public:
     using SettingsDone = std::function<void(const BackendReply &reply, const QVariantMap &values)>;
     using CardsDone = std::function<void(const BackendReply &reply, const QList<StoredCard> &cards)>;
     using EventsDone = std::function<void(const BackendReply &reply, const QVector<StoredEvent> &events)>;
+    using HistoryDone = std::function<void(const BackendReply &reply, const QVector<HistorySample> &samples)>;
     // How a test run of the shutdown application ended (exitStatus as QProcess::ExitStatus), or, in refusal,
     // why the application would be refused at a power failure.
     using TestDone = std::function<void(
@@ -74,6 +76,9 @@ public:
     virtual SystemMessage shutdownRefusal() const = 0;
     // The event texts of the catalogue this face shows.
     virtual EventTexts *texts() const = 0;
+    // What the card last reported beyond the poll (see CardDetails); an unknown or unlisted host gives a record
+    // that is not known.
+    virtual CardDetails details(const QString &host) const = 0;
 
     // Settings keys of storage/settingkeys.h. Absent keys are absent from values.
     virtual void readSettings(const QStringList &keys, QObject *context, SettingsDone done) = 0;
@@ -95,6 +100,9 @@ public:
     virtual void events(qint64 from, qint64 to, QObject *context, EventsDone done) = 0;
     virtual void clearEvents(QObject *context, Done done) = 0;
 
+    // The card's samples whose minute lies in from..to (seconds since 1970), oldest first.
+    virtual void history(const QString &host, qint64 from, qint64 to, QObject *context, HistoryDone done) = 0;
+
     // Runs the shutdown application as an outage would (as the user and with the environment it would have),
     // without waiting for it.
     virtual void testShutdownApplication(const QString &path, int minutes, QObject *context, TestDone done) = 0;
@@ -108,6 +116,8 @@ signals:
     void statusChanged(const QString &host, int status);
     void authenticationChanged(const QString &host, bool failed);
     void dataChanged(const QString &host, const QByteArray &data);
+    // A detail read brought something new (details(host) has it).
+    void detailsChanged(const CardDetails &details);
     void systemMessage(const SystemMessage &message);
     void countdownChanged(qint64 remainingMs);
     void shutdownRefusalChanged(const SystemMessage &refusal);

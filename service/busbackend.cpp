@@ -427,3 +427,20 @@ void BusBackend::testShutdownApplication(const QString &path, int minutes, QObje
             done(reply, result.argumentAt<0>(), result.argumentAt<1>(), result.argumentAt<2>(), result.argumentAt<3>());
         });
 }
+
+// Not read yet: the detail reader and the history are being wired in.
+CardDetails BusBackend::details(const QString &host) const
+{
+    CardDetails none;
+    none.host = host;
+    return none;
+}
+
+void BusBackend::history(const QString &host, qint64 from, qint64 to, QObject *context, HistoryDone done)
+{
+    Q_UNUSED(host)
+    Q_UNUSED(from)
+    Q_UNUSED(to)
+    QMetaObject::invokeMethod(context, [done] { done(BackendReply::failure(QStringLiteral("No history is kept yet")), {}); },
+                              Qt::QueuedConnection);
+}

@@ -41,6 +41,7 @@ public:
     qint64 countdownMs() const override;
     SystemMessage shutdownRefusal() const override;
     EventTexts *texts() const override;
+    CardDetails details(const QString &host) const override;
 
     void readSettings(const QStringList &keys, QObject *context, SettingsDone done) override;
     void writeSettings(const QVariantMap &values, QObject *context, Done done) override;
@@ -50,6 +51,7 @@ public:
     void removeHost(const QString &ip, QObject *context, Done done) override;
     void events(qint64 from, qint64 to, QObject *context, EventsDone done) override;
     void clearEvents(QObject *context, Done done) override;
+    void history(const QString &host, qint64 from, qint64 to, QObject *context, HistoryDone done) override;
     void testShutdownApplication(const QString &path, int minutes, QObject *context, TestDone done) override;
 
 private:
