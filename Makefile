@@ -94,6 +94,6 @@ fuzz: deps
 BENCH_SECONDS ?= 60
 .PHONY: bench
 bench:
-	./scripts/install-deps --bench
+	./scripts/install-deps
 	$(MAKE) configure
 	python3 bench/run-all $(BUILD) --seconds $(BENCH_SECONDS)

@@ -25,6 +25,7 @@ const QVector<SettingKey> &SettingKeys::all()
     static const QVector<SettingKey> keys {
         key(language, QVariant::Int, 0, 1, false, 0),
         withDefault(key(popWarning, QVariant::Bool), true),
+        withDefault(key(desktopNotify, QVariant::Bool), true),
         withDefault(key(applicationEnabled, QVariant::Bool), false),
         withDefault(key(application, QVariant::String), QString()),
         key(applicationTime, QVariant::Int, 1, 90, false, 15),

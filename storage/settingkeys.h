@@ -28,6 +28,8 @@ namespace SettingKeys {
 // The keys by name, for the code that reads or writes one of them.
 inline constexpr char language[] = "system/language";
 inline constexpr char popWarning[] = "system/pop_warning";
+// Desktop notifications (org.freedesktop.Notifications) of the window: on unless switched off.
+inline constexpr char desktopNotify[] = "system/desktop_notify";
 inline constexpr char applicationEnabled[] = "system/shutdown_app_enable";
 inline constexpr char application[] = "system/shutdown_app";
 inline constexpr char applicationTime[] = "system/shutdown_exec_time";
