@@ -5,12 +5,13 @@
 #include "service/protectionservice.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
+#include "storage/eventstore.h"
 #include "storage/hosttable.h"
 #include "storage/settings.h"
 #include "support/fakelogind.h"
-#include "support/serviceprocess.h"
 #include "support/netns.h"
 #include "support/scratchapp.h"
+#include "support/serviceprocess.h"
 #include "support/upssim.h"
 
 #include <QDBusPendingCall>
@@ -150,7 +151,9 @@ int askEverything(BusBackend &backend, QObject *context, QStringList *errors)
     backend.clearEvents(context, note);
     backend.testShutdownApplication(QStringLiteral("/bin/true"), 1, context,
         [note](const BackendReply &reply, int, int, qint64, const QString &) { note(reply); });
-    return 9;
+    backend.history(
+        cardA, 0, 1, context, [note](const BackendReply &reply, const QVector<HistorySample> &) { note(reply); });
+    return 10;
 }
 } // namespace
 
@@ -498,6 +501,28 @@ void TestBusBackend::requestsAnswerLater()
     QVERIFY2(changed.came && !changed.early && changed.reply.ok, qPrintable(changed.reply.error));
     range = listedEvents();
     QVERIFY(range.reply.ok && std::get<0>(range.values).isEmpty());
+
+    // A card's minutes as the service's store holds them, oldest first, what the card did not say unknown;
+    // also of a card no longer listed. Written here beside the service's writer, which may hold the lock.
+    HistorySample older, newer;
+    older.at = now / 60 * 60 - 120;
+    older.capacity = 90;
+    older.inputVoltage = 229;
+    newer.at = older.at + 60;
+    newer.loadPercent = 35;
+    newer.runtimeMinutes = 12;
+    QSqlDatabase db = Database::instance()->connection(AppPaths::databasePath());
+    QTRY_VERIFY_WITH_TIMEOUT(EventStore::writeRows(db, {}, now, nullptr, {{cardB, newer}, {cardB, older}}), 5000);
+    auto minutes = ask<QVector<HistorySample>>(
+        [&](QObject *c, auto done) { backend.history(cardB, now - 600, now + 60, c, done); });
+    QVERIFY(minutes.came && !minutes.early);
+    QVERIFY2(minutes.reply.ok, qPrintable(minutes.reply.error));
+    QCOMPARE(std::get<0>(minutes.values), (QVector<HistorySample> {older, newer}));
+    QCOMPARE(backend.details(cardB), [] {
+        CardDetails unlisted;
+        unlisted.host = cardB;
+        return unlisted;
+    }());
 
     const QString script = writeShutdownScript(m_app->path(), QStringLiteral("exit 3"));
     auto test = ask<int, int, qint64, QString>(
