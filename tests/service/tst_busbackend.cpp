@@ -554,8 +554,14 @@ void TestBusBackend::serviceStopsAndComesBack()
     QVERIFY2(startService(), qPrintable(serviceOutput()));
     BusBackend backend(connection(QStringLiteral("follower")));
     QSignalSpy reachable(&backend, &BusBackend::reachableChanged);
+    QSignalSpy detailed(&backend, &BusBackend::detailsChanged);
     QTRY_COMPARE_WITH_TIMEOUT(card(backend, cardA).status, 1, 5000);
     QCOMPARE(reachable.size(), 1);
+    // The details come by the signal (or the snapshot, when the service read them first) and stay.
+    QTRY_VERIFY_WITH_TIMEOUT(backend.details(cardA).isKnown(), 15000);
+    QCOMPARE(backend.details(cardA).loadPercent, 35);
+    QCOMPARE(backend.details(cardA).inputVoltage, 230);
+    QCOMPARE(qvariant_cast<CardDetails>(detailed.last().first()), backend.details(cardA));
     s_warnings = 0;
 
     // Polkit holds the change, as while a person types a password, when the service stops.
@@ -568,6 +574,10 @@ void TestBusBackend::serviceStopsAndComesBack()
     QTRY_COMPARE_WITH_TIMEOUT(reachable.size(), 2, 5000);
     QCOMPARE(reachable.last().first().toBool(), false);
     QVERIFY(!backend.isReachable());
+    // Nobody reads the cards' details now: unknown, and said so.
+    QVERIFY(!backend.details(cardA).isKnown());
+    QCOMPARE(backend.details(cardA).host, cardA);
+    QCOMPARE(qvariant_cast<CardDetails>(detailed.last().first()), backend.details(cardA));
     QTRY_VERIFY_WITH_TIMEOUT(held->has_value(), 5000);
     QVERIFY(!(*held)->ok && !(*held)->unauthorized);
     m_bus.holdPolkit(false);
@@ -588,6 +598,7 @@ void TestBusBackend::serviceStopsAndComesBack()
     QCOMPARE(reachable.last().first().toBool(), true);
     QTRY_COMPARE_WITH_TIMEOUT(
         int(static_cast<unsigned char>(card(backend, cardA).data.at(Snmp::BatteryCapacity))), 66, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(backend.details(cardA).capacity, 66, 15000);
     const QString seen = monitored(QStringLiteral("Back")).mid(monitoredBefore);
     QCOMPARE(seen.count(QStringLiteral("member=Cards")), 1);
     QCOMPARE(seen.count(QStringLiteral("member=State")), 1);
