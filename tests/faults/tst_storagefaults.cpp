@@ -180,9 +180,13 @@ void TestStorageFaults::databaseLockedByAnotherProcess()
         sample.capacity = 50;
         EventStore::instance()->storeSample(sampled, sample);
     }
-    QCOMPARE(EventStore::instance()->pendingSampleCount(), EventStore::maxPendingSamples);
-    const quint64 dropped = EventStore::instance()->droppedSampleCount() - droppedBefore;
-    QVERIFY2(dropped == 5 || dropped == 6, qPrintable(QString::number(dropped)));
+    // A batch that was being written as they came goes back to the queue, and the bound holds again.
+    const auto dropped = [droppedBefore] { return EventStore::instance()->droppedSampleCount() - droppedBefore; };
+    QTRY_VERIFY2_WITH_TIMEOUT(EventStore::instance()->pendingSampleCount() == EventStore::maxPendingSamples
+            && (dropped() == 5 || dropped() == 6),
+        qPrintable(
+            QStringLiteral("%1 waiting, %2 dropped").arg(EventStore::instance()->pendingSampleCount()).arg(dropped())),
+        3000);
     QCOMPARE(EventStore::instance()->pendingCount(), 20);
 
     QVERIFY(lock.release());
