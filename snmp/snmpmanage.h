@@ -16,7 +16,9 @@ struct snmp_pdu;
 // One library session per monitored card, the once-a-second poll round and the online/offline rule. The rounds
 // run on the engine thread (runDue), which also takes every answer in; the GUI thread is handed only what
 // changed, a round's changes in one queued delivery, and the signals are emitted there. Sessions are opened and
-// closed on the GUI thread (the object's own). The state is guarded by the library lock.
+// closed on the GUI thread (the object's own). The state is guarded by the library lock. Beside the poll, each
+// card's details are read on a slower schedule (see DetailReader) through the same session, in requests of their
+// own, and handed over with a round's changes.
 class SNMPManage : public QObject
 {
     Q_OBJECT
