@@ -61,7 +61,8 @@ signals:
     void dataConfirmed(const QString &host, const QByteArray &data);
     // A v3 card turned our credentials down (true), or answers again after it had (false).
     void authenticationChanged(const QString &host, bool failed);
-    // A detail read brought something new, or the last one handed over is a minute old (see the reader).
+    // A detail read brought something new (or the card's first details); answeredAtMs is when that answer came.
+    // Answers that repeat what was handed over stay on the engine thread.
     void detailsChanged(const CardDetails &details);
 
 public slots:
