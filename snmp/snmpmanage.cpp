@@ -80,12 +80,6 @@ struct PollSession
 // One thing the GUI thread is told, in the order it happened. What one answer or one silence check gave is a
 // group, told whole or (its session closed before the delivery) not at all, as a slot that closes the session
 // of the first signal would see it if the signals were emitted at once.
-struct DetailChange
-{
-    quint64 serial;
-    CardDetails details;
-};
-
 struct Change
 {
     enum Kind
@@ -102,6 +96,13 @@ struct Change
     QString host;
     int value = 0;
     QByteArray data;
+};
+
+// New details of a card, handed over after the changes of the same delivery.
+struct DetailChange
+{
+    quint64 serial;
+    CardDetails details;
 };
 
 quint64 nextSerial = 0; // GUI thread
