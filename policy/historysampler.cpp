@@ -49,8 +49,7 @@ HistorySample HistorySampler::sampleOf(qint64 minuteStart, const QByteArray &dat
 {
     HistorySample sample;
     sample.at = minuteStart;
-    const bool fresh = details.isKnown() && details.answeredAtMs >= (minuteStart - freshDetailsSeconds) * 1000;
-    if (fresh) {
+    if (details.isKnown()) {
         sample.capacity = details.capacity;
         sample.loadPercent = details.loadPercent;
         sample.runtimeMinutes = details.runtimeMinutes;

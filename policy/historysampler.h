@@ -12,17 +12,13 @@
 #include <functional>
 
 // Picks each card's sample of a minute from what is known of it at the minute's end: the capacity of the poll,
-// else of the details; load, runtime and input voltage of the details. Details count only while they are
-// fresh (see freshDetailsSeconds); a card that was never online in the minute gets no sample.
+// else of the details; load, runtime and input voltage of the details, however long ago they last changed
+// (the reader hands over only changes); a card that was never online in the minute gets no sample.
 // Plain logic fed with times in seconds since 1970: the LocalBackend drives it from its minute timer. Whoever
 // owns it, one thread.
 class HistorySampler
 {
 public:
-    // Details older than this at the minute's start count as unknown: the reader asks every 10 s, and hands
-    // over what has not changed once a minute.
-    static constexpr qint64 freshDetailsSeconds = 90;
-
     using Taken = QVector<QPair<QString, HistorySample>>;
 
     // A status reported for host (see Snmp::Status); an online one marks the minute it came in.
