@@ -9,7 +9,8 @@ MainWindowPrivate::MainWindowPrivate(ProtectionBackend *backend)
       language(Language::instance()),
       clockTimer(new QTimer),
       rowTimer(new QTimer),
-      statusTimer(new QTimer)
+      statusTimer(new QTimer),
+      historyTimer(new QTimer)
 { }
 
 MainWindowPrivate::~MainWindowPrivate()
