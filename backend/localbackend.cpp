@@ -49,6 +49,7 @@ void LocalBackend::follow()
     connect(protection, &Protection::statusChanged, this, &ProtectionBackend::statusChanged);
     connect(protection, &Protection::authenticationChanged, this, &ProtectionBackend::authenticationChanged);
     connect(protection, &Protection::dataReady, this, &ProtectionBackend::dataChanged);
+    connect(protection, &Protection::detailsChanged, this, &ProtectionBackend::detailsChanged);
     connect(protection, &Protection::hostsChanged, this, [this] { emit hostsChanged(d->protection->hosts()); });
     connect(protection, &Protection::storingFailed, this, [this] { emit storingChanged(true); });
     connect(protection, &Protection::storingRecovered, this, [this] { emit storingChanged(false); });
@@ -321,12 +322,9 @@ void LocalBackend::testShutdownApplication(const QString &path, int minutes, QOb
     test->start(path, minutes);
 }
 
-// Not read yet: the detail reader and the history are being wired in.
 CardDetails LocalBackend::details(const QString &host) const
 {
-    CardDetails none;
-    none.host = host;
-    return none;
+    return d->protection->details(host);
 }
 
 void LocalBackend::history(const QString &host, qint64 from, qint64 to, QObject *context, HistoryDone done)

@@ -28,6 +28,7 @@ struct Protection::Private
     // second of reports cost the square of the number of cards.
     QHash<QString, int> listed;
     QHash<QString, CardState> cards;
+    QHash<QString, CardDetails> details;
 
     void list(const QString &host)
     {
@@ -47,6 +48,7 @@ struct Protection::Private
 
 Protection::Protection(QObject *parent) : QObject(parent), d(new Private)
 {
+    qRegisterMetaType<CardDetails>();
     d->policy = std::make_unique<ShutdownPolicy>();
     d->policy->setStatePath(AppPaths::shutdownStatePath());
     d->texts = std::make_unique<EventTexts>(AppPaths::cataloguePath());
@@ -80,6 +82,7 @@ void Protection::setEngine(SNMP *engine)
     connect(engine, &SNMP::dataReady, this, &Protection::handleSNMPData);
     connect(engine, &SNMP::dataConfirmed, this, &Protection::handleSNMPConfirmation);
     connect(engine, &SNMP::authenticationChanged, this, &Protection::handleAuthentication);
+    connect(engine, &SNMP::detailsChanged, this, &Protection::handleDetails);
     // Once the engine watches the cards: a countdown of an outage that the last run did not see to its end.
     if (!d->resumed) {
         d->resumed = true;
@@ -114,6 +117,16 @@ CardState Protection::card(const QString &host) const
     return card;
 }
 
+CardDetails Protection::details(const QString &host) const
+{
+    const auto found = d->details.constFind(host);
+    if (found != d->details.constEnd())
+        return *found;
+    CardDetails none;
+    none.host = host;
+    return none;
+}
+
 void Protection::addHost(const SNMPInfo &info)
 {
     d->list(info.ip);
@@ -144,6 +157,7 @@ void Protection::forgetIfUnlisted(const QString &host)
     if (d->listed.contains(host))
         return;
     d->cards.remove(host);
+    d->details.remove(host);
     d->policy->forgetCard(host);
 }
 
@@ -201,4 +215,16 @@ void Protection::handleAuthentication(const QString &host, bool failed)
     if (d->listed.contains(host))
         d->cards[host].authenticationFailed = failed;
     emit authenticationChanged(host, failed);
+}
+
+void Protection::handleDetails(const CardDetails &details)
+{
+    // A card removed while its read was on the way has no details to keep.
+    if (!d->listed.contains(details.host))
+        return;
+    CardDetails &kept = d->details[details.host];
+    if (kept == details)
+        return;
+    kept = details;
+    emit detailsChanged(details);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "policy/carddetails.h"
 #include "policy/cardstate.h"
 #include "policy/systemmessages.h"
 #include "snmp/snmpinfo.h"
@@ -36,6 +37,9 @@ public:
     // changes below.
     QStringList hosts() const;
     CardState card(const QString &host) const;
+    // What the card last reported beyond the poll; a record that is not known for an unlisted host or one that
+    // has not answered a detail read yet. Kept, like the card's state, while its address stays listed.
+    CardDetails details(const QString &host) const;
 
     // A host the caller has already written to the host table; the engine starts polling it.
     void addHost(const SNMPInfo &info);
@@ -50,6 +54,7 @@ public slots:
     // see it; nothing else changed.
     void handleSNMPConfirmation(const QString &host, const QByteArray &data);
     void handleAuthentication(const QString &host, bool failed);
+    void handleDetails(const CardDetails &details);
 
 signals:
     // An event, already handed to the store; at is seconds since 1970.
@@ -61,6 +66,8 @@ signals:
     void dataReady(const QString &host, const QByteArray &data);
     // The engine's word that a v3 card turns the credentials down (true) or answers again (false).
     void authenticationChanged(const QString &host, bool failed);
+    // A listed card's details changed (details(host) has them).
+    void detailsChanged(const CardDetails &details);
     // The policy's rows for the "System" object.
     void systemMessage(const SystemMessage &message);
     void storingFailed();

@@ -83,6 +83,7 @@ SNMP::SNMP(QObject *parent) : QThread(parent), d(new Private)
     connect(d->manage, &SNMPManage::dataReady, this, &SNMP::onDataReady);
     connect(d->manage, &SNMPManage::dataConfirmed, this, &SNMP::dataConfirmed);
     connect(d->manage, &SNMPManage::authenticationChanged, this, &SNMP::authenticationChanged);
+    connect(d->manage, &SNMPManage::detailsChanged, this, &SNMP::detailsChanged);
     connect(d->trapd, &SNMPTrapd::eventTriggered, this, &SNMP::handleEvent);
 }
 

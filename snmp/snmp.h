@@ -1,5 +1,6 @@
 #pragma once
 
+#include "policy/carddetails.h"
 #include "snmp/snmpinfo.h"
 
 #include <QByteArray>
@@ -44,6 +45,8 @@ signals:
     void dataConfirmed(const QString &host, const QByteArray &data);
     // A v3 card turned the credentials down (true), or answers again (false).
     void authenticationChanged(const QString &host, bool failed);
+    // What a card reports beyond the poll, read on a slower schedule (see SNMPManage).
+    void detailsChanged(const CardDetails &details);
 
 public slots:
     void handleEvent(const QString &host, int event);

@@ -1,5 +1,6 @@
 #include "snmp/snmpmanage.h"
 
+#include "snmp/detailreader.h"
 #include "snmp/engineclock.h"
 #include "snmp/engineloop.h"
 #include "snmp/snmphandler.h"
@@ -7,6 +8,7 @@
 #include "storage/database.h"
 #include "storage/logthrottle.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QThread>
 #include <QVector>
@@ -34,6 +36,9 @@ constexpr qint64 settleMs = 250;
 // Data changes waiting for a GUI thread that stopped taking them are bounded; one dropped is handed over again
 // with the card's next answer.
 constexpr int maxPendingReports = 100000;
+// Details that did not change are handed over again this often, so that their answer time tells a card that
+// still answers from one that stopped.
+constexpr qint64 detailRefreshMs = 60000;
 
 // What was last handed over for one address (see Snmp::reportOf), shared by the sessions of that address: two
 // ports of one address are one card to the window and the policy.
@@ -70,11 +75,22 @@ struct PollSession
     // The silence rule's clock at the last answer (or the opening).
     qint64 lastSeen = 0;
     std::shared_ptr<Reported> reported;
+    // The detail reader's: what the card reported last, the model's octets, and when it was last handed over
+    // (steady ms).
+    CardDetails details;
+    QByteArray detailModel;
+    qint64 detailsHandedMs = 0;
 };
 
 // One thing the GUI thread is told, in the order it happened. What one answer or one silence check gave is a
 // group, told whole or (its session closed before the delivery) not at all, as a slot that closes the session
 // of the first signal would see it if the signals were emitted at once.
+struct DetailChange
+{
+    quint64 serial;
+    CardDetails details;
+};
+
 struct Change
 {
     enum Kind
@@ -185,6 +201,8 @@ struct SNMPManage::Private
     qint64 lastDeliveryMs = 0;
     bool deliveryQueued = false; // posted and not yet taken by the GUI thread
     QVector<Change> pending;
+    DetailReader detailReader;
+    QVector<DetailChange> pendingDetails;
     quint64 group = 0; // of the changes pended now
     quint64 droppedReports = 0;
     LogThrottle dropLog;
@@ -197,6 +215,7 @@ struct SNMPManage::Private
     void forgetUser(const PollSession &s) const;
     void forgetEngine(PollSession &s) const;
     void pend(Change::Kind kind, const PollSession &s, int value = 0, const QByteArray &data = QByteArray());
+    bool hasPending() const { return !pending.isEmpty() || !pendingDetails.isEmpty(); }
     bool roundCollected(qint64 nowMs) const
     {
         return burstNext < 0 && (answered >= expected || nowMs >= burstEndMs + settleMs);
@@ -275,6 +294,7 @@ void SNMPManage::Private::pend(Change::Kind kind, const PollSession &s, int valu
 
 SNMPManage::SNMPManage(QObject *parent) : QObject(parent), d(new Private)
 {
+    qRegisterMetaType<CardDetails>();
     buildRequest();
     Database::instance()->createTables();
 }
@@ -427,6 +447,8 @@ void SNMPManage::addSession(const SNMPInfo &info)
     added->usm = info.version == Snmp::Usm;
     added->serial = serial;
     added->lastSeen = EngineClock::nowSeconds();
+    added->details.host = added->host;
+    d->detailReader.add(serial, LogThrottle::steadyMs());
     std::weak_ptr<Reported> &shared = d->reportedByHost[added->host];
     added->reported = shared.lock();
     if (!added->reported) {
@@ -470,6 +492,7 @@ void SNMPManage::forgetSessions()
     d->sessions.clear();
     d->bySerial.clear();
     d->reportedByHost.clear();
+    d->detailReader.clear();
     d->burstNext = -1;
 }
 
@@ -479,6 +502,7 @@ void SNMPManage::closeSessions()
     d->burstNext = -1;
     d->bySerial.clear();
     d->reportedByHost.clear();
+    d->detailReader.clear();
     while (!d->sessions.empty()) {
         d->forgetUser(*d->sessions.front());
         const std::unique_ptr<PollSession> s = std::move(d->sessions.front());
@@ -611,6 +635,9 @@ qint64 SNMPManage::runDue()
         sendBurstSlice();
     }
     sendDiscovered();
+    // After the round: a detail read goes out beside the poll, never before it.
+    if (d->polling.load())
+        sendDetails(now);
     handOverIfDue(now);
     const qint64 next = nextDueMs(now);
     d->dueMs.store(next);
@@ -621,7 +648,7 @@ qint64 SNMPManage::runDue()
 // waits for the next round's), or, without rounds, a poll interval after the last one.
 void SNMPManage::handOverIfDue(qint64 nowMs)
 {
-    if (d->pending.isEmpty() || d->deliveryQueued)
+    if (!d->hasPending() || d->deliveryQueued)
         return;
     const bool due
         = d->handedOver ? !d->polling.load() && nowMs - d->lastDeliveryMs >= pollIntervalMs : d->roundCollected(nowMs);
@@ -638,8 +665,8 @@ qint64 SNMPManage::nextDueMs(qint64 nowMs) const
 {
     if (d->burstNext >= 0 || !d->discovered.isEmpty())
         return nowMs;
-    qint64 next = d->polling.load() ? d->nextRoundMs : nowMs + 3600 * 1000;
-    if (!d->pending.isEmpty() && !d->deliveryQueued) {
+    qint64 next = d->polling.load() ? qMin(d->nextRoundMs, d->detailReader.nextDueMs(nowMs)) : nowMs + 3600 * 1000;
+    if (d->hasPending() && !d->deliveryQueued) {
         if (!d->handedOver)
             next = qMin(next, d->roundCollected(nowMs) ? nowMs : d->burstEndMs + settleMs);
         else if (!d->polling.load())
@@ -651,9 +678,11 @@ qint64 SNMPManage::nextDueMs(qint64 nowMs) const
 void SNMPManage::deliverChanges()
 {
     QVector<Change> batch;
+    QVector<DetailChange> details;
     {
         SnmpLock lock;
         batch.swap(d->pending);
+        details.swap(d->pendingDetails);
         d->deliveryQueued = false;
         // Whatever came while this waited went along; what comes now is for the next round.
         d->dueMs.store(0);
@@ -686,6 +715,10 @@ void SNMPManage::deliverChanges()
             break;
         }
     }
+    for (const DetailChange &change : qAsConst(details)) {
+        if (d->bySerial.contains(change.serial))
+            emit detailsChanged(change.details);
+    }
 }
 
 int SNMPManage::onResponse(int operation, netsnmp_session *session, int, netsnmp_pdu *pdu, void *magic)
@@ -695,7 +728,12 @@ int SNMPManage::onResponse(int operation, netsnmp_session *session, int, netsnmp
         return 1;
     const bool v3 = session->version == SNMP_VERSION_3;
     const bool keyed = v3 && (session->flags & SNMP_FLAGS_USER_CREATED);
+    // A detail read shares the session and this callback with the poll, and tells the poll nothing: its silence
+    // is the poll's to find.
+    const bool detail = DetailReader::isDetailPdu(pdu);
     if (operation == NETSNMP_CALLBACK_OP_TIMED_OUT) {
+        if (detail)
+            return 0;
         // The library drops the card's report to a request under an engine ID the card no longer has (it names
         // a user unknown for the new ID) and to one whose boots went back (outside the time window we hold):
         // to us a reborn card is silent. A request unanswered through all its retries is the nearest sign.
@@ -717,6 +755,10 @@ int SNMPManage::onResponse(int operation, netsnmp_session *session, int, netsnmp
     // no answer to the poll, and counting it would show a card we cannot read as online.
     if (!pdu || pdu->command != SNMP_MSG_RESPONSE)
         return 1;
+    if (detail) {
+        manager->takeDetails(session, pdu);
+        return 1;
+    }
     manager->takeAnswer(session, SNMPHandler::dataOfResponse(pdu));
     return 1;
 }
@@ -756,6 +798,48 @@ void SNMPManage::takeAnswer(const netsnmp_session *session, const QByteArray &da
         if (++d->answered >= d->expected && d->burstNext < 0)
             d->dueMs.store(0);
     }
+}
+
+// Library lock held.
+void SNMPManage::sendDetails(qint64 nowMs)
+{
+    const netsnmp_pdu *request = d->detailReader.request();
+    if (!request)
+        return;
+    d->detailReader.sendDue(nowMs, int(d->sessions.size()), [this, request](quint64 serial) {
+        const PollSession *s = d->bySerial.value(serial);
+        if (!s)
+            return DetailReader::Asked::Gone;
+        // A card is read once the poll hears it, with the keys the poll made: a silent card costs no detail
+        // reads, and one sought again gets its probe from the poll alone.
+        if (s->status != Snmp::Online || s->silent || s->rediscover
+            || (s->usm && !(s->handle->flags & SNMP_FLAGS_USER_CREATED)))
+            return DetailReader::Asked::Later;
+        return sendRequest(s->record, request) ? DetailReader::Asked::Sent : DetailReader::Asked::Later;
+    });
+}
+
+void SNMPManage::takeDetails(const netsnmp_session *session, const netsnmp_pdu *pdu)
+{
+    PollSession *s = d->bySerial.value(serialOf(session));
+    // An error answer says nothing of the card: what it reported before stays.
+    if (!s || pdu->errstat != SNMP_ERR_NOERROR)
+        return;
+    CardDetails read = s->details;
+    DetailReader::decode(pdu, &read, &s->detailModel);
+    read.answeredAtMs = QDateTime::currentMSecsSinceEpoch();
+    const qint64 now = LogThrottle::steadyMs();
+    const bool changed = !s->details.isKnown() || !DetailReader::sameReport(read, s->details);
+    s->details = read;
+    if (!changed && now - s->detailsHandedMs < detailRefreshMs)
+        return;
+    if (d->pendingDetails.size() >= maxPendingReports) {
+        // Not handed over: the next answer is a change again.
+        s->details.answeredAtMs = 0;
+        return;
+    }
+    s->detailsHandedMs = now;
+    d->pendingDetails.append({s->serial, read});
 }
 
 void SNMPManage::takeDiscovery(const netsnmp_session *session)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "policy/carddetails.h"
 #include "snmp/snmpinfo.h"
 
 #include <QByteArray>
@@ -58,6 +59,8 @@ signals:
     void dataConfirmed(const QString &host, const QByteArray &data);
     // A v3 card turned our credentials down (true), or answers again after it had (false).
     void authenticationChanged(const QString &host, bool failed);
+    // A detail read brought something new, or the last one handed over is a minute old (see the reader).
+    void detailsChanged(const CardDetails &details);
 
 public slots:
     // One round at once on the calling thread: the first slice of the burst and the silence rule; the engine
@@ -84,6 +87,9 @@ private:
     void takeReport(const snmp_session *session, int report);
     // The answer to an engine-ID probe: the card is asked at once rather than a second later.
     void takeDiscovery(const snmp_session *session);
+    // The detail reads that are due, and an answer to one.
+    void sendDetails(qint64 nowMs);
+    void takeDetails(const snmp_session *session, const snmp_pdu *pdu);
 
     struct Private;
     std::unique_ptr<Private> d;

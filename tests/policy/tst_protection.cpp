@@ -17,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTest>
 #include <QTimer>
@@ -207,8 +208,8 @@ void TestProtection::oneFailedAmongSeveralRunsOut()
     QCOMPARE(m_messages, (QStringList {countdown("1.0"), starting()}));
 }
 
-// Two cards at one address (two ports) are one listed host: its status and data stay while either is listed,
-// and a report of a host no longer listed is not kept. No engine: only the bookkeeping of the host changes.
+// Two cards at one address (two ports) are one listed host: its status, data and details stay while either is
+// listed, and a report of a host no longer listed is not kept. No engine: only the bookkeeping of the host changes.
 void TestProtection::cardListedTwiceKeepsItsStateUntilTheLastGoes()
 {
     Protection protection;
@@ -218,15 +219,29 @@ void TestProtection::cardListedTwiceKeepsItsStateUntilTheLastGoes()
     protection.addHost(v2cHost(host, 162));
     protection.handleSNMPStatus(host, Snmp::Online);
     protection.handleSNMPData(host, normal);
+    CardDetails details;
+    details.host = host;
+    details.answeredAtMs = 1000;
+    details.loadPercent = 35;
+    QSignalSpy detailsSpy(&protection, &Protection::detailsChanged);
+    protection.handleDetails(details);
+    protection.handleDetails(details);
+    QCOMPARE(detailsSpy.count(), 1);
     protection.removeHost(host + QStringLiteral(":161"));
     QCOMPARE(protection.hosts(), QStringList {host});
     QCOMPARE(protection.card(host).status, int(Snmp::Online));
     QCOMPARE(protection.card(host).data, normal);
+    QCOMPARE(protection.details(host), details);
     protection.removeHost(host + QStringLiteral(":162"));
     QVERIFY(protection.hosts().isEmpty());
     QCOMPARE(protection.card(host).status, -1);
+    QVERIFY(!protection.details(host).isKnown());
+    QCOMPARE(protection.details(host).host, host);
     protection.handleSNMPData(host, normal);
+    protection.handleDetails(details);
     QVERIFY(protection.card(host).data.isEmpty());
+    QVERIFY(!protection.details(host).isKnown());
+    QCOMPARE(detailsSpy.count(), 1);
 
     const QString moved = QStringLiteral("10.9.0.2");
     protection.addHost(v2cHost(host, 161));
@@ -275,6 +290,11 @@ void TestProtection::hostChangesDuringACountdown()
     protection.addHost(v2cHost(host, 161));
     protection.handleSNMPData(host, QByteArray("\x02\x00\x02\x50\x0f", 5));
     protection.handleSNMPData(host, QByteArray("\x02\x01\x03\x50\x0f", 5));
+    CardDetails details;
+    details.host = host;
+    details.answeredAtMs = 1000;
+    details.outputSource = 5;
+    protection.handleDetails(details);
     QTest::qWait(200);
     const qint64 before = protection.policy()->remainingMs();
 
@@ -291,6 +311,8 @@ void TestProtection::hostChangesDuringACountdown()
     if (protection.hosts().contains(host))
         protection.handleSNMPData(host, QByteArray("\x02\x01\x03\x50\x0f", 5));
     QCOMPARE(protection.policy()->countdownActive(), counting);
+    // The details belong to the address as the countdown does.
+    QCOMPARE(protection.details(host).isKnown(), counting);
     QCOMPARE(rows, counting ? QStringList {countdown("1.0")} : (QStringList {countdown("1.0"), canceled()}));
     if (counting)
         QVERIFY(protection.policy()->remainingMs() <= before);
