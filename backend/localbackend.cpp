@@ -2,6 +2,7 @@
 
 #include "policy/applicationtest.h"
 #include "policy/applicationtrust.h"
+#include "policy/historysampler.h"
 #include "policy/protection.h"
 #include "policy/shutdownpolicy.h"
 #include "storage/apppaths.h"
@@ -11,8 +12,10 @@
 #include "storage/settingkeys.h"
 #include "storage/settings.h"
 
+#include <QDateTime>
 #include <QMetaObject>
 #include <QPointer>
+#include <QTimer>
 
 namespace {
 // Every answer comes through the event loop, as a bus backend's does: a dialog behaves the same with both,
@@ -32,12 +35,26 @@ struct LocalBackend::Private
 {
     std::unique_ptr<Protection> protection;
     SystemMessage refusal;
+    HistorySampler sampler;
+    QTimer minuteTimer;
+    qint64 lastSampledMinute = 0;
+
+    void scheduleMinute()
+    {
+        // A little past the boundary, so that the wall clock is surely in the new minute.
+        minuteTimer.start(HistorySampler::msToNextMinute(QDateTime::currentMSecsSinceEpoch()) + 50);
+    }
 };
 
 LocalBackend::LocalBackend(QObject *parent) : ProtectionBackend(parent), d(new Private)
 {
     d->protection = std::make_unique<Protection>();
     follow();
+    // Precise: a coarse timer may fire early, in the minute it should close.
+    d->minuteTimer.setSingleShot(true);
+    d->minuteTimer.setTimerType(Qt::PreciseTimer);
+    connect(&d->minuteTimer, &QTimer::timeout, this, &LocalBackend::sampleMinute);
+    d->scheduleMinute();
 }
 
 LocalBackend::~LocalBackend() = default;
@@ -47,6 +64,8 @@ void LocalBackend::follow()
     Protection *protection = d->protection.get();
     connect(protection, &Protection::eventArrived, this, &ProtectionBackend::eventArrived);
     connect(protection, &Protection::statusChanged, this, &ProtectionBackend::statusChanged);
+    connect(protection, &Protection::statusChanged, this,
+        [this](const QString &host, int status) { d->sampler.noteStatus(host, status); });
     connect(protection, &Protection::authenticationChanged, this, &ProtectionBackend::authenticationChanged);
     connect(protection, &Protection::dataReady, this, &ProtectionBackend::dataChanged);
     connect(protection, &Protection::detailsChanged, this, &ProtectionBackend::detailsChanged);
@@ -63,6 +82,20 @@ void LocalBackend::follow()
             emit shutdownRefusalChanged(refusal);
         }
     });
+}
+
+void LocalBackend::sampleMinute()
+{
+    const qint64 minute = HistorySampler::minuteEndedBy(QDateTime::currentMSecsSinceEpoch());
+    // Early after all (the minute is the one just sampled): once more, at the right time. A clock set back
+    // samples its minutes again, and each replaces the one stored.
+    if (minute != d->lastSampledMinute) {
+        d->lastSampledMinute = minute;
+        const auto taken = d->sampler.take(minute, cards(), [this](const QString &host) { return details(host); });
+        for (const auto &sample : taken)
+            EventStore::instance()->storeSample(sample.first, sample.second);
+    }
+    d->scheduleMinute();
 }
 
 Protection *LocalBackend::protection() const
@@ -250,6 +283,14 @@ BackendReply LocalBackend::clearEventsNow()
     return {};
 }
 
+BackendReply LocalBackend::historyNow(
+    const QString &host, qint64 from, qint64 to, QVector<HistorySample> *samples) const
+{
+    if (!EventLog::history(host, from, to, samples))
+        return BackendReply::failure(QStringLiteral("the history cannot be read"));
+    return {};
+}
+
 void LocalBackend::readSettings(const QStringList &keys, QObject *context, SettingsDone done)
 {
     const QVariantMap values = readSettingsNow(keys);
@@ -329,9 +370,12 @@ CardDetails LocalBackend::details(const QString &host) const
 
 void LocalBackend::history(const QString &host, qint64 from, qint64 to, QObject *context, HistoryDone done)
 {
-    Q_UNUSED(host)
-    Q_UNUSED(from)
-    Q_UNUSED(to)
-    QMetaObject::invokeMethod(context, [done] { done(BackendReply::failure(QStringLiteral("No history is kept yet")), {}); },
-                              Qt::QueuedConnection);
+    // The minute just sampled may still be with the writer.
+    QPointer<LocalBackend> self(this);
+    EventStore::instance()->whenFlushed(context, flushBoundMs, [self, host, from, to, done](bool) {
+        QVector<HistorySample> samples;
+        const BackendReply reply = self ? self->historyNow(host, from, to, &samples)
+                                        : BackendReply::failure(QStringLiteral("the protection has ended"));
+        done(reply, samples);
+    });
 }

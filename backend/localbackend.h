@@ -58,11 +58,14 @@ public:
     // Only once the event store has written what it holds: see events().
     BackendReply eventsNow(qint64 from, qint64 to, QVector<StoredEvent> *events) const;
     BackendReply clearEventsNow();
+    // Only once the event store has written what it holds, as eventsNow().
+    BackendReply historyNow(const QString &host, qint64 from, qint64 to, QVector<HistorySample> *samples) const;
     // How long a reader or the clearing waits for the store to commit what it holds.
     static constexpr int flushBoundMs = 2000;
 
 private:
     void follow();
+    void sampleMinute();
 
     struct Private;
     std::unique_ptr<Private> d;

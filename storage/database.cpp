@@ -124,6 +124,10 @@ void Database::createSchema(QSqlDatabase &db)
         query.exec(QLatin1String(Sql::createEventIndex)); // fails once the index exists; that is expected
     }
     query.exec(QLatin1String(Sql::dropEventTrigger));
+    // Added to databases of earlier versions as they are opened; nothing of theirs changes.
+    query.exec(QLatin1String(Sql::createHistory));
+    query.exec(QLatin1String(Sql::createHistoryCardIndex));
+    query.exec(QLatin1String(Sql::createHistoryTimeIndex));
 }
 
 void Database::reopenIfDeleted()

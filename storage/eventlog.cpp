@@ -30,6 +30,25 @@ bool EventLog::range(qint64 from, qint64 to, QVector<EventStore::Row> *rows)
     return true;
 }
 
+bool EventLog::history(const QString &host, qint64 from, qint64 to, QVector<HistorySample> *samples)
+{
+    QSqlQuery query(database());
+    query.setForwardOnly(true);
+    query.prepare(QLatin1String(Sql::selectHistoryRange));
+    query.bindValue(QStringLiteral(":1"), host);
+    query.bindValue(QStringLiteral(":2"), from);
+    query.bindValue(QStringLiteral(":3"), to);
+    if (!query.exec())
+        return false;
+    const auto value = [&query](int column) {
+        const QVariant v = query.value(column);
+        return v.isNull() ? HistorySample::absent : v.toInt();
+    };
+    while (query.next())
+        samples->append({query.value(0).toLongLong(), value(1), value(2), value(3), value(4)});
+    return true;
+}
+
 bool EventLog::clear()
 {
     QSqlQuery query(database());

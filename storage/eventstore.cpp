@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QVariant>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -56,6 +57,56 @@ FileId fileId(const QString &path)
     }
     return id;
 }
+// Inside the caller's transaction; samples are few (one per card a minute), so the bounds are checked per batch.
+bool writeSamples(
+    QSqlDatabase &db, const QVector<EventStore::Sample> &samples, qint64 nowSeconds, int cap, QString *error)
+{
+    auto fail = [error](const QSqlQuery &query) {
+        if (error)
+            *error = query.lastError().text();
+        return false;
+    };
+    QSqlQuery insert(db);
+    if (!insert.prepare(QLatin1String(Sql::insertHistory)))
+        return fail(insert);
+    // NULL where the card did not say: absent is no number.
+    const auto value = [](int v) { return v == HistorySample::absent ? QVariant(QVariant::Int) : QVariant(v); };
+    for (const EventStore::Sample &s : samples) {
+        insert.bindValue(QStringLiteral(":1"), s.host);
+        insert.bindValue(QStringLiteral(":2"), s.sample.at);
+        insert.bindValue(QStringLiteral(":3"), value(s.sample.capacity));
+        insert.bindValue(QStringLiteral(":4"), value(s.sample.loadPercent));
+        insert.bindValue(QStringLiteral(":5"), value(s.sample.runtimeMinutes));
+        insert.bindValue(QStringLiteral(":6"), value(s.sample.inputVoltage));
+        if (!insert.exec())
+            return fail(insert);
+    }
+    insert.finish();
+    QSqlQuery prune(db);
+    // Minutes from a clock that was set ahead would outlive the present's under the cap: they go once it is
+    // right again.
+    if (!prune.prepare(QLatin1String(Sql::deleteHistoryOutside)))
+        return fail(prune);
+    prune.bindValue(QStringLiteral(":1"), nowSeconds - EventStore::historyDays * 86400);
+    prune.bindValue(QStringLiteral(":2"), nowSeconds + 86400);
+    if (!prune.exec())
+        return fail(prune);
+    QSqlQuery count(db);
+    if (!count.exec(QLatin1String(Sql::countHistory)) || !count.next())
+        return fail(count);
+    const qint64 over = count.value(0).toLongLong() - cap;
+    count.finish();
+    if (over > 0) {
+        QSqlQuery oldest(db);
+        if (!oldest.prepare(QLatin1String(Sql::deleteOldestHistory)))
+            return fail(oldest);
+        oldest.bindValue(QStringLiteral(":1"), over);
+        if (!oldest.exec())
+            return fail(oldest);
+    }
+    return true;
+}
+
 // The acknowledgement that the next store() on this thread takes (AcknowledgeNext).
 thread_local EventStore::Acknowledge *nextAcknowledge = nullptr;
 } // namespace
@@ -81,6 +132,7 @@ struct EventStore::Private
     std::deque<Row> pending;
     // Beside pending, one for one; mostly empty functions (traps).
     std::deque<Acknowledge> acknowledges;
+    std::deque<Sample> samples; // beside pending, in the same batches
     QString lastHost; // shares one string among the rows of a sender that floods
     bool busy = false; // a batch is being written
     bool failing = false;
@@ -89,6 +141,7 @@ struct EventStore::Private
     quint64 generation = 0; // a root change (tests only) orphans what was pending for the old database
     quint64 dropped = 0;
     quint64 written = 0;
+    quint64 droppedSamples = 0;
     QThread *thread = nullptr;
     LogThrottle dropLog;
 
@@ -106,6 +159,48 @@ struct EventStore::Private
         }
         acknowledges.clear();
         pending.clear();
+        samples.clear();
+    }
+
+    bool isSettled() const { return pending.empty() && samples.empty() && !busy; }
+    bool waiting() const { return !pending.empty() || !samples.empty(); }
+
+    void dropOldestSamples(std::size_t count)
+    {
+        count = std::min(count, samples.size());
+        samples.erase(samples.begin(), samples.begin() + std::ptrdiff_t(count));
+        droppedSamples += count;
+        if (const qint64 n = dropLog.hit(QStringLiteral("sample bound"), steadyMs()))
+            qWarning("Event store: %d history samples waiting, the oldest dropped (%lld in all so far, %lld since "
+                     "the last line)",
+                maxPendingSamples, static_cast<long long>(droppedSamples), static_cast<long long>(n));
+    }
+
+    // Under the lock; the writer runs until the stop.
+    void startWriter(EventStore *store)
+    {
+        if (thread)
+            return;
+        stopping = false;
+        thread = QThread::create([store] { store->run(); });
+        thread->setObjectName(QStringLiteral("event store"));
+        thread->start();
+    }
+
+    // Under the lock: a root change (tests only) leaves nowhere for what waits to go.
+    void followRoot(const QString &root)
+    {
+        if (root == rootOfPending)
+            return;
+        if (!pending.empty() || !samples.empty())
+            qWarning("Event store: %d events and %d samples for a database that is no longer used dropped",
+                int(pending.size()), int(samples.size()));
+        dropped += pending.size();
+        droppedSamples += samples.size();
+        refuseAll();
+        rootOfPending = root;
+        ++generation;
+        failing = false;
     }
 
     void dropOldest(std::size_t count)
@@ -155,16 +250,7 @@ void EventStore::store(const QString &host, int event)
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     const QString root = AppPaths::root();
     std::lock_guard<std::mutex> lock(d->mutex);
-    if (root != d->rootOfPending) {
-        // Only tests move the installation while running; rows of the old one have nowhere to go.
-        if (!d->pending.empty())
-            qWarning("Event store: %d events for a database that is no longer used dropped", int(d->pending.size()));
-        d->dropped += d->pending.size();
-        d->refuseAll();
-        d->rootOfPending = root;
-        ++d->generation;
-        d->failing = false;
-    }
+    d->followRoot(root);
     // Kept in memory it would be stored twice: its sender sends it again until it is acknowledged.
     if (acknowledge && d->failing) {
         acknowledge(false);
@@ -176,12 +262,19 @@ void EventStore::store(const QString &host, int event)
         d->dropOldest(d->pending.size() - maxPending + 1);
     d->pending.push_back(Row {d->lastHost, event, now});
     d->acknowledges.push_back(std::move(acknowledge));
-    if (!d->thread) {
-        d->stopping = false;
-        d->thread = QThread::create([this] { run(); });
-        d->thread->setObjectName(QStringLiteral("event store"));
-        d->thread->start();
-    }
+    d->startWriter(this);
+    d->wake.notify_one();
+}
+
+void EventStore::storeSample(const QString &host, const HistorySample &sample)
+{
+    const QString root = AppPaths::root();
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->followRoot(root);
+    if (d->samples.size() >= std::size_t(maxPendingSamples))
+        d->dropOldestSamples(d->samples.size() - maxPendingSamples + 1);
+    d->samples.push_back(Sample {host, sample});
+    d->startWriter(this);
     d->wake.notify_one();
 }
 
@@ -190,7 +283,7 @@ bool EventStore::flush(int timeoutMs)
     std::unique_lock<std::mutex> lock(d->mutex);
     d->wake.notify_one();
     return d->settled.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
-        return (d->pending.empty() && !d->busy) || d->failing;
+        return d->isSettled() || d->failing;
     }) && !d->failing;
 }
 
@@ -205,7 +298,7 @@ void EventStore::whenFlushed(QObject *context, int timeoutMs, std::function<void
         bool written = false;
         {
             std::lock_guard<std::mutex> lock(d->mutex);
-            const bool settled = d->pending.empty() && !d->busy;
+            const bool settled = d->isSettled();
             if (!settled && !d->failing && !timedOut)
                 return;
             written = settled && !d->failing;
@@ -239,9 +332,11 @@ void EventStore::stop(int timeoutMs)
     }
     thread->wait();
     std::lock_guard<std::mutex> lock(d->mutex);
-    if (!d->pending.empty()) {
-        qWarning("Event store: %d events could not be stored before the end and are lost", int(d->pending.size()));
+    if (d->waiting()) {
+        qWarning("Event store: %d events and %d history samples could not be stored before the end and are lost",
+            int(d->pending.size()), int(d->samples.size()));
         d->dropped += d->pending.size();
+        d->droppedSamples += d->samples.size();
         d->refuseAll();
     }
     delete d->thread;
@@ -274,13 +369,25 @@ quint64 EventStore::writtenCount() const
     return d->written;
 }
 
+int EventStore::pendingSampleCount() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return int(d->samples.size());
+}
+
+quint64 EventStore::droppedSampleCount() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->droppedSamples;
+}
+
 void EventStore::run()
 {
     qint64 lastCommit = -commitIntervalMs;
     std::unique_lock<std::mutex> lock(d->mutex);
     for (;;) {
-        d->wake.wait(lock, [this] { return !d->pending.empty() || d->stopping; });
-        if (d->pending.empty() || (d->stopping && d->failing && steadyMs() >= d->stopDeadline))
+        d->wake.wait(lock, [this] { return d->waiting() || d->stopping; });
+        if (!d->waiting() || (d->stopping && d->failing && steadyMs() >= d->stopDeadline))
             break;
         // At most one commit per interval: under a burst the rows of the interval share one flush, while a
         // single event after a quiet spell is written at once.
@@ -296,14 +403,19 @@ void EventStore::run()
             batch.append(std::move(row));
         std::vector<Acknowledge> acknowledges(
             std::make_move_iterator(d->acknowledges.begin()), std::make_move_iterator(d->acknowledges.end()));
+        QVector<Sample> samples;
+        samples.reserve(int(d->samples.size()));
+        for (Sample &sample : d->samples)
+            samples.append(std::move(sample));
         d->pending.clear();
         d->acknowledges.clear();
+        d->samples.clear();
         d->busy = true;
         const quint64 generation = d->generation;
         lock.unlock();
 
         QString error;
-        const bool ok = writeBatch(batch, &error);
+        const bool ok = writeBatch(batch, samples, &error);
 
         if (ok) {
             // Durable now: the informs among them may be answered.
@@ -311,7 +423,8 @@ void EventStore::run()
                 if (acknowledge)
                     acknowledge(true);
             }
-            emit rowsStored(batch);
+            if (!batch.isEmpty())
+                emit rowsStored(batch);
         }
 
         lock.lock();
@@ -325,7 +438,7 @@ void EventStore::run()
                 emit storingRecovered();
             }
             d->settled.notify_all();
-            if (d->pending.empty()) {
+            if (!d->waiting()) {
                 lock.unlock();
                 emit caughtUp();
                 lock.lock();
@@ -334,6 +447,7 @@ void EventStore::run()
         }
         if (generation != d->generation) {
             d->dropped += quint64(batch.size());
+            d->droppedSamples += quint64(samples.size());
             for (Acknowledge &acknowledge : acknowledges) {
                 if (acknowledge)
                     acknowledge(false);
@@ -353,6 +467,10 @@ void EventStore::run()
                 d->pending.begin(), std::make_move_iterator(kept.begin()), std::make_move_iterator(kept.end()));
             if (d->pending.size() > std::size_t(maxPending))
                 d->dropOldest(d->pending.size() - maxPending);
+            d->samples.insert(
+                d->samples.begin(), std::make_move_iterator(samples.begin()), std::make_move_iterator(samples.end()));
+            if (d->samples.size() > std::size_t(maxPendingSamples))
+                d->dropOldestSamples(d->samples.size() - maxPendingSamples);
             if (!d->failing) {
                 d->failing = true;
                 qWarning() << "Storing events failed:" << error
@@ -383,7 +501,7 @@ void EventStore::run()
     }
 }
 
-bool EventStore::writeBatch(const QVector<Row> &rows, QString *error)
+bool EventStore::writeBatch(const QVector<Row> &rows, const QVector<Sample> &samples, QString *error)
 {
     const QString path = AppPaths::databasePath();
     // A database file deleted or replaced while running would take the rows into the unlinked file: a new
@@ -410,14 +528,15 @@ bool EventStore::writeBatch(const QVector<Row> &rows, QString *error)
         }
     }
     QSqlDatabase db = QSqlDatabase::database(d->connectionName, false);
-    if (!writeRows(db, rows, QDateTime::currentSecsSinceEpoch(), error)) {
+    if (!writeRows(db, rows, QDateTime::currentSecsSinceEpoch(), error, samples)) {
         d->openPath.clear(); // reopen: a read-only or vanished file may be writable again by then
         return false;
     }
     return true;
 }
 
-bool EventStore::writeRows(QSqlDatabase &db, const QVector<Row> &rows, qint64 nowSeconds, QString *error)
+bool EventStore::writeRows(QSqlDatabase &db, const QVector<Row> &rows, qint64 nowSeconds, QString *error,
+    const QVector<Sample> &samples, int historyCap)
 {
     auto fail = [&](const QSqlError &e) {
         if (error)
@@ -427,6 +546,15 @@ bool EventStore::writeRows(QSqlDatabase &db, const QVector<Row> &rows, qint64 no
     };
     if (!db.transaction())
         return fail(db.lastError());
+    if (!samples.isEmpty() && !writeSamples(db, samples, nowSeconds, historyCap, error)) {
+        db.rollback();
+        return false;
+    }
+    if (rows.isEmpty()) {
+        if (!db.commit())
+            return fail(db.lastError());
+        return true;
+    }
     QSqlQuery count(db);
     if (!count.exec(QLatin1String(Sql::countEvents)) || !count.next())
         return fail(count.lastError());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "policy/carddetails.h"
+
 #include <QMetaType>
 #include <QObject>
 #include <QSqlDatabase>
@@ -15,6 +17,10 @@
 // when its commit returns. While storing fails (locked, read-only, deleted, disk full) the events stay queued
 // in memory, up to maxPending, and are written once it works again; an event that carries an acknowledgement
 // (an inform) is not kept then but refused, since its sender sends it again until it is acknowledged.
+// The cards' minute samples (storeSample) go the same way, in the same transactions, into snmp_history, which
+// keeps historyDays and at most maxHistoryRows rows. A sample is worth less than an event: while storing fails
+// they wait beside the rows, up to maxPendingSamples of their own, the oldest dropped first; they never take
+// the place of an event.
 // One process-wide instance, created on first use in the GUI thread. store(), flush(), stop() and the getters
 // may be called from any thread; the writer thread alone uses its own connection.
 class EventStore : public QObject
@@ -23,12 +29,22 @@ class EventStore : public QObject
 public:
     static constexpr int maxPending = 100000;
     static constexpr int commitIntervalMs = 25;
+    static constexpr int maxPendingSamples = 20000;
+    static constexpr qint64 historyDays = 30;
+    // A clock set far back or forward, or a great many cards, still finds the table bounded: about 60 MB.
+    static constexpr int maxHistoryRows = 1000000;
 
     struct Row
     {
         QString host;
         int event = 0;
         qint64 at = 0; // seconds since 1970 when it arrived
+    };
+
+    struct Sample
+    {
+        QString host;
+        HistorySample sample;
     };
 
     // Told once about its row, on the writer thread or in store(): true when the batch holding the row has been
@@ -56,6 +72,7 @@ public:
     ~EventStore() override;
 
     void store(const QString &host, int event);
+    void storeSample(const QString &host, const HistorySample &sample);
     // Waits until everything stored before the call is written; false on a time-out or while storing fails.
     bool flush(int timeoutMs);
     // The same without waiting, for a thread that must go on: done runs on context's thread (which needs an
@@ -70,11 +87,16 @@ public:
     bool isFailing() const;
     quint64 droppedCount() const;
     quint64 writtenCount() const;
+    int pendingSampleCount() const;
+    quint64 droppedSampleCount() const;
 
     // One transaction on db: the rows with the insert statement of the event table (a row that waited longer
     // than a second, kept through a fault, keeps its arrival second), and the 60001-row cap: before a row
-    // goes into a table of more than 60000 rows, every row of the oldest second is deleted.
-    static bool writeRows(QSqlDatabase &db, const QVector<Row> &rows, qint64 nowSeconds, QString *error = nullptr);
+    // goes into a table of more than 60000 rows, every row of the oldest second is deleted. With samples, the
+    // samples too, then the history's bounds: what is older than historyDays before nowSeconds or more than a
+    // day after it goes, and the oldest minutes beyond historyCap rows.
+    static bool writeRows(QSqlDatabase &db, const QVector<Row> &rows, qint64 nowSeconds, QString *error = nullptr,
+        const QVector<Sample> &samples = {}, int historyCap = maxHistoryRows);
 
 signals:
     // Emitted on the writer thread: queued to GUI-thread receivers.
@@ -87,7 +109,7 @@ signals:
 private:
     EventStore();
     void run();
-    bool writeBatch(const QVector<Row> &rows, QString *error);
+    bool writeBatch(const QVector<Row> &rows, const QVector<Sample> &samples, QString *error);
 
     struct Private;
     std::unique_ptr<Private> d;

@@ -48,4 +48,25 @@ inline constexpr char selectEventRange[] =
 inline constexpr char deleteAllEvents[] = "delete from snmp_event;";
 inline constexpr char resetEventSequence[] = "update sqlite_sequence SET seq = 0 where name='snmp_event';";
 
+// A card's minute history: one row per card and minute (seconds since 1970, the start of the minute); NULL
+// where the card did not say. The rowid is plain, not autoincrement: the table is pruned all the time.
+inline constexpr char createHistory[]
+    = "create table if not exists snmp_history(host text not null, at integer not null, capacity integer, "
+      "load integer, runtime integer, input_voltage integer);";
+// A second sample of the same minute (a clock set back) replaces the first.
+inline constexpr char createHistoryCardIndex[]
+    = "create unique index if not exists snmp_history_card on snmp_history(host, at);";
+// For the pruning by age and by the cap.
+inline constexpr char createHistoryTimeIndex[] = "create index if not exists snmp_history_time on snmp_history(at);";
+inline constexpr char insertHistory[]
+    = "insert or replace into snmp_history(host, at, capacity, load, runtime, input_voltage) "
+      "values(:1, :2, :3, :4, :5, :6);";
+inline constexpr char deleteHistoryOutside[] = "delete from snmp_history where at < :1 or at > :2;";
+inline constexpr char countHistory[] = "select count(*) from snmp_history;";
+inline constexpr char deleteOldestHistory[]
+    = "delete from snmp_history where rowid in (select rowid from snmp_history order by at limit :1);";
+inline constexpr char selectHistoryRange[]
+    = "select at, capacity, load, runtime, input_voltage from snmp_history where host = :1 and at between :2 and :3 "
+      "order by at;";
+
 } // namespace Sql

@@ -1,5 +1,7 @@
+#include "policy/historysampler.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
+#include "storage/eventlog.h"
 #include "storage/eventstore.h"
 #include "storage/statements.h"
 #include "support/scratchapp.h"
@@ -61,8 +63,9 @@ private slots:
         Database::instance()->createTables();
         QVERIFY(QFileInfo::exists(AppPaths::databasePath()));
         QCOMPARE(schemaObjects(),
-            QStringList({QStringLiteral("index:snmp_event_index"), QStringLiteral("table:snmp_event"),
-                QStringLiteral("table:snmp_session")}));
+            QStringList({QStringLiteral("index:snmp_event_index"), QStringLiteral("index:snmp_history_card"),
+                QStringLiteral("index:snmp_history_time"), QStringLiteral("table:snmp_event"),
+                QStringLiteral("table:snmp_history"), QStringLiteral("table:snmp_session")}));
         QCOMPARE(scalar(QStringLiteral("select count(*) from sqlite_sequence")), 0);
         QVERIFY(!Database::instance()->tableExists(db(), QStringLiteral("snmp_event")));
     }
@@ -82,10 +85,23 @@ private slots:
         QVERIFY(q.exec(QStringLiteral("create trigger snmp_event_trigger before insert on snmp_event for each row "
                                       "when ((select count(*) from snmp_event) > 60000) begin delete from "
                                       "snmp_event where date = (select min(date) from snmp_event); end;")));
-        // No event yet: the event schema statements run again; the index one fails and must change nothing.
+        // ... and had no history.
+        QVERIFY(q.exec(QStringLiteral("drop table snmp_history")));
+        insertEventAt(1000);
+        // The event schema statements run again; the index one fails and must change nothing.
         Database::instance()->createTables();
-        QCOMPARE(schemaObjects().size(), 3);
+        QCOMPARE(schemaObjects().size(), 6);
         QCOMPARE(scalar(QStringLiteral("select count(*) from snmp_session")), 1);
+        QCOMPARE(scalar(QStringLiteral("select count(*) from snmp_event")), 1);
+        // The new table takes samples at once; what a card did not say comes back unknown.
+        HistorySample sample;
+        sample.at = QDateTime::currentSecsSinceEpoch() / 60 * 60;
+        sample.loadPercent = 41;
+        QSqlDatabase conn = db();
+        QVERIFY(EventStore::writeRows(conn, {}, sample.at, nullptr, {{QStringLiteral("10.0.0.5"), sample}}));
+        QVector<HistorySample> read;
+        QVERIFY(EventLog::history(QStringLiteral("10.0.0.5"), sample.at - 60, sample.at, &read));
+        QCOMPARE(read, QVector<HistorySample> {sample});
         QVERIFY(Database::instance()->tableExists(db(), QStringLiteral("snmp_session")));
     }
 
@@ -169,6 +185,124 @@ private slots:
         storeRowsAt({200000});
         QCOMPARE(scalar(QStringLiteral("select count(*) from snmp_event where date = 500")), 0);
         QCOMPARE(scalar(QStringLiteral("select count(*) from snmp_event")), 59999);
+    }
+
+    // Samples written in one batch at "now" (ages in seconds before it, capacity = index in the batch): what
+    // the table keeps, oldest first, by capacity.
+    void historyIsBounded_data()
+    {
+        QTest::addColumn<QVector<qint64>>("ages");
+        QTest::addColumn<int>("cap");
+        QTest::addColumn<QVector<int>>("kept");
+        const qint64 day = 86400;
+        const int noCap = EventStore::maxHistoryRows;
+        QTest::newRow("30 days kept, a minute older pruned")
+            << QVector<qint64> {30 * day + 60, 30 * day, 60} << noCap << QVector<int> {1, 2};
+        QTest::newRow("beyond the cap the oldest minutes go")
+            << QVector<qint64> {300, 60, 240, 180, 120} << 3 << QVector<int> {3, 4, 1};
+        QTest::newRow("a clock set a year ahead: its minutes go once it is right")
+            << QVector<qint64> {-365 * day, 120, -60} << 2 << QVector<int> {1, 2};
+        QTest::newRow("the same minute again replaces the first")
+            << QVector<qint64> {120, 60, 60} << noCap << QVector<int> {0, 2};
+    }
+
+    void historyIsBounded()
+    {
+        QFETCH(QVector<qint64>, ages);
+        QFETCH(int, cap);
+        QFETCH(QVector<int>, kept);
+        ScratchApp app(ScratchApp::Empty);
+        Database::instance()->createTables();
+        const qint64 now = 2000000000;
+        QVector<EventStore::Sample> samples;
+        for (int i = 0; i < ages.size(); ++i) {
+            HistorySample sample;
+            sample.at = now - ages.at(i);
+            sample.capacity = i;
+            samples.append({QStringLiteral("10.0.0.5"), sample});
+        }
+        QSqlDatabase conn = db();
+        QString error;
+        QVERIFY2(EventStore::writeRows(conn, {{QStringLiteral("10.0.0.5"), 8, now}}, now, &error, samples, cap),
+            qPrintable(error));
+        QVector<HistorySample> read;
+        QVERIFY(EventLog::history(QStringLiteral("10.0.0.5"), 0, now * 2, &read));
+        QVector<int> capacities;
+        for (const HistorySample &sample : qAsConst(read))
+            capacities.append(sample.capacity);
+        QCOMPARE(capacities, kept);
+        QCOMPARE(scalar(QStringLiteral("select count(*) from snmp_event")), 1); // the event of the same transaction
+        read.clear();
+        QVERIFY(EventLog::history(QStringLiteral("10.0.0.6"), 0, now * 2, &read));
+        QVERIFY(read.isEmpty()); // another card has none
+    }
+
+    // One sample per card that was online in the minute: the poll's capacity (else the details'), the rest from
+    // details read in the minute or just before it. Details read 10 s and 30 s before the minute's start.
+    void minuteSamples_data()
+    {
+        QTest::addColumn<QVector<int>>("statuses"); // reported during the minute
+        QTest::addColumn<int>("statusAtEnd");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("detailsAge"); // seconds before the minute; -1 never read
+        QTest::addColumn<bool>("sampled");
+        QTest::addColumn<int>("capacity");
+        QTest::addColumn<int>("load");
+        QTest::addColumn<bool>("sampledNext");
+        const int none = HistorySample::absent;
+        const QByteArray polled = QByteArray::fromHex("020002370f"); // capacity 55, all known
+        const QByteArray noCapacity = QByteArray::fromHex("0200020007");
+        QTest::newRow("online all minute") << QVector<int> {} << 1 << polled << 10 << true << 55 << 40 << true;
+        QTest::newRow("poll without capacity: the details'")
+            << QVector<int> {} << 1 << noCapacity << 10 << true << 77 << 40 << true;
+        QTest::newRow("details gone stale") << QVector<int> {} << 1 << polled << 30 << true << 55 << none << true;
+        QTest::newRow("no details ever") << QVector<int> {} << 1 << polled << -1 << true << 55 << none << true;
+        QTest::newRow("lost during the minute") << QVector<int> {0} << 0 << polled << 10 << true << 55 << 40 << false;
+        QTest::newRow("back and lost again") << QVector<int> {1, 0} << 0 << polled << 10 << true << 55 << 40 << false;
+        QTest::newRow("offline all minute") << QVector<int> {} << 0 << polled << 10 << false << 0 << 0 << false;
+        QTest::newRow("never reported") << QVector<int> {} << -1 << QByteArray() << -1 << false << 0 << 0 << false;
+    }
+
+    void minuteSamples()
+    {
+        QFETCH(QVector<int>, statuses);
+        QFETCH(int, statusAtEnd);
+        QFETCH(QByteArray, data);
+        QFETCH(int, detailsAge);
+        QFETCH(bool, sampled);
+        QFETCH(int, capacity);
+        QFETCH(int, load);
+        QFETCH(bool, sampledNext);
+        const QString host = QStringLiteral("10.0.0.5");
+        const qint64 minute = 2000000040;
+        HistorySampler sampler;
+        // Online when the minute began, as every row but the last two.
+        if (statusAtEnd == 1 || !statuses.isEmpty())
+            sampler.noteStatus(host, 1);
+        for (int status : statuses)
+            sampler.noteStatus(host, status);
+        CardDetails details;
+        details.host = host;
+        if (detailsAge >= 0) {
+            details.answeredAtMs = (minute - detailsAge) * 1000;
+            details.capacity = 77;
+            details.loadPercent = 40;
+        }
+        const QList<CardState> cards {{host, statusAtEnd, false, data}, {QStringLiteral("10.0.0.6"), -1, false, {}}};
+        const auto detailsOf = [&](const QString &of) { return of == host ? details : CardDetails(); };
+        const HistorySampler::Taken taken = sampler.take(minute, cards, detailsOf);
+        QCOMPARE(taken.size(), sampled ? 1 : 0);
+        if (sampled) {
+            QCOMPARE(taken.first().first, host);
+            QCOMPARE(taken.first().second.at, minute);
+            QCOMPARE(taken.first().second.capacity, capacity);
+            QCOMPARE(taken.first().second.loadPercent, load);
+            QCOMPARE(taken.first().second.runtimeMinutes, HistorySample::absent);
+        }
+        QCOMPARE(sampler.take(minute + 60, cards, detailsOf).size(), sampledNext ? 1 : 0);
+        // The timer's arithmetic: the minute that just ended, and the way to the next boundary.
+        QCOMPARE(HistorySampler::minuteEndedBy((minute + 60) * 1000 + 50), minute);
+        QCOMPARE(HistorySampler::msToNextMinute(minute * 1000 + 59990), 10);
     }
 
     void clearingResetsTheSequence()
