@@ -27,6 +27,8 @@
 #include <QToolTip>
 #include <QtTest>
 
+#include <tuple>
+
 using namespace FaceKit;
 
 // The window around the pipeline: host rows in step with the engine, tray, menus, retranslation.
@@ -555,12 +557,34 @@ void TestMainWindow::chartOfTheSelectedCard()
     marks.sort();
     QCOMPARE(marks, texts({"! T", "- Back"}));
     QTRY_VERIFY(!chart->message().startsWith(QLatin1String("Reading")));
-    QVERIFY2(chart->message().isEmpty()
-            || chart->message().startsWith(QLatin1String("The history of 10.0.0.1 could not be read: ")),
-        qPrintable(chart->message()));
+    QCOMPARE(chart->message(), QString());
+    QVERIFY(chart->samples().isEmpty());
+
+    // Samples of the last day, this card's only, oldest first; one older than the day is left out.
+    const qint64 minute = QDateTime::currentSecsSinceEpoch() / 60 * 60;
+    for (const auto &row : {std::make_tuple("10.0.0.1", minute - 120, 90), std::make_tuple("10.0.0.2", minute - 60, 50),
+             std::make_tuple("10.0.0.1", minute - 25 * 3600, 10), std::make_tuple("10.0.0.1", minute - 3600, 80)})
+        QVERIFY(Store::exec(QStringLiteral("insert into snmp_history(host, at, capacity, load) values('%1', %2, %3, 20)")
+                                .arg(QLatin1String(std::get<0>(row)))
+                                .arg(std::get<1>(row))
+                                .arg(std::get<2>(row))));
+    hostList(*window)->setCurrentRow(1);
+    hostList(*window)->setCurrentRow(0);
+    QTRY_COMPARE(chart->samples().size(), 2);
+    QCOMPARE(chart->samples().at(0).at, minute - 3600);
+    QCOMPARE(chart->samples().at(0).capacity, 80);
+    QCOMPARE(chart->samples().at(1).capacity, 90);
+    QCOMPARE(chart->samples().at(1).loadPercent, 20);
+    QCOMPARE(chart->marks().size(), 2);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QVERIFY(!chart->grab().isNull()); // paints with or without samples
+    QVERIFY(!chart->grab().isNull()); // paints the lines and the marks
+
+    // A read that fails says so in place of the lines; the lines of the card shown before are gone.
+    QVERIFY(Store::exec(QStringLiteral("drop table snmp_history")));
+    hostList(*window)->setCurrentRow(1);
+    QTRY_VERIFY(chart->message().startsWith(QLatin1String("The history of 10.0.0.2 could not be read: ")));
+    QVERIFY(!chart->grab().isNull()); // and the message
 }
 
 // In front of a service that is not on the bus: no details, no chart, and quitting asks nothing.
