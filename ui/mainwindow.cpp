@@ -129,6 +129,8 @@ MainWindow::MainWindow(ProtectionBackend *backend, QWidget *parent)
     connect(d->statusTimer.get(), &QTimer::timeout, this, &MainWindow::updateStatusLine);
     connect(ui->hostList, &QListWidget::itemSelectionChanged, this, &MainWindow::selectionChanged);
     connect(d->historyTimer.get(), &QTimer::timeout, this, &MainWindow::refreshHistory);
+    d->chartSoon->setSingleShot(true);
+    connect(d->chartSoon.get(), &QTimer::timeout, this, &MainWindow::refreshHistory);
 
     d->clockTimer->start(1000);
     d->historyTimer->start(MainWindowPrivate::historyMs);
@@ -154,8 +156,11 @@ void MainWindow::followBackend()
     readPopupSetting();
 
     connect(backend, &ProtectionBackend::hostsChanged, this, [this] { setHostItems(); });
-    connect(backend, &ProtectionBackend::eventArrived, this,
-        [this](const QString &host, int event, qint64) { announceEvent(host, event); });
+    connect(backend, &ProtectionBackend::eventArrived, this, [this](const QString &host, int event, qint64) {
+        if (host == d->selectedHost && !d->chartSoon->isActive())
+            d->chartSoon->start(MainWindowPrivate::chartSoonMs);
+        announceEvent(host, event);
+    });
     connect(backend, &ProtectionBackend::statusChanged, this, [this](const QString &host, int status) {
         if (ListWidgetItem *item = findHostItem(host))
             item->setStatus(status);

@@ -10,7 +10,8 @@ MainWindowPrivate::MainWindowPrivate(ProtectionBackend *backend)
       clockTimer(new QTimer),
       rowTimer(new QTimer),
       statusTimer(new QTimer),
-      historyTimer(new QTimer)
+      historyTimer(new QTimer),
+      chartSoon(new QTimer)
 { }
 
 MainWindowPrivate::~MainWindowPrivate()

@@ -64,6 +64,9 @@ public:
     QString selectedHost;
     static constexpr int historyMs = 60000;
     std::unique_ptr<QTimer> historyTimer;
+    // An event of the selected card marks the chart soon after, once the store has it; a burst reads once.
+    static constexpr int chartSoonMs = 1500;
+    std::unique_ptr<QTimer> chartSoon;
     quint64 historySerial = 0;
     QString chartHost; // whose lines the chart shows or is reading
     // The tray's state as last shown; its icon is drawn once per state.

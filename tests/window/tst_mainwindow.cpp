@@ -556,6 +556,10 @@ void TestMainWindow::chartOfTheSelectedCard()
     }
     marks.sort();
     QCOMPARE(marks, texts({"! T", "- Back"}));
+    // A new event of the selected card is marked soon after, without a new selection; another card's is not.
+    window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.2"), 1);
+    window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.1"), 1);
+    QTRY_COMPARE(chart->marks().size(), 3);
     QTRY_VERIFY(!chart->message().startsWith(QLatin1String("Reading")));
     QCOMPARE(chart->message(), QString());
     QVERIFY(chart->samples().isEmpty());
@@ -575,7 +579,7 @@ void TestMainWindow::chartOfTheSelectedCard()
     QCOMPARE(chart->samples().at(0).capacity, 80);
     QCOMPARE(chart->samples().at(1).capacity, 90);
     QCOMPARE(chart->samples().at(1).loadPercent, 20);
-    QCOMPARE(chart->marks().size(), 2);
+    QCOMPARE(chart->marks().size(), 3);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     QVERIFY(!chart->grab().isNull()); // paints the lines and the marks
