@@ -1,7 +1,8 @@
 // Fuzz target: a datagram as it arrives on a trap or polling socket. The SNMP library parses it the way its
 // receive cycle does (a listening session that accepts every version), and what parses is handed to the
-// decoder exactly as the library callbacks hand it: responses to dataOfResponse (as the poll manager takes them),
-// notifications to decodeNotification; an inform is also turned into its acknowledgement and encoded, as the listener does.
+// decoders exactly as the library callbacks hand it: responses to dataOfResponse (as the poll manager takes them)
+// and to the detail reader, notifications to decodeNotification; an inform is also turned into its acknowledgement and encoded, as the listener does.
+#include "snmp/detailreader.h"
 #include "snmp/snmphandler.h"
 #include "snmp/snmpinfo.h"
 
@@ -106,6 +107,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (Snmp::isKnown(array, Snmp::BatteryCapacity)
         && static_cast<unsigned char>(array.at(Snmp::BatteryCapacity)) > Snmp::MaxCapacity)
         fail("a known capacity that is no percentage");
+    CardDetails details;
+    QByteArray model;
+    DetailReader::decode(pdu, &details, &model);
+    if (details.capacity != CardDetails::absent && (details.capacity < 0 || details.capacity > 100))
+        fail("a card's details with a capacity that is no percentage");
+    if (details.model.isEmpty() != model.isEmpty() || model.size() > 255)
+        fail("a card's model not kept as read, or longer than its bound");
+    // The second read of the same answer takes the model over from the first.
+    CardDetails again = details;
+    DetailReader::decode(pdu, &again, &model);
+    if (!DetailReader::sameReport(details, again))
+        fail("the same answer read twice gave two cards' details");
     const int event = SNMPHandler::eventOfNotification(pdu);
     if (event == 0 || event < -1)
         fail("an event code that no notification can give");

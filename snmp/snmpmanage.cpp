@@ -36,9 +36,6 @@ constexpr qint64 settleMs = 250;
 // Data changes waiting for a GUI thread that stopped taking them are bounded; one dropped is handed over again
 // with the card's next answer.
 constexpr int maxPendingReports = 100000;
-// Details that did not change are handed over again this often, so that their answer time tells a card that
-// still answers from one that stopped.
-constexpr qint64 detailRefreshMs = 60000;
 
 // What was last handed over for one address (see Snmp::reportOf), shared by the sessions of that address: two
 // ports of one address are one card to the window and the policy.
@@ -75,22 +72,14 @@ struct PollSession
     // The silence rule's clock at the last answer (or the opening).
     qint64 lastSeen = 0;
     std::shared_ptr<Reported> reported;
-    // The detail reader's: what the card reported last, the model's octets, and when it was last handed over
-    // (steady ms).
+    // The detail reader's: what the card reported last and the model's octets.
     CardDetails details;
     QByteArray detailModel;
-    qint64 detailsHandedMs = 0;
 };
 
 // One thing the GUI thread is told, in the order it happened. What one answer or one silence check gave is a
 // group, told whole or (its session closed before the delivery) not at all, as a slot that closes the session
 // of the first signal would see it if the signals were emitted at once.
-struct DetailChange
-{
-    quint64 serial;
-    CardDetails details;
-};
-
 struct Change
 {
     enum Kind
@@ -107,6 +96,13 @@ struct Change
     QString host;
     int value = 0;
     QByteArray data;
+};
+
+// New details of a card, handed over after the changes of the same delivery.
+struct DetailChange
+{
+    quint64 serial;
+    CardDetails details;
 };
 
 quint64 nextSerial = 0; // GUI thread
@@ -827,18 +823,16 @@ void SNMPManage::takeDetails(const netsnmp_session *session, const netsnmp_pdu *
         return;
     CardDetails read = s->details;
     DetailReader::decode(pdu, &read, &s->detailModel);
-    read.answeredAtMs = QDateTime::currentMSecsSinceEpoch();
-    const qint64 now = LogThrottle::steadyMs();
-    const bool changed = !s->details.isKnown() || !DetailReader::sameReport(read, s->details);
-    s->details = read;
-    if (!changed && now - s->detailsHandedMs < detailRefreshMs)
+    // What did not change stays here: with nothing changing, the GUI thread is not woken.
+    if (s->details.isKnown() && DetailReader::sameReport(read, s->details))
         return;
+    read.answeredAtMs = QDateTime::currentMSecsSinceEpoch();
+    s->details = read;
     if (d->pendingDetails.size() >= maxPendingReports) {
         // Not handed over: the next answer is a change again.
         s->details.answeredAtMs = 0;
         return;
     }
-    s->detailsHandedMs = now;
     d->pendingDetails.append({s->serial, read});
 }
 

@@ -16,7 +16,9 @@ struct snmp_pdu;
 // One library session per monitored card, the once-a-second poll round and the online/offline rule. The rounds
 // run on the engine thread (runDue), which also takes every answer in; the GUI thread is handed only what
 // changed, a round's changes in one queued delivery, and the signals are emitted there. Sessions are opened and
-// closed on the GUI thread (the object's own). The state is guarded by the library lock.
+// closed on the GUI thread (the object's own). The state is guarded by the library lock. Beside the poll, each
+// card's details are read on a slower schedule (see DetailReader) through the same session, in requests of their
+// own, and handed over with a round's changes.
 class SNMPManage : public QObject
 {
     Q_OBJECT
@@ -59,7 +61,8 @@ signals:
     void dataConfirmed(const QString &host, const QByteArray &data);
     // A v3 card turned our credentials down (true), or answers again after it had (false).
     void authenticationChanged(const QString &host, bool failed);
-    // A detail read brought something new, or the last one handed over is a minute old (see the reader).
+    // A detail read brought something new (or the card's first details); answeredAtMs is when that answer came.
+    // Answers that repeat what was handed over stay on the engine thread.
     void detailsChanged(const CardDetails &details);
 
 public slots:
