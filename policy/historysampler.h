@@ -13,14 +13,15 @@
 
 // Picks each card's sample of a minute from what is known of it at the minute's end: the capacity of the poll,
 // else of the details; load, runtime and input voltage of the details. Details count only while they are
-// fresh (read in the minute or just before it); a card that was never online in the minute gets no sample.
+// fresh (see freshDetailsSeconds); a card that was never online in the minute gets no sample.
 // Plain logic fed with times in seconds since 1970: the LocalBackend drives it from its minute timer. Whoever
 // owns it, one thread.
 class HistorySampler
 {
 public:
-    // Details older than this at the minute's start count as unknown: the reader asks every 10 s.
-    static constexpr qint64 freshDetailsSeconds = 20;
+    // Details older than this at the minute's start count as unknown: the reader asks every 10 s, and hands
+    // over what has not changed once a minute.
+    static constexpr qint64 freshDetailsSeconds = 90;
 
     using Taken = QVector<QPair<QString, HistorySample>>;
 

@@ -16,6 +16,7 @@
 #include <QPointer>
 
 #include <climits>
+#include <utility>
 
 namespace {
 using Answer = std::function<void(const BackendReply &reply, const QDBusPendingCall &call)>;
@@ -55,6 +56,7 @@ struct BusBackend::Private
     void find(const QString &newOwner);
     void takeSnapshotPart();
     void takeCards(const QList<CardState> &list);
+    void askDetails();
     CardState *card(const QString &host);
     void setCountdown(qint64 remainingMs);
     void request(QObject *context, int timeoutMs, const std::function<QDBusPendingCall(ProtectionProxy &)> &send,
@@ -72,6 +74,8 @@ struct BusBackend::Private
     int snapshotParts = 0; // of the current owner's snapshot still to come
     QList<CardState> cards;
     QHash<QString, int> rows;
+    // Of listed cards only; a card without a record here is not known.
+    QHash<QString, CardDetails> details;
     qint64 countdownMs = -1; // as the service last said it
     QElapsedTimer countdownClock; // since then
     SystemMessage refusal;
@@ -105,6 +109,13 @@ void BusBackend::Private::lose()
         emit q->countdownChanged(-1);
     if (refused)
         emit q->shutdownRefusalChanged(refusal);
+    // What nobody reads any more is not known; the cards themselves stay as last known.
+    const QHash<QString, CardDetails> known = std::exchange(details, {});
+    for (auto it = known.cbegin(); it != known.cend(); ++it) {
+        CardDetails none;
+        none.host = it.key();
+        emit q->detailsChanged(none);
+    }
 }
 
 void BusBackend::Private::find(const QString &newOwner)
@@ -138,6 +149,8 @@ void BusBackend::Private::find(const QString &newOwner)
             next.append(known ? *known : state);
         }
         takeCards(next);
+        for (auto it = details.begin(); it != details.end();)
+            it = rows.contains(it.key()) ? std::next(it) : details.erase(it);
         emit q->hostsChanged(hosts);
     });
     connect(p, &ProtectionProxy::SystemMessage, q,
@@ -155,6 +168,12 @@ void BusBackend::Private::find(const QString &newOwner)
             emit q->settingChanged(key, present ? value.variant() : QVariant());
         });
     connect(p, &ProtectionProxy::StoringChanged, q, &BusBackend::storingChanged);
+    connect(p, &ProtectionProxy::DetailsChanged, q, [this](const CardDetails &record) {
+        if (!rows.contains(record.host))
+            return;
+        details.insert(record.host, record);
+        emit q->detailsChanged(record);
+    });
 
     // One snapshot; the signals above keep it up after that. The service answers in the order it was asked
     // and sends its signals in between, so each part is taken as it comes and signals after it apply on top.
@@ -187,6 +206,35 @@ void BusBackend::Private::find(const QString &newOwner)
         setCountdown(reply.argumentAt<0>());
         refusal = {reply.argumentAt<1>(), reply.argumentAt<2>()};
         takeSnapshotPart();
+    });
+    askDetails();
+}
+
+void BusBackend::Private::askDetails()
+{
+    // Not a part of the snapshot: a service that cannot tell them is still the protection, and the details
+    // follow when they come. Asked after the cards, so their answer finds the list it belongs to.
+    const QString asked = owner;
+    auto *call = new QDBusPendingCallWatcher(proxy->Details(), q);
+    connect(call, &QDBusPendingCallWatcher::finished, q, [this, call, asked] {
+        call->deleteLater();
+        if (asked != owner)
+            return;
+        const QDBusPendingReply<QList<CardDetails>> reply = *call;
+        if (reply.isError()) {
+            qWarning(
+                "The protection service does not tell its cards' details: %s", qPrintable(reply.error().message()));
+            return;
+        }
+        details.clear();
+        for (const CardDetails &record : reply.value()) {
+            if (rows.contains(record.host) && record.isKnown())
+                details.insert(record.host, record);
+        }
+        // A copy: a receiver may reach back into the backend.
+        const QHash<QString, CardDetails> known = details;
+        for (const CardDetails &record : known)
+            emit q->detailsChanged(record);
     });
 }
 
@@ -428,9 +476,11 @@ void BusBackend::testShutdownApplication(const QString &path, int minutes, QObje
         });
 }
 
-// Not read yet: the detail reader and the history are being wired in.
 CardDetails BusBackend::details(const QString &host) const
 {
+    const auto it = d->details.constFind(host);
+    if (it != d->details.constEnd())
+        return it.value();
     CardDetails none;
     none.host = host;
     return none;
@@ -438,9 +488,9 @@ CardDetails BusBackend::details(const QString &host) const
 
 void BusBackend::history(const QString &host, qint64 from, qint64 to, QObject *context, HistoryDone done)
 {
-    Q_UNUSED(host)
-    Q_UNUSED(from)
-    Q_UNUSED(to)
-    QMetaObject::invokeMethod(context, [done] { done(BackendReply::failure(QStringLiteral("No history is kept yet")), {}); },
-                              Qt::QueuedConnection);
+    d->request(
+        context, readTimeoutMs, [host, from, to](ProtectionProxy &proxy) { return proxy.History(host, from, to); },
+        [done](const BackendReply &reply, const QDBusPendingCall &call) {
+            done(reply, reply.ok ? QDBusPendingReply<QVector<HistorySample>>(call).value() : QVector<HistorySample>());
+        });
 }

@@ -9,10 +9,11 @@
 #include <memory>
 
 // The front end's protection: follows the service on the bus. When the service's name gets an owner, one
-// snapshot (the cards, the countdown and the refusal) is asked for, and the service's signals keep it up
-// after that; cards() and the other accessors answer from it at once. Every request is an asynchronous call
-// whose answer comes back through the callback; none waits on the bus. While the service is not on the bus
-// nothing is sent at all: a request fails at once with notRunning(), and the cards stay as last known.
+// snapshot (the cards, the countdown, the refusal, and apart from these the cards' details) is asked for, and
+// the service's signals keep it up after that; cards() and the other accessors answer from it at once. Every
+// request is an asynchronous call whose answer comes back through the callback; none waits on the bus. While
+// the service is not on the bus nothing is sent at all: a request fails at once with notRunning(), the cards
+// stay as last known and their details are unknown.
 // GUI thread only.
 class BusBackend : public ProtectionBackend
 {

@@ -55,6 +55,44 @@ const QDBusArgument &operator>>(const QDBusArgument &argument, StoredEvent &even
     return argument;
 }
 
+QDBusArgument &operator<<(QDBusArgument &argument, const CardDetails &details)
+{
+    argument.beginStructure();
+    argument << details.host << details.answeredAtMs << details.model << details.outputSource << details.batteryStatus
+             << details.capacity << details.runtimeMinutes << details.loadPercent << details.inputVoltage
+             << details.outputVoltage << details.inputFrequencyTenths << details.batteryTemperature;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument &operator>>(const QDBusArgument &argument, CardDetails &details)
+{
+    details = CardDetails();
+    argument.beginStructure();
+    argument >> details.host >> details.answeredAtMs >> details.model >> details.outputSource >> details.batteryStatus
+        >> details.capacity >> details.runtimeMinutes >> details.loadPercent >> details.inputVoltage
+        >> details.outputVoltage >> details.inputFrequencyTenths >> details.batteryTemperature;
+    argument.endStructure();
+    return argument;
+}
+
+QDBusArgument &operator<<(QDBusArgument &argument, const HistorySample &sample)
+{
+    argument.beginStructure();
+    argument << sample.at << sample.capacity << sample.loadPercent << sample.runtimeMinutes << sample.inputVoltage;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument &operator>>(const QDBusArgument &argument, HistorySample &sample)
+{
+    sample = HistorySample();
+    argument.beginStructure();
+    argument >> sample.at >> sample.capacity >> sample.loadPercent >> sample.runtimeMinutes >> sample.inputVoltage;
+    argument.endStructure();
+    return argument;
+}
+
 void registerBusTypes()
 {
     static std::once_flag once;
@@ -65,5 +103,9 @@ void registerBusTypes()
         qDBusRegisterMetaType<QList<CardState>>();
         qDBusRegisterMetaType<QList<StoredCard>>();
         qDBusRegisterMetaType<QVector<StoredEvent>>();
+        qDBusRegisterMetaType<CardDetails>();
+        qDBusRegisterMetaType<HistorySample>();
+        qDBusRegisterMetaType<QList<CardDetails>>();
+        qDBusRegisterMetaType<QVector<HistorySample>>();
     });
 }

@@ -78,6 +78,7 @@ ProtectionService::ProtectionService(LocalBackend *backend, const QDBusConnectio
         emit SettingChanged(key, value.isValid(), QDBusVariant(value.isValid() ? typed(key, value) : QString()));
     });
     connect(backend, &ProtectionBackend::storingChanged, this, &ProtectionService::StoringChanged);
+    connect(backend, &ProtectionBackend::detailsChanged, this, &ProtectionService::DetailsChanged);
     connect(backend, &ProtectionBackend::hostsChanged, this, [this](const QStringList &hosts) {
         const QSet<QString> listed(hosts.cbegin(), hosts.cend());
         for (auto it = m_sentData.begin(); it != m_sentData.end();)
@@ -262,6 +263,28 @@ void ProtectionService::ClearEvents()
             bus.send(reply.ok ? request.createReply() : request.createErrorReply(failed, reply.error));
         });
     });
+}
+
+QList<CardDetails> ProtectionService::Details()
+{
+    QList<CardDetails> all;
+    for (const CardState &card : m_backend->cards())
+        all.append(m_backend->details(card.host));
+    return all;
+}
+
+QVector<HistorySample> ProtectionService::History(const QString &host, qlonglong from, qlonglong to)
+{
+    // As Events: the answer waits for the store's commit, the main thread does not.
+    setDelayedReply(true);
+    const QDBusMessage request = message();
+    QDBusConnection bus = connection();
+    m_backend->history(
+        host, from, to, this, [request, bus](const BackendReply &reply, const QVector<HistorySample> &samples) mutable {
+            bus.send(reply.ok ? request.createReply(QVariant::fromValue(samples))
+                              : request.createErrorReply(failed, reply.error));
+        });
+    return {};
 }
 
 int ProtectionService::TestShutdownApplication(

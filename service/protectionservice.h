@@ -60,6 +60,8 @@ public slots:
     void RemoveHost(const QString &ip);
     QVector<StoredEvent> Events(qlonglong from, qlonglong to);
     void ClearEvents();
+    QList<CardDetails> Details();
+    QVector<HistorySample> History(const QString &host, qlonglong from, qlonglong to);
     int TestShutdownApplication(
         const QString &path, int minutes, int &exitStatus, qlonglong &elapsedMs, QString &refusal);
 
@@ -73,6 +75,7 @@ signals:
     void ShutdownRefusalChanged(const QString &id, const QStringList &args);
     void SettingChanged(const QString &key, bool present, const QDBusVariant &value);
     void StoringChanged(bool failing);
+    void DetailsChanged(const CardDetails &details);
     void HostsChanged(const QStringList &hosts);
 
 private:

@@ -135,6 +135,9 @@ struct EventStore::Private
     std::deque<Sample> samples; // beside pending, in the same batches
     QString lastHost; // shares one string among the rows of a sender that floods
     bool busy = false; // a batch is being written
+    // Its rows and samples: not stored yet either.
+    int busyRows = 0;
+    int busySamples = 0;
     bool failing = false;
     bool stopping = false;
     qint64 stopDeadline = 0;
@@ -348,7 +351,7 @@ void EventStore::stop(int timeoutMs)
 int EventStore::pendingCount() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
-    return int(d->pending.size());
+    return int(d->pending.size()) + d->busyRows;
 }
 
 bool EventStore::isFailing() const
@@ -372,7 +375,7 @@ quint64 EventStore::writtenCount() const
 int EventStore::pendingSampleCount() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
-    return int(d->samples.size());
+    return int(d->samples.size()) + d->busySamples;
 }
 
 quint64 EventStore::droppedSampleCount() const
@@ -411,6 +414,8 @@ void EventStore::run()
         d->acknowledges.clear();
         d->samples.clear();
         d->busy = true;
+        d->busyRows = batch.size();
+        d->busySamples = samples.size();
         const quint64 generation = d->generation;
         lock.unlock();
 
@@ -429,6 +434,8 @@ void EventStore::run()
 
         lock.lock();
         d->busy = false;
+        d->busyRows = 0;
+        d->busySamples = 0;
         if (ok) {
             lastCommit = steadyMs();
             d->written += quint64(batch.size());

@@ -83,6 +83,7 @@ public:
     // logged. A later store() starts the writer again.
     void stop(int timeoutMs);
 
+    // What is not stored yet, the batch being written included.
     int pendingCount() const;
     bool isFailing() const;
     quint64 droppedCount() const;

@@ -20,6 +20,7 @@
 
 #include <QApplication>
 #include <QDate>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -167,12 +168,41 @@ void TestStorageFaults::databaseLockedByAnotherProcess()
     // An inform is answered only once it is stored: now it is refused and not kept, so its card sends it again.
     QVERIFY(informServing(11) != 0);
     QCOMPARE(EventStore::instance()->pendingCount(), 20);
+    // History samples wait beside the events, to a bound of their own, the oldest dropped first; never an
+    // event. The window's own sampler may add one at a minute's end meanwhile.
+    const QString sampled = QStringLiteral("10.9.9.9");
+    const int samples = EventStore::maxPendingSamples + 5;
+    const qint64 lastMinute = QDateTime::currentSecsSinceEpoch() / 60 * 60;
+    const quint64 droppedBefore = EventStore::instance()->droppedSampleCount();
+    for (int i = 0; i < samples; ++i) {
+        HistorySample sample;
+        sample.at = lastMinute - 60 * qint64(samples - 1 - i);
+        sample.capacity = 50;
+        EventStore::instance()->storeSample(sampled, sample);
+    }
+    // A batch that was being written as they came goes back to the queue, and the bound holds again.
+    const auto dropped = [droppedBefore] { return EventStore::instance()->droppedSampleCount() - droppedBefore; };
+    QTRY_VERIFY2_WITH_TIMEOUT(EventStore::instance()->pendingSampleCount() == EventStore::maxPendingSamples
+            && (dropped() == 5 || dropped() == 6),
+        qPrintable(
+            QStringLiteral("%1 waiting, %2 dropped").arg(EventStore::instance()->pendingSampleCount()).arg(dropped())),
+        3000);
+    QCOMPARE(EventStore::instance()->pendingCount(), 20);
 
     QVERIFY(lock.release());
     // Once the other process lets go, the kept events are written, and the next one too.
     QCOMPARE(UpsSim::sendNotification(QStringLiteral("v2c"), 9, trapTo), 0);
     QTRY_VERIFY_WITH_TIMEOUT(hasEvent(10), 8000);
     QCOMPARE(Store::events().size(), storedBefore + 21);
+    const int kept = sqliteQuery(
+        AppPaths::databasePath(), QStringLiteral("select count(*) from snmp_history where host = '%1';").arg(sampled))
+                         .toInt();
+    QVERIFY2(kept >= EventStore::maxPendingSamples - 1 && kept <= EventStore::maxPendingSamples,
+        qPrintable(QString::number(kept)));
+    const qint64 oldestKept = sqliteQuery(
+        AppPaths::databasePath(), QStringLiteral("select min(at) from snmp_history where host = '%1';").arg(sampled))
+                                  .toLongLong();
+    QVERIFY(oldestKept >= lastMinute - 60 * qint64(samples - 6));
     QCOMPARE(informServing(11), 0);
     QCOMPARE(sqliteQuery(AppPaths::databasePath(), QStringLiteral("select count(*) from snmp_event where event = 12;")),
         QStringLiteral("1"));

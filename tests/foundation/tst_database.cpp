@@ -238,7 +238,7 @@ private slots:
     }
 
     // One sample per card that was online in the minute: the poll's capacity (else the details'), the rest from
-    // details read in the minute or just before it. Details read 10 s and 30 s before the minute's start.
+    // details read in the minute or shortly before it.
     void minuteSamples_data()
     {
         QTest::addColumn<QVector<int>>("statuses"); // reported during the minute
@@ -255,7 +255,7 @@ private slots:
         QTest::newRow("online all minute") << QVector<int> {} << 1 << polled << 10 << true << 55 << 40 << true;
         QTest::newRow("poll without capacity: the details'")
             << QVector<int> {} << 1 << noCapacity << 10 << true << 77 << 40 << true;
-        QTest::newRow("details gone stale") << QVector<int> {} << 1 << polled << 30 << true << 55 << none << true;
+        QTest::newRow("details gone stale") << QVector<int> {} << 1 << polled << 100 << true << 55 << none << true;
         QTest::newRow("no details ever") << QVector<int> {} << 1 << polled << -1 << true << 55 << none << true;
         QTest::newRow("lost during the minute") << QVector<int> {0} << 0 << polled << 10 << true << 55 << 40 << false;
         QTest::newRow("back and lost again") << QVector<int> {1, 0} << 0 << polled << 10 << true << 55 << 40 << false;

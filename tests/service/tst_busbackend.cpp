@@ -5,12 +5,13 @@
 #include "service/protectionservice.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
+#include "storage/eventstore.h"
 #include "storage/hosttable.h"
 #include "storage/settings.h"
 #include "support/fakelogind.h"
-#include "support/serviceprocess.h"
 #include "support/netns.h"
 #include "support/scratchapp.h"
+#include "support/serviceprocess.h"
 #include "support/upssim.h"
 
 #include <QDBusPendingCall>
@@ -150,7 +151,9 @@ int askEverything(BusBackend &backend, QObject *context, QStringList *errors)
     backend.clearEvents(context, note);
     backend.testShutdownApplication(QStringLiteral("/bin/true"), 1, context,
         [note](const BackendReply &reply, int, int, qint64, const QString &) { note(reply); });
-    return 9;
+    backend.history(
+        cardA, 0, 1, context, [note](const BackendReply &reply, const QVector<HistorySample> &) { note(reply); });
+    return 10;
 }
 } // namespace
 
@@ -499,6 +502,28 @@ void TestBusBackend::requestsAnswerLater()
     range = listedEvents();
     QVERIFY(range.reply.ok && std::get<0>(range.values).isEmpty());
 
+    // A card's minutes as the service's store holds them, oldest first, what the card did not say unknown;
+    // also of a card no longer listed. Written here beside the service's writer, which may hold the lock.
+    HistorySample older, newer;
+    older.at = now / 60 * 60 - 120;
+    older.capacity = 90;
+    older.inputVoltage = 229;
+    newer.at = older.at + 60;
+    newer.loadPercent = 35;
+    newer.runtimeMinutes = 12;
+    QSqlDatabase db = Database::instance()->connection(AppPaths::databasePath());
+    QTRY_VERIFY_WITH_TIMEOUT(EventStore::writeRows(db, {}, now, nullptr, {{cardB, newer}, {cardB, older}}), 5000);
+    auto minutes = ask<QVector<HistorySample>>(
+        [&](QObject *c, auto done) { backend.history(cardB, now - 600, now + 60, c, done); });
+    QVERIFY(minutes.came && !minutes.early);
+    QVERIFY2(minutes.reply.ok, qPrintable(minutes.reply.error));
+    QCOMPARE(std::get<0>(minutes.values), (QVector<HistorySample> {older, newer}));
+    QCOMPARE(backend.details(cardB), [] {
+        CardDetails unlisted;
+        unlisted.host = cardB;
+        return unlisted;
+    }());
+
     const QString script = writeShutdownScript(m_app->path(), QStringLiteral("exit 3"));
     auto test = ask<int, int, qint64, QString>(
         [&](QObject *c, auto done) { backend.testShutdownApplication(script, 1, c, done); });
@@ -529,8 +554,14 @@ void TestBusBackend::serviceStopsAndComesBack()
     QVERIFY2(startService(), qPrintable(serviceOutput()));
     BusBackend backend(connection(QStringLiteral("follower")));
     QSignalSpy reachable(&backend, &BusBackend::reachableChanged);
+    QSignalSpy detailed(&backend, &BusBackend::detailsChanged);
     QTRY_COMPARE_WITH_TIMEOUT(card(backend, cardA).status, 1, 5000);
     QCOMPARE(reachable.size(), 1);
+    // The details come by the signal (or the snapshot, when the service read them first) and stay.
+    QTRY_VERIFY_WITH_TIMEOUT(backend.details(cardA).isKnown(), 15000);
+    QCOMPARE(backend.details(cardA).loadPercent, 35);
+    QCOMPARE(backend.details(cardA).inputVoltage, 230);
+    QCOMPARE(qvariant_cast<CardDetails>(detailed.last().first()), backend.details(cardA));
     s_warnings = 0;
 
     // Polkit holds the change, as while a person types a password, when the service stops.
@@ -543,6 +574,10 @@ void TestBusBackend::serviceStopsAndComesBack()
     QTRY_COMPARE_WITH_TIMEOUT(reachable.size(), 2, 5000);
     QCOMPARE(reachable.last().first().toBool(), false);
     QVERIFY(!backend.isReachable());
+    // Nobody reads the cards' details now: unknown, and said so.
+    QVERIFY(!backend.details(cardA).isKnown());
+    QCOMPARE(backend.details(cardA).host, cardA);
+    QCOMPARE(qvariant_cast<CardDetails>(detailed.last().first()), backend.details(cardA));
     QTRY_VERIFY_WITH_TIMEOUT(held->has_value(), 5000);
     QVERIFY(!(*held)->ok && !(*held)->unauthorized);
     m_bus.holdPolkit(false);
@@ -563,6 +598,7 @@ void TestBusBackend::serviceStopsAndComesBack()
     QCOMPARE(reachable.last().first().toBool(), true);
     QTRY_COMPARE_WITH_TIMEOUT(
         int(static_cast<unsigned char>(card(backend, cardA).data.at(Snmp::BatteryCapacity))), 66, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(backend.details(cardA).capacity, 66, 15000);
     const QString seen = monitored(QStringLiteral("Back")).mid(monitoredBefore);
     QCOMPARE(seen.count(QStringLiteral("member=Cards")), 1);
     QCOMPARE(seen.count(QStringLiteral("member=State")), 1);

@@ -682,6 +682,24 @@ void TestService::eventsListWhatWasJustTaken()
     QCOMPARE(UpsSim::sendNotification(QStringLiteral("v2c"), 7, QStringLiteral("udp:127.0.0.1:162")), 0);
     QTRY_VERIFY_WITH_TIMEOUT(serviceOutput().mid(mark).contains(QStringLiteral("Event from 127.0.0.1: 8")), 5000);
     QCOMPARE(traps(), before + 1);
+
+    // Beside the events: every listed card's details, in the order of the host table, and a card's minutes,
+    // typed as the interface says; a range that ends before it starts holds nothing.
+    const QDBusMessage details = rawCall(m_proxy->connection(), QStringLiteral("Details"));
+    QCOMPARE(details.signature(), QStringLiteral("a(sxsiiiiiiiii)"));
+    QStringList detailed, listed;
+    for (const CardDetails &record : qdbus_cast<QList<CardDetails>>(details.arguments().value(0)))
+        detailed.append(record.host);
+    for (const SNMPInfo &info : HostTable::all())
+        listed.append(info.ip);
+    QCOMPARE(detailed, listed);
+    for (const auto &range : {qMakePair(now - 60, now + 60), qMakePair(now + 60, now - 60)}) {
+        const QDBusMessage history
+            = rawCall(m_proxy->connection(), QStringLiteral("History"), {cardA, range.first, range.second});
+        QCOMPARE(history.signature(), QStringLiteral("a(xiiii)"));
+        if (range.first > range.second)
+            QVERIFY(qdbus_cast<QVector<HistorySample>>(history.arguments().value(0)).isEmpty());
+    }
     QVERIFY2(stopService(), qPrintable(serviceOutput()));
 }
 
