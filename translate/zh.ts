@@ -429,10 +429,6 @@ Do you want to replace it?</source>
         <translation>确定</translation>
     </message>
     <message>
-        <source>Clear content</source>
-        <translation>清空内容</translation>
-    </message>
-    <message>
         <source>Add</source>
         <translation>添加</translation>
     </message>
@@ -655,6 +651,10 @@ Do you want to replace it?</source>
     <message>
         <source>&amp;Cancel</source>
         <translation>取消(&amp;C)</translation>
+    </message>
+    <message>
+        <source>&amp;Clear content</source>
+        <translation>清空内容(&amp;C)</translation>
     </message>
 </context>
 <context>

@@ -764,7 +764,7 @@ void MainWindow::onEventTableContextMenu(const QPoint &)
 {
     QMenu menu;
     menu.setObjectName(QStringLiteral("eventTableMenu"));
-    QAction *clear = menu.addAction(tr("Clear content"));
+    QAction *clear = menu.addAction(tr("&Clear content"));
     clear->setObjectName(QStringLiteral("clearContent"));
     connect(clear, &QAction::triggered, this, [this] {
         d->pendingRows.clear();

@@ -728,7 +728,7 @@ void TestMainWindow::clearContent()
         &seen);
     window->onEventTableContextMenu(QPoint());
     QVERIFY(seen);
-    QCOMPARE(menuTexts, texts({"Clear content"}));
+    QCOMPARE(menuTexts, texts({"&Clear content"}));
     QCOMPARE(table->rowCount(), 0);
     QCOMPARE(Store::events().size(), 3);
     window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.6"), 8);

@@ -5,7 +5,8 @@
 # dialog in Chinese, driven with xdotool. The Chinese run then saves "events" with the CSV filter and checks that
 # Documents/events.csv was written. Everything runs inside a network namespace of its own, so
 # the program's trap port and the cards touch nothing outside. Needs root (for the namespace), Xvfb,
-# ImageMagick's import, xdotool, snmpd/snmptrap and a CJK font.
+# ImageMagick's import, xdotool, snmpd/snmptrap, sqlite3, python3, a CJK font and the demo build in BIN_DIR
+# (cmake --build build --target vigilex-demo).
 #
 #   screenshots.sh BIN_DIR OUT_DIR     e.g. screenshots.sh build/bin docs
 #
@@ -20,6 +21,7 @@ if [ "${VIGILEX_SHOT_NETNS:-}" != 1 ]; then
 fi
 
 bin=$(cd "$1" && pwd)
+[ -x "$bin/vigilex-demo" ] || { echo "screenshots: $bin/vigilex-demo is not built (cmake --build build --target vigilex-demo)" >&2; exit 1; }
 out=$(mkdir -p "$2" && cd "$2" && pwd)
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 upssim="$here/../upssim/upssim"
