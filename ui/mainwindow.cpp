@@ -209,7 +209,9 @@ void MainWindow::setReachable(bool reachable)
         if (d->serviceLost)
             displaySNMPEvent(tr("System"), tr("The protection service is back"));
         d->serviceLost = false;
+        // The chart said the service was away; it reads again whether or not the selection changed.
         selectionChanged();
+        refreshHistory();
         return;
     }
     d->serviceLost = true;
