@@ -12,7 +12,6 @@
 #include "storage/settingkeys.h"
 #include "storage/settings.h"
 
-#include <QDateTime>
 #include <QMetaObject>
 #include <QPointer>
 #include <QTimer>
@@ -42,7 +41,7 @@ struct LocalBackend::Private
     void scheduleMinute()
     {
         // A little past the boundary, so that the wall clock is surely in the new minute.
-        minuteTimer.start(HistorySampler::msToNextMinute(QDateTime::currentMSecsSinceEpoch()) + 50);
+        minuteTimer.start(HistorySampler::msToNextMinute(HistorySampler::nowMs()) + 50);
     }
 };
 
@@ -86,7 +85,7 @@ void LocalBackend::follow()
 
 void LocalBackend::sampleMinute()
 {
-    const qint64 minute = HistorySampler::minuteEndedBy(QDateTime::currentMSecsSinceEpoch());
+    const qint64 minute = HistorySampler::minuteEndedBy(HistorySampler::nowMs());
     // Early after all (the minute is the one just sampled): once more, at the right time. A clock set back
     // samples its minutes again, and each replaces the one stored.
     if (minute != d->lastSampledMinute) {

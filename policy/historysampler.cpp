@@ -2,6 +2,26 @@
 
 #include "snmp/snmpinfo.h"
 
+#include <QDateTime>
+
+namespace {
+std::function<qint64()> &clockSource()
+{
+    static std::function<qint64()> source;
+    return source;
+}
+} // namespace
+
+qint64 HistorySampler::nowMs()
+{
+    return clockSource() ? clockSource()() : QDateTime::currentMSecsSinceEpoch();
+}
+
+void HistorySampler::setClockSource(std::function<qint64()> source)
+{
+    clockSource() = std::move(source);
+}
+
 void HistorySampler::noteStatus(const QString &host, int status)
 {
     if (status == Snmp::Online)

@@ -2,6 +2,8 @@
 
 #include "engine/enginetest.h"
 
+#include "backend/localbackend.h"
+#include "policy/historysampler.h"
 #include "policy/protection.h"
 #include "policy/shutdownpolicy.h"
 #include "snmp/snmp.h"
@@ -14,6 +16,7 @@
 #include "support/scratchapp.h"
 #include "support/upssim.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QScopeGuard>
@@ -43,6 +46,7 @@ private slots:
     void mainsBackCancelsTheCountdown();
     void oneFailedAmongSeveralRunsOut();
     void cardListedTwiceKeepsItsStateUntilTheLastGoes();
+    void eachMinuteEndsInASamplePerOnlineCard();
     void hostChangesDuringACountdown_data();
     void hostChangesDuringACountdown();
     void countdownRunOutWhileAwayIsDecidedByTheFirstReport_data();
@@ -251,6 +255,56 @@ void TestProtection::cardListedTwiceKeepsItsStateUntilTheLastGoes()
     QCOMPARE(protection.hosts(), QStringList {moved});
     QVERIFY(protection.card(host).data.isEmpty());
     QCOMPARE(protection.card(moved).data, normal);
+}
+
+// At a minute's end the backend stores one sample per card that was online in it, the poll's capacity and the
+// details' other values, readable once stored; a card offline all minute has none, and a removed card keeps
+// its minutes. The minute timer's clock is brought to a second before a minute's end.
+void TestProtection::eachMinuteEndsInASamplePerOnlineCard()
+{
+    Database::instance()->createTables();
+    const qint64 real = QDateTime::currentMSecsSinceEpoch();
+    const qint64 boundary = (real / 60000 + 2) * 60000;
+    const qint64 offset = boundary - 1000 - real;
+    HistorySampler::setClockSource([offset] { return QDateTime::currentMSecsSinceEpoch() + offset; });
+    const auto restore = qScopeGuard([] { HistorySampler::setClockSource({}); });
+    LocalBackend local;
+    const QString online = QStringLiteral("10.9.0.7");
+    const QString offline = QStringLiteral("10.9.0.8");
+    for (const QString &host : {online, offline})
+        QVERIFY(local.addHostNow(v2cHost(host, 161)).ok);
+    local.protection()->handleSNMPStatus(online, Snmp::Online);
+    local.protection()->handleSNMPData(online, QByteArray::fromHex("0200024b0f")); // 75 %
+    local.protection()->handleSNMPStatus(offline, Snmp::Offline);
+    CardDetails details;
+    details.host = online;
+    details.answeredAtMs = HistorySampler::nowMs();
+    details.capacity = 74;
+    details.loadPercent = 35;
+    details.runtimeMinutes = 120;
+    local.protection()->handleDetails(details);
+
+    const auto minutes = [&local, boundary](const QString &host) {
+        QVector<HistorySample> samples;
+        bool came = false;
+        QObject context;
+        local.history(
+            host, 0, boundary / 1000, &context, [&](const BackendReply &reply, const QVector<HistorySample> &read) {
+                came = reply.ok;
+                samples = read;
+            });
+        (void)QTest::qWaitFor([&came] { return came; }, 3000);
+        return samples;
+    };
+    HistorySample expected;
+    expected.at = boundary / 1000 - 60;
+    expected.capacity = 75;
+    expected.loadPercent = 35;
+    expected.runtimeMinutes = 120;
+    QTRY_COMPARE_WITH_TIMEOUT(minutes(online), QVector<HistorySample> {expected}, 5000);
+    QVERIFY(minutes(offline).isEmpty());
+    QVERIFY(local.removeHostNow(online).ok);
+    QCOMPARE(minutes(online), QVector<HistorySample> {expected});
 }
 
 void TestProtection::hostChangesDuringACountdown_data()
