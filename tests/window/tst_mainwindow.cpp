@@ -583,6 +583,17 @@ void TestMainWindow::chartOfTheSelectedCard()
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     QVERIFY(!chart->grab().isNull()); // paints the lines and the marks
+    // The newest marks lie at the right end; the pointer there names one of them.
+    QToolTip::hideText();
+    const QPoint end(chart->width() - 9, chart->height() / 2);
+    QHelpEvent help(QEvent::ToolTip, end, chart->mapToGlobal(end));
+    QCoreApplication::sendEvent(chart, &help);
+    QVERIFY(QToolTip::isVisible());
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d (Back|T)$"))
+                 .match(QToolTip::text())
+                 .hasMatch(),
+        qPrintable(QToolTip::text()));
+    QToolTip::hideText();
 
     // A read that fails says so in place of the lines; the lines of the card shown before are gone.
     QVERIFY(Store::exec(QStringLiteral("drop table snmp_history")));
