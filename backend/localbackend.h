@@ -23,6 +23,7 @@ public:
     void setEngine(SNMP *engine);
 
     bool isReachable() const override;
+    bool endsWithThisProcess() const override { return true; }
     QList<CardState> cards() const override;
     qint64 countdownMs() const override;
     SystemMessage shutdownRefusal() const override;

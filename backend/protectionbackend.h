@@ -68,6 +68,9 @@ public:
     // Whether the protection can be reached: always for the window alone; for a front end, while the service
     // is on the bus. Unreachable, the snapshot is the last one known and every request fails at once.
     virtual bool isReachable() const = 0;
+    // Whether the protection ends with this process: the window alone protects the machine itself, while the
+    // service's front end leaves the service protecting it when it quits.
+    virtual bool endsWithThisProcess() const = 0;
     // The listed cards in the order of the host table, with what is known of them.
     virtual QList<CardState> cards() const = 0;
     // What is left of the running countdown (or the shutdown application's time) in ms, -1 when none runs.

@@ -16,7 +16,7 @@ cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
   python3 "$upssim" stop "$work/card1" >/dev/null 2>&1 || true; python3 "$upssim" stop "$work/card2" >/dev/null 2>&1 || true
   rm -rf "$work"; }
 trap cleanup EXIT
-Xvfb :74 -screen 0 720x540x24 -nolisten tcp >/dev/null 2>&1 & pids+=($!)
+Xvfb :74 -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 & pids+=($!)
 export DISPLAY=:74
 for _ in $(seq 50); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
 cat >"$work/bus.conf" <<CONF
@@ -36,6 +36,8 @@ printf '[system]\npop_warning=false\n[shutdown]\nac_failed_time=30\nbatt_low_tim
 for ip in 127.0.1.1 127.0.1.2; do
   sqlite3 "$svc/cfg/vigilex.db" "insert into snmp_session(date, ip, port, version, community) values(strftime('%s','now'), '$ip', 16201, 0, 'public');"
 done
+# A day of history for the chart of the selected card (see tools/screenshot/seed-history).
+python3 "$src/tools/screenshot/seed-history" "$svc/cfg/vigilex.db" 127.0.1.1 127.0.1.2
 (cd "$svc" && exec ./vigilex-service >"$work/svc.log" 2>&1) & sp=$!; pids+=($sp)
 sleep 3
 shoot() { # LANG NAME

@@ -38,6 +38,7 @@ public:
         const QDBusConnection &bus, const QStringList &policyDirs = policyDirectories(), int timeoutMs = 2000);
 
     bool isReachable() const override;
+    bool endsWithThisProcess() const override { return false; }
     QList<CardState> cards() const override;
     qint64 countdownMs() const override;
     SystemMessage shutdownRefusal() const override;

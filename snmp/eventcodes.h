@@ -15,4 +15,13 @@ inline bool isWarningEvent(int event)
     return std::find(std::begin(warningEvents), std::end(warningEvents), event) != std::end(warningEvents);
 }
 
+// The notifications that say the machine's power is in danger: on battery, battery low, capacity below the
+// card's limit, the UPS shut down for a low battery. A face makes them stand out among the others.
+inline constexpr int powerTroubleEvents[] = {0x06, 0x08, 0x40, 0x44};
+inline bool isPowerTroubleEvent(int event)
+{
+    return std::find(std::begin(powerTroubleEvents), std::end(powerTroubleEvents), event)
+        != std::end(powerTroubleEvents);
+}
+
 } // namespace Snmp

@@ -67,6 +67,152 @@
     </message>
 </context>
 <context>
+    <name>DetailsPanel</name>
+    <message>
+        <source>other</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>none (output off)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>normal</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>bypass</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>battery</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>booster (low input raised)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>reducer (high input lowered)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>unknown (%1)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>unknown</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>low</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>depleted</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 Hz</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 %</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 min</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 V</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 °C</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No details: the protection service is not running</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Select a card to see what it reports</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: no details reported yet</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Model:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Output source:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Battery status:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Capacity:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Estimated runtime:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Load:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Input voltage:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Output voltage:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Input frequency:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Battery temperature:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Last answer:</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>HistoryChart</name>
+    <message>
+        <source>Capacity</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Load</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Power trouble</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Other events</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No samples in the last 24 hours</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>ListWidgetItem</name>
     <message>
         <source>Authentication failed</source>
@@ -270,39 +416,7 @@ Do you want to replace it?</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Language</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>English</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>中文</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Help</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>About</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Log</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Minimize</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Show</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Quit</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -311,10 +425,6 @@ Do you want to replace it?</source>
     </message>
     <message>
         <source>Sure</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Clear content</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -455,6 +565,94 @@ Do you want to replace it?</source>
     </message>
     <message>
         <source>Shutdown in %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Select a card to see its last 24 hours</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No history: the protection service is not running</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Reading the last 24 hours of %1 ...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The history of %1 could not be read: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Event %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Settings</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Settings...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Language</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;English</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>中文(&amp;C)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;About...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Mi&amp;nimize</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Show</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quit SNMP Vigilex; this computer is no longer protected</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Close this window; the protection service goes on protecting this computer</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quitting stops protecting this computer. Quit?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A shutdown of this computer is due at %1 (in %2); quitting cancels it.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quit SNMP Vigilex</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Cancel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Clear content</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -768,6 +966,53 @@ Do you want to replace it?</source>
             <numerusform>, %n waiting for a first report</numerusform>
             <numerusform>, %n waiting for a first report</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>Not protected: the protection service is not running</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not protected: no UPS card is listed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 online</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 on battery</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 battery low</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 offline</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 waiting</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>%n card(s): %1</source>
+        <translation>
+            <numerusform>%n card: %1</numerusform>
+            <numerusform>%n cards: %1</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>, </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> — shutdown due but refused</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> — not protected</source>
+        <translation type="unfinished"></translation>
     </message>
 </context>
 </TS>

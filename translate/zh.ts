@@ -67,6 +67,152 @@
     </message>
 </context>
 <context>
+    <name>DetailsPanel</name>
+    <message>
+        <source>other</source>
+        <translation>其他</translation>
+    </message>
+    <message>
+        <source>none (output off)</source>
+        <translation>无（输出关闭）</translation>
+    </message>
+    <message>
+        <source>normal</source>
+        <translation>正常</translation>
+    </message>
+    <message>
+        <source>bypass</source>
+        <translation>旁路</translation>
+    </message>
+    <message>
+        <source>battery</source>
+        <translation>电池</translation>
+    </message>
+    <message>
+        <source>booster (low input raised)</source>
+        <translation>升压（输入偏低）</translation>
+    </message>
+    <message>
+        <source>reducer (high input lowered)</source>
+        <translation>降压（输入偏高）</translation>
+    </message>
+    <message>
+        <source>unknown (%1)</source>
+        <translation>未知（%1）</translation>
+    </message>
+    <message>
+        <source>unknown</source>
+        <translation>未知</translation>
+    </message>
+    <message>
+        <source>low</source>
+        <translation>电量低</translation>
+    </message>
+    <message>
+        <source>depleted</source>
+        <translation>耗尽</translation>
+    </message>
+    <message>
+        <source>%1 Hz</source>
+        <translation>%1 Hz</translation>
+    </message>
+    <message>
+        <source>%1 %</source>
+        <translation>%1 %</translation>
+    </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 分钟</translation>
+    </message>
+    <message>
+        <source>%1 V</source>
+        <translation>%1 V</translation>
+    </message>
+    <message>
+        <source>No details: the protection service is not running</source>
+        <translation>没有详细信息：保护服务未运行</translation>
+    </message>
+    <message>
+        <source>Select a card to see what it reports</source>
+        <translation>选择一块卡以查看它报告的内容</translation>
+    </message>
+    <message>
+        <source>%1: no details reported yet</source>
+        <translation>%1：尚未报告详细信息</translation>
+    </message>
+    <message>
+        <source>Model:</source>
+        <translation>型号：</translation>
+    </message>
+    <message>
+        <source>Output source:</source>
+        <translation>输出来源：</translation>
+    </message>
+    <message>
+        <source>Battery status:</source>
+        <translation>电池状态：</translation>
+    </message>
+    <message>
+        <source>Capacity:</source>
+        <translation>电池容量：</translation>
+    </message>
+    <message>
+        <source>Estimated runtime:</source>
+        <translation>预计续航：</translation>
+    </message>
+    <message>
+        <source>Load:</source>
+        <translation>负载：</translation>
+    </message>
+    <message>
+        <source>Input voltage:</source>
+        <translation>输入电压：</translation>
+    </message>
+    <message>
+        <source>Output voltage:</source>
+        <translation>输出电压：</translation>
+    </message>
+    <message>
+        <source>Input frequency:</source>
+        <translation>输入频率：</translation>
+    </message>
+    <message>
+        <source>Battery temperature:</source>
+        <translation>电池温度：</translation>
+    </message>
+    <message>
+        <source>Last answer:</source>
+        <translation>最后应答：</translation>
+    </message>
+    <message>
+        <source>%1 °C</source>
+        <translation>%1 °C</translation>
+    </message>
+</context>
+<context>
+    <name>HistoryChart</name>
+    <message>
+        <source>Capacity</source>
+        <translation>容量</translation>
+    </message>
+    <message>
+        <source>Load</source>
+        <translation>负载</translation>
+    </message>
+    <message>
+        <source>Power trouble</source>
+        <translation>供电故障</translation>
+    </message>
+    <message>
+        <source>Other events</source>
+        <translation>其他事件</translation>
+    </message>
+    <message>
+        <source>No samples in the last 24 hours</source>
+        <translation>最近 24 小时内没有记录</translation>
+    </message>
+</context>
+<context>
     <name>ListWidgetItem</name>
     <message>
         <source>Authentication failed</source>
@@ -271,40 +417,8 @@ Do you want to replace it?</source>
         <translation>设置</translation>
     </message>
     <message>
-        <source>Language</source>
-        <translation>语言</translation>
-    </message>
-    <message>
-        <source>English</source>
-        <translation>English</translation>
-    </message>
-    <message>
-        <source>中文</source>
-        <translation>中文</translation>
-    </message>
-    <message>
-        <source>Help</source>
-        <translation>帮助</translation>
-    </message>
-    <message>
-        <source>About</source>
-        <translation>关于</translation>
-    </message>
-    <message>
         <source>Log</source>
         <translation>日志</translation>
-    </message>
-    <message>
-        <source>Minimize</source>
-        <translation>最小化</translation>
-    </message>
-    <message>
-        <source>Show</source>
-        <translation>显示</translation>
-    </message>
-    <message>
-        <source>Quit</source>
-        <translation>退出</translation>
     </message>
     <message>
         <source>Warning</source>
@@ -313,10 +427,6 @@ Do you want to replace it?</source>
     <message>
         <source>Sure</source>
         <translation>确定</translation>
-    </message>
-    <message>
-        <source>Clear content</source>
-        <translation>清空内容</translation>
     </message>
     <message>
         <source>Add</source>
@@ -457,6 +567,94 @@ Do you want to replace it?</source>
     <message>
         <source>Shutdown in %1</source>
         <translation>%1 后关机</translation>
+    </message>
+    <message>
+        <source>Select a card to see its last 24 hours</source>
+        <translation>选择一块卡以查看它最近 24 小时的情况</translation>
+    </message>
+    <message>
+        <source>No history: the protection service is not running</source>
+        <translation>没有历史记录：保护服务未运行</translation>
+    </message>
+    <message>
+        <source>Reading the last 24 hours of %1 ...</source>
+        <translation>正在读取 %1 最近 24 小时的记录...</translation>
+    </message>
+    <message>
+        <source>The history of %1 could not be read: %2</source>
+        <translation>无法读取 %1 的历史记录：%2</translation>
+    </message>
+    <message>
+        <source>Event %1</source>
+        <translation>事件 %1</translation>
+    </message>
+    <message>
+        <source>&amp;Settings</source>
+        <translation>设置(&amp;S)</translation>
+    </message>
+    <message>
+        <source>&amp;Settings...</source>
+        <translation>设置(&amp;S)...</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>退出(&amp;Q)</translation>
+    </message>
+    <message>
+        <source>&amp;Language</source>
+        <translation>语言(&amp;L)</translation>
+    </message>
+    <message>
+        <source>&amp;English</source>
+        <translation>English(&amp;E)</translation>
+    </message>
+    <message>
+        <source>中文(&amp;C)</source>
+        <translation>中文(&amp;C)</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>帮助(&amp;H)</translation>
+    </message>
+    <message>
+        <source>&amp;About...</source>
+        <translation>关于(&amp;A)...</translation>
+    </message>
+    <message>
+        <source>Mi&amp;nimize</source>
+        <translation>最小化(&amp;N)</translation>
+    </message>
+    <message>
+        <source>&amp;Show</source>
+        <translation>显示(&amp;S)</translation>
+    </message>
+    <message>
+        <source>Quit SNMP Vigilex; this computer is no longer protected</source>
+        <translation>退出 SNMP Vigilex；此计算机将不再受保护</translation>
+    </message>
+    <message>
+        <source>Close this window; the protection service goes on protecting this computer</source>
+        <translation>关闭此窗口；保护服务会继续保护此计算机</translation>
+    </message>
+    <message>
+        <source>Quitting stops protecting this computer. Quit?</source>
+        <translation>退出后此计算机将不再受保护。确定退出吗？</translation>
+    </message>
+    <message>
+        <source>A shutdown of this computer is due at %1 (in %2); quitting cancels it.</source>
+        <translation>此计算机将于 %1（%2 后）关机；退出会取消这次关机。</translation>
+    </message>
+    <message>
+        <source>Quit SNMP Vigilex</source>
+        <translation>退出 SNMP Vigilex</translation>
+    </message>
+    <message>
+        <source>&amp;Cancel</source>
+        <translation>取消(&amp;C)</translation>
+    </message>
+    <message>
+        <source>&amp;Clear content</source>
+        <translation>清空内容(&amp;C)</translation>
     </message>
 </context>
 <context>
@@ -765,6 +963,52 @@ Do you want to replace it?</source>
         <translation>
             <numerusform>，%n 块等待首次报告</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>Not protected: the protection service is not running</source>
+        <translation>未受保护：保护服务未运行</translation>
+    </message>
+    <message>
+        <source>Not protected: no UPS card is listed</source>
+        <translation>未受保护：未列出 UPS 卡</translation>
+    </message>
+    <message>
+        <source>%1 online</source>
+        <translation>%1 块在线</translation>
+    </message>
+    <message>
+        <source>%1 on battery</source>
+        <translation>%1 块电池供电</translation>
+    </message>
+    <message>
+        <source>%1 battery low</source>
+        <translation>%1 块电池电量低</translation>
+    </message>
+    <message>
+        <source>%1 offline</source>
+        <translation>%1 块离线</translation>
+    </message>
+    <message>
+        <source>%1 waiting</source>
+        <translation>%1 块等待报告</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n card(s): %1</source>
+        <translation>
+            <numerusform>%n 块卡：%1</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>, </source>
+        <translation>，</translation>
+    </message>
+    <message>
+        <source> — shutdown due but refused</source>
+        <translation> — 应当关机，但关机被拒绝</translation>
+    </message>
+    <message>
+        <source> — not protected</source>
+        <translation> — 未受保护</translation>
     </message>
 </context>
 </TS>

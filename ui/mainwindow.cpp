@@ -6,13 +6,16 @@
 #include "storage/eventtexts.h"
 #include "storage/settingkeys.h"
 #include "ui/aboutdialog.h"
+#include "ui/detailspanel.h"
 #include "ui/elidedtexttipdelegate.h"
+#include "ui/historychart.h"
 #include "ui/language.h"
 #include "ui/listwidgetitem.h"
 #include "ui/logdialog.h"
 #include "ui/mainwindowprivate.h"
 #include "ui/notificationarea.h"
 #include "ui/settingsdialog.h"
+#include "ui/shieldicon.h"
 #include "ui/statusline.h"
 #include "ui/userprompt.h"
 
@@ -86,7 +89,11 @@ struct MainWindow::Form
     QLabel *clockLabel = nullptr;
     QLabel *statusLine = nullptr;
     QSplitter *splitter = nullptr;
+    QSplitter *cardSplitter = nullptr;
+    QSplitter *eventSplitter = nullptr;
     QListWidget *hostList = nullptr;
+    DetailsPanel *details = nullptr;
+    HistoryChart *chart = nullptr;
     QTableWidget *eventTable = nullptr;
     QSystemTrayIcon *trayIcon = nullptr;
     QMenu *trayMenu = nullptr;
@@ -112,7 +119,7 @@ MainWindow::MainWindow(ProtectionBackend *backend, QWidget *parent)
     connect(ui->actionSettings, &QAction::triggered, this, &MainWindow::showSettingsDialog);
     connect(ui->toolSettings, &QAction::triggered, this, &MainWindow::showSettingsDialog);
     connect(ui->toolLog, &QAction::triggered, this, &MainWindow::showLogDialog);
-    connect(ui->actionQuit, &QAction::triggered, qApp, &QCoreApplication::quit);
+    connect(ui->actionQuit, &QAction::triggered, this, &MainWindow::quit);
     connect(ui->languageGroup, &QActionGroup::triggered, this, &MainWindow::onLanguageChanged);
     connect(ui->eventTable, &QWidget::customContextMenuRequested, this, &MainWindow::onEventTableContextMenu);
     connect(d->clockTimer.get(), &QTimer::timeout, this, &MainWindow::updateClock);
@@ -120,8 +127,14 @@ MainWindow::MainWindow(ProtectionBackend *backend, QWidget *parent)
     connect(d->rowTimer.get(), &QTimer::timeout, this, &MainWindow::flushEventRows);
     d->statusTimer->setSingleShot(true);
     connect(d->statusTimer.get(), &QTimer::timeout, this, &MainWindow::updateStatusLine);
+    connect(ui->hostList, &QListWidget::itemSelectionChanged, this, &MainWindow::selectionChanged);
+    connect(d->historyTimer.get(), &QTimer::timeout, this, &MainWindow::refreshHistory);
+    d->chartSoon->setSingleShot(true);
+    connect(d->chartSoon.get(), &QTimer::timeout, this, &MainWindow::refreshHistory);
 
     d->clockTimer->start(1000);
+    d->historyTimer->start(MainWindowPrivate::historyMs);
+    selectionChanged();
 }
 
 MainWindow::~MainWindow()
@@ -143,8 +156,11 @@ void MainWindow::followBackend()
     readPopupSetting();
 
     connect(backend, &ProtectionBackend::hostsChanged, this, [this] { setHostItems(); });
-    connect(backend, &ProtectionBackend::eventArrived, this,
-        [this](const QString &host, int event, qint64) { announceEvent(host, event); });
+    connect(backend, &ProtectionBackend::eventArrived, this, [this](const QString &host, int event, qint64) {
+        if (host == d->selectedHost && !d->chartSoon->isActive())
+            d->chartSoon->start(MainWindowPrivate::chartSoonMs);
+        announceEvent(host, event);
+    });
     connect(backend, &ProtectionBackend::statusChanged, this, [this](const QString &host, int status) {
         if (ListWidgetItem *item = findHostItem(host))
             item->setStatus(status);
@@ -158,6 +174,10 @@ void MainWindow::followBackend()
         if (ListWidgetItem *item = findHostItem(host))
             item->setData(data);
         scheduleStatusLine();
+    });
+    connect(backend, &ProtectionBackend::detailsChanged, this, [this](const CardDetails &details) {
+        if (!d->selectedHost.isEmpty() && details.host == d->selectedHost)
+            ui->details->show(d->selectedHost, details, d->reachable);
     });
     connect(backend, &ProtectionBackend::systemMessage, this,
         [this](const SystemMessage &message) { displaySNMPEvent(tr("System"), SystemMessages::text(message)); });
@@ -189,6 +209,9 @@ void MainWindow::setReachable(bool reachable)
         if (d->serviceLost)
             displaySNMPEvent(tr("System"), tr("The protection service is back"));
         d->serviceLost = false;
+        // The chart said the service was away; it reads again whether or not the selection changed.
+        selectionChanged();
+        refreshHistory();
         return;
     }
     d->serviceLost = true;
@@ -196,6 +219,7 @@ void MainWindow::setReachable(bool reachable)
     for (ListWidgetItem *item : ui->hostList->findChildren<ListWidgetItem *>())
         item->reset();
     updateCountdown(-1);
+    selectionChanged();
     displaySNMPEvent(tr("System"), tr("The protection service has stopped; the lamps stay grey until it is back"));
 }
 
@@ -227,6 +251,9 @@ void MainWindow::setHostItems()
     int same = 0;
     while (same < hosts.size() && same < d->hosts.size() && hosts.at(same) == d->hosts.at(same))
         ++same;
+    // The rows go and come with their selection; the card stays selected where it is still listed.
+    const QString selected = d->selectedHost;
+    const QSignalBlocker quiet(ui->hostList);
     while (d->hosts.size() > same)
         removeHostItem(d->hosts.size() - 1);
     for (int i = same; i < cards.size(); ++i) {
@@ -241,6 +268,12 @@ void MainWindow::setHostItems()
             item->setAuthenticationFailed(card.authenticationFailed);
         }
     }
+    // The first card is selected when none is, so that one card shows its details without a click.
+    const int keep = hosts.indexOf(selected);
+    ui->hostList->setCurrentRow(keep >= 0 ? keep : hosts.isEmpty() ? -1 : 0);
+    if (ui->hostList->currentRow() < 0)
+        ui->hostList->clearSelection();
+    selectionChanged();
     updateStatusLine();
 }
 
@@ -294,6 +327,95 @@ void MainWindow::updateStatusLine()
     ui->statusLine->setText(line.text);
     ui->statusLine->setStyleSheet(QStringLiteral("QLabel { background: %1; padding: 6px; border-radius: 3px; }")
                                       .arg(QLatin1String(colours[int(line.level)])));
+    updateTray(input);
+}
+
+void MainWindow::updateTray(const StatusLine::Input &input)
+{
+    if (!ui->trayIcon)
+        return;
+    const int state = int(StatusLine::trayState(input));
+    if (state != d->trayState) {
+        d->trayState = state;
+        if (!d->trayIcons.contains(state))
+            d->trayIcons.insert(state, ShieldIcon::forState(StatusLine::Tray(state)));
+        ui->trayIcon->setIcon(d->trayIcons.value(state));
+    }
+    const QString tip = tr("SNMP Vigilex") + QLatin1Char('\n') + StatusLine::summary(input);
+    if (ui->trayIcon->toolTip() != tip)
+        ui->trayIcon->setToolTip(tip);
+}
+
+QString MainWindow::selectedHost() const
+{
+    return d->selectedHost;
+}
+
+void MainWindow::selectionChanged()
+{
+    const int row = ui->hostList->currentRow();
+    const QString host
+        = row >= 0 && row < d->hosts.size() && ui->hostList->item(row)->isSelected() ? d->hosts.at(row) : QString();
+    const bool changed = host != d->selectedHost;
+    d->selectedHost = host;
+    showDetails();
+    if (changed || !d->reachable || d->historySerial == 0)
+        refreshHistory();
+}
+
+void MainWindow::showDetails()
+{
+    const CardDetails details
+        = d->selectedHost.isEmpty() || !d->reachable ? CardDetails() : d->backend->details(d->selectedHost);
+    ui->details->show(d->selectedHost, details, d->reachable);
+}
+
+void MainWindow::refreshHistory()
+{
+    const quint64 serial = ++d->historySerial;
+    const QString host = d->selectedHost;
+    if (host.isEmpty() || !d->reachable)
+        d->chartHost.clear();
+    if (!d->reachable) {
+        ui->chart->setMessage(tr("No history: the protection service is not running"));
+        return;
+    }
+    if (host.isEmpty()) {
+        ui->chart->setMessage(tr("Select a card to see its last 24 hours"));
+        return;
+    }
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const qint64 from = now - 24 * 3600;
+    // Until the answer comes the chart goes on showing the card it showed; another card's lines go at once.
+    if (d->chartHost != host) {
+        d->chartHost = host;
+        ui->chart->setMarks({});
+        ui->chart->setMessage(tr("Reading the last 24 hours of %1 ...").arg(host));
+    }
+    d->backend->history(host, from, now, this,
+        [this, serial, host, from, now](const BackendReply &reply, const QVector<HistorySample> &samples) {
+            if (serial != d->historySerial)
+                return;
+            if (!reply.ok) {
+                ui->chart->setMessage(tr("The history of %1 could not be read: %2").arg(host, reply.error));
+                return;
+            }
+            ui->chart->setData(from, now, samples);
+        });
+    d->backend->events(
+        from, now, this, [this, serial, host](const BackendReply &reply, const QVector<StoredEvent> &events) {
+            if (serial != d->historySerial || !reply.ok)
+                return;
+            QVector<HistoryChart::Mark> marks;
+            for (const StoredEvent &event : events) {
+                if (event.host != host)
+                    continue;
+                const QString text = d->backend->texts()->text(host, event.event, Language::eventSection());
+                marks.append({event.date, Snmp::isPowerTroubleEvent(event.event),
+                    text.isEmpty() ? tr("Event %1").arg(event.event) : text});
+            }
+            ui->chart->setMarks(marks);
+        });
 }
 
 QString MainWindow::statusText()
@@ -306,7 +428,7 @@ QString MainWindow::statusText()
 void MainWindow::setupUi()
 {
     setObjectName(QStringLiteral("MainWindow"));
-    resize(720, 540);
+    resize(800, 600);
 
     ui->menuSettings = menuBar()->addMenu(QString());
     ui->menuSettings->setObjectName(QStringLiteral("menuSettings"));
@@ -368,16 +490,33 @@ void MainWindow::setupUi()
     strong.setBold(true);
     ui->statusLine->setFont(strong);
     layout->addWidget(ui->statusLine);
+    // The cards and what the selected one reports on the left; its last 24 hours above the events on the right.
     ui->splitter = new QSplitter(Qt::Horizontal, central);
     ui->splitter->setObjectName(QStringLiteral("splitter"));
-    ui->hostList = new QListWidget(ui->splitter);
+    ui->cardSplitter = new QSplitter(Qt::Vertical, ui->splitter);
+    ui->cardSplitter->setObjectName(QStringLiteral("cardSplitter"));
+    ui->hostList = new QListWidget(ui->cardSplitter);
     ui->hostList->setObjectName(QStringLiteral("hostList"));
-    ui->eventTable = new QTableWidget(ui->splitter);
+    ui->hostList->setSelectionMode(QAbstractItemView::SingleSelection);
+    ui->details = new DetailsPanel(ui->cardSplitter);
+    ui->cardSplitter->addWidget(ui->hostList);
+    ui->cardSplitter->addWidget(ui->details);
+    ui->cardSplitter->setStretchFactor(0, 1);
+    ui->cardSplitter->setStretchFactor(1, 0);
+    ui->eventSplitter = new QSplitter(Qt::Vertical, ui->splitter);
+    ui->eventSplitter->setObjectName(QStringLiteral("eventSplitter"));
+    ui->chart = new HistoryChart(ui->eventSplitter);
+    ui->eventTable = new QTableWidget(ui->eventSplitter);
     ui->eventTable->setObjectName(QStringLiteral("eventTable"));
-    ui->splitter->addWidget(ui->hostList);
-    ui->splitter->addWidget(ui->eventTable);
+    ui->eventSplitter->addWidget(ui->chart);
+    ui->eventSplitter->addWidget(ui->eventTable);
+    ui->eventSplitter->setStretchFactor(0, 1);
+    ui->eventSplitter->setStretchFactor(1, 1);
+    ui->splitter->addWidget(ui->cardSplitter);
+    ui->splitter->addWidget(ui->eventSplitter);
     ui->splitter->setStretchFactor(0, 3);
     ui->splitter->setStretchFactor(1, 7);
+    ui->splitter->setSizes({300, 700});
     layout->addWidget(ui->splitter, 1);
     setCentralWidget(central);
 
@@ -396,14 +535,14 @@ void MainWindow::setupUi()
 void MainWindow::retranslateUi()
 {
     setWindowTitle(tr("SNMP Vigilex"));
-    ui->menuSettings->setTitle(tr("Settings"));
-    ui->actionSettings->setText(tr("Settings"));
-    ui->actionQuit->setText(tr("Quit"));
-    ui->menuLanguage->setTitle(tr("Language"));
-    ui->actionEnglish->setText(tr("English"));
-    ui->actionChinese->setText(tr("中文"));
-    ui->menuHelp->setTitle(tr("Help"));
-    ui->actionAbout->setText(tr("About"));
+    ui->menuSettings->setTitle(tr("&Settings"));
+    ui->actionSettings->setText(tr("&Settings..."));
+    ui->actionQuit->setText(tr("&Quit"));
+    ui->menuLanguage->setTitle(tr("&Language"));
+    ui->actionEnglish->setText(tr("&English"));
+    ui->actionChinese->setText(tr("中文(&C)"));
+    ui->menuHelp->setTitle(tr("&Help"));
+    ui->actionAbout->setText(tr("&About..."));
     ui->toolSettings->setToolTip(tr("Settings"));
     ui->toolLog->setToolTip(tr("Log"));
     ui->eventTable->setColumnCount(3);
@@ -411,12 +550,17 @@ void MainWindow::retranslateUi()
         QCoreApplication::translate("MainWidget", "Object"), QCoreApplication::translate("MainWidget", "Event")});
     ui->eventTable->setColumnWidth(0, timeColumnWidth);
     if (ui->trayIcon) {
-        ui->trayIcon->setToolTip(tr("SNMP Vigilex"));
-        ui->trayMinimize->setText(tr("Minimize"));
-        ui->trayShow->setText(tr("Show"));
-        ui->trayQuit->setText(tr("Quit"));
+        ui->trayMinimize->setText(tr("Mi&nimize"));
+        ui->trayShow->setText(tr("&Show"));
+        ui->trayQuit->setText(tr("&Quit"));
     }
+    updateQuitTips();
     updateStatusLine();
+    if (ui->details) {
+        // The chart's texts and the events' names are in the new language at its next paint and read.
+        showDetails();
+        refreshHistory();
+    }
     if (d->countdownClock.isValid())
         updateClock();
 }
@@ -437,11 +581,47 @@ void MainWindow::setupTrayIcon()
     ui->trayQuit->setObjectName(QStringLiteral("trayQuit"));
     connect(ui->trayMinimize, &QAction::triggered, this, &QWidget::hide);
     connect(ui->trayShow, &QAction::triggered, this, &QWidget::showNormal);
-    connect(ui->trayQuit, &QAction::triggered, qApp, &QCoreApplication::quit);
+    connect(ui->trayQuit, &QAction::triggered, this, &MainWindow::quit);
     ui->trayIcon->setContextMenu(ui->trayMenu);
     connect(ui->trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::onTrayIconActivated);
     retranslateUi();
     ui->trayIcon->show();
+}
+
+void MainWindow::updateQuitTips()
+{
+    const QString tip = d->backend->endsWithThisProcess()
+        ? tr("Quit SNMP Vigilex; this computer is no longer protected")
+        : tr("Close this window; the protection service goes on protecting this computer");
+    for (QAction *action : {ui->actionQuit, ui->trayQuit}) {
+        if (!action)
+            continue;
+        action->setToolTip(tip);
+        action->setStatusTip(tip);
+    }
+}
+
+void MainWindow::quit()
+{
+    if (d->quitAsking)
+        return;
+    // At log-out the session manager ends the program; nobody is there to answer.
+    if (d->backend->endsWithThisProcess() && !d->sessionEnding && !qApp->isSavingSession()) {
+        QString text = tr("Quitting stops protecting this computer. Quit?");
+        if (d->countdownClock.isValid()) {
+            const qint64 left = qMax<qint64>(0, d->countdownMs - d->countdownClock.elapsed());
+            const QString due = QDateTime::currentDateTime().addMSecs(left).toString(QStringLiteral("HH:mm:ss"));
+            text = tr("A shutdown of this computer is due at %1 (in %2); quitting cancels it.")
+                       .arg(due, StatusLine::clock(left))
+                + QLatin1Char('\n') + text;
+        }
+        d->quitAsking = true;
+        const int answer = UserPrompt::warning(this, tr("Quit SNMP Vigilex"), text, tr("&Quit"), tr("&Cancel"));
+        d->quitAsking = false;
+        if (answer != 0)
+            return;
+    }
+    QCoreApplication::quit();
 }
 
 void MainWindow::setupSession()
@@ -586,7 +766,7 @@ void MainWindow::onEventTableContextMenu(const QPoint &)
 {
     QMenu menu;
     menu.setObjectName(QStringLiteral("eventTableMenu"));
-    QAction *clear = menu.addAction(tr("Clear content"));
+    QAction *clear = menu.addAction(tr("&Clear content"));
     clear->setObjectName(QStringLiteral("clearContent"));
     connect(clear, &QAction::triggered, this, [this] {
         d->pendingRows.clear();

@@ -7,6 +7,9 @@ class ListWidgetItem;
 class MainWindowPrivate;
 class ProtectionBackend;
 class QAction;
+namespace StatusLine {
+struct Input;
+}
 
 // The program's only window: status line, host list with lamps, event table, menus, tray icon. It shows what
 // its backend reports, the protection in this process or the service's, and never asks which one it has.
@@ -24,6 +27,8 @@ public:
     QStringList hosts() const;
     // The status line above the list, as it is about to be shown.
     QString statusText();
+    // The card whose details and history are shown; empty when none is selected.
+    QString selectedHost() const;
 
 public slots:
     void showAboutDialog();
@@ -33,6 +38,9 @@ public slots:
     void onEventTableContextMenu(const QPoint &pos);
     void displaySNMPEvent(const QString &host, const QString &event);
     void onTrayIconActivated(QSystemTrayIcon::ActivationReason reason);
+    // Quit, Ctrl+Q and the tray's Quit. The window alone asks first, since quitting ends the protection; in
+    // front of the service it just quits.
+    void quit();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -61,6 +69,11 @@ private:
     void addHostItem(const QString &ip);
     void removeHostItem(int index);
     void updateClock();
+    void updateTray(const StatusLine::Input &input);
+    void updateQuitTips();
+    void selectionChanged();
+    void showDetails();
+    void refreshHistory();
 
     Form *ui;
     MainWindowPrivate *d;

@@ -9,7 +9,9 @@ MainWindowPrivate::MainWindowPrivate(ProtectionBackend *backend)
       language(Language::instance()),
       clockTimer(new QTimer),
       rowTimer(new QTimer),
-      statusTimer(new QTimer)
+      statusTimer(new QTimer),
+      historyTimer(new QTimer),
+      chartSoon(new QTimer)
 { }
 
 MainWindowPrivate::~MainWindowPrivate()

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QIcon>
 #include <QStringList>
 #include <QVector>
 
@@ -56,4 +57,20 @@ public:
     // between the backend's reports.
     QElapsedTimer countdownClock;
     qint64 countdownMs = -1;
+
+    // The card selected in the list, whose details and last 24 hours are shown; the chart is read again each
+    // historyMs and on a change of selection. An answer to an earlier read (another card, an older minute) has
+    // an older serial and is dropped.
+    QString selectedHost;
+    static constexpr int historyMs = 60000;
+    std::unique_ptr<QTimer> historyTimer;
+    // An event of the selected card marks the chart soon after, once the store has it; a burst reads once.
+    static constexpr int chartSoonMs = 1500;
+    std::unique_ptr<QTimer> chartSoon;
+    quint64 historySerial = 0;
+    QString chartHost; // whose lines the chart shows or is reading
+    // The tray's state as last shown; its icon is drawn once per state.
+    int trayState = -1;
+    QHash<int, QIcon> trayIcons;
+    bool quitAsking = false; // the question before quitting is open
 };

@@ -17,6 +17,35 @@ QString trouble(const CardState &card)
         return QCoreApplication::translate("StatusLine", "mains failure");
     return QString();
 }
+
+// The cards by what they say of this machine's power.
+struct Counts
+{
+    int online = 0; // answering, power in order
+    int onBattery = 0;
+    int batteryLow = 0;
+    int offline = 0;
+    int waiting = 0; // no report yet
+
+    explicit Counts(const QList<CardState> &cards)
+    {
+        for (const CardState &card : cards) {
+            const QString why = trouble(card);
+            if (card.status < 0)
+                ++waiting;
+            else if (card.status != Snmp::Online)
+                ++offline;
+            else if (why.isEmpty())
+                ++online;
+            else if (Snmp::isKnown(card.data, Snmp::BatteryStatus)
+                && card.data.at(Snmp::BatteryStatus) == Snmp::BatteryLow)
+                ++batteryLow;
+            else
+                ++onBattery;
+        }
+    }
+    int troubled() const { return onBattery + batteryLow; }
+};
 } // namespace
 
 namespace StatusLine {
@@ -88,6 +117,49 @@ Line compute(const Input &input)
                 + QCoreApplication::translate("StatusLine", ", %n waiting for a first report", nullptr, unknown)};
     return {Level::Protected,
         QCoreApplication::translate("StatusLine", "Protected \u2014 %n card(s) online", nullptr, online)};
+}
+
+Tray trayState(const Input &input)
+{
+    if (!input.reachable || !input.refusal.isEmpty() || input.cards.isEmpty())
+        return Tray::NotProtected;
+    if (input.countdownMs >= 0)
+        return Tray::Countdown;
+    const Counts counts(input.cards);
+    if (counts.troubled() > 0)
+        return Tray::Trouble;
+    if (counts.online == 0)
+        return counts.waiting > 0 ? Tray::Trouble : Tray::NotProtected;
+    return counts.offline > 0 ? Tray::Trouble : Tray::Protected;
+}
+
+QString summary(const Input &input)
+{
+    if (!input.reachable)
+        return QCoreApplication::translate("StatusLine", "Not protected: the protection service is not running");
+    if (input.cards.isEmpty())
+        return QCoreApplication::translate("StatusLine", "Not protected: no UPS card is listed");
+    const Counts counts(input.cards);
+    QStringList parts;
+    if (counts.online > 0)
+        parts << QCoreApplication::translate("StatusLine", "%1 online").arg(counts.online);
+    if (counts.onBattery > 0)
+        parts << QCoreApplication::translate("StatusLine", "%1 on battery").arg(counts.onBattery);
+    if (counts.batteryLow > 0)
+        parts << QCoreApplication::translate("StatusLine", "%1 battery low").arg(counts.batteryLow);
+    if (counts.offline > 0)
+        parts << QCoreApplication::translate("StatusLine", "%1 offline").arg(counts.offline);
+    if (counts.waiting > 0)
+        parts << QCoreApplication::translate("StatusLine", "%1 waiting").arg(counts.waiting);
+    QString text = QCoreApplication::translate("StatusLine", "%n card(s): %1", nullptr, int(input.cards.size()))
+                       .arg(parts.join(QCoreApplication::translate("StatusLine", ", ")));
+    if (!input.refusal.isEmpty())
+        text += QCoreApplication::translate("StatusLine", " \u2014 shutdown due but refused");
+    else if (input.countdownMs >= 0)
+        text += QCoreApplication::translate("StatusLine", " \u2014 shutdown in %1").arg(clock(input.countdownMs));
+    else if (counts.online == 0 && counts.troubled() == 0 && counts.waiting == 0)
+        text += QCoreApplication::translate("StatusLine", " \u2014 not protected");
+    return text;
 }
 
 } // namespace StatusLine

@@ -18,6 +18,16 @@ enum class Level
     Danger
 };
 
+// What the tray icon shows: the machine protected, a card in trouble (on battery, offline, not reported yet), a
+// shutdown counting down, or nothing that would shut it down in time.
+enum class Tray
+{
+    Protected,
+    Trouble,
+    Countdown,
+    NotProtected
+};
+
 struct Input
 {
     bool reachable = true;
@@ -35,6 +45,9 @@ struct Line
 Input of(const ProtectionBackend &backend);
 // In the current language.
 Line compute(const Input &input);
+Tray trayState(const Input &input);
+// The same in one short line for the tray's tooltip, e.g. "3 cards: 2 online, 1 on battery — shutdown in 29:54".
+QString summary(const Input &input);
 // m:ss, as the countdown is shown in the status bar too.
 QString clock(qint64 remainingMs);
 

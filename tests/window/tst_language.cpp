@@ -82,7 +82,7 @@ void TestLanguage::missingTranslationSwitchesSectionOnly()
     QCoreApplication::processEvents();
     QVERIFY(action(*window, "actionChinese")->isChecked());
     QCOMPARE(window->windowTitle(), QStringLiteral("SNMP Vigilex"));
-    QCOMPARE(action(*window, "actionSettings")->text(), QStringLiteral("Settings"));
+    QCOMPARE(action(*window, "actionSettings")->text(), QStringLiteral("&Settings..."));
     QCOMPARE(Language::eventSection(), QStringLiteral("Event_Chinese"));
     QCOMPARE(savedLanguage().toInt(), 1);
     window->protection()->handleSNMPEvent(QStringLiteral("10.0.0.5"), 8);

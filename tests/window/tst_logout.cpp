@@ -221,6 +221,7 @@ private slots:
         ScratchApp app;
         prepare(app);
         auto window = makeWindow();
+        PromptRecorder prompts; // the window alone asks before a quit of its own, never at a log-out
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
 
@@ -230,6 +231,7 @@ private slots:
         QCOMPARE(QCoreApplication::exec(), 0); // the session manager's "die" ended it, as the tray's "Quit" does
         QVERIFY(!window->isVisible());
         QCOMPARE(readReportLine(5000), report);
+        QCOMPARE(prompts.texts(), QStringList());
     }
 };
 

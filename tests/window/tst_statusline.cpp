@@ -58,49 +58,80 @@ void TestStatusLine::text_data()
     QTest::addColumn<QString>("refusal");
     QTest::addColumn<int>("level");
     QTest::addColumn<QString>("text");
+    // The tray: its state and the tooltip's summary under the program's name.
+    QTest::addColumn<int>("tray");
+    QTest::addColumn<QString>("summary");
 
+    const int shield = int(StatusLine::Tray::Protected);
+    const int trouble = int(StatusLine::Tray::Trouble);
+    const int counting = int(StatusLine::Tray::Countdown);
+    const int unprotected = int(StatusLine::Tray::NotProtected);
     const int ok = int(StatusLine::Level::Protected);
     const int waiting = int(StatusLine::Level::Waiting);
     const int warning = int(StatusLine::Level::Warning);
     const int danger = int(StatusLine::Level::Danger);
     const QString none;
     QTest::newRow("all online") << true << "127.0.1.1=on 127.0.1.2=on 127.0.1.3=on" << qint64(-1) << none << ok
-                                << QString::fromUtf8("Protected \u2014 3 cards online");
+                                << QString::fromUtf8("Protected \u2014 3 cards online") << shield
+                                << QStringLiteral("3 cards: 3 online");
     QTest::newRow("one online") << true << "127.0.1.1=on" << qint64(-1) << none << ok
-                                << QString::fromUtf8("Protected \u2014 1 card online");
+                                << QString::fromUtf8("Protected \u2014 1 card online") << shield
+                                << QStringLiteral("1 card: 1 online");
     QTest::newRow("on battery with the countdown")
         << true << "127.0.1.1=on 127.0.1.2=mains" << qint64(29 * 60000 + 54500) << none << danger
-        << QString::fromUtf8("On battery: 127.0.1.2 (mains failure) \u2014 shutdown in 29:54");
+        << QString::fromUtf8("On battery: 127.0.1.2 (mains failure) \u2014 shutdown in 29:54") << counting
+        << QString::fromUtf8("2 cards: 1 online, 1 on battery \u2014 shutdown in 29:54");
     QTest::newRow("battery low") << true << "127.0.1.2=low" << qint64(59000) << none << danger
-                                 << QString::fromUtf8("On battery: 127.0.1.2 (battery low) \u2014 shutdown in 0:59");
-    QTest::newRow("on battery, condition off") << true << "127.0.1.2=mains" << qint64(-1) << none << danger
-                                               << QStringLiteral("On battery: 127.0.1.2 (mains failure)");
+                                 << QString::fromUtf8("On battery: 127.0.1.2 (battery low) \u2014 shutdown in 0:59")
+                                 << counting << QString::fromUtf8("1 card: 1 battery low \u2014 shutdown in 0:59");
+    QTest::newRow("on battery, condition off")
+        << true << "127.0.1.2=mains" << qint64(-1) << none << danger
+        << QStringLiteral("On battery: 127.0.1.2 (mains failure)") << trouble << QStringLiteral("1 card: 1 on battery");
     // What an offline card said last is no longer true of it.
     QTest::newRow("a lost card's mains failure is not shown")
         << true << "127.0.1.2=lost" << qint64(-1) << none << warning
-        << QStringLiteral("Not protected: no card answers (offline: 127.0.1.2)");
+        << QStringLiteral("Not protected: no card answers (offline: 127.0.1.2)") << unprotected
+        << QString::fromUtf8("1 card: 1 offline \u2014 not protected");
     QTest::newRow("countdown without a card in trouble")
-        << true << "127.0.1.1=on" << qint64(120000) << none << danger << QStringLiteral("Shutdown in 2:00");
+        << true << "127.0.1.1=on" << qint64(120000) << none << danger << QStringLiteral("Shutdown in 2:00") << counting
+        << QString::fromUtf8("1 card: 1 online \u2014 shutdown in 2:00");
     QTest::newRow("refusal first") << true << "127.0.1.2=mains" << qint64(0)
                                    << "System shutdown refused by logind: %1|Access denied" << danger
                                    << QStringLiteral("Shutdown due but refused: System shutdown refused by logind: "
-                                                     "Access denied");
+                                                     "Access denied")
+                                   << unprotected
+                                   << QString::fromUtf8("1 card: 1 on battery \u2014 shutdown due but refused");
     QTest::newRow("no cards") << true << "" << qint64(-1) << none << warning
-                              << QStringLiteral("Not protected: no UPS card is listed; add one under Settings");
+                              << QStringLiteral("Not protected: no UPS card is listed; add one under Settings")
+                              << unprotected << QStringLiteral("Not protected: no UPS card is listed");
     QTest::newRow("all offline") << true << "127.0.1.1=off 127.0.1.2=off" << qint64(-1) << none << warning
-                                 << QStringLiteral("Not protected: no card answers (offline: 127.0.1.1, 127.0.1.2)");
+                                 << QStringLiteral("Not protected: no card answers (offline: 127.0.1.1, 127.0.1.2)")
+                                 << unprotected << QString::fromUtf8("2 cards: 2 offline \u2014 not protected");
     QTest::newRow("some offline") << true << "127.0.1.1=on 127.0.1.2=off" << qint64(-1) << none << warning
-                                  << QStringLiteral("Protected by 1 card; offline: 127.0.1.2");
+                                  << QStringLiteral("Protected by 1 card; offline: 127.0.1.2") << trouble
+                                  << QStringLiteral("2 cards: 1 online, 1 offline");
     QTest::newRow("no report yet") << true << "127.0.1.1=? 127.0.1.2=?" << qint64(-1) << none << waiting
-                                   << QStringLiteral("Waiting for the first report of 2 cards");
+                                   << QStringLiteral("Waiting for the first report of 2 cards") << trouble
+                                   << QStringLiteral("2 cards: 2 waiting");
     QTest::newRow("online and waiting") << true << "127.0.1.1=on 127.0.1.2=?" << qint64(-1) << none << ok
                                         << QString::fromUtf8(
-                                               "Protected \u2014 1 card online, 1 waiting for a first report");
+                                               "Protected \u2014 1 card online, 1 waiting for a first report")
+                                        << shield << QStringLiteral("2 cards: 1 online, 1 waiting");
     QTest::newRow("service not running, whatever was known")
         << false << "127.0.1.1=on 127.0.1.2=mains" << qint64(60000) << "System shutdown refused by logind: %1|x"
         << danger
         << QStringLiteral("Not protected: the protection service is not running. Start it with: sudo systemctl start "
-                          "vigilex");
+                          "vigilex")
+        << unprotected << QStringLiteral("Not protected: the protection service is not running");
+    // The tooltip as a user with three cards reads it during an outage.
+    QTest::newRow("three cards, one on battery, countdown")
+        << true << "127.0.1.1=on 127.0.1.2=mains 127.0.1.3=on" << qint64(29 * 60000 + 54900) << none << danger
+        << QString::fromUtf8("On battery: 127.0.1.2 (mains failure) \u2014 shutdown in 29:54") << counting
+        << QString::fromUtf8("3 cards: 2 online, 1 on battery \u2014 shutdown in 29:54");
+    QTest::newRow("every kind at once")
+        << true << "127.0.1.1=low 127.0.1.2=mains 127.0.1.3=off 127.0.1.4=? 127.0.1.5=on" << qint64(-1) << none
+        << danger << QStringLiteral("On battery: 127.0.1.1 (battery low), 127.0.1.2 (mains failure)") << trouble
+        << QStringLiteral("5 cards: 1 online, 1 on battery, 1 battery low, 1 offline, 1 waiting");
 }
 
 void TestStatusLine::text()
@@ -111,6 +142,8 @@ void TestStatusLine::text()
     QFETCH(QString, refusal);
     QFETCH(int, level);
     QFETCH(QString, text);
+    QFETCH(int, tray);
+    QFETCH(QString, summary);
 
     StatusLine::Input input;
     input.reachable = reachable;
@@ -122,6 +155,8 @@ void TestStatusLine::text()
     const StatusLine::Line line = StatusLine::compute(input);
     QCOMPARE(line.text, text);
     QCOMPARE(int(line.level), level);
+    QCOMPARE(StatusLine::summary(input), summary);
+    QCOMPARE(int(StatusLine::trayState(input)), tray);
 }
 
 void TestStatusLine::chinese()
@@ -143,6 +178,9 @@ void TestStatusLine::chinese()
     input.cards = {cardOf(QStringLiteral("127.0.1.1=on")), cardOf(QStringLiteral("127.0.1.3=on"))};
     input.countdownMs = -1;
     QCOMPARE(StatusLine::compute(input).text, QString::fromUtf8("受保护 \u2014 2 块卡在线"));
+    input.cards << cardOf(QStringLiteral("127.0.1.2=mains"));
+    input.countdownMs = 90000;
+    QCOMPARE(StatusLine::summary(input), QString::fromUtf8("3 块卡：2 块在线，1 块电池供电 \u2014 1:30 后关机"));
     language->setLanguage(Language::English);
 }
 

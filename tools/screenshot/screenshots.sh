@@ -1,14 +1,19 @@
 #!/bin/bash
-# Screenshots of the main window, in English and in Chinese, with two simulated UPS cards (one normal, one
-# with a mains failure) and a few notifications; then of the event log dialog in English and of its save dialog
-# in Chinese, driven with xdotool. The Chinese run then saves "events" with the CSV filter and checks that
+# Screenshots of the main window alone (the demo build), in English and in Chinese, with two simulated UPS cards
+# (the first, selected, on mains failure with the shutdown counting down; the second normal), the selected card's
+# details and its last 24 hours, and a few notifications; then of the event log dialog in English and of its save
+# dialog in Chinese, driven with xdotool. The Chinese run then saves "events" with the CSV filter and checks that
 # Documents/events.csv was written. Everything runs inside a network namespace of its own, so
 # the program's trap port and the cards touch nothing outside. Needs root (for the namespace), Xvfb,
-# ImageMagick's import, xdotool, snmpd/snmptrap and a CJK font.
+# ImageMagick's import, xdotool, snmpd/snmptrap, sqlite3, python3, a CJK font and the demo build in BIN_DIR
+# (cmake --build build --target vigilex-demo).
 #
 #   screenshots.sh BIN_DIR OUT_DIR     e.g. screenshots.sh build/bin docs
 #
-# The settings hold no shutdown condition, and the system bus is out of reach, so nothing can power off.
+# The chart needs a history the cards have not had time to make: the script seeds the database with 24 hours of
+# minute samples and a few events of an earlier outage (tools/screenshot/seed-history) before the second start.
+# The demo build records a due shutdown in a file instead of asking logind, and the system bus is out of reach
+# as well, so nothing can power off.
 set -euo pipefail
 
 if [ "${VIGILEX_SHOT_NETNS:-}" != 1 ]; then
@@ -16,6 +21,7 @@ if [ "${VIGILEX_SHOT_NETNS:-}" != 1 ]; then
 fi
 
 bin=$(cd "$1" && pwd)
+[ -x "$bin/vigilex-demo" ] || { echo "screenshots: $bin/vigilex-demo is not built (cmake --build build --target vigilex-demo)" >&2; exit 1; }
 out=$(mkdir -p "$2" && cd "$2" && pwd)
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 upssim="$here/../upssim/upssim"
@@ -34,14 +40,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb "$display" -screen 0 720x540x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 export DISPLAY=$display
 for _ in $(seq 50); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
 
-python3 "$upssim" start "$work/card1" --listen udp:127.0.1.1:16201 >/dev/null
+python3 "$upssim" start "$work/card1" --listen udp:127.0.1.1:16201 --model "Smart-UPS 1500" >/dev/null
 python3 "$upssim" start "$work/card2" --listen udp:127.0.1.2:16201 >/dev/null
-python3 "$upssim" state "$work/card2" mains-failure >/dev/null
+python3 "$upssim" state "$work/card1" mains-failure >/dev/null
+
 
 # A notification from a card's own address, as a real card sends it.
 notify() { # FROM NUMBER
@@ -58,12 +65,13 @@ shoot() { # LANGUAGE-INDEX NAME
     cp -r "$bin" "$dir"
     rm -f "$dir/cfg/vigilex.db" "$dir/cfg/settings.ini"
     rm -rf "$dir/log" "$dir/data"
-    printf '[system]\nlanguage=%s\npop_warning=false\n' "$1" >"$dir/cfg/settings.ini"
+    # A 30-minute condition after a mains failure, so that the countdown runs in the screenshot.
+    printf '[system]\nlanguage=%s\npop_warning=false\n[shutdown]\nac_failed_time=30\n' "$1" >"$dir/cfg/settings.ini"
     # The save dialog opens in the documents folder of this throwaway home.
     export HOME="$work/home-$2"
     mkdir -p "$HOME/Documents"
     # A first run creates the database; then the two cards go in.
-    (cd "$dir" && DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent exec ./vigilex >/dev/null 2>&1) &
+    (cd "$dir" && DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent exec ./vigilex-demo >/dev/null 2>&1) &
     program_pid=$!
     sleep 2
     kill -TERM "$program_pid"
@@ -72,15 +80,17 @@ shoot() { # LANGUAGE-INDEX NAME
         sqlite3 "$dir/cfg/vigilex.db" \
             "insert into snmp_session(date, ip, port, version, community) values(strftime('%s','now'), '$ip', 16201, 0, 'public');"
     done
-    (cd "$dir" && DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent exec ./vigilex >/dev/null 2>&1) &
+    python3 "$here/seed-history" "$dir/cfg/vigilex.db" 127.0.1.1 127.0.1.2
+    (cd "$dir" && DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent exec ./vigilex-demo >/dev/null 2>&1) &
     program_pid=$!
     sleep 4
-    notify 127.0.1.2 5    # code 6, on battery
+    notify 127.0.1.1 5    # code 6, on battery
     sleep 0.5
-    notify 127.0.1.1 10   # code 11, self-test passed
+    notify 127.0.1.2 10   # code 11, self-test passed
     sleep 0.5
     notify 127.0.1.2 17   # code 18, room temperature normal
-    sleep 1.5
+    # The details are read every ten seconds.
+    sleep 9
     import -window root "$out/window-$2.png"
     # Without a window manager the focus is set directly; Ctrl+L opens the event log.
     local main
