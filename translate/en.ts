@@ -58,6 +58,118 @@
         <source>unchanged</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>The stored secrets are not shown here: type them to query the card with them.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No query: the SNMP port must be a number from 1 to 65535.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No query: choose the SNMP version first.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Asking the card...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>model unknown</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>on line</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>on battery</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>on bypass</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>output status %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>battery low</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>capacity %1 %</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Answers: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>battery status</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>input status</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>output status</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>battery capacity</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The card answers (%1) but has no such object: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No answer: wrong community, wrong port or the card is unreachable</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No answer: wrong password or privacy type, wrong port or the card is unreachable</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No answer: wrong port or the card is unreachable</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Authentication failure: the card does not take this user name as pass phrase with %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Decryption failure: the card does not take this password with %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unknown user name: the card has no user %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>authentication and privacy</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>authentication without privacy</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>no authentication</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unsupported security level: the card does not serve user %1 with %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No query: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>Demo</name>
@@ -322,26 +434,6 @@ Do you want to replace it?</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>SNMP v1/v2</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>SNMP v3</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>User name:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Password:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Authenticate:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>MD5</source>
         <translation type="unfinished"></translation>
     </message>
@@ -350,35 +442,11 @@ Do you want to replace it?</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Privacy:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>DES</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
         <source>AES</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Host:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Query</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>SNMP port:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Community:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Cancel</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -457,6 +525,54 @@ Do you want to replace it?</source>
         <source>Shutdown in %1</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>SNMP v&amp;1/v2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>SNMP v&amp;3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;User name:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Pass&amp;word:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Authenticate:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>P&amp;rivacy:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Host:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Query</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>SNMP p&amp;ort:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Community:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Sure</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ca&amp;ncel</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>SNMPInfo</name>
@@ -516,14 +632,6 @@ Do you want to replace it?</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>General</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Shutdown Condition</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Host address</source>
         <translation type="unfinished"></translation>
     </message>
@@ -536,55 +644,11 @@ Do you want to replace it?</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Host connection</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Add</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Modify</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Remove</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Warning messages</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Popup warning message</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Run application before shutdown computer</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Browse...</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Maximum execution time:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>minute(s)</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>AC failed shutdown time:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Battery low shutdown time:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>AC failed shutdown capacity:</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -636,10 +700,6 @@ Do you want to replace it?</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Test</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>On battery now below %1 %: %2. Saving this capacity starts the shutdown at once.</source>
         <translation type="unfinished"></translation>
     </message>
@@ -685,6 +745,74 @@ Do you want to replace it?</source>
     </message>
     <message>
         <source>The settings cannot be read: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;General</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Shutdown Con&amp;dition</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Host c&amp;onnection</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Add</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Modify</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Remove</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Popup warning message</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Des&amp;ktop notifications</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>R&amp;un application before shutdown computer</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Browse...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Test</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Maximum e&amp;xecution time:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>AC &amp;failed shutdown time:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Battery &amp;low shutdown time:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>AC failed shutdown &amp;capacity:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Sure</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ca&amp;ncel</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -58,6 +58,118 @@
         <source>unchanged</source>
         <translation>未更改</translation>
     </message>
+    <message>
+        <source>The stored secrets are not shown here: type them to query the card with them.</source>
+        <translation>已保存的密钥不在此显示：请输入后再用其查询该卡。</translation>
+    </message>
+    <message>
+        <source>No query: the SNMP port must be a number from 1 to 65535.</source>
+        <translation>未查询：SNMP 端口必须是 1 到 65535 之间的数字。</translation>
+    </message>
+    <message>
+        <source>No query: choose the SNMP version first.</source>
+        <translation>未查询：请先选择 SNMP 版本。</translation>
+    </message>
+    <message>
+        <source>Asking the card...</source>
+        <translation>正在查询该卡...</translation>
+    </message>
+    <message>
+        <source>model unknown</source>
+        <translation>型号未知</translation>
+    </message>
+    <message>
+        <source>on line</source>
+        <translation>市电供电</translation>
+    </message>
+    <message>
+        <source>on battery</source>
+        <translation>电池供电</translation>
+    </message>
+    <message>
+        <source>on bypass</source>
+        <translation>旁路供电</translation>
+    </message>
+    <message>
+        <source>output status %1</source>
+        <translation>输出状态 %1</translation>
+    </message>
+    <message>
+        <source>battery low</source>
+        <translation>电池电量低</translation>
+    </message>
+    <message>
+        <source>capacity %1 %</source>
+        <translation>容量 %1 %</translation>
+    </message>
+    <message>
+        <source>Answers: %1</source>
+        <translation>已应答：%1</translation>
+    </message>
+    <message>
+        <source>battery status</source>
+        <translation>电池状态</translation>
+    </message>
+    <message>
+        <source>input status</source>
+        <translation>输入状态</translation>
+    </message>
+    <message>
+        <source>output status</source>
+        <translation>输出状态</translation>
+    </message>
+    <message>
+        <source>battery capacity</source>
+        <translation>电池容量</translation>
+    </message>
+    <message>
+        <source>The card answers (%1) but has no such object: %2</source>
+        <translation>该卡已应答（%1），但没有以下对象：%2</translation>
+    </message>
+    <message>
+        <source>No answer: wrong community, wrong port or the card is unreachable</source>
+        <translation>无应答：团体名错误、端口错误或该卡无法访问</translation>
+    </message>
+    <message>
+        <source>No answer: wrong password or privacy type, wrong port or the card is unreachable</source>
+        <translation>无应答：密码或加密类型错误、端口错误或该卡无法访问</translation>
+    </message>
+    <message>
+        <source>No answer: wrong port or the card is unreachable</source>
+        <translation>无应答：端口错误或该卡无法访问</translation>
+    </message>
+    <message>
+        <source>Authentication failure: the card does not take this user name as pass phrase with %1</source>
+        <translation>认证失败：该卡不接受以此用户名作为 %1 认证口令</translation>
+    </message>
+    <message>
+        <source>Decryption failure: the card does not take this password with %1</source>
+        <translation>解密失败：该卡不接受此 %1 密码</translation>
+    </message>
+    <message>
+        <source>Unknown user name: the card has no user %1</source>
+        <translation>未知用户名：该卡没有用户 %1</translation>
+    </message>
+    <message>
+        <source>authentication and privacy</source>
+        <translation>认证并加密</translation>
+    </message>
+    <message>
+        <source>authentication without privacy</source>
+        <translation>仅认证不加密</translation>
+    </message>
+    <message>
+        <source>no authentication</source>
+        <translation>不认证</translation>
+    </message>
+    <message>
+        <source>Unsupported security level: the card does not serve user %1 with %2</source>
+        <translation>不支持的安全级别：该卡不以“%2”为用户 %1 提供服务</translation>
+    </message>
+    <message>
+        <source>No query: %1</source>
+        <translation>未查询：%1</translation>
+    </message>
 </context>
 <context>
     <name>Demo</name>
@@ -323,26 +435,6 @@ Do you want to replace it?</source>
         <translation>添加</translation>
     </message>
     <message>
-        <source>SNMP v1/v2</source>
-        <translation>SNMP v1/v2</translation>
-    </message>
-    <message>
-        <source>SNMP v3</source>
-        <translation>SNMP v3</translation>
-    </message>
-    <message>
-        <source>User name:</source>
-        <translation>用户名：</translation>
-    </message>
-    <message>
-        <source>Password:</source>
-        <translation>密码：</translation>
-    </message>
-    <message>
-        <source>Authenticate:</source>
-        <translation>认证：</translation>
-    </message>
-    <message>
         <source>MD5</source>
         <translation>MD5</translation>
     </message>
@@ -351,36 +443,12 @@ Do you want to replace it?</source>
         <translation>SHA</translation>
     </message>
     <message>
-        <source>Privacy:</source>
-        <translation>加密：</translation>
-    </message>
-    <message>
         <source>DES</source>
         <translation>DES</translation>
     </message>
     <message>
         <source>AES</source>
         <translation>AES</translation>
-    </message>
-    <message>
-        <source>Host:</source>
-        <translation>主机：</translation>
-    </message>
-    <message>
-        <source>Query</source>
-        <translation>查询</translation>
-    </message>
-    <message>
-        <source>SNMP port:</source>
-        <translation>SNMP 端口：</translation>
-    </message>
-    <message>
-        <source>Community:</source>
-        <translation>团体名：</translation>
-    </message>
-    <message>
-        <source>Cancel</source>
-        <translation>取消</translation>
     </message>
     <message>
         <source>System shutdown is canceled</source>
@@ -458,6 +526,54 @@ Do you want to replace it?</source>
         <source>Shutdown in %1</source>
         <translation>%1 后关机</translation>
     </message>
+    <message>
+        <source>SNMP v&amp;1/v2</source>
+        <translation>SNMP v1/v2(&amp;1)</translation>
+    </message>
+    <message>
+        <source>SNMP v&amp;3</source>
+        <translation>SNMP v3(&amp;3)</translation>
+    </message>
+    <message>
+        <source>&amp;User name:</source>
+        <translation>用户名(&amp;U)：</translation>
+    </message>
+    <message>
+        <source>Pass&amp;word:</source>
+        <translation>密码(&amp;W)：</translation>
+    </message>
+    <message>
+        <source>&amp;Authenticate:</source>
+        <translation>认证(&amp;A)：</translation>
+    </message>
+    <message>
+        <source>P&amp;rivacy:</source>
+        <translation>加密(&amp;R)：</translation>
+    </message>
+    <message>
+        <source>&amp;Host:</source>
+        <translation>主机(&amp;H)：</translation>
+    </message>
+    <message>
+        <source>&amp;Query</source>
+        <translation>查询(&amp;Q)</translation>
+    </message>
+    <message>
+        <source>SNMP p&amp;ort:</source>
+        <translation>SNMP 端口(&amp;O)：</translation>
+    </message>
+    <message>
+        <source>&amp;Community:</source>
+        <translation>团体名(&amp;C)：</translation>
+    </message>
+    <message>
+        <source>&amp;Sure</source>
+        <translation>确定(&amp;S)</translation>
+    </message>
+    <message>
+        <source>Ca&amp;ncel</source>
+        <translation>取消(&amp;N)</translation>
+    </message>
 </context>
 <context>
     <name>SNMPInfo</name>
@@ -517,14 +633,6 @@ Do you want to replace it?</source>
         <translation>设置</translation>
     </message>
     <message>
-        <source>General</source>
-        <translation>常规</translation>
-    </message>
-    <message>
-        <source>Shutdown Condition</source>
-        <translation>关机条件</translation>
-    </message>
-    <message>
         <source>Host address</source>
         <translation>主机地址</translation>
     </message>
@@ -537,56 +645,12 @@ Do you want to replace it?</source>
         <translation>SNMP 版本</translation>
     </message>
     <message>
-        <source>Host connection</source>
-        <translation>主机连接</translation>
-    </message>
-    <message>
-        <source>Add</source>
-        <translation>添加</translation>
-    </message>
-    <message>
-        <source>Modify</source>
-        <translation>修改</translation>
-    </message>
-    <message>
-        <source>Remove</source>
-        <translation>删除</translation>
-    </message>
-    <message>
         <source>Warning messages</source>
         <translation>警告消息</translation>
     </message>
     <message>
-        <source>Popup warning message</source>
-        <translation>弹出警告消息</translation>
-    </message>
-    <message>
-        <source>Run application before shutdown computer</source>
-        <translation>关机前运行应用程序</translation>
-    </message>
-    <message>
-        <source>Browse...</source>
-        <translation>浏览...</translation>
-    </message>
-    <message>
-        <source>Maximum execution time:</source>
-        <translation>最长执行时间：</translation>
-    </message>
-    <message>
         <source>minute(s)</source>
         <translation>分钟</translation>
-    </message>
-    <message>
-        <source>AC failed shutdown time:</source>
-        <translation>市电故障关机时间：</translation>
-    </message>
-    <message>
-        <source>Battery low shutdown time:</source>
-        <translation>电池低电关机时间：</translation>
-    </message>
-    <message>
-        <source>AC failed shutdown capacity:</source>
-        <translation>市电故障关机容量：</translation>
     </message>
     <message>
         <source>%</source>
@@ -637,10 +701,6 @@ Do you want to replace it?</source>
         <translation>断电时关机应用程序将被拒绝运行：%1</translation>
     </message>
     <message>
-        <source>Test</source>
-        <translation>测试</translation>
-    </message>
-    <message>
         <source>On battery now below %1 %: %2. Saving this capacity starts the shutdown at once.</source>
         <translation>以下卡当前由电池供电且电量低于 %1 %：%2。保存此电量将立即开始关机。</translation>
     </message>
@@ -687,6 +747,74 @@ Do you want to replace it?</source>
     <message>
         <source>The settings cannot be read: %1</source>
         <translation>无法读取设置：%1</translation>
+    </message>
+    <message>
+        <source>&amp;General</source>
+        <translation>常规(&amp;G)</translation>
+    </message>
+    <message>
+        <source>Shutdown Con&amp;dition</source>
+        <translation>关机条件(&amp;D)</translation>
+    </message>
+    <message>
+        <source>Host c&amp;onnection</source>
+        <translation>主机连接(&amp;O)</translation>
+    </message>
+    <message>
+        <source>&amp;Add</source>
+        <translation>添加(&amp;A)</translation>
+    </message>
+    <message>
+        <source>&amp;Modify</source>
+        <translation>修改(&amp;M)</translation>
+    </message>
+    <message>
+        <source>&amp;Remove</source>
+        <translation>删除(&amp;R)</translation>
+    </message>
+    <message>
+        <source>&amp;Popup warning message</source>
+        <translation>弹出警告消息(&amp;P)</translation>
+    </message>
+    <message>
+        <source>Des&amp;ktop notifications</source>
+        <translation>桌面通知(&amp;K)</translation>
+    </message>
+    <message>
+        <source>R&amp;un application before shutdown computer</source>
+        <translation>关机前运行应用程序(&amp;U)</translation>
+    </message>
+    <message>
+        <source>&amp;Browse...</source>
+        <translation>浏览(&amp;B)...</translation>
+    </message>
+    <message>
+        <source>&amp;Test</source>
+        <translation>测试(&amp;T)</translation>
+    </message>
+    <message>
+        <source>Maximum e&amp;xecution time:</source>
+        <translation>最长执行时间(&amp;X)：</translation>
+    </message>
+    <message>
+        <source>AC &amp;failed shutdown time:</source>
+        <translation>市电故障关机时间(&amp;F)：</translation>
+    </message>
+    <message>
+        <source>Battery &amp;low shutdown time:</source>
+        <translation>电池低电关机时间(&amp;L)：</translation>
+    </message>
+    <message>
+        <source>AC failed shutdown &amp;capacity:</source>
+        <translation>市电故障关机容量(&amp;C)：</translation>
+    </message>
+    <message>
+        <source>&amp;Sure</source>
+        <translation>确定(&amp;S)</translation>
+    </message>
+    <message>
+        <source>Ca&amp;ncel</source>
+        <translation>取消(&amp;N)</translation>
     </message>
 </context>
 <context>

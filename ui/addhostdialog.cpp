@@ -42,6 +42,16 @@ void AddHostDialog::setup()
     hostEdit->setMaxLength(255);
     portEdit->setMaxLength(16);
 
+    userNameLabel->setBuddy(userNameEdit);
+    passwordLabel->setBuddy(passwordEdit);
+    authLabel->setBuddy(authCombo);
+    privLabel->setBuddy(privCombo);
+    hostLabel->setBuddy(hostEdit);
+    portLabel->setBuddy(portEdit);
+    communityLabel->setBuddy(communityEdit);
+    // The address is what a user types first; the radio buttons come first only in the layout.
+    hostEdit->setFocus();
+
     connect(v1v2Radio, &QRadioButton::toggled, this, &AddHostDialog::onSNMPVersionChanged);
     connect(v3Radio, &QRadioButton::toggled, this, &AddHostDialog::onSNMPVersionChanged);
     connect(queryButton, &QPushButton::clicked, this, &AddHostDialog::onBtnQueryCliked);
@@ -152,22 +162,23 @@ void AddHostDialog::setTexts()
 {
     // The form's texts share the main window's translation context.
     setWindowTitle(QCoreApplication::translate("MainWindow", "Add"));
-    v1v2Radio->setText(QCoreApplication::translate("MainWindow", "SNMP v1/v2"));
-    v3Radio->setText(QCoreApplication::translate("MainWindow", "SNMP v3"));
-    userNameLabel->setText(QCoreApplication::translate("MainWindow", "User name:"));
-    passwordLabel->setText(QCoreApplication::translate("MainWindow", "Password:"));
-    authLabel->setText(QCoreApplication::translate("MainWindow", "Authenticate:"));
+    // Every field and button has its Alt key; a label's moves the focus to its field.
+    v1v2Radio->setText(QCoreApplication::translate("MainWindow", "SNMP v&1/v2"));
+    v3Radio->setText(QCoreApplication::translate("MainWindow", "SNMP v&3"));
+    userNameLabel->setText(QCoreApplication::translate("MainWindow", "&User name:"));
+    passwordLabel->setText(QCoreApplication::translate("MainWindow", "Pass&word:"));
+    authLabel->setText(QCoreApplication::translate("MainWindow", "&Authenticate:"));
     authCombo->setItemText(Snmp::AuthMd5, QCoreApplication::translate("MainWindow", "MD5"));
     authCombo->setItemText(Snmp::AuthSha, QCoreApplication::translate("MainWindow", "SHA"));
-    privLabel->setText(QCoreApplication::translate("MainWindow", "Privacy:"));
+    privLabel->setText(QCoreApplication::translate("MainWindow", "P&rivacy:"));
     privCombo->setItemText(Snmp::PrivDes, QCoreApplication::translate("MainWindow", "DES"));
     privCombo->setItemText(Snmp::PrivAes, QCoreApplication::translate("MainWindow", "AES"));
-    hostLabel->setText(QCoreApplication::translate("MainWindow", "Host:"));
-    queryButton->setText(QCoreApplication::translate("MainWindow", "Query"));
-    portLabel->setText(QCoreApplication::translate("MainWindow", "SNMP port:"));
-    communityLabel->setText(QCoreApplication::translate("MainWindow", "Community:"));
-    sureButton->setText(QCoreApplication::translate("MainWindow", "Sure"));
-    cancelButton->setText(QCoreApplication::translate("MainWindow", "Cancel"));
+    hostLabel->setText(QCoreApplication::translate("MainWindow", "&Host:"));
+    queryButton->setText(QCoreApplication::translate("MainWindow", "&Query"));
+    portLabel->setText(QCoreApplication::translate("MainWindow", "SNMP p&ort:"));
+    communityLabel->setText(QCoreApplication::translate("MainWindow", "&Community:"));
+    sureButton->setText(QCoreApplication::translate("MainWindow", "&Sure"));
+    cancelButton->setText(QCoreApplication::translate("MainWindow", "Ca&ncel"));
 }
 
 void AddHostDialog::loadHost()
