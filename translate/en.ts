@@ -280,18 +280,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Export log %1 !</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>success</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>failed</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Warning</source>
         <translation type="unfinished"></translation>
     </message>
@@ -302,6 +290,14 @@ Do you want to replace it?</source>
     </message>
     <message>
         <source>Reading the event log...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The event log was exported to %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The event log could not be exported to %1: %2</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -280,18 +280,6 @@
         <translation>正在等待操作完成...</translation>
     </message>
     <message>
-        <source>Export log %1 !</source>
-        <translation>导出日志%1！</translation>
-    </message>
-    <message>
-        <source>success</source>
-        <translation>成功</translation>
-    </message>
-    <message>
-        <source>failed</source>
-        <translation>失败</translation>
-    </message>
-    <message>
         <source>Warning</source>
         <translation>警告</translation>
     </message>
@@ -304,6 +292,14 @@ Do you want to replace it?</source>
     <message>
         <source>Reading the event log...</source>
         <translation>正在读取事件日志...</translation>
+    </message>
+    <message>
+        <source>The event log was exported to %1.</source>
+        <translation>事件日志已导出到 %1。</translation>
+    </message>
+    <message>
+        <source>The event log could not be exported to %1: %2</source>
+        <translation>事件日志无法导出到 %1：%2</translation>
     </message>
 </context>
 <context>

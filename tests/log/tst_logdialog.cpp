@@ -150,7 +150,7 @@ UserPrompt::Answer TestLogDialog::answer(const UserPrompt::Request &request)
     if (request.kind == UserPrompt::Kind::SaveFile) {
         result.path = m_savePath;
         result.filter = m_saveFilter;
-    } else if (request.text.startsWith(QLatin1String("Export log"))) {
+    } else if (request.text.startsWith(QLatin1String("The event log"))) {
         if (m_onResult)
             m_onResult();
     } else {
@@ -481,10 +481,11 @@ void TestLogDialog::exportResult_data()
     QTest::addColumn<QString>("filter"); // as chosen; empty when the dialog reports none
     QTest::addColumn<QString>("written"); // the file the export wrote
     QTest::addColumn<QByteArray>("magic");
-    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("result"); // %1 the file written
     const QString csv = QStringLiteral("CSV file (*.csv)");
     const QString xlsx = QStringLiteral("XLSX file(*.xlsx)");
-    const QString success = QStringLiteral("Export log success !");
+    const QString success = QStringLiteral("The event log was exported to %1.");
+    const QString missing = QStringLiteral("The event log could not be exported to %1: No such file or directory");
     QTest::newRow("csv") << "log.csv" << csv << "log.csv" << QByteArray("Date,") << success;
     QTest::newRow("csv filter adds .csv") << "events" << csv << "events.csv" << QByteArray("Date,") << success;
     QTest::newRow("xlsx filter adds .xlsx") << "events" << xlsx << "events.xlsx" << QByteArray("PK") << success;
@@ -503,9 +504,9 @@ void TestLogDialog::exportResult_data()
                                                          << ""
                                                          << "log.xlsx" << QByteArray("PK") << success;
     QTest::newRow("csv in a missing directory")
-        << "missing/log.csv" << csv << "missing/log.csv" << QByteArray() << QStringLiteral("Export log failed !");
+        << "missing/log.csv" << csv << "missing/log.csv" << QByteArray() << missing;
     QTest::newRow("xlsx in a missing directory")
-        << "missing/log" << xlsx << "missing/log.xlsx" << QByteArray() << QStringLiteral("Export log failed !");
+        << "missing/log" << xlsx << "missing/log.xlsx" << QByteArray() << missing;
 }
 
 void TestLogDialog::exportResult()
@@ -533,7 +534,7 @@ void TestLogDialog::exportResult()
     const UserPrompt::Request &box = m_requests.at(1);
     QCOMPARE(box.kind, UserPrompt::Kind::Information);
     QCOMPARE(box.title, QStringLiteral("Information"));
-    QCOMPARE(box.text, result);
+    QCOMPARE(box.text, result.arg(out.filePath(written)));
     QCOMPARE(box.buttons, QStringList {QStringLiteral("Sure")});
     QVERIFY(readFile(out.filePath(written)).startsWith(magic));
     if (written != file)
@@ -616,7 +617,9 @@ void TestLogDialog::exportThreadCannotStart()
     // No crash, nothing written, the failure told as of any export, and the dialog free to close again.
     QVERIFY(!dialog.isExporting());
     QCOMPARE(m_requests.size(), 2);
-    QCOMPARE(m_requests.at(1).text, QStringLiteral("Export log failed !"));
+    QVERIFY2(
+        m_requests.at(1).text.startsWith(QStringLiteral("The event log could not be exported to %1: ").arg(m_savePath)),
+        qPrintable(m_requests.at(1).text));
     QVERIFY(!QFile::exists(m_savePath));
     QTest::qWait(20);
     QCOMPARE(started.count(), 0);
@@ -624,7 +627,7 @@ void TestLogDialog::exportThreadCannotStart()
     // The next export works.
     dialog.onBtnSave();
     QTRY_VERIFY_WITH_TIMEOUT(!dialog.isExporting(), 10000);
-    QCOMPARE(m_requests.value(3).text, QStringLiteral("Export log success !"));
+    QCOMPARE(m_requests.value(3).text, QStringLiteral("The event log was exported to %1.").arg(m_savePath));
     QVERIFY(readFile(m_savePath).startsWith("Date,"));
     dialog.reject();
     QVERIFY(!dialog.isVisible());
