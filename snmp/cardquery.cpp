@@ -202,11 +202,7 @@ public:
         connect(this, &QThread::finished, this, &QObject::deleteLater);
     }
     // An application that ends during a query waits for it: its end is bounded by the time-out.
-    ~QueryThread() override
-    {
-        wait();
-        runningThreads.deref();
-    }
+    ~QueryThread() override { wait(); }
 
 protected:
     void run() override
@@ -220,6 +216,7 @@ protected:
                     m_done(answer);
             },
             Qt::QueuedConnection);
+        runningThreads.deref();
     }
 
 private:

@@ -45,6 +45,7 @@ public:
     static CardAnswer ask(const SNMPInfo &card, int timeoutMs = defaultTimeoutMs, int retries = defaultRetries);
     static void start(const SNMPInfo &card, QObject *context, std::function<void(const CardAnswer &)> done);
 
-    // A query thread still running when the application object goes is waited for; for tests.
+    // Queries started and not yet answered; for tests. A query thread still running when the application object
+    // goes is waited for.
     static int running();
 };

@@ -55,6 +55,17 @@ void AddHostDialog::setup()
     connect(v1v2Radio, &QRadioButton::toggled, this, &AddHostDialog::onSNMPVersionChanged);
     connect(v3Radio, &QRadioButton::toggled, this, &AddHostDialog::onSNMPVersionChanged);
     connect(queryButton, &QPushButton::clicked, this, &AddHostDialog::onBtnQueryCliked);
+    // An answer is about the settings it was asked with: an edit makes it, and any answer still to come, void.
+    const auto forgetAnswer = [this] {
+        ++queries;
+        answerLabel->clear();
+    };
+    for (QLineEdit *edit : {hostEdit, portEdit, communityEdit, userNameEdit, passwordEdit})
+        connect(edit, &QLineEdit::textEdited, this, forgetAnswer);
+    for (QComboBox *combo : {authCombo, privCombo})
+        connect(combo, QOverload<int>::of(&QComboBox::activated), this, forgetAnswer);
+    connect(v3Radio, &QRadioButton::clicked, this, forgetAnswer);
+    connect(v1v2Radio, &QRadioButton::clicked, this, forgetAnswer);
     connect(cancelButton, &QPushButton::clicked, this, &AddHostDialog::reject);
     connect(sureButton, &QPushButton::clicked, this, &AddHostDialog::onBtnSureClicked);
     if (!backend->isReachable()) {

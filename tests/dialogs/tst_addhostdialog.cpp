@@ -507,6 +507,10 @@ private slots:
             qPrintable(prompts.texts().first()));
         QCOMPARE(f.emitted(), 0);
         QVERIFY(!f.accepted());
+        // What was typed is still there, to be sent again.
+        QCOMPARE(f.host->text(), QStringLiteral("10.0.0.44"));
+        if (v3)
+            QCOMPARE(f.user->text(), QStringLiteral("abcdefgh"));
         if (!dropTable) {
             QCOMPARE(store.rows().size(), modify ? 1 : 0);
             if (modify)

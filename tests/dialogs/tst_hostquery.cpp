@@ -311,6 +311,28 @@ private slots:
         // A query is no change: nothing is stored.
         QVERIFY(store.rows().isEmpty());
         QCOMPARE(dialog.result(), 0);
+        // The answer is about what was asked: typing makes it void.
+        QTest::keyClick(dialog.findChild<QLineEdit *>(QStringLiteral("portEdit")), Qt::Key_1);
+        QCOMPARE(label->text(), QString());
+    }
+
+    // An answer to settings changed since is not shown, however late it comes.
+    void editedSettingsDropTheAnswer()
+    {
+        installFakePing("echo ttl=64\n");
+        AddHostDialog dialog(backend.backend());
+        auto *host = dialog.findChild<QLineEdit *>(QStringLiteral("hostEdit"));
+        auto *community = dialog.findChild<QLineEdit *>(QStringLiteral("communityEdit"));
+        auto *label = dialog.findChild<QLabel *>(QStringLiteral("answerLabel"));
+        host->setText(cardAddress);
+        dialog.findChild<QLineEdit *>(QStringLiteral("portEdit"))->setText(QString::number(cardPort));
+        community->setText(QStringLiteral("private"));
+        dialog.findChild<QPushButton *>(QStringLiteral("queryButton"))->click();
+        QCOMPARE(label->text(), QStringLiteral("Asking the card..."));
+        QTest::keyClicks(community, QStringLiteral("x"));
+        QTRY_COMPARE_WITH_TIMEOUT(CardQuery::running(), 0, 10000);
+        QTest::qWait(50);
+        QCOMPARE(label->text(), QString());
     }
 
     // A query beside the engine's polling of the same card and user: the query's wrong keys are its own, and
@@ -353,7 +375,7 @@ private slots:
         dialog->findChild<QLineEdit *>(QStringLiteral("hostEdit"))->setText(cardAddress);
         dialog->findChild<QLineEdit *>(QStringLiteral("portEdit"))->setText(QStringLiteral("16124"));
         dialog->findChild<QPushButton *>(QStringLiteral("queryButton"))->click();
-        QCOMPARE(CardQuery::running(), 1);
+        QVERIFY(CardQuery::running() >= 1);
         dialog.reset();
         QTRY_COMPARE_WITH_TIMEOUT(CardQuery::running(), 0, 10000);
         QTest::qWait(50);
