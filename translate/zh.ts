@@ -309,36 +309,36 @@ Do you want to replace it?</source>
         <translation>事件日志</translation>
     </message>
     <message>
-        <source>Start date:</source>
-        <translation>开始日期：</translation>
-    </message>
-    <message>
-        <source>End date:</source>
-        <translation>结束日期：</translation>
-    </message>
-    <message>
-        <source>Read</source>
-        <translation>读取</translation>
-    </message>
-    <message>
-        <source>Save as...</source>
-        <translation>另存为...</translation>
-    </message>
-    <message>
-        <source>Clear</source>
-        <translation>清除</translation>
-    </message>
-    <message>
-        <source>OK</source>
-        <translation>确定</translation>
-    </message>
-    <message>
         <source>The protection service is not running: the event log cannot be read now. Start it with: sudo systemctl start vigilex</source>
         <translation>保护服务未运行：现在无法读取事件日志。启动命令：sudo systemctl start vigilex</translation>
     </message>
     <message>
         <source>The event log cannot be read: %1</source>
         <translation>无法读取事件日志：%1</translation>
+    </message>
+    <message>
+        <source>&amp;Start date:</source>
+        <translation>开始日期(&amp;S)：</translation>
+    </message>
+    <message>
+        <source>&amp;End date:</source>
+        <translation>结束日期(&amp;E)：</translation>
+    </message>
+    <message>
+        <source>&amp;Read</source>
+        <translation>读取(&amp;R)</translation>
+    </message>
+    <message>
+        <source>Save &amp;as...</source>
+        <translation>另存为(&amp;A)...</translation>
+    </message>
+    <message>
+        <source>&amp;Clear</source>
+        <translation>清除(&amp;C)</translation>
+    </message>
+    <message>
+        <source>&amp;OK</source>
+        <translation>确定(&amp;O)</translation>
     </message>
 </context>
 <context>

@@ -50,6 +50,8 @@ struct LogDialog::Ui
         endLabel = new QLabel(dialog);
         endDate = newDateEdit(dialog, QStringLiteral("endDateEdit"));
         read = newButton(dialog, QStringLiteral("readButton"));
+        startLabel->setBuddy(startDate);
+        endLabel->setBuddy(endDate);
         dateRow->addStretch();
         dateRow->addWidget(startLabel);
         dateRow->addWidget(startDate);
@@ -85,12 +87,13 @@ struct LogDialog::Ui
     void retranslateUi(QDialog *dialog)
     {
         dialog->setWindowTitle(QCoreApplication::translate("LogWidget", "Event log"));
-        startLabel->setText(QCoreApplication::translate("LogWidget", "Start date:"));
-        endLabel->setText(QCoreApplication::translate("LogWidget", "End date:"));
-        read->setText(QCoreApplication::translate("LogWidget", "Read"));
-        save->setText(QCoreApplication::translate("LogWidget", "Save as..."));
-        clear->setText(QCoreApplication::translate("LogWidget", "Clear"));
-        ok->setText(QCoreApplication::translate("LogWidget", "OK"));
+        // Every button and field label has its Alt key; a label's moves the focus to its date.
+        startLabel->setText(QCoreApplication::translate("LogWidget", "&Start date:"));
+        endLabel->setText(QCoreApplication::translate("LogWidget", "&End date:"));
+        read->setText(QCoreApplication::translate("LogWidget", "&Read"));
+        save->setText(QCoreApplication::translate("LogWidget", "Save &as..."));
+        clear->setText(QCoreApplication::translate("LogWidget", "&Clear"));
+        ok->setText(QCoreApplication::translate("LogWidget", "&OK"));
         table->horizontalHeaderItem(0)->setText(QCoreApplication::translate("MainWidget", "Date"));
         table->horizontalHeaderItem(1)->setText(QCoreApplication::translate("MainWidget", "Host address"));
         table->horizontalHeaderItem(2)->setText(QCoreApplication::translate("MainWidget", "Event"));

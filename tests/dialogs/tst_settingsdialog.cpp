@@ -6,6 +6,7 @@
 #include "storage/settings.h"
 #include "support/settingrows.h"
 #include "ui/addhostdialog.h"
+#include "ui/logdialog.h"
 #include "ui/settingsdialog.h"
 
 #include <QCheckBox>
@@ -377,13 +378,18 @@ private slots:
         SettingsDialog dialog(&backend());
         Form f(dialog, backend());
         AddHostDialog host(&backend());
+        LogDialog log(&backend());
         QCoreApplication::removeTranslator(&zh);
-        for (QDialog *d : {static_cast<QDialog *>(&dialog), static_cast<QDialog *>(&host)}) {
+        for (QDialog *d :
+            {static_cast<QDialog *>(&dialog), static_cast<QDialog *>(&host), static_cast<QDialog *>(&log)}) {
             QStringList texts;
-            for (QAbstractButton *b : d->findChildren<QAbstractButton *>())
-                texts << b->text();
+            // Only the dialog's own: a message box it keeps has its own keys.
+            for (QAbstractButton *b : d->findChildren<QAbstractButton *>()) {
+                if (b->window() == d)
+                    texts << b->text();
+            }
             for (QLabel *l : d->findChildren<QLabel *>()) {
-                if (l->buddy())
+                if (l->buddy() && l->window() == d)
                     texts << l->text();
             }
             if (auto *tabs = d->findChild<QTabWidget *>()) {

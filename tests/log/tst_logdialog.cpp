@@ -221,7 +221,7 @@ void TestLogDialog::windowAndTable()
         buttons << dialog.findChild<QPushButton *>(QLatin1String(name))->text();
     QCOMPARE(buttons,
         (QStringList {
-            QStringLiteral("Read"), QStringLiteral("Save as..."), QStringLiteral("Clear"), QStringLiteral("OK")}));
+            QStringLiteral("&Read"), QStringLiteral("Save &as..."), QStringLiteral("&Clear"), QStringLiteral("&OK")}));
     // "OK" closes the dialog with the accepted result.
     dialog.show();
     QSignalSpy accepted(&dialog, &QDialog::accepted);
@@ -387,7 +387,8 @@ void TestLogDialog::eventTexts()
         QCOMPARE(column(dialog, 2).value(1), QStringLiteral(u"UPS电池供电（市电故障）"));
         QCOMPARE(dialog.windowTitle(), QStringLiteral(u"事件日志"));
         QCOMPARE(tableOf(dialog)->horizontalHeaderItem(1)->text(), QStringLiteral(u"主机地址"));
-        QCOMPARE(dialog.findChild<QPushButton *>(QStringLiteral("saveButton"))->text(), QStringLiteral(u"另存为..."));
+        QCOMPARE(
+            dialog.findChild<QPushButton *>(QStringLiteral("saveButton"))->text(), QStringLiteral(u"另存为(&A)..."));
         dialog.onBtnClear();
         QCOMPARE(m_requests.value(0).text, QStringLiteral(u"确定要删除所有日志吗？"));
         QCOMPARE(m_requests.value(0).buttons, (QStringList {QStringLiteral(u"确定"), QStringLiteral(u"取消")}));
