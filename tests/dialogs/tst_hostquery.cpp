@@ -367,6 +367,38 @@ private slots:
         QCOMPARE(CardQuery::ask(right).outcome, CardAnswer::Answered);
     }
 
+    // The library stays up for a query whose engine goes meanwhile, and for the engine that comes after it.
+    void engineGoingDuringAQuery()
+    {
+        SNMPInfo silent;
+        silent.ip = cardAddress;
+        silent.port = cardPort + 1;
+        silent.version = Snmp::CommunityBased;
+        silent.community = QStringLiteral("public");
+        SNMPInfo whole = silent;
+        whole.port = cardPort;
+        QObject context;
+        QList<CardAnswer> answers;
+        const auto keep = [&answers](const CardAnswer &a) { answers << a; };
+        {
+            auto engine = std::make_unique<SNMP>();
+            engine->startService();
+            CardQuery::start(silent, &context, keep);
+            CardQuery::start(whole, &context, keep);
+            QTest::qWait(200);
+            engine.reset();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 2, 10000);
+        QCOMPARE(answers.at(0).outcome, CardAnswer::Answered);
+        QCOMPARE(answers.at(1).outcome, CardAnswer::NoAnswer);
+        // The engine that comes next starts the library afresh and polls.
+        SNMP engine;
+        engine.startService();
+        engine.addHost(whole);
+        QTRY_VERIFY_WITH_TIMEOUT(engine.manager()->status(whole.peer()) == Snmp::Online, 10000);
+        QCOMPARE(CardQuery::ask(whole).outcome, CardAnswer::Answered);
+    }
+
     // An answer that comes after its dialog closed reaches nothing.
     void closedDialogGetsNoAnswer()
     {
