@@ -11,10 +11,9 @@
 #include <QPointer>
 #include <QThread>
 
+#include <net-snmp/library/large_fd_set.h>
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
-
-#include <sys/select.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -292,6 +291,8 @@ CardAnswer CardQuery::ask(const SNMPInfo &card, int timeoutMs, int retries)
         }
     }
 
+    netsnmp_large_fd_set fds;
+    netsnmp_large_fd_set_init(&fds, FD_SETSIZE);
     // The library ends each exchange through its time-out and retries; this bounds the whole in any case.
     const qint64 limitMs = 2 * qint64(timeoutMs) * (qMax(0, retries) + 1) + 1000;
     QElapsedTimer clock;
@@ -303,6 +304,8 @@ CardAnswer CardQuery::ask(const SNMPInfo &card, int timeoutMs, int retries)
             if (discovering && handle->securityEngineIDLen > 0) {
                 // The report to the probe brought the engine ID: the keys are localised to it, then the request.
                 discovering = false;
+                if (x.response)
+                    snmp_free_pdu(x.response);
                 x = Exchange();
                 UserSwap swap(handle, own);
                 x.failed = (!(handle->flags & SNMP_FLAGS_USER_CREATED)
@@ -323,25 +326,26 @@ CardAnswer CardQuery::ask(const SNMPInfo &card, int timeoutMs, int retries)
             }
             break;
         }
-        fd_set fds;
-        FD_ZERO(&fds);
+        // A process with many cards has sockets past FD_SETSIZE: the library's large sets take any number.
         int numfds = 0;
         int block = 1;
         timeval tv {0, sliceUs};
+        NETSNMP_LARGE_FD_ZERO(&fds);
         {
             SnmpLock lock;
-            snmp_sess_select_info(sessp, &numfds, &fds, &tv, &block);
+            snmp_sess_select_info2(sessp, &numfds, &fds, &tv, &block);
         }
-        if (block || tv.tv_sec > 0 || tv.tv_usec > sliceUs)
+        if (block || tv.tv_sec != 0 || tv.tv_usec > sliceUs || tv.tv_usec < 0)
             tv = timeval {0, sliceUs};
-        const int ready = select(numfds, &fds, nullptr, nullptr, &tv);
+        const int ready = netsnmp_large_fd_set_select(numfds, &fds, nullptr, nullptr, &tv);
         SnmpLock lock;
         UserSwap swap(handle, own);
         if (ready > 0)
-            snmp_sess_read(sessp, &fds);
+            snmp_sess_read2(sessp, &fds);
         else if (ready == 0)
             snmp_sess_timeout(sessp);
     }
+    netsnmp_large_fd_set_cleanup(&fds);
 
     if (x.response)
         takeResponse(x.response, &answer);
