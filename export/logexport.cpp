@@ -1,8 +1,12 @@
 #include "export/logexport.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <QTextCodec>
 #include <QTextStream>
+
+#include <memory>
 
 namespace {
 // A text with a separator, a quote or a line break in it would move the columns after it; quoted as CSV
@@ -19,12 +23,26 @@ QString field(const QString &text)
 } // namespace
 
 // Any thread: keeps all state in locals.
-bool writeCsv(const ExportTable &table, const QString &path)
+bool writeCsv(const ExportTable &table, const QString &path, QString *why)
 {
-    QFile file(path);
+    // A failed export leaves the file that was there as it was; a device or pipe has no "beside".
+    const QFileInfo target(path);
+    std::unique_ptr<QFileDevice> device;
+    if (target.exists() && !target.isFile() && !target.isDir())
+        device = std::make_unique<QFile>(path);
+    else
+        device = std::make_unique<QSaveFile>(path);
+    QFileDevice &file = *device;
+    const auto failed = [&file, why] {
+        if (why)
+            *why = file.errorString();
+        if (auto *save = qobject_cast<QSaveFile *>(&file))
+            save->cancelWriting();
+        return false;
+    };
     // Line ends are written as CR LF by hand, so the device stays binary on every platform.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
+        return failed();
     QTextStream stream(&file);
     stream.setCodec(QTextCodec::codecForName("GBK"));
     stream.setGenerateByteOrderMark(false);
@@ -48,9 +66,15 @@ bool writeCsv(const ExportTable &table, const QString &path)
     }
     // A full disk or a failing device shows only when the buffers go out: that is no success.
     stream.flush();
-    const bool written = stream.status() == QTextStream::Ok && file.flush() && file.error() == QFileDevice::NoError;
+    if (stream.status() != QTextStream::Ok || !file.flush() || file.error() != QFileDevice::NoError)
+        return failed();
+    if (auto *save = qobject_cast<QSaveFile *>(&file)) {
+        if (!save->commit())
+            return failed();
+        return true;
+    }
     file.close();
-    return written && file.error() == QFileDevice::NoError;
+    return file.error() == QFileDevice::NoError || failed();
 }
 
 QString columnName(int n, const QString &name)

@@ -15,8 +15,10 @@ struct ExportTable
 };
 
 // GBK text, CR LF, every present item followed by ",", the date column led by an apostrophe so that
-// spreadsheet programs keep it as text; nothing is quoted. False only when the file cannot be opened.
-bool writeCsv(const ExportTable &table, const QString &path);
+// spreadsheet programs keep it as text; a field with a separator, quote or line break is quoted. A regular file
+// is written beside its target and replaces it only when whole; a device is written directly. False when the
+// file cannot be opened or written, with the system's reason in why when given.
+bool writeCsv(const ExportTable &table, const QString &path, QString *why = nullptr);
 
 // The A1-notation name of the 1-based column n, put in front of name (1 gives "A", 27 "AA").
 QString columnName(int n, const QString &name = QString());

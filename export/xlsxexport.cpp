@@ -5,7 +5,9 @@
 #include <QFile>
 #include <QTemporaryFile>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include <xlsxwriter.h>
 
@@ -27,8 +29,13 @@ bool writeCell(lxw_worksheet *sheet, lxw_format *blank, int row, int column, con
 } // namespace
 
 // Any thread: the workbook lives in locals from creation to close.
-bool writeXlsx(const ExportTable &table, const QString &path)
+bool writeXlsx(const ExportTable &table, const QString &path, QString *why)
 {
+    const auto failed = [why](const QString &reason) {
+        if (why)
+            *why = reason;
+        return false;
+    };
     // The workbook is written beside the target and takes its place only when whole: a failed export leaves the
     // workbook that was there as it was.
     QString partial;
@@ -36,14 +43,14 @@ bool writeXlsx(const ExportTable &table, const QString &path)
         QTemporaryFile reserve(path + QStringLiteral(".partial-XXXXXX"));
         reserve.setAutoRemove(false);
         if (!reserve.open())
-            return false;
+            return failed(reserve.errorString());
         partial = reserve.fileName();
     }
     const QByteArray fileName = QFile::encodeName(partial);
     lxw_workbook *workbook = workbook_new(fileName.constData());
     if (!workbook) {
         QFile::remove(partial);
-        return false;
+        return failed(QStringLiteral("the workbook could not be created"));
     }
     lxw_worksheet *sheet = workbook_add_worksheet(workbook, nullptr);
     lxw_format *blank = workbook_add_format(workbook);
@@ -58,10 +65,20 @@ bool writeXlsx(const ExportTable &table, const QString &path)
     }
 
     // Closing writes the file and frees the workbook, also after a failed cell.
+    errno = 0;
     const lxw_error saved = workbook_close(workbook);
-    if (!written || saved != LXW_NO_ERROR || ::rename(fileName.constData(), QFile::encodeName(path).constData()) != 0) {
+    // The library names its own step; the system's reason (a full disk) is in errno.
+    const int error = errno;
+    QString reason;
+    if (!written)
+        reason = QStringLiteral("a cell could not be written");
+    else if (saved != LXW_NO_ERROR)
+        reason = error ? QString::fromLocal8Bit(std::strerror(error)) : QString::fromLatin1(lxw_strerror(saved));
+    else if (::rename(fileName.constData(), QFile::encodeName(path).constData()) != 0)
+        reason = QString::fromLocal8Bit(std::strerror(errno));
+    if (!reason.isEmpty()) {
         QFile::remove(partial);
-        return false;
+        return failed(reason);
     }
     return true;
 }

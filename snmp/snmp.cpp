@@ -22,10 +22,6 @@ constexpr unsigned long idleSleepMs = 50;
 constexpr qint64 summaryPeriodMs = 1000;
 constexpr size_t altStackSize = 64 * 1024;
 
-// The library is process-wide; when several engines exist at once (tests do that), only the last one
-// shuts it down. GUI thread only.
-int liveEngines = 0;
-
 // The crash handler runs on an alternate stack, which is per thread: give the engine thread its own so that
 // a stack overflow here is caught too.
 class AltStack
@@ -75,8 +71,7 @@ SNMP::SNMP(QObject *parent) : QThread(parent), d(new Private)
     d->manage = new SNMPManage;
     d->trapd = new SNMPTrapd;
     // Sockets need no library start-up on this platform.
-    if (liveEngines++ == 0)
-        withSnmpLibrary([] { init_snmp(Snmp::applicationName); });
+    startSnmpLibrary();
     updateCards();
     connect(d->manage, &SNMPManage::eventTriggered, this, &SNMP::handleEvent);
     connect(d->manage, &SNMPManage::statusChanged, this, &SNMP::handleStatus);
@@ -93,11 +88,8 @@ SNMP::~SNMP()
     d->manage->stopPolling();
     d->trapd->stopListening();
     wait();
-    if (--liveEngines == 0) {
-        withSnmpLibrary([] {
-            snmp_shutdown(Snmp::applicationName);
-            EngineLoop::sessionsChanged();
-        });
+    // Several engines may exist at once (tests do that), and card queries use the library too.
+    if (stopSnmpLibrary(&EngineLoop::sessionsChanged)) {
         d->manage->forgetSessions();
     } else {
         d->manage->closeSessions();

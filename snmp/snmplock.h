@@ -19,6 +19,13 @@ public:
     static QRecursiveMutex &mutex();
 };
 
+// The library is started once for all its users in the process (the engines and the one-off card queries): the
+// first to come starts it, the last to go shuts it down, so that a query that outlives an engine, or an engine
+// that outlives a query, never finds it gone. Both take the lock; stopSnmpLibrary() returns whether it shut the
+// library down, and runs alsoOnShutdown under the same hold when it did.
+void startSnmpLibrary();
+bool stopSnmpLibrary(void (*alsoOnShutdown)() = nullptr);
+
 template<typename Fn> auto withSnmpLibrary(Fn &&fn) -> decltype(fn())
 {
     SnmpLock lock;

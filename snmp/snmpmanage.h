@@ -51,6 +51,10 @@ public:
     // answers are in. Returns how long the loop may wait before the next call, in ms.
     qint64 runDue();
 
+    // A v3 session's security settings from the card's, keys included; library lock held. The card query
+    // sets up its one-off session the same way.
+    static void configureUsm(snmp_session *session, const SNMPInfo &info);
+
 signals:
     void eventTriggered(const QString &host, int event);
     void statusChanged(const QString &host, int state);
@@ -79,8 +83,6 @@ private:
     qint64 nextDueMs(qint64 nowMs) const;
     // GUI thread: emits the changes handed over.
     void deliverChanges();
-    static void configureUsm(snmp_session *session, const SNMPInfo &info);
-
     // The library's callback for every session, on the engine thread inside its read (or on whichever thread
     // closes a session), with the library lock held; and what it hands on.
     static int onResponse(int operation, snmp_session *session, int requestId, snmp_pdu *pdu, void *magic);

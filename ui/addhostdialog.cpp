@@ -1,5 +1,6 @@
 #include "ui/addhostdialog.h"
 
+#include "snmp/cardquery.h"
 #include "ui/reachability.h"
 #include "ui/userprompt.h"
 
@@ -41,9 +42,30 @@ void AddHostDialog::setup()
     hostEdit->setMaxLength(255);
     portEdit->setMaxLength(16);
 
+    userNameLabel->setBuddy(userNameEdit);
+    passwordLabel->setBuddy(passwordEdit);
+    authLabel->setBuddy(authCombo);
+    privLabel->setBuddy(privCombo);
+    hostLabel->setBuddy(hostEdit);
+    portLabel->setBuddy(portEdit);
+    communityLabel->setBuddy(communityEdit);
+    // The address is what a user types first; the radio buttons come first only in the layout.
+    hostEdit->setFocus();
+
     connect(v1v2Radio, &QRadioButton::toggled, this, &AddHostDialog::onSNMPVersionChanged);
     connect(v3Radio, &QRadioButton::toggled, this, &AddHostDialog::onSNMPVersionChanged);
     connect(queryButton, &QPushButton::clicked, this, &AddHostDialog::onBtnQueryCliked);
+    // An answer is about the settings it was asked with: an edit makes it, and any answer still to come, void.
+    const auto forgetAnswer = [this] {
+        ++queries;
+        answerLabel->clear();
+    };
+    for (QLineEdit *edit : {hostEdit, portEdit, communityEdit, userNameEdit, passwordEdit})
+        connect(edit, &QLineEdit::textEdited, this, forgetAnswer);
+    for (QComboBox *combo : {authCombo, privCombo})
+        connect(combo, QOverload<int>::of(&QComboBox::activated), this, forgetAnswer);
+    connect(v3Radio, &QRadioButton::clicked, this, forgetAnswer);
+    connect(v1v2Radio, &QRadioButton::clicked, this, forgetAnswer);
     connect(cancelButton, &QPushButton::clicked, this, &AddHostDialog::reject);
     connect(sureButton, &QPushButton::clicked, this, &AddHostDialog::onBtnSureClicked);
     if (!backend->isReachable()) {
@@ -108,6 +130,10 @@ void AddHostDialog::buildWidgets()
     hostRow->addWidget(hostLabel);
     hostRow->addWidget(hostEdit);
     hostRow->addWidget(queryButton);
+    answerLabel = new QLabel(this);
+    answerLabel->setObjectName(QStringLiteral("answerLabel"));
+    answerLabel->setWordWrap(true);
+    answerLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     portLabel = new QLabel(this);
     portEdit = new QLineEdit(this);
@@ -138,6 +164,7 @@ void AddHostDialog::buildWidgets()
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(versionRow);
     layout->addLayout(hostRow);
+    layout->addWidget(answerLabel);
     layout->addLayout(portRow);
     layout->addLayout(buttonRow);
 }
@@ -146,22 +173,23 @@ void AddHostDialog::setTexts()
 {
     // The form's texts share the main window's translation context.
     setWindowTitle(QCoreApplication::translate("MainWindow", "Add"));
-    v1v2Radio->setText(QCoreApplication::translate("MainWindow", "SNMP v1/v2"));
-    v3Radio->setText(QCoreApplication::translate("MainWindow", "SNMP v3"));
-    userNameLabel->setText(QCoreApplication::translate("MainWindow", "User name:"));
-    passwordLabel->setText(QCoreApplication::translate("MainWindow", "Password:"));
-    authLabel->setText(QCoreApplication::translate("MainWindow", "Authenticate:"));
+    // Every field and button has its Alt key; a label's moves the focus to its field.
+    v1v2Radio->setText(QCoreApplication::translate("MainWindow", "SNMP v&1/v2"));
+    v3Radio->setText(QCoreApplication::translate("MainWindow", "SNMP v&3"));
+    userNameLabel->setText(QCoreApplication::translate("MainWindow", "&User name:"));
+    passwordLabel->setText(QCoreApplication::translate("MainWindow", "Pass&word:"));
+    authLabel->setText(QCoreApplication::translate("MainWindow", "&Authenticate:"));
     authCombo->setItemText(Snmp::AuthMd5, QCoreApplication::translate("MainWindow", "MD5"));
     authCombo->setItemText(Snmp::AuthSha, QCoreApplication::translate("MainWindow", "SHA"));
-    privLabel->setText(QCoreApplication::translate("MainWindow", "Privacy:"));
+    privLabel->setText(QCoreApplication::translate("MainWindow", "P&rivacy:"));
     privCombo->setItemText(Snmp::PrivDes, QCoreApplication::translate("MainWindow", "DES"));
     privCombo->setItemText(Snmp::PrivAes, QCoreApplication::translate("MainWindow", "AES"));
-    hostLabel->setText(QCoreApplication::translate("MainWindow", "Host:"));
-    queryButton->setText(QCoreApplication::translate("MainWindow", "Query"));
-    portLabel->setText(QCoreApplication::translate("MainWindow", "SNMP port:"));
-    communityLabel->setText(QCoreApplication::translate("MainWindow", "Community:"));
-    sureButton->setText(QCoreApplication::translate("MainWindow", "Sure"));
-    cancelButton->setText(QCoreApplication::translate("MainWindow", "Cancel"));
+    hostLabel->setText(QCoreApplication::translate("MainWindow", "&Host:"));
+    queryButton->setText(QCoreApplication::translate("MainWindow", "&Query"));
+    portLabel->setText(QCoreApplication::translate("MainWindow", "SNMP p&ort:"));
+    communityLabel->setText(QCoreApplication::translate("MainWindow", "&Community:"));
+    sureButton->setText(QCoreApplication::translate("MainWindow", "&Sure"));
+    cancelButton->setText(QCoreApplication::translate("MainWindow", "Ca&ncel"));
 }
 
 void AddHostDialog::loadHost()
@@ -269,6 +297,7 @@ void AddHostDialog::onBtnQueryCliked()
         return;
     }
 
+    queryCard();
     bool online = false;
     QMessageBox searching(
         QMessageBox::Information, tr("Information"), tr("Searching for host..."), QMessageBox::NoButton, this);
@@ -288,4 +317,101 @@ void AddHostDialog::onBtnQueryCliked()
         UserPrompt::information(this, tr("Success"), tr("Host is online!"), tr("Sure"));
     else
         warn(tr("Host is offline!"));
+}
+
+void AddHostDialog::queryCard()
+{
+    SNMPInfo card = enteredInfo();
+    // The secrets a backend keeps to itself cannot be asked with: the user types them for the query.
+    const bool kept = card.version == Snmp::Usm
+        ? (card.userName.isEmpty() && stored.userNameSet) || (card.password.isEmpty() && stored.passwordSet)
+        : card.community.isEmpty() && stored.communitySet;
+    if (modifyMode && kept) {
+        answerLabel->setText(tr("The stored secrets are not shown here: type them to query the card with them."));
+        return;
+    }
+    if (card.port < 1 || card.port > 65535) {
+        answerLabel->setText(tr("No query: the SNMP port must be a number from 1 to 65535."));
+        return;
+    }
+    if (card.version != Snmp::CommunityBased && card.version != Snmp::Usm) {
+        answerLabel->setText(tr("No query: choose the SNMP version first."));
+        return;
+    }
+    answerLabel->setText(tr("Asking the card..."));
+    const int query = ++queries;
+    CardQuery::start(card, this, [this, query, card](const CardAnswer &answer) {
+        if (query == queries)
+            answerLabel->setText(answerText(answer, card));
+    });
+}
+
+QString AddHostDialog::answerText(const CardAnswer &answer, const SNMPInfo &card)
+{
+    const QString model = answer.model.isEmpty() ? tr("model unknown") : answer.model;
+    const QByteArray &data = answer.data;
+    switch (answer.outcome) {
+    case CardAnswer::Answered: {
+        QStringList words {model};
+        const int output = static_cast<unsigned char>(data.at(Snmp::OutputStatus));
+        if (output == Snmp::OutputOnLine)
+            words << tr("on line");
+        else if (output == Snmp::OutputOnBattery)
+            words << tr("on battery");
+        else if (output == Snmp::OutputOnBypass)
+            words << tr("on bypass");
+        else
+            words << tr("output status %1").arg(output);
+        if (data.at(Snmp::BatteryStatus) == Snmp::BatteryLow)
+            words << tr("battery low");
+        words << tr("capacity %1 %").arg(static_cast<unsigned char>(data.at(Snmp::BatteryCapacity)));
+        return tr("Answers: %1").arg(words.join(QStringLiteral(", ")));
+    }
+    case CardAnswer::NoSuchObject: {
+        QStringList names;
+        for (int index : answer.missing) {
+            switch (index) {
+            case Snmp::BatteryStatus:
+                names << tr("battery status");
+                break;
+            case Snmp::InputStatus:
+                names << tr("input status");
+                break;
+            case Snmp::OutputStatus:
+                names << tr("output status");
+                break;
+            default:
+                names << tr("battery capacity");
+                break;
+            }
+        }
+        return tr("The card answers (%1) but has no such object: %2").arg(model, names.join(QStringLiteral(", ")));
+    }
+    case CardAnswer::NoAnswer:
+        // A v1/v2c card drops a request with a community it does not know without a word; a v3 card one it
+        // cannot decrypt.
+        if (card.version == Snmp::CommunityBased)
+            return tr("No answer: wrong community, wrong port or the card is unreachable");
+        if (Snmp::securityLevel(card.userName, card.password) == Snmp::SecurityLevel::AuthPriv)
+            return tr("No answer: wrong password or privacy type, wrong port or the card is unreachable");
+        return tr("No answer: wrong port or the card is unreachable");
+    case CardAnswer::AuthenticationFailure:
+        return tr("Authentication failure: the card does not take this user name as pass phrase with %1")
+            .arg(card.authType == Snmp::AuthSha ? QStringLiteral("SHA") : QStringLiteral("MD5"));
+    case CardAnswer::DecryptionFailure:
+        return tr("Decryption failure: the card does not take this password with %1")
+            .arg(card.privType == Snmp::PrivAes ? QStringLiteral("AES") : QStringLiteral("DES"));
+    case CardAnswer::UnknownUser:
+        return tr("Unknown user name: the card has no user %1").arg(card.userName);
+    case CardAnswer::UnsupportedSecurityLevel: {
+        const Snmp::SecurityLevel level = Snmp::securityLevel(card.userName, card.password);
+        const QString asked = level == Snmp::SecurityLevel::AuthPriv ? tr("authentication and privacy")
+            : level == Snmp::SecurityLevel::AuthNoPriv               ? tr("authentication without privacy")
+                                                                     : tr("no authentication");
+        return tr("Unsupported security level: the card does not serve user %1 with %2").arg(card.userName, asked);
+    }
+    case CardAnswer::Unusable:
+        break;
+    }
+    return tr("No query: %1").arg(answer.detail);
 }

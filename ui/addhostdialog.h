@@ -3,6 +3,8 @@
 #include "backend/protectionbackend.h"
 #include "snmp/snmpinfo.h"
 
+struct CardAnswer;
+
 #include <QDialog>
 
 class QComboBox;
@@ -12,7 +14,9 @@ class QPushButton;
 class QRadioButton;
 
 // Enters a new UPS card or changes a stored one through the backend, which checks it (SNMPInfo::validate()) and
-// stores it; a refusal is shown and the dialog stays open with what was entered. GUI thread only.
+// stores it; a refusal is shown and the dialog stays open with what was entered. "Query" pings the address and,
+// at the same time, asks the card once with the settings as entered (CardQuery, on a worker thread); the answer
+// or the reason it failed shows below the address. GUI thread only.
 class AddHostDialog : public QDialog
 {
     Q_OBJECT
@@ -25,6 +29,9 @@ public:
     // The card as entered.
     SNMPInfo enteredInfo() const;
 
+    // What a card query told, in the current language; card is what was asked.
+    static QString answerText(const CardAnswer &answer, const SNMPInfo &card);
+
 public slots:
     void onBtnSureClicked();
     void onBtnQueryCliked();
@@ -36,6 +43,7 @@ private:
     void setTexts();
     void loadHost();
     void warn(const QString &text);
+    void queryCard();
 
     ProtectionBackend *backend;
     bool modifyMode;
@@ -54,6 +62,9 @@ private:
     QLabel *hostLabel = nullptr;
     QLineEdit *hostEdit = nullptr;
     QPushButton *queryButton = nullptr;
+    QLabel *answerLabel = nullptr;
+    // Counts the queries started: only the answer of the latest is shown.
+    int queries = 0;
     QLabel *portLabel = nullptr;
     QLineEdit *portEdit = nullptr;
     QLabel *communityLabel = nullptr;

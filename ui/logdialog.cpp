@@ -50,6 +50,8 @@ struct LogDialog::Ui
         endLabel = new QLabel(dialog);
         endDate = newDateEdit(dialog, QStringLiteral("endDateEdit"));
         read = newButton(dialog, QStringLiteral("readButton"));
+        startLabel->setBuddy(startDate);
+        endLabel->setBuddy(endDate);
         dateRow->addStretch();
         dateRow->addWidget(startLabel);
         dateRow->addWidget(startDate);
@@ -85,12 +87,13 @@ struct LogDialog::Ui
     void retranslateUi(QDialog *dialog)
     {
         dialog->setWindowTitle(QCoreApplication::translate("LogWidget", "Event log"));
-        startLabel->setText(QCoreApplication::translate("LogWidget", "Start date:"));
-        endLabel->setText(QCoreApplication::translate("LogWidget", "End date:"));
-        read->setText(QCoreApplication::translate("LogWidget", "Read"));
-        save->setText(QCoreApplication::translate("LogWidget", "Save as..."));
-        clear->setText(QCoreApplication::translate("LogWidget", "Clear"));
-        ok->setText(QCoreApplication::translate("LogWidget", "OK"));
+        // Every button and field label has its Alt key; a label's moves the focus to its date.
+        startLabel->setText(QCoreApplication::translate("LogWidget", "&Start date:"));
+        endLabel->setText(QCoreApplication::translate("LogWidget", "&End date:"));
+        read->setText(QCoreApplication::translate("LogWidget", "&Read"));
+        save->setText(QCoreApplication::translate("LogWidget", "Save &as..."));
+        clear->setText(QCoreApplication::translate("LogWidget", "&Clear"));
+        ok->setText(QCoreApplication::translate("LogWidget", "&OK"));
         table->horizontalHeaderItem(0)->setText(QCoreApplication::translate("MainWidget", "Date"));
         table->horizontalHeaderItem(1)->setText(QCoreApplication::translate("MainWidget", "Host address"));
         table->horizontalHeaderItem(2)->setText(QCoreApplication::translate("MainWidget", "Event"));
@@ -299,12 +302,13 @@ void LogDialog::onBtnSave()
     if (m_exportThread.joinable())
         m_exportThread.join();
     m_exporting = true;
+    m_exportPath = target.path;
     try {
         m_exportThread = std::thread(&LogDialog::exportLog, this, target.path, target.csv, snapshot());
     } catch (const std::system_error &error) {
         // Out of threads or memory: nothing was written, which the user learns as of any failed export.
         qWarning() << "Event log export could not start:" << error.what();
-        onExportFinished(false);
+        onExportFinished(false, QString::fromLocal8Bit(error.what()));
     }
 }
 
@@ -335,8 +339,9 @@ ExportTable LogDialog::snapshot() const
 void LogDialog::exportLog(const QString path, bool csv, const ExportTable table)
 {
     emit exportStarted();
-    const bool result = csv ? writeCsv(table, path) : writeXlsx(table, path);
-    emit exportFinished(result);
+    QString why;
+    const bool result = csv ? writeCsv(table, path, &why) : writeXlsx(table, path, &why);
+    emit exportFinished(result, why);
 }
 
 void LogDialog::onWaitExport()
@@ -348,13 +353,16 @@ void LogDialog::onWaitExport()
     m_waitBox->exec();
 }
 
-void LogDialog::onExportFinished(bool result)
+void LogDialog::onExportFinished(bool result, const QString &why)
 {
     if (m_exportThread.joinable())
         m_exportThread.join();
     if (m_waitBox->isVisible())
         m_waitBox->done(QMessageBox::Ok);
-    UserPrompt::information(
-        this, tr("Information"), tr("Export log %1 !").arg(result ? tr("success") : tr("failed")), tr("Sure"));
+    // The file by name, and on failure the system's reason: "failed" alone leaves the user guessing.
+    const QString path = QDir::toNativeSeparators(m_exportPath);
+    const QString text = result ? tr("The event log was exported to %1.").arg(path)
+                                : tr("The event log could not be exported to %1: %2").arg(path, why);
+    UserPrompt::information(this, tr("Information"), text, tr("Sure"));
     m_exporting = false;
 }

@@ -41,14 +41,15 @@ public:
 
 signals:
     void exportStarted();
-    void exportFinished(bool isSuccess);
+    // why: the reason a failed export gives, empty on success.
+    void exportFinished(bool isSuccess, const QString &why);
 
 public slots:
     void onBtnReadLog();
     void onBtnSave();
     void onBtnClear();
     void onWaitExport();
-    void onExportFinished(bool result);
+    void onExportFinished(bool result, const QString &why);
 
 private:
     struct Ui;
@@ -62,4 +63,5 @@ private:
     ProtectionBackend *m_backend;
     std::thread m_exportThread;
     bool m_exporting = false;
+    QString m_exportPath; // of the running export, for its result
 };

@@ -14,10 +14,12 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIntValidator>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -26,6 +28,7 @@
 
 namespace {
 const QString keyPopWarning = QLatin1String(SettingKeys::popWarning);
+const QString keyDesktopNotify = QLatin1String(SettingKeys::desktopNotify);
 const QString keyAppEnable = QLatin1String(SettingKeys::applicationEnabled);
 const QString keyApp = QLatin1String(SettingKeys::application);
 const QString keyExecTime = QLatin1String(SettingKeys::applicationTime);
@@ -35,8 +38,8 @@ const QString keyAcFailedCapacity = QLatin1String(SettingKeys::acFailedCapacity)
 
 const QStringList &dialogKeys()
 {
-    static const QStringList keys {
-        keyPopWarning, keyAppEnable, keyApp, keyExecTime, keyAcFailedTime, keyBattLowTime, keyAcFailedCapacity};
+    static const QStringList keys {keyPopWarning, keyDesktopNotify, keyAppEnable, keyApp, keyExecTime, keyAcFailedTime,
+        keyBattLowTime, keyAcFailedCapacity};
     return keys;
 }
 
@@ -46,6 +49,16 @@ QLineEdit *numberEdit(QWidget *parent, const char *name, int top)
     edit->setObjectName(QLatin1String(name));
     edit->setValidator(new QIntValidator(1, top, edit));
     return edit;
+}
+
+// A label's text as a sentence names it: without its Alt key, "(&C)" in Chinese style or a bare "&".
+QString withoutMnemonic(QString text)
+{
+    text.remove(QRegularExpression(QStringLiteral("\\(&[^&]\\)")));
+    text.replace(QLatin1String("&&"), QStringLiteral("\u0001"));
+    text.remove(QLatin1Char('&'));
+    text.replace(QChar(1), QLatin1Char('&'));
+    return text;
 }
 
 QString unreachableText()
@@ -62,6 +75,11 @@ SettingsDialog::SettingsDialog(ProtectionBackend *backend, QWidget *parent) : QD
     retranslate();
 
     connect(hostTable, &QTableWidget::cellClicked, this, &SettingsDialog::hostClicked);
+    connect(hostTable, &QTableWidget::cellDoubleClicked, this, [this](int row) {
+        selectedRow = row;
+        modifySNMPHost();
+    });
+    hostTable->installEventFilter(this);
     // The row chosen by the arrow keys counts as much as the one clicked.
     connect(hostTable, &QTableWidget::itemSelectionChanged, this, [this] {
         const QList<QTableWidgetSelectionRange> ranges = hostTable->selectedRanges();
@@ -109,6 +127,8 @@ void SettingsDialog::buildWidgets()
     hostTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     hostTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     hostTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    // One stop in the dialog's tab chain: the arrows move between the cards, Tab leaves the table.
+    hostTable->setTabKeyNavigation(false);
     addButton = new QPushButton(hostGroup);
     addButton->setObjectName(QStringLiteral("addButton"));
     modifyButton = new QPushButton(hostGroup);
@@ -127,8 +147,11 @@ void SettingsDialog::buildWidgets()
     warningGroup = new QGroupBox(generalPage);
     popupCheck = new QCheckBox(warningGroup);
     popupCheck->setObjectName(QStringLiteral("popupCheck"));
-    auto *warningLayout = new QVBoxLayout(warningGroup);
+    desktopNotifyCheck = new QCheckBox(warningGroup);
+    desktopNotifyCheck->setObjectName(QStringLiteral("desktopNotifyCheck"));
+    auto *warningLayout = new QHBoxLayout(warningGroup);
     warningLayout->addWidget(popupCheck);
+    warningLayout->addWidget(desktopNotifyCheck);
 
     auto *appGroup = new QGroupBox(generalPage);
     appCheck = new QCheckBox(appGroup);
@@ -156,6 +179,8 @@ void SettingsDialog::buildWidgets()
     appLayout->addLayout(pathRow);
     appLayout->addLayout(timeRow);
 
+    execTimeLabel->setBuddy(execTimeEdit);
+
     auto *generalLayout = new QVBoxLayout(generalPage);
     generalLayout->addWidget(hostGroup);
     generalLayout->addWidget(warningGroup);
@@ -176,6 +201,9 @@ void SettingsDialog::buildWidgets()
     acFailedTimeEdit->setPlaceholderText(QStringLiteral("1~9999"));
     battLowTimeEdit->setPlaceholderText(QStringLiteral("1~9999"));
     acFailedCapacityEdit->setPlaceholderText(QStringLiteral("1~100"));
+    acFailedTimeLabel->setBuddy(acFailedTimeEdit);
+    battLowTimeLabel->setBuddy(battLowTimeEdit);
+    acFailedCapacityLabel->setBuddy(acFailedCapacityEdit);
     auto *grid = new QGridLayout;
     grid->addWidget(acFailedTimeLabel, 0, 0);
     grid->addWidget(acFailedTimeEdit, 0, 1);
@@ -213,28 +241,53 @@ void SettingsDialog::buildWidgets()
 void SettingsDialog::retranslate()
 {
     setWindowTitle(tr("Settings"));
-    tabs->setTabText(tabs->indexOf(generalPage), tr("General"));
-    tabs->setTabText(tabs->indexOf(conditionPage), tr("Shutdown Condition"));
+    // Every field and button has its Alt key; a label's moves the focus to its field.
+    tabs->setTabText(tabs->indexOf(generalPage), tr("&General"));
+    tabs->setTabText(tabs->indexOf(conditionPage), tr("Shutdown Con&dition"));
     hostTable->setHorizontalHeaderLabels({tr("Host address"), tr("SNMP port"), tr("SNMP version")});
-    hostGroup->setTitle(tr("Host connection"));
-    addButton->setText(tr("Add"));
-    modifyButton->setText(tr("Modify"));
-    removeButton->setText(tr("Remove"));
+    hostGroup->setTitle(tr("Host c&onnection"));
+    addButton->setText(tr("&Add"));
+    modifyButton->setText(tr("&Modify"));
+    removeButton->setText(tr("&Remove"));
     warningGroup->setTitle(tr("Warning messages"));
-    popupCheck->setText(tr("Popup warning message"));
-    appCheck->setText(tr("Run application before shutdown computer"));
-    browseButton->setText(tr("Browse..."));
-    testButton->setText(tr("Test"));
-    execTimeLabel->setText(tr("Maximum execution time:"));
+    popupCheck->setText(tr("&Popup warning message"));
+    desktopNotifyCheck->setText(tr("Des&ktop notifications"));
+    appCheck->setText(tr("R&un application before shutdown computer"));
+    browseButton->setText(tr("&Browse..."));
+    testButton->setText(tr("&Test"));
+    execTimeLabel->setText(tr("Maximum e&xecution time:"));
     execTimeUnit->setText(tr("minute(s)"));
-    acFailedTimeLabel->setText(tr("AC failed shutdown time:"));
+    acFailedTimeLabel->setText(tr("AC &failed shutdown time:"));
     acFailedTimeUnit->setText(tr("minute(s)"));
-    battLowTimeLabel->setText(tr("Battery low shutdown time:"));
+    battLowTimeLabel->setText(tr("Battery &low shutdown time:"));
     battLowTimeUnit->setText(tr("minute(s)"));
-    acFailedCapacityLabel->setText(tr("AC failed shutdown capacity:"));
+    acFailedCapacityLabel->setText(tr("AC failed shutdown &capacity:"));
     acFailedCapacityUnit->setText(tr("%"));
-    sureButton->setText(tr("Sure"));
-    cancelButton->setText(tr("Cancel"));
+    sureButton->setText(tr("&Sure"));
+    cancelButton->setText(tr("Ca&ncel"));
+}
+
+bool SettingsDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != hostTable || event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    const auto *key = static_cast<QKeyEvent *>(event);
+    if (key->modifiers() & ~Qt::KeypadModifier)
+        return false;
+    switch (key->key()) {
+    case Qt::Key_Delete:
+        removeSNMPHost();
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // Without a selected card Enter stays the dialog's: Sure.
+        if (selectedRow < 0)
+            return false;
+        modifySNMPHost();
+        return true;
+    default:
+        return false;
+    }
 }
 
 void SettingsDialog::changeEvent(QEvent *event)
@@ -307,6 +360,7 @@ void SettingsDialog::showSettings(const QVariantMap &values)
     // An absent key shows what it means to the protection.
     const auto value = [&values](const QString &key) { return values.value(key, SettingKeys::defaultValue(key)); };
     popupCheck->setChecked(value(keyPopWarning).toBool());
+    desktopNotifyCheck->setChecked(value(keyDesktopNotify).toBool());
     appCheck->setChecked(value(keyAppEnable).toBool());
     appPathEdit->setText(value(keyApp).toString());
     execTimeEdit->setText(value(keyExecTime).toString());
@@ -337,7 +391,8 @@ void SettingsDialog::showUnreachable()
 void SettingsDialog::setFieldsEnabled(bool enabled)
 {
     for (QWidget *w : {static_cast<QWidget *>(addButton), static_cast<QWidget *>(modifyButton),
-             static_cast<QWidget *>(removeButton), static_cast<QWidget *>(popupCheck), static_cast<QWidget *>(appCheck),
+             static_cast<QWidget *>(removeButton), static_cast<QWidget *>(popupCheck),
+             static_cast<QWidget *>(desktopNotifyCheck), static_cast<QWidget *>(appCheck),
              static_cast<QWidget *>(acFailedTimeEdit), static_cast<QWidget *>(battLowTimeEdit),
              static_cast<QWidget *>(acFailedCapacityEdit), static_cast<QWidget *>(sureButton)})
         w->setEnabled(enabled);
@@ -468,6 +523,7 @@ QVariantMap SettingsDialog::changedValues() const
     QVariantMap shown;
     const bool enable = appCheck->isChecked();
     shown.insert(keyPopWarning, popupCheck->isChecked());
+    shown.insert(keyDesktopNotify, desktopNotifyCheck->isChecked());
     shown.insert(keyAppEnable, enable);
     // The application's path and time count only while it is to run: a switched-off box keeps what is stored.
     if (enable) {
@@ -518,7 +574,7 @@ bool SettingsDialog::checkField(QLineEdit *edit, QLabel *label, const QString &k
     if (SettingKeys::refusal(key, edit->text()).isEmpty())
         return true;
     const SettingKey *k = SettingKeys::find(key);
-    QString field = label->text();
+    QString field = withoutMnemonic(label->text());
     if (field.endsWith(QLatin1Char(':')))
         field.chop(1);
     const QString text = k->zeroIsOff ? tr("%1 must be a number from %2 to %3, or 0 to switch it off.")

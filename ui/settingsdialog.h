@@ -42,6 +42,8 @@ public slots:
 
 protected:
     void changeEvent(QEvent *event) override;
+    // The host table's own keys: Delete removes the selected card, Enter modifies it.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildWidgets();
@@ -86,6 +88,7 @@ private:
     QPushButton *removeButton = nullptr;
     QGroupBox *warningGroup = nullptr;
     QCheckBox *popupCheck = nullptr;
+    QCheckBox *desktopNotifyCheck = nullptr;
     QCheckBox *appCheck = nullptr;
     QLineEdit *appPathEdit = nullptr;
     QPushButton *browseButton = nullptr;

@@ -71,7 +71,8 @@ bool refusedFor(const QStringList &texts, const QString &word)
         return false;
     }
     const QString &text = texts.first();
-    const bool ok = text.startsWith(QLatin1String("The change was refused: ")) && text.contains(word, Qt::CaseInsensitive);
+    const bool ok
+        = text.startsWith(QLatin1String("The change was refused: ")) && text.contains(word, Qt::CaseInsensitive);
     if (!ok)
         qWarning() << "refusal:" << text << "expected to name" << word;
     return ok;
@@ -506,6 +507,10 @@ private slots:
             qPrintable(prompts.texts().first()));
         QCOMPARE(f.emitted(), 0);
         QVERIFY(!f.accepted());
+        // What was typed is still there, to be sent again.
+        QCOMPARE(f.host->text(), QStringLiteral("10.0.0.44"));
+        if (v3)
+            QCOMPARE(f.user->text(), QStringLiteral("abcdefgh"));
         if (!dropTable) {
             QCOMPARE(store.rows().size(), modify ? 1 : 0);
             if (modify)
@@ -613,6 +618,39 @@ private slots:
         QCOMPARE(store.rows().size(), c.oldIp.isEmpty() ? 3 : 2);
     }
 
+    // The address is typed first: the dialog opens with the focus there, whichever version the card has.
+    void opensWithTheFocusOnTheAddress_data()
+    {
+        QTest::addColumn<QString>("mode"); // "add", or "modify" a card of the version named
+        QTest::newRow("add") << "add";
+        QTest::newRow("modify v1/v2") << "v1/v2";
+        QTest::newRow("modify v3") << "v3";
+    }
+    void opensWithTheFocusOnTheAddress()
+    {
+        QFETCH(QString, mode);
+        SNMPInfo stored = card(QStringLiteral("10.0.0.6"), 161);
+        if (mode == QLatin1String("v3")) {
+            stored.version = Snmp::Usm;
+            stored.userName = QStringLiteral("operator1");
+        }
+        store.insert(stored);
+        std::unique_ptr<AddHostDialog> made = mode == QLatin1String("add")
+            ? std::make_unique<AddHostDialog>(&backend())
+            : std::make_unique<AddHostDialog>(&backend(), storedCard(backend(), stored.ip));
+        Form f(*made, backend());
+        made->show();
+        QVERIFY(QTest::qWaitForWindowActive(made.get()));
+        QCOMPARE(QApplication::focusWidget(), f.host);
+        // A label's Alt key leads to its field; Escape leaves as before, storing nothing.
+        QTest::keyClick(made.get(), Qt::Key_O, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), f.port);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QCOMPARE(made->result(), int(QDialog::Rejected));
+        QVERIFY(!made->isVisible());
+        QCOMPARE(store.rows().size(), 1);
+    }
+
     void cancelWritesNothing()
     {
         AddHostDialog dialog(&backend());
@@ -653,8 +691,9 @@ private slots:
 
         QCOMPARE(add.windowTitle(), QStringLiteral("\u6dfb\u52a0"));
         QCOMPARE(modify.windowTitle(), QStringLiteral("\u4fee\u6539"));
-        QCOMPARE(f.sure->text(), QStringLiteral("\u786e\u5b9a"));
-        QCOMPARE(add.findChild<QPushButton *>(QStringLiteral("queryButton"))->text(), QStringLiteral("\u67e5\u8be2"));
+        QCOMPARE(f.sure->text(), QStringLiteral("\u786e\u5b9a(&S)"));
+        QCOMPARE(
+            add.findChild<QPushButton *>(QStringLiteral("queryButton"))->text(), QStringLiteral("\u67e5\u8be2(&Q)"));
         // The backend's reason in Chinese too, naming what was typed.
         QVERIFY(refused != QLatin1String("The change was refused: %1"));
         QCOMPARE(prompts.texts().size(), 1);

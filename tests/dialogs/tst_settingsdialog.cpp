@@ -6,6 +6,7 @@
 #include "storage/settings.h"
 #include "support/settingrows.h"
 #include "ui/addhostdialog.h"
+#include "ui/logdialog.h"
 #include "ui/settingsdialog.h"
 
 #include <QCheckBox>
@@ -13,6 +14,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QIntValidator>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -43,6 +45,7 @@ void presetSettings(const Snapshot &values)
 }
 
 const Snapshot seeded {{QStringLiteral("system/pop_warning"), QStringLiteral("true")},
+    {QStringLiteral("system/desktop_notify"), QStringLiteral("true")},
     {QStringLiteral("system/shutdown_app_enable"), QStringLiteral("false")},
     {QStringLiteral("system/shutdown_exec_time"), QStringLiteral("15")},
     {QStringLiteral("shutdown/ac_failed_time"), QStringLiteral("5")},
@@ -58,6 +61,7 @@ struct Form
           modify(d.findChild<QPushButton *>(QStringLiteral("modifyButton"))),
           remove(d.findChild<QPushButton *>(QStringLiteral("removeButton"))),
           popup(d.findChild<QCheckBox *>(QStringLiteral("popupCheck"))),
+          desktop(d.findChild<QCheckBox *>(QStringLiteral("desktopNotifyCheck"))),
           app(d.findChild<QCheckBox *>(QStringLiteral("appCheck"))),
           path(d.findChild<QLineEdit *>(QStringLiteral("appPathEdit"))),
           browse(d.findChild<QPushButton *>(QStringLiteral("browseButton"))),
@@ -70,8 +74,8 @@ struct Form
     {
         // What the window learns: the backend's word of a changed list or pop-up setting.
         QObject::connect(&backend, &ProtectionBackend::hostsChanged, &d, [this](const QStringList &h) { lists << h; });
-        QObject::connect(&backend, &ProtectionBackend::settingChanged, &d,
-            [this](const QString &key, const QVariant &value) {
+        QObject::connect(
+            &backend, &ProtectionBackend::settingChanged, &d, [this](const QString &key, const QVariant &value) {
                 if (key == QLatin1String("system/pop_warning"))
                     popups << value.toBool();
             });
@@ -80,8 +84,8 @@ struct Form
     }
     bool complete() const
     {
-        return table && add && modify && remove && popup && app && path && browse && execTime && acTime && battTime
-            && capacity && sure && cancel;
+        return table && add && modify && remove && popup && desktop && app && path && browse && execTime && acTime
+            && battTime && capacity && sure && cancel;
     }
     // A real mouse click on a cell of column 0.
     void click(int row)
@@ -97,6 +101,7 @@ struct Form
         return out;
     }
     bool accepted() const { return dialog.result() == QDialog::Accepted; }
+    QTabWidget *tabs() const { return dialog.findChild<QTabWidget *>(QStringLiteral("tabs")); }
     // Sure, and the backend's answer to what it sent.
     void submit()
     {
@@ -107,7 +112,7 @@ struct Form
     SettingsDialog &dialog;
     QTableWidget *table;
     QPushButton *add, *modify, *remove;
-    QCheckBox *popup, *app;
+    QCheckBox *popup, *desktop, *app;
     QLineEdit *path;
     QPushButton *browse;
     QLineEdit *execTime, *acTime, *battTime, *capacity;
@@ -189,8 +194,8 @@ private slots:
 
         auto *tabs = dialog.findChild<QTabWidget *>();
         QCOMPARE(tabs->count(), 2);
-        QCOMPARE(tabs->tabText(0), QStringLiteral("General"));
-        QCOMPARE(tabs->tabText(1), QStringLiteral("Shutdown Condition"));
+        QCOMPARE(tabs->tabText(0), QStringLiteral("&General"));
+        QCOMPARE(tabs->tabText(1), QStringLiteral("Shutdown Con&dition"));
         QCOMPARE(f.table->columnCount(), 3);
         QCOMPARE(f.table->horizontalHeaderItem(0)->text(), QStringLiteral("Host address"));
         QCOMPARE(f.table->horizontalHeaderItem(1)->text(), QStringLiteral("SNMP port"));
@@ -202,7 +207,7 @@ private slots:
             groups << g->title();
         groups.sort();
         QCOMPARE(
-            groups, (QStringList {QString(), QStringLiteral("Host connection"), QStringLiteral("Warning messages")}));
+            groups, (QStringList {QString(), QStringLiteral("Host c&onnection"), QStringLiteral("Warning messages")}));
 
         QTimer::singleShot(0, f.cancel, &QPushButton::click);
         dialog.exec();
@@ -255,13 +260,24 @@ private slots:
     void modifyAndRemoveActOnTheSelectedRow_data()
     {
         QTest::addColumn<QString>("select"); // "none", "keys" (Home, Down), "mouse"
-        QTest::newRow("nothing selected: nothing happens") << "none";
-        QTest::newRow("row chosen with the keyboard") << "keys";
-        QTest::newRow("row clicked") << "mouse";
+        QTest::addColumn<QString>("act"); // "buttons", "keys" (Enter, Delete), "double click" (and Delete)
+        QTest::newRow("nothing selected: nothing happens") << "none"
+                                                           << "buttons";
+        QTest::newRow("row chosen with the keyboard") << "keys"
+                                                      << "buttons";
+        QTest::newRow("row clicked") << "mouse"
+                                     << "buttons";
+        QTest::newRow("Enter modifies, Delete removes") << "keys"
+                                                        << "keys";
+        QTest::newRow("nothing selected: Enter is Sure, Delete nothing") << "none"
+                                                                         << "keys";
+        QTest::newRow("double click modifies") << "mouse"
+                                               << "double click";
     }
     void modifyAndRemoveActOnTheSelectedRow()
     {
         QFETCH(QString, select);
+        QFETCH(QString, act);
         store.insert(card(QStringLiteral("10.0.0.1"), 161));
         store.insert(card(QStringLiteral("10.0.0.2"), 161));
         SettingsDialog dialog(&backend());
@@ -277,12 +293,153 @@ private slots:
             f.click(1);
         }
         const bool selected = select != QLatin1String("none");
-        QCOMPARE(opensModal([&] { f.modify->click(); }), selected);
+        QCOMPARE(opensModal([&] {
+            if (act == QLatin1String("keys")) {
+                f.table->setFocus();
+                QTest::keyClick(f.table, Qt::Key_Return);
+            } else if (act == QLatin1String("double click")) {
+                const QRect rect = f.table->visualItemRect(f.table->item(1, 0));
+                QTest::mouseDClick(f.table->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
+            } else {
+                f.modify->click();
+            }
+        }),
+            selected);
+        // Enter with no card chosen is the dialog's Sure, as everywhere else in it.
+        if (!selected && act == QLatin1String("keys"))
+            QTRY_VERIFY(f.accepted());
+        else
+            QVERIFY(!f.accepted());
         prompts.answers << UserPrompt::Answer {0, QString(), QString()};
-        f.remove->click();
+        if (act == QLatin1String("buttons")) {
+            f.remove->click();
+        } else {
+            f.table->setFocus();
+            QTest::keyClick(f.table, Qt::Key_Delete);
+        }
+        QCOMPARE(prompts.requests.size(), selected ? 1 : 0);
         QTRY_COMPARE(f.column(0), selected ? words("10.0.0.1") : words("10.0.0.1|10.0.0.2"));
         QCOMPARE(store.rows().size(), selected ? 1 : 2);
         QVERIFY(f.table->selectedItems().isEmpty());
+    }
+
+    // The host table is one stop of the tab chain: Tab and Shift+Tab leave it at once, Ctrl+Tab turns the page.
+    void tabLeavesTheHostTable_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Tab") << int(Qt::Key_Tab) << int(Qt::NoModifier);
+        QTest::newRow("Shift+Tab") << int(Qt::Key_Backtab) << int(Qt::ShiftModifier);
+        QTest::newRow("Ctrl+Tab") << int(Qt::Key_Tab) << int(Qt::ControlModifier);
+    }
+    void tabLeavesTheHostTable()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        for (int i = 1; i <= 3; ++i)
+            store.insert(card(QStringLiteral("10.0.0.%1").arg(i), 161));
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        f.table->setFocus();
+        f.click(1);
+        QCOMPARE(QApplication::focusWidget(), f.table);
+        QTest::keyClick(f.table, static_cast<Qt::Key>(key), Qt::KeyboardModifiers(modifiers));
+        QVERIFY2(QApplication::focusWidget() != f.table, "the key went on inside the table instead of leaving it");
+        // Round the whole chain once: the table is met as one stop, not once per cell.
+        int met = 0;
+        for (int i = 0; i < 25; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            met += QApplication::focusWidget() == f.table ? 1 : 0;
+        }
+        QVERIFY2(met <= 25 / 4, qPrintable(QStringLiteral("the table took %1 of 25 Tabs").arg(met)));
+        // Inside it the arrows move between the cards.
+        f.table->setFocus();
+        QTest::keyClick(f.table, Qt::Key_Down);
+        QCOMPARE(f.table->currentRow(), 2);
+    }
+
+    // Every button, box and field label has its Alt key, no two alike, in English and in Chinese.
+    void mnemonics_data()
+    {
+        QTest::addColumn<bool>("chinese");
+        QTest::newRow("English") << false;
+        QTest::newRow("Chinese") << true;
+    }
+    void mnemonics()
+    {
+        QFETCH(bool, chinese);
+        QTranslator zh;
+        if (chinese) {
+            QVERIFY(zh.load(store.app.path(QStringLiteral("translate/zh.qm"))));
+            QCoreApplication::installTranslator(&zh);
+        }
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
+        AddHostDialog host(&backend());
+        LogDialog log(&backend());
+        QCoreApplication::removeTranslator(&zh);
+        for (QDialog *d :
+            {static_cast<QDialog *>(&dialog), static_cast<QDialog *>(&host), static_cast<QDialog *>(&log)}) {
+            QStringList texts;
+            // Only the dialog's own: a message box it keeps has its own keys.
+            for (QAbstractButton *b : d->findChildren<QAbstractButton *>()) {
+                if (b->window() == d)
+                    texts << b->text();
+            }
+            for (QLabel *l : d->findChildren<QLabel *>()) {
+                if (l->buddy() && l->window() == d)
+                    texts << l->text();
+            }
+            if (auto *tabs = d->findChild<QTabWidget *>()) {
+                for (int i = 0; i < tabs->count(); ++i)
+                    texts << tabs->tabText(i);
+            }
+            QSet<int> keys;
+            for (const QString &text : qAsConst(texts)) {
+                if (text.isEmpty())
+                    continue; // the tab bar's scroll arrows
+                const QKeySequence key = QKeySequence::mnemonic(text);
+                QVERIFY2(!key.isEmpty(), qPrintable(QStringLiteral("no Alt key: ") + text));
+                QVERIFY2(!keys.contains(key[0]), qPrintable(QStringLiteral("Alt key taken twice: ") + text));
+                keys << key[0];
+                if (chinese)
+                    QVERIFY2(QRegularExpression(QStringLiteral("\\(&[A-Z0-9]\\)(\u3001|\uff1a|\\.\\.\\.)?$"))
+                                 .match(text)
+                                 .hasMatch(),
+                        qPrintable(QStringLiteral("not in the Chinese style: ") + text));
+            }
+        }
+        // A field label's key moves the focus to its field.
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        f.tabs()->setCurrentIndex(1);
+        QTest::keyClick(&dialog, Qt::Key_L, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), f.battTime);
+    }
+
+    // A write the backend cannot make is shown with its reason, and the dialog stays with what was entered.
+    void failedWriteKeepsTheDialog()
+    {
+        presetSettings(seeded);
+        SettingsDialog dialog(&backend());
+        Form f(dialog, backend());
+        f.battTime->setText(QStringLiteral("7"));
+        // A directory where the settings file was: nothing can be written there.
+        const QString file = AppPaths::settingsFilePath();
+        QVERIFY(QFile::remove(file));
+        QVERIFY(QDir().mkpath(file));
+        f.submit();
+        QDir(file).removeRecursively();
+        QVERIFY(!f.accepted());
+        QCOMPARE(prompts.requests.size(), 1);
+        QVERIFY2(prompts.texts().first().startsWith(QStringLiteral("The change was refused: ")),
+            qPrintable(prompts.texts().first()));
+        QVERIFY2(prompts.texts().first().size() > QStringLiteral("The change was refused: ").size(),
+            "the refusal names no reason");
+        QCOMPARE(f.battTime->text(), QStringLiteral("7"));
+        QVERIFY(f.sure->isEnabled());
     }
 
     void removal_data()
@@ -651,34 +808,50 @@ private slots:
     // After a successful save the file agrees with the box; the backend tells the window of what was written.
     void popupSetting_data()
     {
+        QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("stored"); // "" for an absent key
         QTest::addColumn<bool>("box");
         QTest::addColumn<QString>("saved");
         QTest::addColumn<QList<bool>>("emitted");
-        QTest::newRow("absent, left checked") << "" << true << "true" << QList<bool> {true};
-        QTest::newRow("absent, unchecked") << "" << false << "false" << QList<bool> {false};
-        QTest::newRow("true, kept") << "true" << true << "true" << QList<bool> {};
-        QTest::newRow("true, unchecked") << "true" << false << "false" << QList<bool> {false};
-        QTest::newRow("false, checked") << "false" << true << "true" << QList<bool> {true};
-        QTest::newRow("false, kept") << "false" << false << "false" << QList<bool> {};
+        const QString popup = QStringLiteral("system/pop_warning");
+        const QString desktop = QStringLiteral("system/desktop_notify");
+        QTest::newRow("absent, left checked") << popup << "" << true << "true" << QList<bool> {true};
+        QTest::newRow("absent, unchecked") << popup << "" << false << "false" << QList<bool> {false};
+        QTest::newRow("true, kept") << popup << "true" << true << "true" << QList<bool> {};
+        QTest::newRow("true, unchecked") << popup << "true" << false << "false" << QList<bool> {false};
+        QTest::newRow("false, checked") << popup << "false" << true << "true" << QList<bool> {true};
+        QTest::newRow("false, kept") << popup << "false" << false << "false" << QList<bool> {};
+        QTest::newRow("desktop: absent, left checked") << desktop << "" << true << "true" << QList<bool> {true};
+        QTest::newRow("desktop: absent, unchecked") << desktop << "" << false << "false" << QList<bool> {false};
+        QTest::newRow("desktop: true, unchecked") << desktop << "true" << false << "false" << QList<bool> {false};
+        QTest::newRow("desktop: false, checked") << desktop << "false" << true << "true" << QList<bool> {true};
+        QTest::newRow("desktop: false, kept") << desktop << "false" << false << "false" << QList<bool> {};
     }
     void popupSetting()
     {
+        QFETCH(QString, key);
         QFETCH(QString, stored);
         QFETCH(bool, box);
         QFETCH(QString, saved);
         QFETCH(QList<bool>, emitted);
         if (!stored.isEmpty())
-            presetSettings({{QStringLiteral("system/pop_warning"), stored}});
+            presetSettings({{key, stored}});
         SettingsDialog dialog(&backend());
         Form f(dialog, backend());
-        QCOMPARE(f.popup->isChecked(), stored != QLatin1String("false"));
-        if (f.popup->isChecked() != box)
-            f.popup->click();
+        QList<bool> told;
+        connect(&backend(), &ProtectionBackend::settingChanged, &dialog, [&](const QString &k, const QVariant &v) {
+            if (k == key)
+                told << v.toBool();
+        });
+        QCheckBox *check = key == QLatin1String("system/pop_warning") ? f.popup : f.desktop;
+        QVERIFY(check);
+        QCOMPARE(check->isChecked(), stored != QLatin1String("false"));
+        if (check->isChecked() != box)
+            check->click();
         f.submit();
         QVERIFY(f.accepted());
-        QCOMPARE(settingsSnapshot().value(QStringLiteral("system/pop_warning")), saved);
-        QCOMPARE(f.popups, emitted);
+        QCOMPARE(settingsSnapshot().value(key), saved);
+        QCOMPARE(told, emitted);
     }
 
     void popupNotSavedOnCancel()
@@ -836,9 +1009,9 @@ private slots:
         QCOMPARE(dialog.windowTitle(), chineseTitle);
         QCOMPARE(
             f.table->horizontalHeaderItem(0)->text(), QCoreApplication::translate("SettingsDialog", "Host address"));
-        QCOMPARE(f.sure->text(), QCoreApplication::translate("SettingsDialog", "Sure"));
-        QCOMPARE(f.popup->text(), QCoreApplication::translate("SettingsDialog", "Popup warning message"));
-        QVERIFY(f.popup->text() != QLatin1String("Popup warning message"));
+        QCOMPARE(f.sure->text(), QCoreApplication::translate("SettingsDialog", "&Sure"));
+        QCOMPARE(f.popup->text(), QCoreApplication::translate("SettingsDialog", "&Popup warning message"));
+        QVERIFY(f.popup->text() != QLatin1String("&Popup warning message"));
         // Cells keep the language they were made in.
         QCOMPARE(f.table->item(1, 2)->text(), QStringLiteral("Unknown"));
         QCOMPARE(f.table->item(0, 2)->text(), QStringLiteral("SNMP v1/v2"));

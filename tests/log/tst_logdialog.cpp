@@ -150,7 +150,7 @@ UserPrompt::Answer TestLogDialog::answer(const UserPrompt::Request &request)
     if (request.kind == UserPrompt::Kind::SaveFile) {
         result.path = m_savePath;
         result.filter = m_saveFilter;
-    } else if (request.text.startsWith(QLatin1String("Export log"))) {
+    } else if (request.text.startsWith(QLatin1String("The event log"))) {
         if (m_onResult)
             m_onResult();
     } else {
@@ -221,7 +221,7 @@ void TestLogDialog::windowAndTable()
         buttons << dialog.findChild<QPushButton *>(QLatin1String(name))->text();
     QCOMPARE(buttons,
         (QStringList {
-            QStringLiteral("Read"), QStringLiteral("Save as..."), QStringLiteral("Clear"), QStringLiteral("OK")}));
+            QStringLiteral("&Read"), QStringLiteral("Save &as..."), QStringLiteral("&Clear"), QStringLiteral("&OK")}));
     // "OK" closes the dialog with the accepted result.
     dialog.show();
     QSignalSpy accepted(&dialog, &QDialog::accepted);
@@ -387,7 +387,8 @@ void TestLogDialog::eventTexts()
         QCOMPARE(column(dialog, 2).value(1), QStringLiteral(u"UPS电池供电（市电故障）"));
         QCOMPARE(dialog.windowTitle(), QStringLiteral(u"事件日志"));
         QCOMPARE(tableOf(dialog)->horizontalHeaderItem(1)->text(), QStringLiteral(u"主机地址"));
-        QCOMPARE(dialog.findChild<QPushButton *>(QStringLiteral("saveButton"))->text(), QStringLiteral(u"另存为..."));
+        QCOMPARE(
+            dialog.findChild<QPushButton *>(QStringLiteral("saveButton"))->text(), QStringLiteral(u"另存为(&A)..."));
         dialog.onBtnClear();
         QCOMPARE(m_requests.value(0).text, QStringLiteral(u"确定要删除所有日志吗？"));
         QCOMPARE(m_requests.value(0).buttons, (QStringList {QStringLiteral(u"确定"), QStringLiteral(u"取消")}));
@@ -481,10 +482,11 @@ void TestLogDialog::exportResult_data()
     QTest::addColumn<QString>("filter"); // as chosen; empty when the dialog reports none
     QTest::addColumn<QString>("written"); // the file the export wrote
     QTest::addColumn<QByteArray>("magic");
-    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("result"); // %1 the file written
     const QString csv = QStringLiteral("CSV file (*.csv)");
     const QString xlsx = QStringLiteral("XLSX file(*.xlsx)");
-    const QString success = QStringLiteral("Export log success !");
+    const QString success = QStringLiteral("The event log was exported to %1.");
+    const QString missing = QStringLiteral("The event log could not be exported to %1: No such file or directory");
     QTest::newRow("csv") << "log.csv" << csv << "log.csv" << QByteArray("Date,") << success;
     QTest::newRow("csv filter adds .csv") << "events" << csv << "events.csv" << QByteArray("Date,") << success;
     QTest::newRow("xlsx filter adds .xlsx") << "events" << xlsx << "events.xlsx" << QByteArray("PK") << success;
@@ -503,9 +505,9 @@ void TestLogDialog::exportResult_data()
                                                          << ""
                                                          << "log.xlsx" << QByteArray("PK") << success;
     QTest::newRow("csv in a missing directory")
-        << "missing/log.csv" << csv << "missing/log.csv" << QByteArray() << QStringLiteral("Export log failed !");
+        << "missing/log.csv" << csv << "missing/log.csv" << QByteArray() << missing;
     QTest::newRow("xlsx in a missing directory")
-        << "missing/log" << xlsx << "missing/log.xlsx" << QByteArray() << QStringLiteral("Export log failed !");
+        << "missing/log" << xlsx << "missing/log.xlsx" << QByteArray() << missing;
 }
 
 void TestLogDialog::exportResult()
@@ -533,7 +535,7 @@ void TestLogDialog::exportResult()
     const UserPrompt::Request &box = m_requests.at(1);
     QCOMPARE(box.kind, UserPrompt::Kind::Information);
     QCOMPARE(box.title, QStringLiteral("Information"));
-    QCOMPARE(box.text, result);
+    QCOMPARE(box.text, result.arg(out.filePath(written)));
     QCOMPARE(box.buttons, QStringList {QStringLiteral("Sure")});
     QVERIFY(readFile(out.filePath(written)).startsWith(magic));
     if (written != file)
@@ -616,7 +618,9 @@ void TestLogDialog::exportThreadCannotStart()
     // No crash, nothing written, the failure told as of any export, and the dialog free to close again.
     QVERIFY(!dialog.isExporting());
     QCOMPARE(m_requests.size(), 2);
-    QCOMPARE(m_requests.at(1).text, QStringLiteral("Export log failed !"));
+    QVERIFY2(
+        m_requests.at(1).text.startsWith(QStringLiteral("The event log could not be exported to %1: ").arg(m_savePath)),
+        qPrintable(m_requests.at(1).text));
     QVERIFY(!QFile::exists(m_savePath));
     QTest::qWait(20);
     QCOMPARE(started.count(), 0);
@@ -624,7 +628,7 @@ void TestLogDialog::exportThreadCannotStart()
     // The next export works.
     dialog.onBtnSave();
     QTRY_VERIFY_WITH_TIMEOUT(!dialog.isExporting(), 10000);
-    QCOMPARE(m_requests.value(3).text, QStringLiteral("Export log success !"));
+    QCOMPARE(m_requests.value(3).text, QStringLiteral("The event log was exported to %1.").arg(m_savePath));
     QVERIFY(readFile(m_savePath).startsWith("Date,"));
     dialog.reject();
     QVERIFY(!dialog.isVisible());

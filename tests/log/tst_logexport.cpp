@@ -116,13 +116,20 @@ void TestLogExport::csvContent()
 
 void TestLogExport::csvUnwritablePath()
 {
+    // Each failure says why, in the system's words.
+    QString why;
     const QString path = m_dir.filePath(QStringLiteral("no/such/dir/log.csv"));
-    QVERIFY(!writeCsv(ExportTable {englishHeaders(), {}}, path));
+    QVERIFY(!writeCsv(ExportTable {englishHeaders(), {}}, path, &why));
     QVERIFY(!QFile::exists(path));
+    QVERIFY2(why.contains(QStringLiteral("No such file or directory")), qPrintable(why));
     // A directory in place of the file cannot be opened either.
-    QVERIFY(!writeCsv(ExportTable {englishHeaders(), {}}, m_dir.path()));
+    why.clear();
+    QVERIFY(!writeCsv(ExportTable {englishHeaders(), {}}, m_dir.path(), &why));
+    QVERIFY(!why.isEmpty());
     // A device that takes nothing is no success, though it opens.
-    QVERIFY(!writeCsv(ExportTable {englishHeaders(), {}}, QStringLiteral("/dev/full")));
+    why.clear();
+    QVERIFY(!writeCsv(ExportTable {englishHeaders(), {}}, QStringLiteral("/dev/full"), &why));
+    QCOMPARE(why, QStringLiteral("No space left on device"));
 }
 
 void TestLogExport::csvReplacesOldContent()
@@ -236,9 +243,11 @@ void TestLogExport::workbookReplacesExistingTarget()
 
     // An export that fails (a text longer than a cell may hold) leaves the workbook that was there, and no
     // half-written file beside it.
+    QString why;
     QVERIFY(!writeXlsx(
         ExportTable {englishHeaders(), {{QStringLiteral("d"), QStringLiteral("h"), QString(40000, QLatin1Char('x'))}}},
-        path));
+        path, &why));
+    QCOMPARE(why, QStringLiteral("a cell could not be written"));
     book = readWorkbook(path);
     QCOMPARE(book.value(QStringLiteral("range")).toString(), QStringLiteral("A1:C1"));
     QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("replace.xlsx*")}, QDir::Files),
@@ -248,8 +257,10 @@ void TestLogExport::workbookReplacesExistingTarget()
 void TestLogExport::workbookUnwritablePath()
 {
     const QString path = m_dir.filePath(QStringLiteral("no/such/dir/log.xlsx"));
-    QVERIFY(!writeXlsx(ExportTable {englishHeaders(), {}}, path));
+    QString why;
+    QVERIFY(!writeXlsx(ExportTable {englishHeaders(), {}}, path, &why));
     QVERIFY(!QFile::exists(path));
+    QVERIFY2(why.contains(QStringLiteral("No such file or directory")), qPrintable(why));
 }
 
 QTEST_GUILESS_MAIN(TestLogExport)

@@ -184,12 +184,12 @@ void TestLogFlow::fromToolBar_data()
                              << QStringList {QStringLiteral("Date"), QStringLiteral("Host address"),
                                     QStringLiteral("Event")}
                              << QStringLiteral("UPS on battery (mains failure)") << QStringLiteral("Battery low")
-                             << QStringLiteral("Export log success !");
+                             << QStringLiteral("The event log was exported to %1.");
     QTest::newRow("Chinese") << int(Language::Chinese)
                              << QStringList {QStringLiteral(u"日期"), QStringLiteral(u"主机地址"),
                                     QStringLiteral(u"事件")}
                              << QStringLiteral(u"UPS电池供电（市电故障）") << QStringLiteral(u"电池电量低")
-                             << QStringLiteral(u"导出日志成功！");
+                             << QStringLiteral(u"事件日志已导出到 %1。");
 }
 
 void TestLogFlow::fromToolBar()
@@ -238,7 +238,9 @@ void TestLogFlow::fromToolBar()
     QVERIFY(seen);
     QVERIFY(m_closed);
     QVERIFY(!qobject_cast<LogDialog *>(QApplication::activeModalWidget()));
-    QCOMPARE(m_results, (QStringList {success, success}));
+    QCOMPARE(m_results,
+        (QStringList {success.arg(out.filePath(QStringLiteral("events.csv"))),
+            success.arg(out.filePath(QStringLiteral("events.xlsx")))}));
 
     // The CSV file in GBK, one line per row as listed.
     QFile csv(out.filePath(QStringLiteral("events.csv")));
