@@ -67,6 +67,99 @@
     </message>
 </context>
 <context>
+    <name>DesktopNotifier</name>
+    <message>
+        <source>Protection service not running</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This machine is not protected until the protection service runs.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>UPS card offline: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The card at %1 does not answer; what its UPS does is unknown.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Battery low: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The UPS at %1 reports a low battery; its power may end soon.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Mains failure: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The UPS at %1 runs on battery.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>UPS card answers again: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The card at %1 answers again; its UPS runs on mains power.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Mains back: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The UPS at %1 runs on mains power again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>Shutdown in %n minute(s)</source>
+        <translation>
+            <numerusform>Shutdown in %n minute</numerusform>
+            <numerusform>Shutdown in %n minutes</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>This machine shuts down in %n minute(s) unless the power comes back.</source>
+        <translation>
+            <numerusform>This machine shuts down in %n minute unless the power comes back.</numerusform>
+            <numerusform>This machine shuts down in %n minutes unless the power comes back.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Shutdown due but refused</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Shutdown canceled</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The system shutdown is canceled; this machine stays on.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Protection service stopped</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This machine is not protected until the protection service runs again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Protection service back</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This machine is protected again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>ListWidgetItem</name>
     <message>
         <source>Authentication failed</source>

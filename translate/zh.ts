@@ -67,6 +67,97 @@
     </message>
 </context>
 <context>
+    <name>DesktopNotifier</name>
+    <message>
+        <source>Protection service not running</source>
+        <translation>保护服务未运行</translation>
+    </message>
+    <message>
+        <source>This machine is not protected until the protection service runs.</source>
+        <translation>保护服务运行之前，本机不受保护。</translation>
+    </message>
+    <message>
+        <source>UPS card offline: %1</source>
+        <translation>UPS 卡离线：%1</translation>
+    </message>
+    <message>
+        <source>The card at %1 does not answer; what its UPS does is unknown.</source>
+        <translation>%1 的卡没有应答；其 UPS 的状态未知。</translation>
+    </message>
+    <message>
+        <source>Battery low: %1</source>
+        <translation>电池电量低：%1</translation>
+    </message>
+    <message>
+        <source>The UPS at %1 reports a low battery; its power may end soon.</source>
+        <translation>%1 的 UPS 报告电池电量低；其供电可能很快中断。</translation>
+    </message>
+    <message>
+        <source>Mains failure: %1</source>
+        <translation>市电故障：%1</translation>
+    </message>
+    <message>
+        <source>The UPS at %1 runs on battery.</source>
+        <translation>%1 的 UPS 正在使用电池供电。</translation>
+    </message>
+    <message>
+        <source>UPS card answers again: %1</source>
+        <translation>UPS 卡重新应答：%1</translation>
+    </message>
+    <message>
+        <source>The card at %1 answers again; its UPS runs on mains power.</source>
+        <translation>%1 的卡重新应答；其 UPS 使用市电供电。</translation>
+    </message>
+    <message>
+        <source>Mains back: %1</source>
+        <translation>市电恢复：%1</translation>
+    </message>
+    <message>
+        <source>The UPS at %1 runs on mains power again.</source>
+        <translation>%1 的 UPS 已恢复市电供电。</translation>
+    </message>
+    <message numerus="yes">
+        <source>Shutdown in %n minute(s)</source>
+        <translation>
+            <numerusform>%n 分钟后关机</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>This machine shuts down in %n minute(s) unless the power comes back.</source>
+        <translation>
+            <numerusform>除非恢复供电，本机将在 %n 分钟后关机。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Shutdown due but refused</source>
+        <translation>应当关机但被拒绝</translation>
+    </message>
+    <message>
+        <source>Shutdown canceled</source>
+        <translation>关机已取消</translation>
+    </message>
+    <message>
+        <source>The system shutdown is canceled; this machine stays on.</source>
+        <translation>系统关机已取消；本机继续运行。</translation>
+    </message>
+    <message>
+        <source>Protection service stopped</source>
+        <translation>保护服务已停止</translation>
+    </message>
+    <message>
+        <source>This machine is not protected until the protection service runs again.</source>
+        <translation>保护服务重新运行之前，本机不受保护。</translation>
+    </message>
+    <message>
+        <source>Protection service back</source>
+        <translation>保护服务已恢复</translation>
+    </message>
+    <message>
+        <source>This machine is protected again.</source>
+        <translation>本机重新受到保护。</translation>
+    </message>
+</context>
+<context>
     <name>ListWidgetItem</name>
     <message>
         <source>Authentication failed</source>
