@@ -29,6 +29,7 @@ Parsed parse(const QByteArray &raw)
         if (c == QLatin1Char('\\')) {
             if (i + 1 >= text.size()) {
                 parsed.error = Error::TrailingBackslash;
+                parsed.words.clear();
                 return parsed;
             }
             word += text.at(++i);

@@ -126,9 +126,19 @@ void NutServer::drop(Connection *connection)
     connection->idle->stop();
     connection->idle->disconnect(this);
     connection->socket->disconnect(this);
-    connection->socket->abort();
+    if (connection->socket->state() != QAbstractSocket::UnconnectedState)
+        connection->socket->abort();
     connection->socket->deleteLater();
     delete connection;
+}
+
+// The answers given so far still go out; nothing more is read. One that does not take them is dropped when it
+// has been idle for long enough.
+void NutServer::closeAfterAnswers(Connection *connection)
+{
+    connection->closing = true;
+    connection->pending.clear();
+    connection->socket->disconnectFromHost();
 }
 
 void NutServer::readFrom(Connection *connection)
@@ -142,7 +152,9 @@ void NutServer::readFrom(Connection *connection)
         const int end = connection->pending.indexOf('\n');
         // A line longer than the protocol allows ends the connection: upsd does the same.
         if ((end < 0 && connection->pending.size() >= NutLine::maxLength) || end + 1 > NutLine::maxLength) {
-            drop(connection);
+            qInfo("Network UPS protocol: a line over %d bytes from %s; connection closed", NutLine::maxLength,
+                qPrintable(connection->address));
+            closeAfterAnswers(connection);
             return;
         }
         if (end < 0)
@@ -158,7 +170,7 @@ void NutServer::readFrom(Connection *connection)
         }
         if (connection->closing) {
             // Goodbye said: the rest of what it sent is not read.
-            socket->disconnectFromHost();
+            closeAfterAnswers(connection);
             return;
         }
     }

@@ -51,6 +51,7 @@ private:
     void accept();
     void readFrom(Connection *connection);
     void drop(Connection *connection);
+    void closeAfterAnswers(Connection *connection);
     QByteArray answer(Connection *connection, const QStringList &words);
     QByteArray list(Connection *connection, const QStringList &words);
     QByteArray get(const QStringList &words);
