@@ -50,6 +50,13 @@ DesktopNotifier::DesktopNotifier(ProtectionBackend *backend, const QDBusConnecti
 
 DesktopNotifier::~DesktopNotifier() = default;
 
+void DesktopNotifier::setServiceGraceMs(int ms)
+{
+    m_serviceGraceMs = ms;
+    if (m_serviceGrace.isActive())
+        m_serviceGrace.start(ms);
+}
+
 int DesktopNotifier::callsInFlight() const
 {
     int calls = 0;
@@ -103,7 +110,7 @@ void DesktopNotifier::start(bool enabled)
                 {tr("Protection service not running"),
                     tr("This machine is not protected until the protection service runs."), true});
         });
-        m_serviceGrace.start(serviceGraceMs);
+        m_serviceGrace.start(m_serviceGraceMs);
         return;
     }
     m_serviceSeen = true;

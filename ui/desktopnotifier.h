@@ -31,7 +31,8 @@ public:
     static constexpr char service[] = "org.freedesktop.Notifications";
     static constexpr char path[] = "/org/freedesktop/Notifications";
     // How long a front end waits for the service at its start before it says the service is not there.
-    static constexpr int serviceGraceMs = 5000;
+    static constexpr int defaultServiceGraceMs = 5000;
+    void setServiceGraceMs(int ms);
 
     // Whether the setting lets it notify (read at the start, followed after).
     bool isEnabled() const { return m_enabled; }
@@ -94,6 +95,7 @@ private:
     bool m_serviceSeen = false;
     bool m_silentLogged = false;
     QTimer m_serviceGrace;
+    int m_serviceGraceMs = defaultServiceGraceMs;
     QHash<QString, Card> m_cards;
     QHash<QString, Channel> m_channels; // by "card:" + host, "shutdown", "service"
 };

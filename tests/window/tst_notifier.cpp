@@ -30,6 +30,19 @@ struct Recorded
     uint id = 0;
 };
 
+// The backend of a front end as far as the service's presence goes; the rest is the LocalBackend's.
+class FrontEndBackend : public LocalBackend
+{
+public:
+    bool isReachable() const override { return reachable; }
+    void setReachable(bool on)
+    {
+        reachable = on;
+        emit reachableChanged(on);
+    }
+    bool reachable = true;
+};
+
 int warnings = 0;
 QtMessageHandler previousHandler = nullptr;
 void countWarnings(QtMsgType type, const QMessageLogContext &context, const QString &text)
@@ -170,6 +183,17 @@ void TestNotifier::situations_data()
     QTest::newRow("off from the start") << QVariantMap {{QLatin1String(SettingKeys::desktopNotify), false}}
                                         << texts({"A online", "A mains"}) << texts({"A normal", "A low"}) << true
                                         << none;
+    QTest::newRow("a front end: the service gone and back")
+        << noSettings << texts({"A online", "A normal"})
+        << texts({"service off", "service off", "service on", "service on"}) << true
+        << texts({"Protection service stopped|Protection service back"});
+    QTest::newRow("a front end that finds the service soon after its start: nothing")
+        << noSettings << texts({"service off"}) << texts({"service on"}) << true << none;
+    QTest::newRow("a front end whose service stays away") << noSettings << texts({"service off"}) << texts({"grace 50"})
+                                                          << true << texts({"Protection service not running"});
+    QTest::newRow("power trouble while the service was away is told when it is back")
+        << noSettings << texts({"A online", "A normal"}) << texts({"service off", "A mains", "service on"}) << true
+        << texts({"Mains failure: 127.0.1.2", "Protection service stopped|Protection service back"});
     QTest::newRow("no server: nothing, said once")
         << noSettings << texts({"A online", "B online"}) << texts({"A mains", "B mains", "A normal"}) << false << none;
 }
@@ -193,8 +217,8 @@ void TestNotifier::situations()
     previousHandler = qInstallMessageHandler(countWarnings);
     auto restored = qScopeGuard([] { qInstallMessageHandler(previousHandler); });
 
-    BackendHolder holder(nullptr);
-    ShutdownPolicy *policy = holder.shutdownPolicy();
+    FrontEndBackend backend;
+    ShutdownPolicy *policy = backend.protection()->policy();
     // The power-off is refused, as logind refuses a user without the right.
     policy->setShutdownHandler([policy] {
         QTimer::singleShot(0, policy, [policy] {
@@ -202,8 +226,8 @@ void TestNotifier::situations()
                 SystemMessage {QStringLiteral("System shutdown refused by logind: %1"), {QStringLiteral("no")}});
         });
     });
-    QVERIFY(addHost(*holder.backend(), card(cardA)).ok);
-    QVERIFY(addHost(*holder.backend(), card(cardB)).ok);
+    QVERIFY(addHost(backend, card(cardA)).ok);
+    QVERIFY(addHost(backend, card(cardB)).ok);
 
     // Parts of one step joined by ';' come at once; each step is answered before the next comes, as reports a
     // second apart are.
@@ -212,11 +236,15 @@ void TestNotifier::situations()
         for (const QString &step : list) {
             const QString host = step.startsWith(QLatin1Char('A')) ? cardA : cardB;
             const QString what = step.section(QLatin1Char(' '), 1);
-            Protection *protection = holder.protection();
-            if (step == QLatin1String("notify off") || step == QLatin1String("notify on"))
-                QVERIFY(writeSettings(
-                    *holder.backend(), {{QLatin1String(SettingKeys::desktopNotify), what == QLatin1String("on")}})
-                            .ok);
+            Protection *protection = backend.protection();
+            if (step == QLatin1String("service off") || step == QLatin1String("service on"))
+                backend.setReachable(what == QLatin1String("on"));
+            else if (step.startsWith(QLatin1String("grace ")))
+                notifier->setServiceGraceMs(what.toInt());
+            else if (step == QLatin1String("notify off") || step == QLatin1String("notify on"))
+                QVERIFY(
+                    writeSettings(backend, {{QLatin1String(SettingKeys::desktopNotify), what == QLatin1String("on")}})
+                        .ok);
             else if (what == QLatin1String("online") || what == QLatin1String("offline"))
                 protection->handleSNMPStatus(host, what == QLatin1String("online") ? 1 : 0);
             else if (what == QLatin1String("normal"))
@@ -240,7 +268,7 @@ void TestNotifier::situations()
     run(before);
     if (QTest::currentTestFailed())
         return;
-    DesktopNotifier desktop(holder.backend(), QDBusConnection(QLatin1String(clientConnection)));
+    DesktopNotifier desktop(&backend, QDBusConnection(QLatin1String(clientConnection)));
     notifier = &desktop;
     QTRY_VERIFY(desktop.isFollowing());
     runSteps(steps);
