@@ -4,7 +4,6 @@
 #include "nut/nutline.h"
 #include "nut/nutups.h"
 
-#include <QCoreApplication>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -91,6 +90,11 @@ void NutServer::setUsers(const QHash<QString, QString> &passwords, const QSet<QS
 {
     m_passwords = passwords;
     m_primaries = primaries;
+}
+
+QByteArray NutServer::versionText()
+{
+    return QByteArrayLiteral("SNMP Vigilex " VIGILEX_VERSION " (network UPS protocol 1.3)");
 }
 
 int NutServer::connectionCount() const
@@ -205,13 +209,13 @@ QByteArray NutServer::answer(Connection *connection, const QStringList &words)
     const int args = words.size() - 1;
 
     if (command == QLatin1String("VER"))
-        return "SNMP Vigilex " + QCoreApplication::applicationVersion().toUtf8() + " (network UPS protocol 1.3)\n";
+        return versionText() + '\n';
     if (command == QLatin1String("NETVER"))
         return "1.3\n";
     if (command == QLatin1String("HELP"))
         return "Commands: HELP VER GET LIST SET INSTCMD LOGIN LOGOUT USERNAME PASSWORD STARTTLS\n";
     if (command == QLatin1String("LIST"))
-        return list(connection, words);
+        return list(words);
     if (command == QLatin1String("GET"))
         return get(words);
     if (command == QLatin1String("STARTTLS"))
@@ -270,9 +274,8 @@ QByteArray NutServer::answer(Connection *connection, const QStringList &words)
     return "OK FSD-SET\n";
 }
 
-QByteArray NutServer::list(Connection *connection, const QStringList &words)
+QByteArray NutServer::list(const QStringList &words)
 {
-    Q_UNUSED(connection)
     if (words.size() < 2)
         return err("INVALID-ARGUMENT");
     const QString what = words.at(1).toUpper();

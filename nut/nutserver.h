@@ -40,6 +40,8 @@ public:
     void setUsers(const QHash<QString, QString> &passwords, const QSet<QString> &primaries = {});
 
     int connectionCount() const;
+    // What VER answers, its line end aside.
+    static QByteArray versionText();
     // The UPS names for which a primary asked for a forced shutdown, in order.
     QStringList shutdownRequests() const { return m_shutdownRequests; }
 
@@ -53,7 +55,7 @@ private:
     void drop(Connection *connection);
     void closeAfterAnswers(Connection *connection);
     QByteArray answer(Connection *connection, const QStringList &words);
-    QByteArray list(Connection *connection, const QStringList &words);
+    QByteArray list(const QStringList &words);
     QByteArray get(const QStringList &words);
     // The card listed under the UPS name, or an empty host.
     QString hostOf(const QString &ups) const;

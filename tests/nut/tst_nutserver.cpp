@@ -57,7 +57,6 @@ private:
 
 void TestNutServer::initTestCase()
 {
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.5"));
     m_app = std::make_unique<ScratchApp>();
     Database::instance()->createTables();
     m_backend = std::make_unique<DetailedBackend>();
@@ -109,8 +108,9 @@ void TestNutServer::session_data()
     const QStringList none;
     QTest::newRow("versions and help")
         << QByteArrayList {"VER", "NETVER", "HELP"}
-        << QByteArray("SNMP Vigilex 1.0.5 (network UPS protocol 1.3)\n1.3\n"
-                      "Commands: HELP VER GET LIST SET INSTCMD LOGIN LOGOUT USERNAME PASSWORD STARTTLS\n")
+        << (NutServer::versionText()
+               + "\n1.3\n"
+                 "Commands: HELP VER GET LIST SET INSTCMD LOGIN LOGOUT USERNAME PASSWORD STARTTLS\n")
         << false << none;
     QTest::newRow("every listed card, named by its address, described by its model")
         << QByteArrayList {"LIST UPS"}
