@@ -279,8 +279,11 @@ void DesktopNotifier::send(const QString &key)
     if (!m_bus)
         m_bus = std::make_unique<QDBusConnection>(sessionBus());
     if (!m_bus->isConnected()) {
-        if (!m_silentLogged)
-            qWarning("No desktop notifications: no session bus (%s)", qPrintable(m_bus->lastError().message()));
+        if (!m_silentLogged) {
+            const QString why = m_bus->lastError().message();
+            qWarning("No desktop notifications: no session bus%s",
+                qPrintable(why.isEmpty() ? why : QLatin1String(" (") + why + QLatin1Char(')')));
+        }
         m_silentLogged = true;
         return;
     }
