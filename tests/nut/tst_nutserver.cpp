@@ -4,11 +4,17 @@
 #include "storage/database.h"
 #include "support/scratchapp.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
+
+#include <csignal>
+
+#include <sys/types.h>
 
 namespace {
 const QString cardA = QStringLiteral("127.0.1.2"); // on mains, with details
@@ -48,6 +54,7 @@ private slots:
     void upsc_data();
     void upsc();
     void bounds();
+    void upsmonFollows();
 
 private:
     std::unique_ptr<ScratchApp> m_app;
@@ -320,6 +327,82 @@ void TestNutServer::bounds()
     QTRY_COMPARE_WITH_TIMEOUT(endless.state(), QAbstractSocket::UnconnectedState, 5000);
     QCOMPARE(endless.readAll(), QByteArray());
     QTRY_COMPARE(m_server->connectionCount(), 0);
+}
+
+// Debian's upsmon as a secondary on another machine would run it: it logs in to both cards, keeps the machine up
+// while one of them still has power, and runs its shutdown command (here a recorder) once neither has.
+void TestNutServer::upsmonFollows()
+{
+    const QString upsmon = QStringLiteral("/lib/nut/upsmon");
+    QVERIFY2(QFile::exists(upsmon), "upsmon (nut-client) is not installed");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString down = dir.filePath(QStringLiteral("shutdown"));
+    QFile conf(dir.filePath(QStringLiteral("upsmon.conf")));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    const QByteArray port = QByteArray::number(m_server->port());
+    conf.write("RUN_AS_USER root\n"
+               "MONITOR ups-127-0-1-2@127.0.0.1:"
+        + port
+        + " 1 monuser secret secondary\n"
+          "MONITOR ups-127-0-1-3@127.0.0.1:"
+        + port
+        + " 1 monuser secret secondary\n"
+          "MINSUPPLIES 1\nPOLLFREQ 1\nPOLLFREQALERT 1\nFINALDELAY 0\nHOSTSYNC 1\nDEADTIME 30\n"
+          "SHUTDOWNCMD \"/bin/sh -c 'echo down >> "
+        + QFile::encodeName(down)
+        + "'\"\n"
+          "POWERDOWNFLAG "
+        + QFile::encodeName(dir.filePath(QStringLiteral("killpower"))) + "\n");
+    conf.close();
+    QFile::setPermissions(conf.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("NUT_CONFPATH"), dir.path());
+    env.insert(QStringLiteral("NUT_STATEPATH"), dir.path());
+    env.insert(QStringLiteral("NUT_ALTPIDPATH"), dir.path());
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(upsmon, {QStringLiteral("-F")});
+    QVERIFY(process.waitForStarted(5000));
+    auto stop = qScopeGuard([&process, this] {
+        // Its monitoring child first, while the parent still reaps it: an orphan would outlive the test.
+        const qint64 pid = process.processId();
+        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+        if (pid > 0 && children.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &child : children.readAll().split(' ')) {
+                if (child.trimmed().toInt() > 0)
+                    ::kill(pid_t(child.trimmed().toInt()), SIGTERM);
+            }
+        }
+        process.terminate();
+        if (!process.waitForFinished(5000))
+            process.kill();
+        process.waitForFinished(5000);
+        m_backend->protection()->handleSNMPData(cardA, QByteArray("\x02\x00\x02\x50", 4));
+    });
+
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        m_server->connectionCount() == 2, qPrintable(QString::fromLocal8Bit(process.readAll())), 10000);
+    // Logged in to both; a few polls of the one still on mains change nothing.
+    const auto logins = [this] {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, m_server->port());
+        QByteArray got;
+        probe.write("GET NUMLOGINS ups-127-0-1-2\nGET NUMLOGINS ups-127-0-1-3\n");
+        for (int i = 0; i < 100 && got.count('\n') < 2; ++i) {
+            QTest::qWait(20);
+            got += probe.readAll();
+        }
+        return got;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(logins(), QByteArray("NUMLOGINS ups-127-0-1-2 1\nNUMLOGINS ups-127-0-1-3 1\n"), 10000);
+    QTest::qWait(2500);
+    QVERIFY2(!QFile::exists(down), qPrintable(QString::fromLocal8Bit(process.readAll())));
+
+    m_backend->protection()->handleSNMPData(cardA, QByteArray("\x03\x01\x03\x05", 4));
+    QTRY_VERIFY2_WITH_TIMEOUT(QFile::exists(down), qPrintable(QString::fromLocal8Bit(process.readAll())), 15000);
 }
 
 QTEST_GUILESS_MAIN(TestNutServer)
