@@ -35,7 +35,7 @@ Parsed parse(const QByteArray &raw)
             word += text.at(++i);
             inWord = true;
         } else if (c == QLatin1Char('"')) {
-            // A quote opens or closes a part of the word; "" is an empty word.
+            // A quote opens or closes a quoted stretch of the word; "" is an empty word.
             inQuotes = !inQuotes;
             inWord = true;
         } else if (!inQuotes && (c == QLatin1Char(' ') || c == QLatin1Char('\t'))) {

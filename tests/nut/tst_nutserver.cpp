@@ -329,8 +329,9 @@ void TestNutServer::bounds()
     QTRY_COMPARE(m_server->connectionCount(), 0);
 }
 
-// Debian's upsmon as a secondary on another machine would run it: it logs in to both cards, keeps the machine up
-// while one of them still has power, and runs its shutdown command (here a recorder) once neither has.
+// Debian's upsmon as a secondary on another machine would run it (run as root, as the package runs it): it logs in to
+// both cards, keeps the machine up while one of them still has power, and runs its shutdown command (here a recorder)
+// once neither has.
 void TestNutServer::upsmonFollows()
 {
     const QString upsmon = QStringLiteral("/lib/nut/upsmon");
@@ -364,7 +365,12 @@ void TestNutServer::upsmonFollows()
     env.insert(QStringLiteral("NUT_ALTPIDPATH"), dir.path());
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(upsmon, {QStringLiteral("-F")});
+    // upsmon keeps its PID file in /run/nut whatever it is told: a private /run/nut, in a mount namespace of
+    // its own, keeps it from the system's upsmon and from a parallel run of this test.
+    process.start(QStringLiteral("unshare"),
+        {QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private"), QStringLiteral("sh"),
+            QStringLiteral("-c"),
+            QStringLiteral("mount -t tmpfs tmpfs /run/nut && exec ") + upsmon + QStringLiteral(" -F")});
     QVERIFY(process.waitForStarted(5000));
     auto stop = qScopeGuard([&process, this] {
         // Its monitoring child first, while the parent still reaps it: an orphan would outlive the test.

@@ -79,11 +79,11 @@ public slots:
         return id;
     }
     QStringList GetCapabilities() { return {QStringLiteral("body")}; }
-    QString GetServerInformation(QString &vendor, QString &version, QString &specVersion)
+    QString GetServerInformation(QString &vendor, QString &version, QString &protocolVersion)
     {
         vendor = QStringLiteral("test");
         version = QStringLiteral("1");
-        specVersion = QStringLiteral("1.2");
+        protocolVersion = QStringLiteral("1.2");
         return QStringLiteral("recorder");
     }
     void CloseNotification(uint) { }
@@ -229,7 +229,7 @@ void TestNotifier::situations()
     QVERIFY(addHost(backend, card(cardA)).ok);
     QVERIFY(addHost(backend, card(cardB)).ok);
 
-    // Parts of one step joined by ';' come at once; each step is answered before the next comes, as reports a
+    // The pieces of one step joined by ';' come at once; each step is answered before the next comes, as reports a
     // second apart are.
     DesktopNotifier *notifier = nullptr;
     const auto run = [&](const QStringList &list) {
