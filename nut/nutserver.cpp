@@ -81,6 +81,11 @@ quint16 NutServer::port() const
     return m_server->serverPort();
 }
 
+QHostAddress NutServer::serverAddress() const
+{
+    return m_server->serverAddress();
+}
+
 void NutServer::setIdleTimeoutMs(int ms)
 {
     m_idleTimeoutMs = qMax(1, ms);

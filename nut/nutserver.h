@@ -32,6 +32,7 @@ public:
     void close();
     bool isListening() const;
     quint16 port() const;
+    QHostAddress serverAddress() const;
 
     // A connection that sends nothing for this long is closed.
     void setIdleTimeoutMs(int ms);

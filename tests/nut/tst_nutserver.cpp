@@ -1,11 +1,14 @@
 #include "backend/localbackend.h"
 #include "nut/nutserver.h"
+#include "nut/nutswitch.h"
 #include "policy/protection.h"
 #include "storage/database.h"
+#include "storage/settingkeys.h"
 #include "support/scratchapp.h"
 
 #include <QFile>
 #include <QProcess>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -38,6 +41,14 @@ public:
     CardDetails details(const QString &host) const override { return known.value(host, CardDetails()); }
     QHash<QString, CardDetails> known;
 };
+int refusedListens = 0;
+QtMessageHandler previousHandler = nullptr;
+void countRefusedListens(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtWarningMsg && text.startsWith(QLatin1String("Network UPS protocol server cannot listen")))
+        ++refusedListens;
+    previousHandler(type, context, text);
+}
 } // namespace
 
 // The server of the network UPS protocol over loopback: raw request lines for every answer and error word,
@@ -55,6 +66,8 @@ private slots:
     void upsc();
     void bounds();
     void upsmonFollows();
+    void followsTheSettings_data();
+    void followsTheSettings();
 
 private:
     std::unique_ptr<ScratchApp> m_app;
@@ -409,6 +422,101 @@ void TestNutServer::upsmonFollows()
 
     m_backend->protection()->handleSNMPData(cardA, QByteArray("\x03\x01\x03\x05", 4));
     QTRY_VERIFY2_WITH_TIMEOUT(QFile::exists(down), qPrintable(QString::fromLocal8Bit(process.readAll())), 15000);
+}
+
+void TestNutServer::followsTheSettings_data()
+{
+    QTest::addColumn<QVariantList>("writes"); // settings written one after the other; port -1: a free one
+    QTest::addColumn<QString>("refusal"); // what the last write is refused with, or empty
+    QTest::addColumn<QString>("listening"); // the address it serves at the end, or empty for none
+
+    const QString on = QLatin1String(SettingKeys::nutEnabled);
+    const QString address = QLatin1String(SettingKeys::nutAddress);
+    const QString port = QLatin1String(SettingKeys::nutPort);
+    QTest::newRow("off unless switched on") << QVariantList {QVariantMap {{port, -1}}} << QString() << QString();
+    QTest::newRow("on: loopback by default")
+        << QVariantList {QVariantMap {{on, true}, {port, -1}}} << QString() << QStringLiteral("127.0.0.1");
+    QTest::newRow("on the IPv6 loopback")
+        << QVariantList {QVariantMap {{on, true}, {address, QStringLiteral("::1")}, {port, -1}}} << QString()
+        << QStringLiteral("::1");
+    QTest::newRow("on, then off again") << QVariantList {QVariantMap {{on, true}, {port, -1}},
+        QVariantMap {{on, false}}} << QString()
+                                        << QString();
+    QTest::newRow("moved to another address")
+        << QVariantList {QVariantMap {{on, true}, {port, -1}}, QVariantMap {{address, QStringLiteral("127.0.0.2")}}}
+        << QString() << QStringLiteral("127.0.0.2");
+    QTest::newRow("a name is no address")
+        << QVariantList {QVariantMap {{on, true}, {address, QStringLiteral("ups.example")}}}
+        << QStringLiteral("nut/address takes an IP address") << QString();
+    QTest::newRow("a port beyond TCP's") << QVariantList {QVariantMap {{on, true}, {port, 65536}}}
+                                         << QStringLiteral("nut/port must lie from 1 to 65535") << QString();
+    QTest::newRow("a port another program holds: off, said once")
+        << QVariantList {QVariantMap {{on, true}, {port, -2}}, QVariantMap {{address, QStringLiteral("127.0.0.1")}}}
+        << QString() << QString();
+}
+
+// The server the settings ask for, through the backend as the settings dialog writes them; each row starts off.
+void TestNutServer::followsTheSettings()
+{
+    QFETCH(QVariantList, writes);
+    QFETCH(QString, refusal);
+    QFETCH(QString, listening);
+
+    const QString on = QLatin1String(SettingKeys::nutEnabled);
+    QVERIFY(m_backend
+                ->writeSettingsNow({{on, false}, {QLatin1String(SettingKeys::nutAddress), QStringLiteral("127.0.0.1")},
+                    {QLatin1String(SettingKeys::nutPort), NutServer::defaultPort}})
+                .ok);
+    auto off = qScopeGuard([this, on] { m_backend->writeSettingsNow({{on, false}}); });
+    refusedListens = 0;
+    previousHandler = qInstallMessageHandler(countRefusedListens);
+    auto restored = qScopeGuard([] { qInstallMessageHandler(previousHandler); });
+    NutSwitch nutSwitch(m_backend.get());
+    QTcpServer free;
+    QVERIFY(free.listen(QHostAddress::LocalHost, 0));
+    const quint16 freePort = free.serverPort();
+    QTcpServer held; // a port in use by another program
+    QVERIFY(held.listen(QHostAddress::LocalHost, 0));
+    free.close();
+
+    for (int i = 0; i < writes.size(); ++i) {
+        QVariantMap values = writes.at(i).toMap();
+        const QString port = QLatin1String(SettingKeys::nutPort);
+        if (values.value(port) == -1)
+            values.insert(port, freePort);
+        else if (values.value(port) == -2)
+            values.insert(port, held.serverPort());
+        const QString why = LocalBackend::settingsRefusal(values);
+        if (i + 1 == writes.size())
+            QCOMPARE(why, refusal);
+        else
+            QVERIFY2(why.isEmpty(), qPrintable(why));
+        if (why.isEmpty())
+            QVERIFY(m_backend->writeSettingsNow(values).ok);
+        // Each write acted on before the next, as a person's writes are.
+        QTest::qWait(20);
+    }
+    // The start reads the settings through the event loop.
+    if (listening.isEmpty()) {
+        QTest::qWait(100);
+        QVERIFY(!nutSwitch.server()->isListening());
+        QCOMPARE(refusedListens,
+            QLatin1String(QTest::currentDataTag()) == QLatin1String("a port another program holds: off, said once")
+                ? 1
+                : 0);
+        return;
+    }
+    QCOMPARE(refusedListens, 0);
+    QTRY_VERIFY(nutSwitch.server()->isListening());
+    QCOMPARE(nutSwitch.server()->serverAddress(), QHostAddress(listening));
+    QCOMPARE(nutSwitch.server()->port(), freePort);
+    QTcpSocket client;
+    client.connectToHost(QHostAddress(listening), freePort);
+    QTRY_VERIFY2(client.state() == QAbstractSocket::ConnectedState, qPrintable(client.errorString()));
+    client.write("NETVER\n");
+    QByteArray got;
+    QTRY_VERIFY((got += client.readAll()).endsWith('\n'));
+    QCOMPARE(got, QByteArray("1.3\n"));
 }
 
 QTEST_GUILESS_MAIN(TestNutServer)
