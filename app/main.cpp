@@ -6,6 +6,7 @@
 #include "app/secureexec.h"
 #include "app/singleinstance.h"
 #include "backend/localbackend.h"
+#include "nut/nutswitch.h"
 #include "policy/protection.h"
 #include "policy/shutdownpolicy.h"
 #include "service/busbackend.h"
@@ -94,6 +95,8 @@ int main(int argc, char *argv[])
     engine.startService();
     LocalBackend backend;
     backend.setEngine(&engine);
+    // The window alone holds the protection, so it serves other machines' upsc and upsmon itself.
+    NutSwitch nut(&backend);
 
     MainWindow window(&backend);
 #ifdef VIGILEX_DEMO

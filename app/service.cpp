@@ -7,6 +7,7 @@
 #include "app/quitsignals.h"
 #include "app/secureexec.h"
 #include "backend/localbackend.h"
+#include "nut/nutswitch.h"
 #include "policy/protection.h"
 #include "policy/shutdownpolicy.h"
 #include "service/protectionservice.h"
@@ -54,6 +55,8 @@ int main(int argc, char *argv[])
     }
     engine.startService();
     qInfo("Protection service started, watching %d card(s)", int(protection.hosts().size()));
+    // Other machines' upsc and upsmon, when the settings switch it on.
+    NutSwitch nut(&backend);
 
     // Every event in the journal, but a card's flood as one line a second with its count: the events
     // themselves are all stored.

@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QHash>
+#include <QHostAddress>
 
 #include <mutex>
 
@@ -32,6 +33,9 @@ const QVector<SettingKey> &SettingKeys::all()
         key(acFailedTime, QVariant::Int, 1, 9999, true, 5, true),
         key(batteryLowTime, QVariant::Int, 1, 9999, true, 5, true),
         key(acFailedCapacity, QVariant::Int, 1, 100, true, 20),
+        withDefault(key(nutEnabled, QVariant::Bool), false),
+        withDefault(key(nutAddress, QVariant::String), QStringLiteral("127.0.0.1")),
+        key(nutPort, QVariant::Int, 1, 65535, false, 3493),
     };
     return keys;
 }
@@ -82,6 +86,10 @@ QString SettingKeys::refusal(const QString &name, const QVariant &value, QVarian
         if (value.type() != QVariant::Bool && text != QLatin1String("true") && text != QLatin1String("false"))
             return QStringLiteral("%1 takes true or false").arg(name);
         converted = value.toBool();
+    } else if (name == QLatin1String(nutAddress)) {
+        if (value.type() != QVariant::String || QHostAddress(value.toString().trimmed()).isNull())
+            return QStringLiteral("%1 takes an IP address").arg(name);
+        converted = value.toString().trimmed();
     } else {
         if (value.type() != QVariant::String)
             return QStringLiteral("%1 takes a path").arg(name);

@@ -36,6 +36,11 @@ inline constexpr char applicationTime[] = "system/shutdown_exec_time";
 inline constexpr char acFailedTime[] = "shutdown/ac_failed_time";
 inline constexpr char batteryLowTime[] = "shutdown/batt_low_time";
 inline constexpr char acFailedCapacity[] = "shutdown/ac_failed_capacity";
+// The network UPS protocol server for other machines' upsc and upsmon: off unless switched on, then on this
+// address (loopback unless told otherwise) and TCP port.
+inline constexpr char nutEnabled[] = "nut/enabled";
+inline constexpr char nutAddress[] = "nut/address";
+inline constexpr char nutPort[] = "nut/port";
 
 // What the service would run as its own user: a change of these is an administrator's.
 bool isApplicationKey(const QString &name);

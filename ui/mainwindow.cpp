@@ -6,6 +6,7 @@
 #include "storage/eventtexts.h"
 #include "storage/settingkeys.h"
 #include "ui/aboutdialog.h"
+#include "ui/desktopnotifier.h"
 #include "ui/detailspanel.h"
 #include "ui/elidedtexttipdelegate.h"
 #include "ui/historychart.h"
@@ -114,6 +115,7 @@ MainWindow::MainWindow(ProtectionBackend *backend, QWidget *parent)
     setupTrayIcon();
     setupSession();
     followBackend();
+    new DesktopNotifier(backend, this);
 
     connect(ui->actionAbout, &QAction::triggered, this, &MainWindow::showAboutDialog);
     connect(ui->actionSettings, &QAction::triggered, this, &MainWindow::showSettingsDialog);
