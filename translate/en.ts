@@ -58,11 +58,216 @@
         <source>unchanged</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>The stored secrets are not shown here: type them to query the card with them.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No query: the SNMP port must be a number from 1 to 65535.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No query: choose the SNMP version first.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Asking the card...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>model unknown</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>on line</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>on battery</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>on bypass</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>output status %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>battery low</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>capacity %1 %</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Answers: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>battery status</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>input status</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>output status</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>battery capacity</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The card answers (%1) but has no such object: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No answer: wrong community, wrong port or the card is unreachable</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No answer: wrong password or privacy type, wrong port or the card is unreachable</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No answer: wrong port or the card is unreachable</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Authentication failure: the card does not take this user name as pass phrase with %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Decryption failure: the card does not take this password with %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unknown user name: the card has no user %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>authentication and privacy</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>authentication without privacy</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>no authentication</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unsupported security level: the card does not serve user %1 with %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No query: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>Demo</name>
     <message>
         <source>Demo build: the system will not be shut down</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>DesktopNotifier</name>
+    <message>
+        <source>Protection service not running</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This machine is not protected until the protection service runs.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>UPS card offline: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The card at %1 does not answer; what its UPS does is unknown.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Battery low: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The UPS at %1 reports a low battery; its power may end soon.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Mains failure: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The UPS at %1 runs on battery.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>UPS card answers again: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The card at %1 answers again; its UPS runs on mains power.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Mains back: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The UPS at %1 runs on mains power again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>Shutdown in %n minute(s)</source>
+        <translation>
+            <numerusform>Shutdown in %n minute</numerusform>
+            <numerusform>Shutdown in %n minutes</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>This machine shuts down in %n minute(s) unless the power comes back.</source>
+        <translation>
+            <numerusform>This machine shuts down in %n minute unless the power comes back.</numerusform>
+            <numerusform>This machine shuts down in %n minutes unless the power comes back.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Shutdown due but refused</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Shutdown canceled</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The system shutdown is canceled; this machine stays on.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Protection service stopped</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This machine is not protected until the protection service runs again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Protection service back</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This machine is protected again.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -314,18 +519,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Export log %1 !</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>success</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>failed</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Warning</source>
         <translation type="unfinished"></translation>
     </message>
@@ -338,6 +531,14 @@ Do you want to replace it?</source>
         <source>Reading the event log...</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>The event log was exported to %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The event log could not be exported to %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>LogWidget</name>
@@ -346,35 +547,35 @@ Do you want to replace it?</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Start date:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>End date:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Read</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Save as...</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Clear</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>OK</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>The protection service is not running: the event log cannot be read now. Start it with: sudo systemctl start vigilex</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
         <source>The event log cannot be read: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Start date:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;End date:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Read</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Save &amp;as...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Clear</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;OK</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -432,26 +633,6 @@ Do you want to replace it?</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>SNMP v1/v2</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>SNMP v3</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>User name:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Password:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Authenticate:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>MD5</source>
         <translation type="unfinished"></translation>
     </message>
@@ -460,35 +641,11 @@ Do you want to replace it?</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Privacy:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>DES</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
         <source>AES</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Host:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Query</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>SNMP port:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Community:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Cancel</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -655,6 +812,54 @@ Do you want to replace it?</source>
         <source>&amp;Clear content</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>SNMP v&amp;1/v2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>SNMP v&amp;3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;User name:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Pass&amp;word:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Authenticate:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>P&amp;rivacy:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Host:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Query</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>SNMP p&amp;ort:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Community:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Sure</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ca&amp;ncel</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>SNMPInfo</name>
@@ -714,14 +919,6 @@ Do you want to replace it?</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>General</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Shutdown Condition</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Host address</source>
         <translation type="unfinished"></translation>
     </message>
@@ -734,55 +931,11 @@ Do you want to replace it?</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Host connection</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Add</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Modify</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Remove</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Warning messages</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Popup warning message</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Run application before shutdown computer</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Browse...</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Maximum execution time:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>minute(s)</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>AC failed shutdown time:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Battery low shutdown time:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>AC failed shutdown capacity:</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -834,10 +987,6 @@ Do you want to replace it?</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Test</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>On battery now below %1 %: %2. Saving this capacity starts the shutdown at once.</source>
         <translation type="unfinished"></translation>
     </message>
@@ -883,6 +1032,74 @@ Do you want to replace it?</source>
     </message>
     <message>
         <source>The settings cannot be read: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;General</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Shutdown Con&amp;dition</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Host c&amp;onnection</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Add</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Modify</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Remove</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Popup warning message</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Des&amp;ktop notifications</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>R&amp;un application before shutdown computer</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Browse...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Test</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Maximum e&amp;xecution time:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>AC &amp;failed shutdown time:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Battery &amp;low shutdown time:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>AC failed shutdown &amp;capacity:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Sure</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ca&amp;ncel</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

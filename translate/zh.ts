@@ -58,12 +58,215 @@
         <source>unchanged</source>
         <translation>未更改</translation>
     </message>
+    <message>
+        <source>The stored secrets are not shown here: type them to query the card with them.</source>
+        <translation>已保存的密钥不在此显示：请输入后再用其查询该卡。</translation>
+    </message>
+    <message>
+        <source>No query: the SNMP port must be a number from 1 to 65535.</source>
+        <translation>未查询：SNMP 端口必须是 1 到 65535 之间的数字。</translation>
+    </message>
+    <message>
+        <source>No query: choose the SNMP version first.</source>
+        <translation>未查询：请先选择 SNMP 版本。</translation>
+    </message>
+    <message>
+        <source>Asking the card...</source>
+        <translation>正在查询该卡...</translation>
+    </message>
+    <message>
+        <source>model unknown</source>
+        <translation>型号未知</translation>
+    </message>
+    <message>
+        <source>on line</source>
+        <translation>市电供电</translation>
+    </message>
+    <message>
+        <source>on battery</source>
+        <translation>电池供电</translation>
+    </message>
+    <message>
+        <source>on bypass</source>
+        <translation>旁路供电</translation>
+    </message>
+    <message>
+        <source>output status %1</source>
+        <translation>输出状态 %1</translation>
+    </message>
+    <message>
+        <source>battery low</source>
+        <translation>电池电量低</translation>
+    </message>
+    <message>
+        <source>capacity %1 %</source>
+        <translation>容量 %1 %</translation>
+    </message>
+    <message>
+        <source>Answers: %1</source>
+        <translation>已应答：%1</translation>
+    </message>
+    <message>
+        <source>battery status</source>
+        <translation>电池状态</translation>
+    </message>
+    <message>
+        <source>input status</source>
+        <translation>输入状态</translation>
+    </message>
+    <message>
+        <source>output status</source>
+        <translation>输出状态</translation>
+    </message>
+    <message>
+        <source>battery capacity</source>
+        <translation>电池容量</translation>
+    </message>
+    <message>
+        <source>The card answers (%1) but has no such object: %2</source>
+        <translation>该卡已应答（%1），但没有以下对象：%2</translation>
+    </message>
+    <message>
+        <source>No answer: wrong community, wrong port or the card is unreachable</source>
+        <translation>无应答：团体名错误、端口错误或该卡无法访问</translation>
+    </message>
+    <message>
+        <source>No answer: wrong password or privacy type, wrong port or the card is unreachable</source>
+        <translation>无应答：密码或加密类型错误、端口错误或该卡无法访问</translation>
+    </message>
+    <message>
+        <source>No answer: wrong port or the card is unreachable</source>
+        <translation>无应答：端口错误或该卡无法访问</translation>
+    </message>
+    <message>
+        <source>Authentication failure: the card does not take this user name as pass phrase with %1</source>
+        <translation>认证失败：该卡不接受以此用户名作为 %1 认证口令</translation>
+    </message>
+    <message>
+        <source>Decryption failure: the card does not take this password with %1</source>
+        <translation>解密失败：该卡不接受此 %1 密码</translation>
+    </message>
+    <message>
+        <source>Unknown user name: the card has no user %1</source>
+        <translation>未知用户名：该卡没有用户 %1</translation>
+    </message>
+    <message>
+        <source>authentication and privacy</source>
+        <translation>认证并加密</translation>
+    </message>
+    <message>
+        <source>authentication without privacy</source>
+        <translation>仅认证不加密</translation>
+    </message>
+    <message>
+        <source>no authentication</source>
+        <translation>不认证</translation>
+    </message>
+    <message>
+        <source>Unsupported security level: the card does not serve user %1 with %2</source>
+        <translation>不支持的安全级别：该卡不以“%2”为用户 %1 提供服务</translation>
+    </message>
+    <message>
+        <source>No query: %1</source>
+        <translation>未查询：%1</translation>
+    </message>
 </context>
 <context>
     <name>Demo</name>
     <message>
         <source>Demo build: the system will not be shut down</source>
         <translation>演示版本：系统不会被关机</translation>
+    </message>
+</context>
+<context>
+    <name>DesktopNotifier</name>
+    <message>
+        <source>Protection service not running</source>
+        <translation>保护服务未运行</translation>
+    </message>
+    <message>
+        <source>This machine is not protected until the protection service runs.</source>
+        <translation>保护服务运行之前，本机不受保护。</translation>
+    </message>
+    <message>
+        <source>UPS card offline: %1</source>
+        <translation>UPS 卡离线：%1</translation>
+    </message>
+    <message>
+        <source>The card at %1 does not answer; what its UPS does is unknown.</source>
+        <translation>%1 的卡没有应答；其 UPS 的状态未知。</translation>
+    </message>
+    <message>
+        <source>Battery low: %1</source>
+        <translation>电池电量低：%1</translation>
+    </message>
+    <message>
+        <source>The UPS at %1 reports a low battery; its power may end soon.</source>
+        <translation>%1 的 UPS 报告电池电量低；其供电可能很快中断。</translation>
+    </message>
+    <message>
+        <source>Mains failure: %1</source>
+        <translation>市电故障：%1</translation>
+    </message>
+    <message>
+        <source>The UPS at %1 runs on battery.</source>
+        <translation>%1 的 UPS 正在使用电池供电。</translation>
+    </message>
+    <message>
+        <source>UPS card answers again: %1</source>
+        <translation>UPS 卡重新应答：%1</translation>
+    </message>
+    <message>
+        <source>The card at %1 answers again; its UPS runs on mains power.</source>
+        <translation>%1 的卡重新应答；其 UPS 使用市电供电。</translation>
+    </message>
+    <message>
+        <source>Mains back: %1</source>
+        <translation>市电恢复：%1</translation>
+    </message>
+    <message>
+        <source>The UPS at %1 runs on mains power again.</source>
+        <translation>%1 的 UPS 已恢复市电供电。</translation>
+    </message>
+    <message numerus="yes">
+        <source>Shutdown in %n minute(s)</source>
+        <translation>
+            <numerusform>%n 分钟后关机</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>This machine shuts down in %n minute(s) unless the power comes back.</source>
+        <translation>
+            <numerusform>除非恢复供电，本机将在 %n 分钟后关机。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Shutdown due but refused</source>
+        <translation>应当关机但被拒绝</translation>
+    </message>
+    <message>
+        <source>Shutdown canceled</source>
+        <translation>关机已取消</translation>
+    </message>
+    <message>
+        <source>The system shutdown is canceled; this machine stays on.</source>
+        <translation>系统关机已取消；本机继续运行。</translation>
+    </message>
+    <message>
+        <source>Protection service stopped</source>
+        <translation>保护服务已停止</translation>
+    </message>
+    <message>
+        <source>This machine is not protected until the protection service runs again.</source>
+        <translation>保护服务重新运行之前，本机不受保护。</translation>
+    </message>
+    <message>
+        <source>Protection service back</source>
+        <translation>保护服务已恢复</translation>
+    </message>
+    <message>
+        <source>This machine is protected again.</source>
+        <translation>本机重新受到保护。</translation>
     </message>
 </context>
 <context>
@@ -314,18 +517,6 @@
         <translation>正在等待操作完成...</translation>
     </message>
     <message>
-        <source>Export log %1 !</source>
-        <translation>导出日志%1！</translation>
-    </message>
-    <message>
-        <source>success</source>
-        <translation>成功</translation>
-    </message>
-    <message>
-        <source>failed</source>
-        <translation>失败</translation>
-    </message>
-    <message>
         <source>Warning</source>
         <translation>警告</translation>
     </message>
@@ -339,6 +530,14 @@ Do you want to replace it?</source>
         <source>Reading the event log...</source>
         <translation>正在读取事件日志...</translation>
     </message>
+    <message>
+        <source>The event log was exported to %1.</source>
+        <translation>事件日志已导出到 %1。</translation>
+    </message>
+    <message>
+        <source>The event log could not be exported to %1: %2</source>
+        <translation>事件日志无法导出到 %1：%2</translation>
+    </message>
 </context>
 <context>
     <name>LogWidget</name>
@@ -347,36 +546,36 @@ Do you want to replace it?</source>
         <translation>事件日志</translation>
     </message>
     <message>
-        <source>Start date:</source>
-        <translation>开始日期：</translation>
-    </message>
-    <message>
-        <source>End date:</source>
-        <translation>结束日期：</translation>
-    </message>
-    <message>
-        <source>Read</source>
-        <translation>读取</translation>
-    </message>
-    <message>
-        <source>Save as...</source>
-        <translation>另存为...</translation>
-    </message>
-    <message>
-        <source>Clear</source>
-        <translation>清除</translation>
-    </message>
-    <message>
-        <source>OK</source>
-        <translation>确定</translation>
-    </message>
-    <message>
         <source>The protection service is not running: the event log cannot be read now. Start it with: sudo systemctl start vigilex</source>
         <translation>保护服务未运行：现在无法读取事件日志。启动命令：sudo systemctl start vigilex</translation>
     </message>
     <message>
         <source>The event log cannot be read: %1</source>
         <translation>无法读取事件日志：%1</translation>
+    </message>
+    <message>
+        <source>&amp;Start date:</source>
+        <translation>开始日期(&amp;S)：</translation>
+    </message>
+    <message>
+        <source>&amp;End date:</source>
+        <translation>结束日期(&amp;E)：</translation>
+    </message>
+    <message>
+        <source>&amp;Read</source>
+        <translation>读取(&amp;R)</translation>
+    </message>
+    <message>
+        <source>Save &amp;as...</source>
+        <translation>另存为(&amp;A)...</translation>
+    </message>
+    <message>
+        <source>&amp;Clear</source>
+        <translation>清除(&amp;C)</translation>
+    </message>
+    <message>
+        <source>&amp;OK</source>
+        <translation>确定(&amp;O)</translation>
     </message>
 </context>
 <context>
@@ -433,26 +632,6 @@ Do you want to replace it?</source>
         <translation>添加</translation>
     </message>
     <message>
-        <source>SNMP v1/v2</source>
-        <translation>SNMP v1/v2</translation>
-    </message>
-    <message>
-        <source>SNMP v3</source>
-        <translation>SNMP v3</translation>
-    </message>
-    <message>
-        <source>User name:</source>
-        <translation>用户名：</translation>
-    </message>
-    <message>
-        <source>Password:</source>
-        <translation>密码：</translation>
-    </message>
-    <message>
-        <source>Authenticate:</source>
-        <translation>认证：</translation>
-    </message>
-    <message>
         <source>MD5</source>
         <translation>MD5</translation>
     </message>
@@ -461,36 +640,12 @@ Do you want to replace it?</source>
         <translation>SHA</translation>
     </message>
     <message>
-        <source>Privacy:</source>
-        <translation>加密：</translation>
-    </message>
-    <message>
         <source>DES</source>
         <translation>DES</translation>
     </message>
     <message>
         <source>AES</source>
         <translation>AES</translation>
-    </message>
-    <message>
-        <source>Host:</source>
-        <translation>主机：</translation>
-    </message>
-    <message>
-        <source>Query</source>
-        <translation>查询</translation>
-    </message>
-    <message>
-        <source>SNMP port:</source>
-        <translation>SNMP 端口：</translation>
-    </message>
-    <message>
-        <source>Community:</source>
-        <translation>团体名：</translation>
-    </message>
-    <message>
-        <source>Cancel</source>
-        <translation>取消</translation>
     </message>
     <message>
         <source>System shutdown is canceled</source>
@@ -656,6 +811,54 @@ Do you want to replace it?</source>
         <source>&amp;Clear content</source>
         <translation>清空内容(&amp;C)</translation>
     </message>
+    <message>
+        <source>SNMP v&amp;1/v2</source>
+        <translation>SNMP v1/v2(&amp;1)</translation>
+    </message>
+    <message>
+        <source>SNMP v&amp;3</source>
+        <translation>SNMP v3(&amp;3)</translation>
+    </message>
+    <message>
+        <source>&amp;User name:</source>
+        <translation>用户名(&amp;U)：</translation>
+    </message>
+    <message>
+        <source>Pass&amp;word:</source>
+        <translation>密码(&amp;W)：</translation>
+    </message>
+    <message>
+        <source>&amp;Authenticate:</source>
+        <translation>认证(&amp;A)：</translation>
+    </message>
+    <message>
+        <source>P&amp;rivacy:</source>
+        <translation>加密(&amp;R)：</translation>
+    </message>
+    <message>
+        <source>&amp;Host:</source>
+        <translation>主机(&amp;H)：</translation>
+    </message>
+    <message>
+        <source>&amp;Query</source>
+        <translation>查询(&amp;Q)</translation>
+    </message>
+    <message>
+        <source>SNMP p&amp;ort:</source>
+        <translation>SNMP 端口(&amp;O)：</translation>
+    </message>
+    <message>
+        <source>&amp;Community:</source>
+        <translation>团体名(&amp;C)：</translation>
+    </message>
+    <message>
+        <source>&amp;Sure</source>
+        <translation>确定(&amp;S)</translation>
+    </message>
+    <message>
+        <source>Ca&amp;ncel</source>
+        <translation>取消(&amp;N)</translation>
+    </message>
 </context>
 <context>
     <name>SNMPInfo</name>
@@ -715,14 +918,6 @@ Do you want to replace it?</source>
         <translation>设置</translation>
     </message>
     <message>
-        <source>General</source>
-        <translation>常规</translation>
-    </message>
-    <message>
-        <source>Shutdown Condition</source>
-        <translation>关机条件</translation>
-    </message>
-    <message>
         <source>Host address</source>
         <translation>主机地址</translation>
     </message>
@@ -735,56 +930,12 @@ Do you want to replace it?</source>
         <translation>SNMP 版本</translation>
     </message>
     <message>
-        <source>Host connection</source>
-        <translation>主机连接</translation>
-    </message>
-    <message>
-        <source>Add</source>
-        <translation>添加</translation>
-    </message>
-    <message>
-        <source>Modify</source>
-        <translation>修改</translation>
-    </message>
-    <message>
-        <source>Remove</source>
-        <translation>删除</translation>
-    </message>
-    <message>
         <source>Warning messages</source>
         <translation>警告消息</translation>
     </message>
     <message>
-        <source>Popup warning message</source>
-        <translation>弹出警告消息</translation>
-    </message>
-    <message>
-        <source>Run application before shutdown computer</source>
-        <translation>关机前运行应用程序</translation>
-    </message>
-    <message>
-        <source>Browse...</source>
-        <translation>浏览...</translation>
-    </message>
-    <message>
-        <source>Maximum execution time:</source>
-        <translation>最长执行时间：</translation>
-    </message>
-    <message>
         <source>minute(s)</source>
         <translation>分钟</translation>
-    </message>
-    <message>
-        <source>AC failed shutdown time:</source>
-        <translation>市电故障关机时间：</translation>
-    </message>
-    <message>
-        <source>Battery low shutdown time:</source>
-        <translation>电池低电关机时间：</translation>
-    </message>
-    <message>
-        <source>AC failed shutdown capacity:</source>
-        <translation>市电故障关机容量：</translation>
     </message>
     <message>
         <source>%</source>
@@ -835,10 +986,6 @@ Do you want to replace it?</source>
         <translation>断电时关机应用程序将被拒绝运行：%1</translation>
     </message>
     <message>
-        <source>Test</source>
-        <translation>测试</translation>
-    </message>
-    <message>
         <source>On battery now below %1 %: %2. Saving this capacity starts the shutdown at once.</source>
         <translation>以下卡当前由电池供电且电量低于 %1 %：%2。保存此电量将立即开始关机。</translation>
     </message>
@@ -885,6 +1032,74 @@ Do you want to replace it?</source>
     <message>
         <source>The settings cannot be read: %1</source>
         <translation>无法读取设置：%1</translation>
+    </message>
+    <message>
+        <source>&amp;General</source>
+        <translation>常规(&amp;G)</translation>
+    </message>
+    <message>
+        <source>Shutdown Con&amp;dition</source>
+        <translation>关机条件(&amp;D)</translation>
+    </message>
+    <message>
+        <source>Host c&amp;onnection</source>
+        <translation>主机连接(&amp;O)</translation>
+    </message>
+    <message>
+        <source>&amp;Add</source>
+        <translation>添加(&amp;A)</translation>
+    </message>
+    <message>
+        <source>&amp;Modify</source>
+        <translation>修改(&amp;M)</translation>
+    </message>
+    <message>
+        <source>&amp;Remove</source>
+        <translation>删除(&amp;R)</translation>
+    </message>
+    <message>
+        <source>&amp;Popup warning message</source>
+        <translation>弹出警告消息(&amp;P)</translation>
+    </message>
+    <message>
+        <source>Des&amp;ktop notifications</source>
+        <translation>桌面通知(&amp;K)</translation>
+    </message>
+    <message>
+        <source>R&amp;un application before shutdown computer</source>
+        <translation>关机前运行应用程序(&amp;U)</translation>
+    </message>
+    <message>
+        <source>&amp;Browse...</source>
+        <translation>浏览(&amp;B)...</translation>
+    </message>
+    <message>
+        <source>&amp;Test</source>
+        <translation>测试(&amp;T)</translation>
+    </message>
+    <message>
+        <source>Maximum e&amp;xecution time:</source>
+        <translation>最长执行时间(&amp;X)：</translation>
+    </message>
+    <message>
+        <source>AC &amp;failed shutdown time:</source>
+        <translation>市电故障关机时间(&amp;F)：</translation>
+    </message>
+    <message>
+        <source>Battery &amp;low shutdown time:</source>
+        <translation>电池低电关机时间(&amp;L)：</translation>
+    </message>
+    <message>
+        <source>AC failed shutdown &amp;capacity:</source>
+        <translation>市电故障关机容量(&amp;C)：</translation>
+    </message>
+    <message>
+        <source>&amp;Sure</source>
+        <translation>确定(&amp;S)</translation>
+    </message>
+    <message>
+        <source>Ca&amp;ncel</source>
+        <translation>取消(&amp;N)</translation>
     </message>
 </context>
 <context>
