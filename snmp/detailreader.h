@@ -35,7 +35,7 @@ public:
     enum class Asked
     {
         Sent,
-        Later, // not ready for requests yet (a v3 card without its keys): asked again a second later
+        Later, // not to be asked yet (the poll does not hear it, or a v3 card has no keys): again a second later
         Gone // the card is no longer read
     };
     // Asks the cards that are due, no more in one tick than their share when cards cards are read.
