@@ -14,7 +14,9 @@ struct CardDetails
     static constexpr int absent = INT_MIN;
 
     QString host;
-    qint64 answeredAtMs = 0; // when the card last answered a detail read, ms since 1970 UTC; 0 never
+    // When the card last answered a detail read, ms since 1970 UTC (0 never): an answer that changes nothing
+    // is passed on once a minute, so this is at most a minute behind.
+    qint64 answeredAtMs = 0;
     QString model;            // empty when the card has none
     int outputSource = absent;   // upsOutputSource: 1 other, 2 none, 3 normal, 4 bypass, 5 battery, 6 booster, 7 reducer
     int batteryStatus = absent;  // upsBatteryStatus: 1 unknown, 2 normal, 3 low, 4 depleted

@@ -36,6 +36,8 @@ constexpr qint64 settleMs = 250;
 // Data changes waiting for a GUI thread that stopped taking them are bounded; one dropped is handed over again
 // with the card's next answer.
 constexpr int maxPendingReports = 100000;
+// An unchanged detail record is handed over again after this long.
+constexpr qint64 unchangedDetailsMs = 60000;
 
 // What was last handed over for one address (see Snmp::reportOf), shared by the sessions of that address: two
 // ports of one address are one card to the window and the policy.
@@ -823,10 +825,14 @@ void SNMPManage::takeDetails(const netsnmp_session *session, const netsnmp_pdu *
         return;
     CardDetails read = s->details;
     DetailReader::decode(pdu, &read, &s->detailModel);
-    // What did not change stays here: with nothing changing, the GUI thread is not woken.
-    if (s->details.isKnown() && DetailReader::sameReport(read, s->details))
+    // What did not change stays here, so that the GUI thread and the bus are not woken for it; but once a minute
+    // even an unchanged record goes over, so that the time of the last answer a face shows, and the history's
+    // freshness, are never more than a minute old.
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    if (s->details.isKnown() && DetailReader::sameReport(read, s->details)
+        && nowMs - s->details.answeredAtMs < unchangedDetailsMs)
         return;
-    read.answeredAtMs = QDateTime::currentMSecsSinceEpoch();
+    read.answeredAtMs = nowMs;
     s->details = read;
     if (d->pendingDetails.size() >= maxPendingReports) {
         // Not handed over: the next answer is a change again.

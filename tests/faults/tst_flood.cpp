@@ -33,13 +33,13 @@ using namespace FaultKit;
 namespace {
 #if defined(__SANITIZE_ADDRESS__)
 constexpr qint64 memoryGrowthLimitKiB = 600 * 1024; // the sanitizer's shadow and quarantine
-// The sanitized reader is several times slower than the shipped one, so a stranger flooding at full speed
-// beside other tests may overrun the socket queue by a datagram; the shipped build must store every one.
-constexpr int cardLossAllowedPercent = 2;
 #else
 constexpr qint64 memoryGrowthLimitKiB = 150 * 1024;
-constexpr int cardLossAllowedPercent = 0;
 #endif
+// A stranger flooding at full speed on a machine busy with other work can outrun any reader: the kernel then
+// drops datagrams at the full queue, a card's among them, and counts them. Only those may be missing, and never
+// more than this share; whatever reached the program must be stored.
+constexpr int cardLossAllowedPercent = 2;
 const QString local = QStringLiteral("127.0.0.1");
 } // namespace
 
@@ -102,6 +102,7 @@ void TestFlood::floodWithPopupsOn()
            redAt = -1, lastReport = -1, longestGap = 0;
     int events = 0;
     const qint64 baseline = residentKiB();
+    const qint64 dropsBefore = udpDrops(162);
     qint64 peak = baseline;
     connect(&engine, &SNMP::eventTriggered, this, [&] {
         ++events;
@@ -174,14 +175,20 @@ void TestFlood::floodWithPopupsOn()
     const QString db = AppPaths::databasePath();
     const QString cardStored
         = QStringLiteral("select count(*) from snmp_event where host = '127.0.0.1' and event in (8, 6, 13, 3, 21);");
-    const int cardMinimum = sent - sent * cardLossAllowedPercent / 100;
-    QTRY_VERIFY_WITH_TIMEOUT(sqliteQuery(db, cardStored).toInt() >= cardMinimum, 20000);
+    const qint64 kernelDrops = udpDrops(162) - dropsBefore;
+    const int cardMinimum = sent - int(qMin<qint64>(kernelDrops, sent * cardLossAllowedPercent / 100));
+    QTRY_VERIFY2_WITH_TIMEOUT(sqliteQuery(db, cardStored).toInt() >= cardMinimum,
+        qPrintable(QStringLiteral("%1 of %2 stored, %3 dropped by the kernel")
+                .arg(sqliteQuery(db, cardStored)).arg(sent).arg(kernelDrops)),
+        20000);
     QTest::qWait(200);
     QVERIFY2(sqliteQuery(db, cardStored).toInt() <= sent, qPrintable(sqliteQuery(db, cardStored)));
     const int strangerStored
         = sqliteQuery(db, QStringLiteral("select count(*) from snmp_event where host = '127.0.0.2';")).toInt();
-    std::printf("flood: the card's %s of %d stored; the stranger sent %d, %d stored, %llu shed unparsed\n",
-        qPrintable(sqliteQuery(db, cardStored)), sent, strangerSent, strangerStored, TrapReader::shedCount());
+    std::printf("flood: the card's %s of %d stored; the stranger sent %d, %d stored, %llu shed unparsed, %lld dropped "
+                "by the kernel\n",
+        qPrintable(sqliteQuery(db, cardStored)), sent, strangerSent, strangerStored, TrapReader::shedCount(),
+        static_cast<long long>(kernelDrops));
     QVERIFY(strangerStored <= NotificationGate::foreignBurst + NotificationGate::foreignPerSecond * 6);
     const qint64 reaction = countdownAt - failedAt;
     std::printf("flood: sent %d, events received %d, warnings %d (at most %d open), data reports %lld (%lld while "

@@ -112,6 +112,24 @@ qint64 residentKiB(qint64 pid)
     return 0;
 }
 
+qint64 udpDrops(quint16 port)
+{
+    qint64 drops = 0;
+    const QByteArray local = ':' + QByteArray::number(port, 16).rightJustified(4, '0').toUpper();
+    for (const char *table : {"/proc/net/udp", "/proc/net/udp6"}) {
+        QFile file {QString::fromLatin1(table)};
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        for (const QByteArray &line : lines) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() > 12 && fields.at(1).endsWith(local))
+                drops += fields.at(12).toLongLong();
+        }
+    }
+    return drops;
+}
+
 QString sqliteQuery(const QString &databasePath, const QString &statement, int timeoutMs)
 {
     QProcess shell;

@@ -51,6 +51,10 @@ private:
 // Resident set size of a process in KiB (0 when unknown); pid 0 means this process.
 qint64 residentKiB(qint64 pid = 0);
 
+// Datagrams the kernel dropped at full receive queues of the UDP sockets bound to port, in this network
+// namespace (the drops column of /proc/net/udp and udp6).
+qint64 udpDrops(quint16 port);
+
 // Rows of "select count(*), max(id) from snmp_event" read by an independent sqlite3 process.
 struct EventCount
 {
