@@ -83,11 +83,21 @@ void Protection::setEngine(SNMP *engine)
     connect(engine, &SNMP::dataConfirmed, this, &Protection::handleSNMPConfirmation);
     connect(engine, &SNMP::authenticationChanged, this, &Protection::handleAuthentication);
     connect(engine, &SNMP::detailsChanged, this, &Protection::handleDetails);
+    connect(engine, &SNMP::forcedShutdown, this, &Protection::handleForcedShutdown);
     // Once the engine watches the cards: a countdown of an outage that the last run did not see to its end.
     if (!d->resumed) {
         d->resumed = true;
         d->policy->resume(d->hosts);
     }
+}
+
+void Protection::handleForcedShutdown(const QString &host)
+{
+    if (!d->hosts.contains(host))
+        return;
+    qWarning("Forced shutdown ordered by the UPS server %s", qPrintable(host));
+    // CALL SITE of the policy's immediate shutdown, which is not in this branch yet: until it is, the order is
+    // only logged.
 }
 
 SNMP *Protection::engine() const
