@@ -6,6 +6,7 @@
 #include "policy/systemshutdown.h"
 #include "snmp/snmpinfo.h"
 #include "storage/apppaths.h"
+#include "storage/settingkeys.h"
 #include "storage/settings.h"
 
 #include <QCoreApplication>
@@ -31,6 +32,9 @@ constexpr int killGraceMs = 5000;
 // A countdown that ran out while the program was away waits this long at most for a report that confirms or
 // ends the trouble.
 constexpr qint64 resumeGraceMs = 10000;
+// Followers get this long to log out unless nut/fsd_wait says otherwise; no setting may hold a due shutdown longer.
+constexpr int DefaultFollowerWaitSeconds = 15;
+constexpr int MaxFollowerWaitSeconds = 300;
 
 QVariant setting(const char *key)
 {
@@ -93,6 +97,12 @@ struct ShutdownPolicy::Private
     // left after the current one.
     qint64 pendingMs = 0;
     std::function<void()> shutdownHandler;
+    std::function<ShutdownPolicy::ForcedShutdown(const QStringList &)> forcedShutdownHook;
+    // Between the forced shutdown raised and the application: bounded by followerTimer.
+    bool waitingForFollowers = false;
+    int followerWaitSeconds = 0;
+    int followers = 0;
+    QTimer followerTimer;
 };
 
 ShutdownPolicy::ShutdownPolicy(QObject *parent) : QObject(parent), d(new Private)
@@ -107,6 +117,14 @@ ShutdownPolicy::ShutdownPolicy(QObject *parent) : QObject(parent), d(new Private
     connect(&d->applicationTimer, &QTimer::timeout, this, &ShutdownPolicy::onApplicationTimeLimit);
     d->retryTimer.setSingleShot(true);
     connect(&d->retryTimer, &QTimer::timeout, this, &ShutdownPolicy::retryPowerOff);
+    d->followerTimer.setSingleShot(true);
+    d->followerTimer.setTimerType(Qt::PreciseTimer);
+    connect(&d->followerTimer, &QTimer::timeout, this, [this] {
+        if (!d->waitingForFollowers)
+            return;
+        say(SystemMessages::followersStayed, {QString::number(d->followers), QString::number(d->followerWaitSeconds)});
+        followersDone();
+    });
 
     // Nobody reads the application's output: a full pipe would stall it, and an open stdin would make a
     // program that reads it wait until its time is up.
@@ -125,6 +143,82 @@ ShutdownPolicy::~ShutdownPolicy()
     d->shutdownProcess.disconnect(this);
     d->shutdownTimer.stop();
     d->applicationTimer.stop();
+    d->followerTimer.stop();
+}
+
+void ShutdownPolicy::setForcedShutdownHook(std::function<ForcedShutdown(const QStringList &)> hook)
+{
+    d->forcedShutdownHook = std::move(hook);
+}
+
+bool ShutdownPolicy::waitingForFollowers() const
+{
+    return d->waitingForFollowers;
+}
+
+QTimer *ShutdownPolicy::followerTimer() const
+{
+    return &d->followerTimer;
+}
+
+void ShutdownPolicy::shutdownNow(const QString &host, const SystemMessage &reason)
+{
+    if (d->applicationHandled || d->waitingForFollowers)
+        return;
+    if (!reason.isEmpty())
+        say(reason);
+    beginShutdown({host});
+}
+
+// Followers shut down before this machine, so that the UPS keeps them up while they do; none, or none logged in,
+// and nothing waits.
+void ShutdownPolicy::beginShutdown(const QStringList &hosts)
+{
+    if (d->applicationHandled || d->waitingForFollowers)
+        return;
+    commitShutdown();
+    QStringList raise = hosts;
+    if (raise.isEmpty()) {
+        for (auto it = d->cards.cbegin(); it != d->cards.cend(); ++it) {
+            if (it.value().trouble())
+                raise << it.key();
+        }
+        raise.sort();
+    }
+    const ForcedShutdown forced = d->forcedShutdownHook ? d->forcedShutdownHook(raise) : ForcedShutdown();
+    const QVariant stored = setting(SettingKeys::nutFsdWait);
+    bool ok = false;
+    const int seconds = stored.toInt(&ok);
+    d->followerWaitSeconds
+        = ok && seconds >= 0 && seconds <= MaxFollowerWaitSeconds ? seconds : DefaultFollowerWaitSeconds;
+    if (forced.followers <= 0 || d->followerWaitSeconds == 0) {
+        runShutdownApplication();
+        return;
+    }
+    d->waitingForFollowers = true;
+    d->followers = forced.followers;
+    say(SystemMessages::forcedShutdownRaised,
+        {forced.raisedOn, QString::number(d->followerWaitSeconds), QString::number(forced.followers)});
+    // Seconds of the policy's minute, so that a test's short minute shortens the wait too.
+    d->followerTimer.start(int(qMin<qint64>(qint64(d->followerWaitSeconds) * d->minuteMs / 60, INT_MAX)));
+}
+
+void ShutdownPolicy::followersLoggedIn(int count)
+{
+    if (!d->waitingForFollowers)
+        return;
+    d->followers = qMax(0, count);
+    if (d->followers > 0)
+        return;
+    say(SystemMessages::followersLeft);
+    followersDone();
+}
+
+void ShutdownPolicy::followersDone()
+{
+    d->waitingForFollowers = false;
+    d->followerTimer.stop();
+    runShutdownApplication();
 }
 
 void ShutdownPolicy::setMinuteMs(qint64 ms)
@@ -252,7 +346,7 @@ void ShutdownPolicy::checkShutdownCondition(const QString &host, const QByteArra
     if (mainsFailed && capacityKnown) {
         const int threshold = setting("shutdown/ac_failed_capacity").toInt();
         if (threshold > 0 && int(card.value[Snmp::BatteryCapacity]) < threshold)
-            runShutdownApplication();
+            beginShutdown();
     }
 
     if (changed)
@@ -322,7 +416,7 @@ void ShutdownPolicy::onOffAPPTimeout()
     if (d->countdownActive) {
         d->countdownActive = false;
         d->resumedPastDue = false;
-        runShutdownApplication();
+        beginShutdown();
     }
 }
 
@@ -622,6 +716,6 @@ void ShutdownPolicy::checkPowerOffRight()
 {
     if (d->shutdownHandler)
         return;
-    ::checkPowerOffRight(this,
-        [this](ShutdownProblem problem, const QString &detail) { say(shutdownProblemMessage(problem, detail)); });
+    ::checkPowerOffRight(
+        this, [this](ShutdownProblem problem, const QString &detail) { say(shutdownProblemMessage(problem, detail)); });
 }

@@ -36,6 +36,7 @@ const QVector<SettingKey> &SettingKeys::all()
         withDefault(key(nutEnabled, QVariant::Bool), false),
         withDefault(key(nutAddress, QVariant::String), QStringLiteral("127.0.0.1")),
         key(nutPort, QVariant::Int, 1, 65535, false, 3493),
+        key(nutFsdWait, QVariant::Int, 0, 300, false, 15),
     };
     return keys;
 }

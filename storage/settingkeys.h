@@ -41,6 +41,8 @@ inline constexpr char acFailedCapacity[] = "shutdown/ac_failed_capacity";
 inline constexpr char nutEnabled[] = "nut/enabled";
 inline constexpr char nutAddress[] = "nut/address";
 inline constexpr char nutPort[] = "nut/port";
+// Seconds the shutdown waits, after raising a forced shutdown, for the followers to log out.
+inline constexpr char nutFsdWait[] = "nut/fsd_wait";
 
 // What the service would run as its own user: a change of these is an administrator's.
 bool isApplicationKey(const QString &name);
