@@ -349,7 +349,7 @@ void NutClient::finishRound(Follow *f)
         f->fsd = true;
         qWarning(
             "UPS server %s sets a forced shutdown (FSD) of %s", qPrintable(f->peer), qPrintable(f->info.community));
-        emit forcedShutdown(host);
+        emit forcedShutdown(host, f->info.community + QLatin1Char('@') + f->peer);
         return;
     }
     f->fsd = fsd;

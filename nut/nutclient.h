@@ -48,8 +48,8 @@ signals:
     void dataReady(const QString &host, const QByteArray &data);
     void dataConfirmed(const QString &host, const QByteArray &data);
     void detailsChanged(const CardDetails &details);
-    // The server set FSD on the UPS; once per time it appears.
-    void forcedShutdown(const QString &host);
+    // The server set FSD on the UPS (ups@address:port); once per time it appears.
+    void forcedShutdown(const QString &host, const QString &ups);
 
 public slots:
     // One round at once: the silence rule, reconnection when due, the next requests. Public for tests.

@@ -91,13 +91,12 @@ void Protection::setEngine(SNMP *engine)
     }
 }
 
-void Protection::handleForcedShutdown(const QString &host)
+void Protection::handleForcedShutdown(const QString &host, const QString &ups)
 {
     if (!d->hosts.contains(host))
         return;
-    qWarning("Forced shutdown ordered by the UPS server %s", qPrintable(host));
-    // CALL SITE of the policy's immediate shutdown, which is not in this branch yet: until it is, the order is
-    // only logged.
+    qWarning("Forced shutdown ordered by the UPS server %s for %s", qPrintable(host), qPrintable(ups));
+    d->policy->shutdownNow(host, {QLatin1String(SystemMessages::forcedShutdownAsked), {ups, host}});
 }
 
 SNMP *Protection::engine() const

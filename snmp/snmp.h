@@ -51,7 +51,7 @@ signals:
     // What a card reports beyond the poll, read on a slower schedule (see SNMPManage).
     void detailsChanged(const CardDetails &details);
     // A network UPS server ordered its followers down at once (FSD).
-    void forcedShutdown(const QString &host);
+    void forcedShutdown(const QString &host, const QString &ups);
 
 public slots:
     void handleEvent(const QString &host, int event);

@@ -1,13 +1,17 @@
 #include "backend/localbackend.h"
 #include "nut/nutclient.h"
+#include "nut/nutquery.h"
 #include "nut/nutserver.h"
 #include "policy/protection.h"
 #include "snmp/engineclock.h"
 #include "snmp/snmp.h"
 #include "snmp/snmpmanage.h"
 #include "storage/database.h"
+#include "support/fakelogind.h"
 #include "support/scratchapp.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QFile>
 #include <QProcess>
 #include <QTcpServer>
@@ -17,6 +21,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 
 namespace {
 const QString upsdHost = QStringLiteral("127.0.0.1"); // Debian's upsd with the dummy-ups driver
@@ -56,12 +61,15 @@ private slots:
     void cleanupTestCase();
     void follows_data();
     void follows();
+    void query_data();
+    void query();
     void silence();
 
 private:
     void writeStatus(const QString &status, const QString &charge);
     bool startDriver();
 
+    std::unique_ptr<FakeLogind> m_logind;
     std::unique_ptr<ScratchApp> m_app;
     std::unique_ptr<LocalBackend> m_backend;
     std::unique_ptr<SNMP> m_engine;
@@ -84,6 +92,16 @@ void TestNutClient::writeStatus(const QString &status, const QString &charge)
 
 void TestNutClient::initTestCase()
 {
+    // FSD powers this machine off: only ever through the recording logind on a bus of the test's own.
+    m_logind = std::make_unique<FakeLogind>();
+    QString error;
+    QVERIFY2(m_logind->startBus(&error), qPrintable(error));
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_logind->address().toUtf8());
+    QDBusConnection bus = QDBusConnection::systemBus();
+    QVERIFY2(bus.isConnected(), qPrintable(bus.lastError().message()));
+    QVERIFY(bus.interface()->isServiceRegistered(FakeLogind::sentinelService()).value());
+    QVERIFY2(m_logind->registerService(FakeLogind::Behaviour(), &error), qPrintable(error));
+
     QVERIFY2(QFile::exists(QStringLiteral("/lib/nut/upsd")), "upsd (nut-server) is not installed");
     QVERIFY(m_nut.isValid());
     m_port = freePort();
@@ -152,6 +170,7 @@ void TestNutClient::cleanupTestCase()
     m_backend.reset();
     m_engine.reset();
     m_app.reset();
+    m_logind.reset();
     for (QProcess *process : {&m_upsd, &m_driver}) {
         process->terminate();
         if (!process->waitForFinished(5000))
@@ -195,6 +214,7 @@ void TestNutClient::follows()
     QFETCH(bool, forced);
 
     QSignalSpy forcedSpy(m_engine.get(), &SNMP::forcedShutdown);
+    const int powerOffs = m_logind->calls().powerOff.size();
     Protection *protection = m_backend->protection();
     if (host == vigilexHost) {
         protection->handleSNMPStatus(card, Snmp::Online);
@@ -215,10 +235,15 @@ void TestNutClient::follows()
     QCOMPARE(protection->card(host).status, int(Snmp::Online));
     if (host == upsdHost)
         QVERIFY(m_engine->upsClient()->isLoggedIn(m_engine->upsClient()->peers().at(0)));
-    if (forced)
+    if (forced) {
         QTRY_COMPARE_WITH_TIMEOUT(forcedSpy.count(), 1, 5000);
-    else
+        QTRY_COMPARE_WITH_TIMEOUT(m_logind->calls().powerOff.size(), powerOffs + 1, 5000);
+        QCOMPARE(forcedSpy.at(0).at(1).toString(), QStringLiteral("u1@%1:%2").arg(upsdHost).arg(m_port));
+    } else {
         QCOMPARE(forcedSpy.count(), 0);
+        // The countdowns of the troubled states run minutes, not the seconds of this test.
+        QCOMPARE(m_logind->calls().powerOff.size(), powerOffs);
+    }
     if (host == upsdHost && !forced) {
         const CardDetails details = protection->details(host);
         QCOMPARE(details.runtimeMinutes, 21);
@@ -226,6 +251,60 @@ void TestNutClient::follows()
         QCOMPARE(details.inputVoltage, 230);
         QCOMPARE(details.model, QStringLiteral("Dummy UPS"));
     }
+}
+
+// The dialog's one-off question to a server, answered or with the reason it was not.
+void TestNutClient::query_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port"); // 0: the server's own
+    QTest::addColumn<QString>("ups");
+    QTest::addColumn<QByteArray>("card"); // our server: its card's data in hex, empty for offline
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QString>("said"); // the status, or the error word
+
+    QTest::newRow("upsd answers") << upsdHost << 0 << "u1" << QByteArray() << int(NutAnswer::Answered)
+                                  << "FSD OB LB"; // as the forced shutdown above left it
+    QTest::newRow("upsd has no such UPS")
+        << upsdHost << 0 << "u2" << QByteArray() << int(NutAnswer::ServerError) << "UNKNOWN-UPS";
+    QTest::newRow("nobody listens") << upsdHost << int(freePort()) << "u1" << QByteArray() << int(NutAnswer::Refused)
+                                    << "";
+    QTest::newRow("our server, card on line")
+        << vigilexHost << 0 << "ups-127-0-1-2" << QByteArray("02000250") << int(NutAnswer::Answered) << "OL";
+    QTest::newRow("our server, card offline")
+        << vigilexHost << 0 << "ups-127-0-1-2" << QByteArray() << int(NutAnswer::ServerError) << "DATA-STALE";
+}
+
+void TestNutClient::query()
+{
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    QFETCH(QString, ups);
+    QFETCH(QByteArray, card);
+    QFETCH(int, outcome);
+    QFETCH(QString, said);
+    if (host == vigilexHost) {
+        m_backend->protection()->handleSNMPStatus(::card, card.isEmpty() ? Snmp::Offline : Snmp::Online);
+        if (!card.isEmpty())
+            m_backend->protection()->handleSNMPData(::card, QByteArray::fromHex(card));
+    }
+    if (port == 0)
+        port = host == upsdHost ? m_port : m_server->port();
+    std::optional<NutAnswer> answer;
+    QObject context;
+    NutQuery::start(
+        upsServer(host, port, ups, QString(), QString()), &context, [&answer](const NutAnswer &a) { answer = a; });
+    QTRY_VERIFY_WITH_TIMEOUT(answer.has_value(), NutQuery::timeoutMs + 2000);
+    QCOMPARE(int(answer->outcome), outcome);
+    if (outcome == NutAnswer::Answered) {
+        QCOMPARE(answer->status, said);
+        QVERIFY(!answer->charge.isEmpty());
+    } else if (outcome == NutAnswer::ServerError) {
+        QCOMPARE(answer->error, said);
+    }
+    // Set back for the silence rule's test, which wants our server's card answering.
+    m_backend->protection()->handleSNMPStatus(::card, Snmp::Online);
+    m_backend->protection()->handleSNMPData(::card, QByteArray::fromHex("02000250"));
 }
 
 // upsd stopped: the host goes offline once the silence rule's 10 seconds are over, not before.
