@@ -406,6 +406,8 @@ void SettingsDialog::fillRow(int row, const QString &ip, int port, int version)
         versionText = QStringLiteral("SNMP v1/v2");
     else if (version == Snmp::Usm)
         versionText = QStringLiteral("SNMP v3");
+    else if (version == Snmp::NetworkUps)
+        versionText = tr("Network UPS server");
     else
         versionText = tr("Unknown");
     const QString texts[] = {ip, QString::number(port), versionText};
