@@ -170,6 +170,50 @@
         <source>No query: %1</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Asking the server...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No query: the port must be a number from 1 to 65535.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>forced shutdown</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Answers: %1 (status %2)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Connection refused: no UPS server listens on port %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The server cannot be reached: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No answer: the server does not answer within %1 seconds</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>UNKNOWN-UPS: the server has no UPS named %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>ACCESS-DENIED: the server does not let this computer read the UPS</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>DATA-STALE: the server has no fresh data from its UPS</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The server answers with an error: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>Demo</name>
@@ -860,6 +904,18 @@ Do you want to replace it?</source>
         <source>Ca&amp;ncel</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>N&amp;etwork UPS server</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>P&amp;ort:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>UPS na&amp;me:</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>SNMPInfo</name>
@@ -909,6 +965,26 @@ Do you want to replace it?</source>
     </message>
     <message>
         <source>Unknown privacy type</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The UPS name must not be empty</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The UPS name may hold only letters A to Z, digits, &apos;-&apos;, &apos;_&apos; and &apos;.&apos;, at most %1 of them</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The user must have no blanks and at most %1 characters</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Give both the user and the password, or neither</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The port must be a number from 1 to 65535</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -1100,6 +1176,10 @@ Do you want to replace it?</source>
     </message>
     <message>
         <source>Ca&amp;ncel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Network UPS server</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -170,6 +170,50 @@
         <source>No query: %1</source>
         <translation>未查询：%1</translation>
     </message>
+    <message>
+        <source>Asking the server...</source>
+        <translation>正在询问服务器...</translation>
+    </message>
+    <message>
+        <source>No query: the port must be a number from 1 to 65535.</source>
+        <translation>未查询：端口必须是 1 到 65535 之间的数字。</translation>
+    </message>
+    <message>
+        <source>forced shutdown</source>
+        <translation>强制关机</translation>
+    </message>
+    <message>
+        <source>Answers: %1 (status %2)</source>
+        <translation>应答：%1（状态 %2）</translation>
+    </message>
+    <message>
+        <source>Connection refused: no UPS server listens on port %1</source>
+        <translation>连接被拒绝：端口 %1 上没有 UPS 服务器监听</translation>
+    </message>
+    <message>
+        <source>The server cannot be reached: %1</source>
+        <translation>无法连接服务器：%1</translation>
+    </message>
+    <message>
+        <source>No answer: the server does not answer within %1 seconds</source>
+        <translation>无应答：服务器在 %1 秒内没有应答</translation>
+    </message>
+    <message>
+        <source>UNKNOWN-UPS: the server has no UPS named %1</source>
+        <translation>UNKNOWN-UPS：服务器没有名为 %1 的 UPS</translation>
+    </message>
+    <message>
+        <source>ACCESS-DENIED: the server does not let this computer read the UPS</source>
+        <translation>ACCESS-DENIED：服务器不允许本计算机读取该 UPS</translation>
+    </message>
+    <message>
+        <source>DATA-STALE: the server has no fresh data from its UPS</source>
+        <translation>DATA-STALE：服务器没有来自其 UPS 的最新数据</translation>
+    </message>
+    <message>
+        <source>The server answers with an error: %1</source>
+        <translation>服务器应答错误：%1</translation>
+    </message>
 </context>
 <context>
     <name>Demo</name>
@@ -859,6 +903,18 @@ Do you want to replace it?</source>
         <source>Ca&amp;ncel</source>
         <translation>取消(&amp;N)</translation>
     </message>
+    <message>
+        <source>N&amp;etwork UPS server</source>
+        <translation>网络 UPS 服务器(&amp;E)</translation>
+    </message>
+    <message>
+        <source>P&amp;ort:</source>
+        <translation>端口(&amp;O)：</translation>
+    </message>
+    <message>
+        <source>UPS na&amp;me:</source>
+        <translation>UPS 名称(&amp;M)：</translation>
+    </message>
 </context>
 <context>
     <name>SNMPInfo</name>
@@ -909,6 +965,26 @@ Do you want to replace it?</source>
     <message>
         <source>Unknown privacy type</source>
         <translation>未知的加密类型</translation>
+    </message>
+    <message>
+        <source>The UPS name must not be empty</source>
+        <translation>UPS 名称不能为空</translation>
+    </message>
+    <message>
+        <source>The UPS name may hold only letters A to Z, digits, &apos;-&apos;, &apos;_&apos; and &apos;.&apos;, at most %1 of them</source>
+        <translation>UPS 名称只能包含字母 A 到 Z、数字、“-”、“_”和“.”，最多 %1 个</translation>
+    </message>
+    <message>
+        <source>The user must have no blanks and at most %1 characters</source>
+        <translation>用户名不能含空白，最多 %1 个字符</translation>
+    </message>
+    <message>
+        <source>Give both the user and the password, or neither</source>
+        <translation>用户名和密码须同时填写或同时留空</translation>
+    </message>
+    <message>
+        <source>The port must be a number from 1 to 65535</source>
+        <translation>端口必须是 1 到 65535 之间的数字</translation>
     </message>
 </context>
 <context>
@@ -1100,6 +1176,10 @@ Do you want to replace it?</source>
     <message>
         <source>Ca&amp;ncel</source>
         <translation>取消(&amp;N)</translation>
+    </message>
+    <message>
+        <source>Network UPS server</source>
+        <translation>网络 UPS 服务器</translation>
     </message>
 </context>
 <context>
