@@ -53,6 +53,7 @@ struct NutClient::Follow
     QHash<QString, QString> values;
     bool statusAnswered = false;
     QString lastRefusal;
+    quint64 answers = 0;
 };
 
 NutClient::NutClient(QObject *parent) : QObject(parent), m_timer(new QTimer(this))
@@ -149,6 +150,15 @@ bool NutClient::isLoggedIn(const QString &peer) const
             return f->loggedIn;
     }
     return false;
+}
+
+quint64 NutClient::answerCount(const QString &peer) const
+{
+    for (const auto &f : m_follows) {
+        if (f->peer == peer)
+            return f->answers;
+    }
+    return 0;
 }
 
 QByteArray NutClient::dataOf(const QStringList &flags, const QString &charge)
@@ -290,6 +300,7 @@ void NutClient::finishRound(Follow *f)
         return;
     f->lastRefusal.clear();
     f->lastSeen = EngineClock::nowSeconds();
+    ++f->answers;
     const QString host = f->host;
     const QStringList flags = f->values.value(QStringLiteral("ups.status")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     const QByteArray data = dataOf(flags, f->values.value(QStringLiteral("battery.charge")));

@@ -37,6 +37,8 @@ public:
     QStringList peers() const;
     int status(const QString &peer) const; // -1 when the peer is unknown
     bool isLoggedIn(const QString &peer) const;
+    // Rounds the server answered with a status so far; for tests.
+    quint64 answerCount(const QString &peer) const;
 
     // The status flags, charge and runtime (seconds) as a data array (see Snmp::knownMask); a value that is
     // missing or not a number leaves its bits clear.

@@ -311,17 +311,29 @@ void TestNutClient::query()
 void TestNutClient::silence()
 {
     Protection *protection = m_backend->protection();
+    NutClient *client = m_engine->upsClient();
+    const QString upsd = client->peers().at(0);
+    const QString ours = client->peers().at(1);
     QCOMPARE(protection->card(upsdHost).status, int(Snmp::Online));
     fakeNow = EngineClock::nowSeconds();
     EngineClock::setSource([] { return fakeNow.load(); });
-    QTest::qWait(1500); // a last answer under the fake clock
+    // A last answer of each under the fake clock.
+    const auto answeredAgain = [client](const QString &peer) {
+        const quint64 before = client->answerCount(peer);
+        return [client, peer, before] { return client->answerCount(peer) > before; };
+    };
+    const auto upsdAgain = answeredAgain(upsd);
+    const auto oursFirst = answeredAgain(ours);
+    QTRY_VERIFY_WITH_TIMEOUT(upsdAgain() && oursFirst(), 5000);
     m_upsd.terminate();
     QVERIFY(m_upsd.waitForFinished(5000));
     fakeNow += 10;
-    QTest::qWait(1500); // our server answers at the new time, upsd no more
+    const auto oursAgain = answeredAgain(ours);
+    QTRY_VERIFY_WITH_TIMEOUT(oursAgain(), 5000); // our server answers at the new time, upsd no more
+    client->pollAll();
     QCOMPARE(protection->card(upsdHost).status, int(Snmp::Online));
-    fakeNow += 2;
-    m_engine->upsClient()->pollAll();
+    fakeNow += 1;
+    client->pollAll();
     QCOMPARE(protection->card(upsdHost).status, int(Snmp::Offline));
     QCOMPARE(protection->card(vigilexHost).status, int(Snmp::Online));
 }
