@@ -41,6 +41,15 @@ QVariant setting(const char *key)
     return readCheckedSetting(AppPaths::settingsFilePath(), QLatin1String(key));
 }
 
+// The row in English for the log, whatever language the face shows it in.
+void logInEnglish(const char *id, const QStringList &args = QStringList())
+{
+    QString text = QString::fromLatin1(id);
+    for (const QString &arg : args)
+        text = text.arg(arg);
+    qInfo("%s", qPrintable(text));
+}
+
 QString minutesText(qint64 ms, qint64 minuteMs)
 {
     return QString::number(double(float(ms) / float(minuteMs)), 'f', 1);
@@ -165,6 +174,7 @@ void ShutdownPolicy::shutdownNow(const QString &host, const SystemMessage &reaso
 {
     if (d->applicationHandled || d->waitingForFollowers)
         return;
+    qInfo("System shutdown at once for %s", qPrintable(host.isEmpty() ? QStringLiteral("the card") : host));
     if (!reason.isEmpty())
         say(reason);
     beginShutdown({host});
@@ -197,8 +207,10 @@ void ShutdownPolicy::beginShutdown(const QStringList &hosts)
     }
     d->waitingForFollowers = true;
     d->followers = forced.followers;
-    say(SystemMessages::forcedShutdownRaised,
-        {forced.raisedOn, QString::number(d->followerWaitSeconds), QString::number(forced.followers)});
+    const QStringList args {
+        forced.raisedOn, QString::number(d->followerWaitSeconds), QString::number(forced.followers)};
+    logInEnglish(SystemMessages::forcedShutdownRaised, args);
+    say(SystemMessages::forcedShutdownRaised, args);
     // Seconds of the policy's minute, so that a test's short minute shortens the wait too.
     d->followerTimer.start(int(qMin<qint64>(qint64(d->followerWaitSeconds) * d->minuteMs / 60, INT_MAX)));
 }
@@ -210,6 +222,7 @@ void ShutdownPolicy::followersLoggedIn(int count)
     d->followers = qMax(0, count);
     if (d->followers > 0)
         return;
+    logInEnglish(SystemMessages::followersLeft);
     say(SystemMessages::followersLeft);
     followersDone();
 }
