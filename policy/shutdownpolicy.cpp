@@ -35,6 +35,7 @@ constexpr qint64 resumeGraceMs = 10000;
 // Followers get this long to log out unless nut/fsd_wait says otherwise; no setting may hold a due shutdown longer.
 constexpr int DefaultFollowerWaitSeconds = 15;
 constexpr int MaxFollowerWaitSeconds = 300;
+constexpr int FollowerFinalDelaySeconds = 5;
 
 QVariant setting(const char *key)
 {
@@ -131,7 +132,11 @@ ShutdownPolicy::ShutdownPolicy(QObject *parent) : QObject(parent), d(new Private
     connect(&d->followerTimer, &QTimer::timeout, this, [this] {
         if (!d->waitingForFollowers)
             return;
-        say(SystemMessages::followersStayed, {QString::number(d->followers), QString::number(d->followerWaitSeconds)});
+        if (d->followers > 0) {
+            const QStringList args {QString::number(d->followers), QString::number(d->followerWaitSeconds)};
+            logInEnglish(SystemMessages::followersStayed, args);
+            say(SystemMessages::followersStayed, args);
+        }
         followersDone();
     });
 
@@ -224,7 +229,10 @@ void ShutdownPolicy::followersLoggedIn(int count)
         return;
     logInEnglish(SystemMessages::followersLeft);
     say(SystemMessages::followersLeft);
-    followersDone();
+    // A follower logs out first and then runs its own shutdown: a last moment for that (as upsmon's primary
+    // waits its FINALDELAY), never past the bound.
+    const qint64 finalMs = qint64(FollowerFinalDelaySeconds) * d->minuteMs / 60;
+    d->followerTimer.start(int(qBound<qint64>(0, qMin<qint64>(finalMs, d->followerTimer.remainingTime()), INT_MAX)));
 }
 
 void ShutdownPolicy::followersDone()
