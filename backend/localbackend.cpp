@@ -9,6 +9,7 @@
 #include "storage/eventlog.h"
 #include "storage/eventstore.h"
 #include "storage/hosttable.h"
+#include "storage/nutusers.h"
 #include "storage/settingkeys.h"
 #include "storage/settings.h"
 
@@ -165,9 +166,19 @@ QVariantMap LocalBackend::readSettingsNow(const QStringList &keys) const
     return values;
 }
 
-BackendReply LocalBackend::writeSettingsNow(const QVariantMap &values)
+BackendReply LocalBackend::writeSettingsNow(const QVariantMap &given)
 {
+    QVariantMap values = given;
+    const auto users = values.find(QLatin1String(SettingKeys::nutUsers));
+    QString missing;
+    if (users != values.end() && SettingKeys::refusal(users.key(), users.value()).isEmpty()) {
+        // A face that was not given the passwords sends them empty: the stored ones stay.
+        users.value() = NutUsers::withStoredPasswords(
+            users.value(), readSetting(AppPaths::settingsFilePath(), users.key()), &missing);
+    }
     QString why = settingsRefusal(values);
+    if (why.isEmpty() && !missing.isEmpty())
+        why = QStringLiteral("nut/users: %1 has no password").arg(missing);
     if (why.isEmpty())
         why = storeSettings(AppPaths::settingsFilePath(), values);
     if (!why.isEmpty())

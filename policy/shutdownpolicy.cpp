@@ -35,10 +35,20 @@ constexpr qint64 resumeGraceMs = 10000;
 // Followers get this long to log out unless nut/fsd_wait says otherwise; no setting may hold a due shutdown longer.
 constexpr int DefaultFollowerWaitSeconds = 15;
 constexpr int MaxFollowerWaitSeconds = 300;
+constexpr int FollowerFinalDelaySeconds = 5;
 
 QVariant setting(const char *key)
 {
     return readCheckedSetting(AppPaths::settingsFilePath(), QLatin1String(key));
+}
+
+// The row in English for the log, whatever language the face shows it in.
+void logInEnglish(const char *id, const QStringList &args = QStringList())
+{
+    QString text = QString::fromLatin1(id);
+    for (const QString &arg : args)
+        text = text.arg(arg);
+    qInfo("%s", qPrintable(text));
 }
 
 QString minutesText(qint64 ms, qint64 minuteMs)
@@ -122,7 +132,11 @@ ShutdownPolicy::ShutdownPolicy(QObject *parent) : QObject(parent), d(new Private
     connect(&d->followerTimer, &QTimer::timeout, this, [this] {
         if (!d->waitingForFollowers)
             return;
-        say(SystemMessages::followersStayed, {QString::number(d->followers), QString::number(d->followerWaitSeconds)});
+        if (d->followers > 0) {
+            const QStringList args {QString::number(d->followers), QString::number(d->followerWaitSeconds)};
+            logInEnglish(SystemMessages::followersStayed, args);
+            say(SystemMessages::followersStayed, args);
+        }
         followersDone();
     });
 
@@ -165,6 +179,7 @@ void ShutdownPolicy::shutdownNow(const QString &host, const SystemMessage &reaso
 {
     if (d->applicationHandled || d->waitingForFollowers)
         return;
+    qInfo("System shutdown at once for %s", qPrintable(host.isEmpty() ? QStringLiteral("the card") : host));
     if (!reason.isEmpty())
         say(reason);
     beginShutdown({host});
@@ -197,8 +212,10 @@ void ShutdownPolicy::beginShutdown(const QStringList &hosts)
     }
     d->waitingForFollowers = true;
     d->followers = forced.followers;
-    say(SystemMessages::forcedShutdownRaised,
-        {forced.raisedOn, QString::number(d->followerWaitSeconds), QString::number(forced.followers)});
+    const QStringList args {
+        forced.raisedOn, QString::number(d->followerWaitSeconds), QString::number(forced.followers)};
+    logInEnglish(SystemMessages::forcedShutdownRaised, args);
+    say(SystemMessages::forcedShutdownRaised, args);
     // Seconds of the policy's minute, so that a test's short minute shortens the wait too.
     d->followerTimer.start(int(qMin<qint64>(qint64(d->followerWaitSeconds) * d->minuteMs / 60, INT_MAX)));
 }
@@ -210,8 +227,12 @@ void ShutdownPolicy::followersLoggedIn(int count)
     d->followers = qMax(0, count);
     if (d->followers > 0)
         return;
+    logInEnglish(SystemMessages::followersLeft);
     say(SystemMessages::followersLeft);
-    followersDone();
+    // A follower logs out first and then runs its own shutdown: a last moment for that (as upsmon's primary
+    // waits its FINALDELAY), never past the bound.
+    const qint64 finalMs = qint64(FollowerFinalDelaySeconds) * d->minuteMs / 60;
+    d->followerTimer.start(int(qBound<qint64>(0, qMin<qint64>(finalMs, d->followerTimer.remainingTime()), INT_MAX)));
 }
 
 void ShutdownPolicy::followersDone()

@@ -57,8 +57,8 @@ public:
         int followers = 0;
     };
     // Before the application runs, the program raises a forced shutdown on these cards (empty hook: nobody to
-    // tell). With followers logged in, the policy waits until followersLoggedIn(0) or the bound (nut/fsd_wait
-    // seconds) has passed, whichever comes first.
+    // tell). With followers logged in, the policy waits until followersLoggedIn(0) and 5 s more for their own
+    // shutdown, or until the bound (nut/fsd_wait seconds) has passed, whichever comes first.
     void setForcedShutdownHook(std::function<ForcedShutdown(const QStringList &hosts)> hook);
     // The shutdown of this machine, at once: a forced shutdown raised for the card elsewhere. The reason is a row
     // of its own; from there on it is the same sequence as a countdown that ran out, and the application still

@@ -914,6 +914,19 @@ Do you want to replace it?</source>
     </message>
     <message>
         <source>UPS na&amp;me:</source>
+        <source>Forced shutdown raised on %1; waiting up to %2 s for %3 follower(s)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>All followers have logged out</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 follower(s) still logged in after %2 s: going on</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Forced shutdown asked for %1 by %2: shutting down now</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -1180,6 +1193,75 @@ Do you want to replace it?</source>
     </message>
     <message>
         <source>Network UPS server</source>
+        <source>Network UPS ser&amp;ver</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>S&amp;erve the cards to other computers (network UPS protocol)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;IP address:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>TCP port (usuall&amp;y 3493):</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;How long to wait for followers:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>second(s)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Users (Delete removes the selected one)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>User name</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Role</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>secondary (follows)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>primary (may force a shutdown)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ne&amp;w user</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>(unchanged)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The server&apos;s address must be an IP address.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Every user needs a name and a password.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The users cannot be saved: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The change was refused: the network UPS server opens a port and grants access, so changing it needs an administrator&apos;s authorisation.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

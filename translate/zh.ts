@@ -914,6 +914,20 @@ Do you want to replace it?</source>
     <message>
         <source>UPS na&amp;me:</source>
         <translation>UPS 名称(&amp;M)：</translation>
+        <source>Forced shutdown raised on %1; waiting up to %2 s for %3 follower(s)</source>
+        <translation>已在 %1 上发出强制关机；最多等待 %2 秒，等 %3 个跟随者退出</translation>
+    </message>
+    <message>
+        <source>All followers have logged out</source>
+        <translation>所有跟随者都已退出登录</translation>
+    </message>
+    <message>
+        <source>%1 follower(s) still logged in after %2 s: going on</source>
+        <translation>%2 秒后仍有 %1 个跟随者在线：继续关机</translation>
+    </message>
+    <message>
+        <source>Forced shutdown asked for %1 by %2: shutting down now</source>
+        <translation>%2 要求对 %1 强制关机：立即关机</translation>
     </message>
 </context>
 <context>
@@ -1180,6 +1194,76 @@ Do you want to replace it?</source>
     <message>
         <source>Network UPS server</source>
         <translation>网络 UPS 服务器</translation>
+        <source>Network UPS ser&amp;ver</source>
+        <translation>网络 UPS 服务器(&amp;V)</translation>
+    </message>
+    <message>
+        <source>S&amp;erve the cards to other computers (network UPS protocol)</source>
+        <translation>向其他计算机提供 UPS 卡的状态（网络 UPS 协议）(&amp;E)</translation>
+    </message>
+    <message>
+        <source>&amp;IP address:</source>
+        <translation>IP 地址(&amp;I)：</translation>
+    </message>
+    <message>
+        <source>TCP port (usuall&amp;y 3493):</source>
+        <translation>TCP 端口（通常为 3493）(&amp;Y)：</translation>
+    </message>
+    <message>
+        <source>&amp;How long to wait for followers:</source>
+        <translation>等待跟随者的时间(&amp;H)：</translation>
+    </message>
+    <message>
+        <source>second(s)</source>
+        <translation>秒</translation>
+    </message>
+    <message>
+        <source>Users (Delete removes the selected one)</source>
+        <translation>用户（按 Delete 删除所选用户）</translation>
+    </message>
+    <message>
+        <source>User name</source>
+        <translation>用户名</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>密码</translation>
+    </message>
+    <message>
+        <source>Role</source>
+        <translation>角色</translation>
+    </message>
+    <message>
+        <source>secondary (follows)</source>
+        <translation>secondary（仅跟随）</translation>
+    </message>
+    <message>
+        <source>primary (may force a shutdown)</source>
+        <translation>primary（可强制关机）</translation>
+    </message>
+    <message>
+        <source>Ne&amp;w user</source>
+        <translation>新建用户(&amp;W)</translation>
+    </message>
+    <message>
+        <source>(unchanged)</source>
+        <translation>（不变）</translation>
+    </message>
+    <message>
+        <source>The server&apos;s address must be an IP address.</source>
+        <translation>服务器地址必须是 IP 地址。</translation>
+    </message>
+    <message>
+        <source>Every user needs a name and a password.</source>
+        <translation>每个用户都需要用户名和密码。</translation>
+    </message>
+    <message>
+        <source>The users cannot be saved: %1</source>
+        <translation>无法保存用户：%1</translation>
+    </message>
+    <message>
+        <source>The change was refused: the network UPS server opens a port and grants access, so changing it needs an administrator&apos;s authorisation.</source>
+        <translation>更改被拒绝：网络 UPS 服务器会开放端口并授予访问权限，更改它需要管理员授权。</translation>
     </message>
 </context>
 <context>

@@ -193,9 +193,10 @@ private slots:
         QCOMPARE(f.capacity->placeholderText(), QStringLiteral("1~100"));
 
         auto *tabs = dialog.findChild<QTabWidget *>();
-        QCOMPARE(tabs->count(), 2);
+        QCOMPARE(tabs->count(), 3);
         QCOMPARE(tabs->tabText(0), QStringLiteral("&General"));
         QCOMPARE(tabs->tabText(1), QStringLiteral("Shutdown Con&dition"));
+        QCOMPARE(tabs->tabText(2), QStringLiteral("Network UPS ser&ver"));
         QCOMPARE(f.table->columnCount(), 3);
         QCOMPARE(f.table->horizontalHeaderItem(0)->text(), QStringLiteral("Host address"));
         QCOMPARE(f.table->horizontalHeaderItem(1)->text(), QStringLiteral("SNMP port"));
@@ -207,7 +208,8 @@ private slots:
             groups << g->title();
         groups.sort();
         QCOMPARE(
-            groups, (QStringList {QString(), QStringLiteral("Host c&onnection"), QStringLiteral("Warning messages")}));
+            groups, (QStringList {QString(), QStringLiteral("Host c&onnection"),
+                        QStringLiteral("Users (Delete removes the selected one)"), QStringLiteral("Warning messages")}));
 
         QTimer::singleShot(0, f.cancel, &QPushButton::click);
         dialog.exec();

@@ -226,7 +226,7 @@ void TestShutdownPolicy::transitions_data()
     QTest::newRow("forced shutdown, the followers log out: on the last logout")
         << c552 + QStringList {QStringLiteral("nut/fsd_wait=300"), QStringLiteral("@followers 2")} + failing
             + QStringList {QStringLiteral("+5.5"), QStringLiteral("@requests 0"), QStringLiteral("@followers 1"),
-                QStringLiteral("@requests 0"), QStringLiteral("@followers 0")}
+                QStringLiteral("@requests 0"), QStringLiteral("@followers 0"), QStringLiteral("+0.2")}
         << QStringList {countdown("5.0"), forcedRaised("u1", 300, 2), followersLeft()} << 1 << false << -1;
     QTest::newRow("forced shutdown, a follower never leaves: after the bound")
         << c552 + QStringList {QStringLiteral("nut/fsd_wait=120"), QStringLiteral("@followers 1")} + failing
@@ -240,7 +240,7 @@ void TestShutdownPolicy::transitions_data()
         << conditions(0, 0, 40)
             + QStringList {QStringLiteral("nut/fsd_wait=300"), QStringLiteral("@followers 1"),
                 QStringLiteral("u1:2.1.3.40"), QStringLiteral("u1:2.1.3.39"), QStringLiteral("u1:2.1.3.38"),
-                QStringLiteral("@followers 0"), QStringLiteral("u1:2.1.3.37")}
+                QStringLiteral("@followers 0"), QStringLiteral("+1"), QStringLiteral("u1:2.1.3.37")}
         << QStringList {forcedRaised("u1", 300, 1), followersLeft()} << 1 << false << -1;
     QTest::newRow("forced shutdown, the server is off: at once") << c552
             + QStringList {QStringLiteral("nut/fsd_wait=300"), QStringLiteral("@followers 2"), QStringLiteral("@off")}
