@@ -913,7 +913,6 @@ Do you want to replace it?</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>UPS na&amp;me:</source>
         <source>Forced shutdown raised on %1; waiting up to %2 s for %3 follower(s)</source>
         <translation type="unfinished"></translation>
     </message>
@@ -927,6 +926,10 @@ Do you want to replace it?</source>
     </message>
     <message>
         <source>Forced shutdown asked for %1 by %2: shutting down now</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>UPS na&amp;me:</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -1192,7 +1195,6 @@ Do you want to replace it?</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Network UPS server</source>
         <source>Network UPS ser&amp;ver</source>
         <translation type="unfinished"></translation>
     </message>
@@ -1262,6 +1264,10 @@ Do you want to replace it?</source>
     </message>
     <message>
         <source>The change was refused: the network UPS server opens a port and grants access, so changing it needs an administrator&apos;s authorisation.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Network UPS server</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

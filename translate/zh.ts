@@ -912,8 +912,6 @@ Do you want to replace it?</source>
         <translation>端口(&amp;O)：</translation>
     </message>
     <message>
-        <source>UPS na&amp;me:</source>
-        <translation>UPS 名称(&amp;M)：</translation>
         <source>Forced shutdown raised on %1; waiting up to %2 s for %3 follower(s)</source>
         <translation>已在 %1 上发出强制关机；最多等待 %2 秒，等 %3 个跟随者退出</translation>
     </message>
@@ -928,6 +926,10 @@ Do you want to replace it?</source>
     <message>
         <source>Forced shutdown asked for %1 by %2: shutting down now</source>
         <translation>%2 要求对 %1 强制关机：立即关机</translation>
+    </message>
+    <message>
+        <source>UPS na&amp;me:</source>
+        <translation>UPS 名称(&amp;M)：</translation>
     </message>
 </context>
 <context>
@@ -1192,8 +1194,6 @@ Do you want to replace it?</source>
         <translation>取消(&amp;N)</translation>
     </message>
     <message>
-        <source>Network UPS server</source>
-        <translation>网络 UPS 服务器</translation>
         <source>Network UPS ser&amp;ver</source>
         <translation>网络 UPS 服务器(&amp;V)</translation>
     </message>
@@ -1264,6 +1264,10 @@ Do you want to replace it?</source>
     <message>
         <source>The change was refused: the network UPS server opens a port and grants access, so changing it needs an administrator&apos;s authorisation.</source>
         <translation>更改被拒绝：网络 UPS 服务器会开放端口并授予访问权限，更改它需要管理员授权。</translation>
+    </message>
+    <message>
+        <source>Network UPS server</source>
+        <translation>网络 UPS 服务器</translation>
     </message>
 </context>
 <context>
