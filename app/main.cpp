@@ -97,6 +97,7 @@ int main(int argc, char *argv[])
     backend.setEngine(&engine);
     // The window alone holds the protection, so it serves other machines' upsc and upsmon itself.
     NutSwitch nut(&backend);
+    nut.protect(backend.protection()->policy());
 
     MainWindow window(&backend);
 #ifdef VIGILEX_DEMO

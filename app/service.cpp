@@ -57,6 +57,7 @@ int main(int argc, char *argv[])
     qInfo("Protection service started, watching %d card(s)", int(protection.hosts().size()));
     // Other machines' upsc and upsmon, when the settings switch it on.
     NutSwitch nut(&backend);
+    nut.protect(backend.protection()->policy());
 
     // Every event in the journal, but a card's flood as one line a second with its count: the events
     // themselves are all stored.

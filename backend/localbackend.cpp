@@ -9,6 +9,7 @@
 #include "storage/eventlog.h"
 #include "storage/eventstore.h"
 #include "storage/hosttable.h"
+#include "storage/nutusers.h"
 #include "storage/settingkeys.h"
 #include "storage/settings.h"
 
@@ -165,9 +166,19 @@ QVariantMap LocalBackend::readSettingsNow(const QStringList &keys) const
     return values;
 }
 
-BackendReply LocalBackend::writeSettingsNow(const QVariantMap &values)
+BackendReply LocalBackend::writeSettingsNow(const QVariantMap &given)
 {
+    QVariantMap values = given;
+    const auto users = values.find(QLatin1String(SettingKeys::nutUsers));
+    QString missing;
+    if (users != values.end() && SettingKeys::refusal(users.key(), users.value()).isEmpty()) {
+        // A face that was not given the passwords sends them empty: the stored ones stay.
+        users.value() = NutUsers::withStoredPasswords(
+            users.value(), readSetting(AppPaths::settingsFilePath(), users.key()), &missing);
+    }
     QString why = settingsRefusal(values);
+    if (why.isEmpty() && !missing.isEmpty())
+        why = QStringLiteral("nut/users: %1 has no password").arg(missing);
     if (why.isEmpty())
         why = storeSettings(AppPaths::settingsFilePath(), values);
     if (!why.isEmpty())
@@ -223,19 +234,23 @@ BackendReply LocalBackend::modifyHostNow(const SNMPInfo &entered, const QString 
     // A secret left empty stays the card's own: never sent to an address the caller names, never carried
     // across a change of version (find() gives only the secrets of the stored version).
     const bool sameCard = info.ip == oldIp && info.version == old.version;
-    const bool kept = info.version == Snmp::CommunityBased
-        ? info.community.isEmpty() && !old.community.isEmpty()
-        : (info.userName.isEmpty() && !old.userName.isEmpty()) || (info.password.isEmpty() && !old.password.isEmpty());
+    const bool keptCommunity = info.community.isEmpty() && !old.community.isEmpty();
+    const bool keptLogin
+        = (info.userName.isEmpty() && !old.userName.isEmpty()) || (info.password.isEmpty() && !old.password.isEmpty());
+    const bool kept = info.version == Snmp::CommunityBased ? keptCommunity
+        : info.version == Snmp::NetworkUps                 ? keptCommunity || keptLogin
+                                                           : keptLogin;
     if (kept && info.ip != oldIp)
         return BackendReply::failure(
             QStringLiteral("a stored community, user name or password is kept only while the address stays %1")
                 .arg(oldIp));
     if (sameCard) {
-        if (info.version == Snmp::CommunityBased && info.community.isEmpty())
+        // A UPS server's name travels like a community: left out of what the service hands back.
+        if (info.version != Snmp::Usm && info.community.isEmpty())
             info.community = old.community;
-        if (info.version == Snmp::Usm && info.userName.isEmpty())
+        if (info.version != Snmp::CommunityBased && info.userName.isEmpty())
             info.userName = old.userName;
-        if (info.version == Snmp::Usm && info.password.isEmpty())
+        if (info.version != Snmp::CommunityBased && info.password.isEmpty())
             info.password = old.password;
     }
     const QString why = info.validate();

@@ -69,6 +69,29 @@ void NutServer::close()
     const QList<Connection *> all = m_connections.values();
     for (Connection *connection : all)
         drop(connection);
+    m_forced.clear();
+}
+
+int NutServer::raiseForcedShutdown(const QStringList &hosts)
+{
+    for (const QString &host : hosts)
+        m_forced.insert(NutUps::nameOf(host));
+    return forcedFollowers();
+}
+
+void NutServer::clearForcedShutdown()
+{
+    m_forced.clear();
+}
+
+int NutServer::forcedFollowers() const
+{
+    int count = 0;
+    for (const Connection *connection : m_connections) {
+        if (!connection->loggedInto.isEmpty() && m_forced.contains(connection->loggedInto))
+            ++count;
+    }
+    return count;
 }
 
 bool NutServer::isListening() const
@@ -132,6 +155,7 @@ void NutServer::drop(Connection *connection)
 {
     if (!m_connections.remove(connection->socket))
         return;
+    const bool follower = !connection->loggedInto.isEmpty() && m_forced.contains(connection->loggedInto);
     connection->idle->stop();
     connection->idle->disconnect(this);
     connection->socket->disconnect(this);
@@ -139,6 +163,8 @@ void NutServer::drop(Connection *connection)
         connection->socket->abort();
     connection->socket->deleteLater();
     delete connection;
+    if (follower)
+        emit followersChanged(forcedFollowers());
 }
 
 // The answers given so far still go out; nothing more is read. One that does not take them is dropped when it
@@ -275,7 +301,8 @@ QByteArray NutServer::answer(Connection *connection, const QStringList &words)
     if (!connection->primaryOf.contains(ups))
         return err("ACCESS-DENIED");
     m_shutdownRequests << ups;
-    emit shutdownRequested(ups);
+    m_forced.insert(ups);
+    emit shutdownRequested(ups, hostOf(ups), connection->userName + QLatin1Char('@') + connection->address);
     return "OK FSD-SET\n";
 }
 
@@ -316,7 +343,7 @@ QByteArray NutServer::list(const QStringList &words)
                 continue;
             if (NutUps::isStale(card))
                 return err("DATA-STALE");
-            for (const NutUps::Variable &v : NutUps::variables(card, m_backend->details(host)))
+            for (const NutUps::Variable &v : NutUps::variables(card, m_backend->details(host), m_forced.contains(ups)))
                 body += "VAR " + utf8(ups) + ' ' + utf8(v.first) + ' ' + NutLine::quoted(v.second) + '\n';
         }
     } else if (what == QLatin1String("CLIENT")) {
@@ -373,7 +400,7 @@ QByteArray NutServer::get(const QStringList &words)
             continue;
         if (NutUps::isStale(card))
             return err("DATA-STALE");
-        for (const NutUps::Variable &v : NutUps::variables(card, m_backend->details(host))) {
+        for (const NutUps::Variable &v : NutUps::variables(card, m_backend->details(host), m_forced.contains(ups))) {
             if (v.first == variable)
                 return "VAR " + name + ' ' + utf8(variable) + ' ' + NutLine::quoted(v.second) + '\n';
         }

@@ -13,8 +13,10 @@ class QTcpSocket;
 
 // A server of the network UPS protocol (that of Network UPS Tools' upsd, protocol version 1.3), so that upsc
 // and upsmon on other machines follow the listed cards. It answers from the backend's snapshot at the moment
-// of each request and changes nothing: the cards are read-only, there are no instant commands, and a forced
-// shutdown (FSD) is only recorded. Off until listen() is called. GUI thread only (the backend's thread).
+// of each request and changes nothing on the cards: they are read-only and there are no instant commands. A forced
+// shutdown (FSD) raised here, or asked for by a primary, shows as FSD in the UPS's status until the server closes,
+// and those logged in on it are counted down as they leave. Off until listen() is called. GUI thread only (the
+// backend's thread).
 class NutServer : public QObject
 {
     Q_OBJECT
@@ -41,13 +43,22 @@ public:
     void setUsers(const QHash<QString, QString> &passwords, const QSet<QString> &primaries = {});
 
     int connectionCount() const;
+    // Raises a forced shutdown on the cards (by their hosts): their status shows FSD. Returns how many clients
+    // are logged in on them; while any are, followersChanged() tells as they log out.
+    int raiseForcedShutdown(const QStringList &hosts);
+    // The shutdown is no longer due (refused, and the trouble over): the statuses lose their FSD.
+    void clearForcedShutdown();
+    // Those logged in on a UPS with a forced shutdown raised.
+    int forcedFollowers() const;
     // What VER answers, its line end aside.
     static QByteArray versionText();
     // The UPS names for which a primary asked for a forced shutdown, in order.
     QStringList shutdownRequests() const { return m_shutdownRequests; }
 
 signals:
-    void shutdownRequested(const QString &ups);
+    // A primary asked for a forced shutdown of the UPS: host is its card, by the user and the address.
+    void shutdownRequested(const QString &ups, const QString &host, const QString &by);
+    void followersChanged(int loggedIn);
 
 private:
     struct Connection;
@@ -69,4 +80,5 @@ private:
     QSet<QString> m_primaries;
     QHash<QTcpSocket *, Connection *> m_connections;
     QStringList m_shutdownRequests;
+    QSet<QString> m_forced; // UPS names
 };

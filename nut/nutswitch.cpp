@@ -2,6 +2,10 @@
 
 #include "backend/protectionbackend.h"
 #include "nut/nutserver.h"
+#include "nut/nutups.h"
+#include "policy/shutdownpolicy.h"
+#include "policy/systemmessages.h"
+#include "storage/nutusers.h"
 #include "storage/settingkeys.h"
 
 #include <QTimer>
@@ -10,7 +14,7 @@ namespace {
 const QStringList &keys()
 {
     static const QStringList list {QLatin1String(SettingKeys::nutEnabled), QLatin1String(SettingKeys::nutAddress),
-        QLatin1String(SettingKeys::nutPort)};
+        QLatin1String(SettingKeys::nutPort), QLatin1String(SettingKeys::nutUsers)};
     return list;
 }
 } // namespace
@@ -54,8 +58,32 @@ void NutSwitch::take(const QString &key, const QVariant &value)
         m_enabled = usable.toBool();
     else if (key == QLatin1String(SettingKeys::nutAddress))
         m_address = usable.toString();
+    else if (key == QLatin1String(SettingKeys::nutUsers))
+        m_users = usable;
     else
         m_port = usable.toInt();
+}
+
+void NutSwitch::protect(ShutdownPolicy *policy)
+{
+    policy->setForcedShutdownHook([this](const QStringList &hosts) {
+        QStringList names;
+        for (const QString &host : hosts)
+            names << NutUps::nameOf(host);
+        if (!m_server->isListening())
+            return ShutdownPolicy::ForcedShutdown {names.join(QStringLiteral(", ")), 0};
+        return ShutdownPolicy::ForcedShutdown {names.join(QStringLiteral(", ")), m_server->raiseForcedShutdown(hosts)};
+    });
+    connect(m_server, &NutServer::followersChanged, policy, &ShutdownPolicy::followersLoggedIn);
+    connect(policy, &ShutdownPolicy::systemMessage, m_server, [this](const SystemMessage &message) {
+        if (message.id == QLatin1String(SystemMessages::shutdownNoLongerDue))
+            m_server->clearForcedShutdown();
+    });
+    connect(m_server, &NutServer::shutdownRequested, policy,
+        [policy](const QString &ups, const QString &host, const QString &by) {
+            qInfo("Network UPS protocol: %s asked for a forced shutdown of %s", qPrintable(by), qPrintable(ups));
+            policy->shutdownNow(host, SystemMessage {QLatin1String(SystemMessages::forcedShutdownAsked), {ups, by}});
+        });
 }
 
 // One write changes its keys one signal after the other: the server moves once, to where they all say.
@@ -72,6 +100,18 @@ void NutSwitch::scheduleApply()
 
 void NutSwitch::apply()
 {
+    QList<NutUser> users;
+    NutUsers::parse(m_users, &users);
+    QHash<QString, QString> passwords;
+    QSet<QString> primaries;
+    for (const NutUser &user : users) {
+        if (user.password.isEmpty())
+            continue;
+        passwords.insert(user.name, user.password);
+        if (user.primary)
+            primaries.insert(user.name);
+    }
+    m_server->setUsers(passwords, primaries);
     const QHostAddress address(m_address);
     if (!m_enabled) {
         if (m_server->isListening())

@@ -56,7 +56,7 @@ bool isStale(const CardState &card)
     return card.status != Snmp::Online || card.data.size() < Snmp::PolledObjectCount;
 }
 
-QList<Variable> variables(const CardState &card, const CardDetails &details)
+QList<Variable> variables(const CardState &card, const CardDetails &details, bool forced)
 {
     QList<Variable> list;
     const QByteArray &data = card.data;
@@ -88,6 +88,9 @@ QList<Variable> variables(const CardState &card, const CardDetails &details)
         status << (data.at(Snmp::OutputStatus) == Snmp::OutputOnBattery ? QStringLiteral("OB") : QStringLiteral("OL"));
     if (Snmp::isKnown(data, Snmp::BatteryStatus) && data.at(Snmp::BatteryStatus) == Snmp::BatteryLow)
         status << QStringLiteral("LB");
+    // upsmon's secondaries shut down on FSD whatever else the status says.
+    if (forced)
+        status << QStringLiteral("FSD");
     if (!status.isEmpty())
         add("ups.status", status.join(QLatin1Char(' ')));
     return list;

@@ -20,8 +20,8 @@ QString description(const CardDetails &details);
 // Offline, or not reported yet: what it last said is no longer true (or never was).
 bool isStale(const CardState &card);
 // The variables the card's last report and details give, in the protocol's order of a listing; the absent ones
-// are left out.
-QList<Variable> variables(const CardState &card, const CardDetails &details);
+// are left out. A forced shutdown raised on the UPS adds FSD to its status.
+QList<Variable> variables(const CardState &card, const CardDetails &details, bool forced = false);
 // upsd's text for a variable, or empty for one it does not describe.
 QString describe(const QString &variable);
 // Whether the variable is a number (GET TYPE says NUMBER) rather than a string.

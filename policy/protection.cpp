@@ -83,11 +83,20 @@ void Protection::setEngine(SNMP *engine)
     connect(engine, &SNMP::dataConfirmed, this, &Protection::handleSNMPConfirmation);
     connect(engine, &SNMP::authenticationChanged, this, &Protection::handleAuthentication);
     connect(engine, &SNMP::detailsChanged, this, &Protection::handleDetails);
+    connect(engine, &SNMP::forcedShutdown, this, &Protection::handleForcedShutdown);
     // Once the engine watches the cards: a countdown of an outage that the last run did not see to its end.
     if (!d->resumed) {
         d->resumed = true;
         d->policy->resume(d->hosts);
     }
+}
+
+void Protection::handleForcedShutdown(const QString &host, const QString &ups)
+{
+    if (!d->hosts.contains(host))
+        return;
+    qWarning("Forced shutdown ordered by the UPS server %s for %s", qPrintable(host), qPrintable(ups));
+    d->policy->shutdownNow(host, {QLatin1String(SystemMessages::forcedShutdownAsked), {ups, host}});
 }
 
 SNMP *Protection::engine() const

@@ -55,6 +55,8 @@ public slots:
     void handleSNMPConfirmation(const QString &host, const QByteArray &data);
     void handleAuthentication(const QString &host, bool failed);
     void handleDetails(const CardDetails &details);
+    // A network UPS server that is followed set FSD: this machine goes down now, whatever the countdown.
+    void handleForcedShutdown(const QString &host, const QString &ups);
 
 signals:
     // An event, already handed to the store; at is seconds since 1970.

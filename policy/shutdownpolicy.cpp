@@ -6,6 +6,7 @@
 #include "policy/systemshutdown.h"
 #include "snmp/snmpinfo.h"
 #include "storage/apppaths.h"
+#include "storage/settingkeys.h"
 #include "storage/settings.h"
 
 #include <QCoreApplication>
@@ -31,10 +32,23 @@ constexpr int killGraceMs = 5000;
 // A countdown that ran out while the program was away waits this long at most for a report that confirms or
 // ends the trouble.
 constexpr qint64 resumeGraceMs = 10000;
+// Followers get this long to log out unless nut/fsd_wait says otherwise; no setting may hold a due shutdown longer.
+constexpr int DefaultFollowerWaitSeconds = 15;
+constexpr int MaxFollowerWaitSeconds = 300;
+constexpr int FollowerFinalDelaySeconds = 5;
 
 QVariant setting(const char *key)
 {
     return readCheckedSetting(AppPaths::settingsFilePath(), QLatin1String(key));
+}
+
+// The row in English for the log, whatever language the face shows it in.
+void logInEnglish(const char *id, const QStringList &args = QStringList())
+{
+    QString text = QString::fromLatin1(id);
+    for (const QString &arg : args)
+        text = text.arg(arg);
+    qInfo("%s", qPrintable(text));
 }
 
 QString minutesText(qint64 ms, qint64 minuteMs)
@@ -93,6 +107,12 @@ struct ShutdownPolicy::Private
     // left after the current one.
     qint64 pendingMs = 0;
     std::function<void()> shutdownHandler;
+    std::function<ShutdownPolicy::ForcedShutdown(const QStringList &)> forcedShutdownHook;
+    // Between the forced shutdown raised and the application: bounded by followerTimer.
+    bool waitingForFollowers = false;
+    int followerWaitSeconds = 0;
+    int followers = 0;
+    QTimer followerTimer;
 };
 
 ShutdownPolicy::ShutdownPolicy(QObject *parent) : QObject(parent), d(new Private)
@@ -107,6 +127,18 @@ ShutdownPolicy::ShutdownPolicy(QObject *parent) : QObject(parent), d(new Private
     connect(&d->applicationTimer, &QTimer::timeout, this, &ShutdownPolicy::onApplicationTimeLimit);
     d->retryTimer.setSingleShot(true);
     connect(&d->retryTimer, &QTimer::timeout, this, &ShutdownPolicy::retryPowerOff);
+    d->followerTimer.setSingleShot(true);
+    d->followerTimer.setTimerType(Qt::PreciseTimer);
+    connect(&d->followerTimer, &QTimer::timeout, this, [this] {
+        if (!d->waitingForFollowers)
+            return;
+        if (d->followers > 0) {
+            const QStringList args {QString::number(d->followers), QString::number(d->followerWaitSeconds)};
+            logInEnglish(SystemMessages::followersStayed, args);
+            say(SystemMessages::followersStayed, args);
+        }
+        followersDone();
+    });
 
     // Nobody reads the application's output: a full pipe would stall it, and an open stdin would make a
     // program that reads it wait until its time is up.
@@ -125,6 +157,89 @@ ShutdownPolicy::~ShutdownPolicy()
     d->shutdownProcess.disconnect(this);
     d->shutdownTimer.stop();
     d->applicationTimer.stop();
+    d->followerTimer.stop();
+}
+
+void ShutdownPolicy::setForcedShutdownHook(std::function<ForcedShutdown(const QStringList &)> hook)
+{
+    d->forcedShutdownHook = std::move(hook);
+}
+
+bool ShutdownPolicy::waitingForFollowers() const
+{
+    return d->waitingForFollowers;
+}
+
+QTimer *ShutdownPolicy::followerTimer() const
+{
+    return &d->followerTimer;
+}
+
+void ShutdownPolicy::shutdownNow(const QString &host, const SystemMessage &reason)
+{
+    if (d->applicationHandled || d->waitingForFollowers)
+        return;
+    qInfo("System shutdown at once for %s", qPrintable(host.isEmpty() ? QStringLiteral("the card") : host));
+    if (!reason.isEmpty())
+        say(reason);
+    beginShutdown({host});
+}
+
+// Followers shut down before this machine, so that the UPS keeps them up while they do; none, or none logged in,
+// and nothing waits.
+void ShutdownPolicy::beginShutdown(const QStringList &hosts)
+{
+    if (d->applicationHandled || d->waitingForFollowers)
+        return;
+    commitShutdown();
+    QStringList raise = hosts;
+    if (raise.isEmpty()) {
+        for (auto it = d->cards.cbegin(); it != d->cards.cend(); ++it) {
+            if (it.value().trouble())
+                raise << it.key();
+        }
+        raise.sort();
+    }
+    const ForcedShutdown forced = d->forcedShutdownHook ? d->forcedShutdownHook(raise) : ForcedShutdown();
+    const QVariant stored = setting(SettingKeys::nutFsdWait);
+    bool ok = false;
+    const int seconds = stored.toInt(&ok);
+    d->followerWaitSeconds
+        = ok && seconds >= 0 && seconds <= MaxFollowerWaitSeconds ? seconds : DefaultFollowerWaitSeconds;
+    if (forced.followers <= 0 || d->followerWaitSeconds == 0) {
+        runShutdownApplication();
+        return;
+    }
+    d->waitingForFollowers = true;
+    d->followers = forced.followers;
+    const QStringList args {
+        forced.raisedOn, QString::number(d->followerWaitSeconds), QString::number(forced.followers)};
+    logInEnglish(SystemMessages::forcedShutdownRaised, args);
+    say(SystemMessages::forcedShutdownRaised, args);
+    // Seconds of the policy's minute, so that a test's short minute shortens the wait too.
+    d->followerTimer.start(int(qMin<qint64>(qint64(d->followerWaitSeconds) * d->minuteMs / 60, INT_MAX)));
+}
+
+void ShutdownPolicy::followersLoggedIn(int count)
+{
+    if (!d->waitingForFollowers)
+        return;
+    d->followers = qMax(0, count);
+    if (d->followers > 0)
+        return;
+    logInEnglish(SystemMessages::followersLeft);
+    say(SystemMessages::followersLeft);
+    // A follower logs out first and then runs its own shutdown: a last moment for that (as upsmon's primary
+    // waits its FINALDELAY), never past the bound.
+    const qint64 finalMs = qint64(FollowerFinalDelaySeconds) * d->minuteMs / 60;
+    d->followerTimer.start(int(qBound<qint64>(0, qMin<qint64>(finalMs, d->followerTimer.remainingTime()), INT_MAX)));
+}
+
+void ShutdownPolicy::followersDone()
+{
+    d->waitingForFollowers = false;
+    d->followerTimer.stop();
+    runShutdownApplication();
 }
 
 void ShutdownPolicy::setMinuteMs(qint64 ms)
@@ -252,7 +367,7 @@ void ShutdownPolicy::checkShutdownCondition(const QString &host, const QByteArra
     if (mainsFailed && capacityKnown) {
         const int threshold = setting("shutdown/ac_failed_capacity").toInt();
         if (threshold > 0 && int(card.value[Snmp::BatteryCapacity]) < threshold)
-            runShutdownApplication();
+            beginShutdown();
     }
 
     if (changed)
@@ -322,7 +437,7 @@ void ShutdownPolicy::onOffAPPTimeout()
     if (d->countdownActive) {
         d->countdownActive = false;
         d->resumedPastDue = false;
-        runShutdownApplication();
+        beginShutdown();
     }
 }
 
@@ -622,6 +737,6 @@ void ShutdownPolicy::checkPowerOffRight()
 {
     if (d->shutdownHandler)
         return;
-    ::checkPowerOffRight(this,
-        [this](ShutdownProblem problem, const QString &detail) { say(shutdownProblemMessage(problem, detail)); });
+    ::checkPowerOffRight(
+        this, [this](ShutdownProblem problem, const QString &detail) { say(shutdownProblemMessage(problem, detail)); });
 }

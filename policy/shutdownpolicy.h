@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -48,6 +49,25 @@ public:
     // While a due power-off is refused: why; empty otherwise.
     SystemMessage refusal() const;
 
+    // What raising a forced shutdown on the cards in trouble gave: the names it was raised under, as a row shows
+    // them, and how many followers (other machines that shut down when told) are logged in on them.
+    struct ForcedShutdown
+    {
+        QString raisedOn;
+        int followers = 0;
+    };
+    // Before the application runs, the program raises a forced shutdown on these cards (empty hook: nobody to
+    // tell). With followers logged in, the policy waits until followersLoggedIn(0) and 5 s more for their own
+    // shutdown, or until the bound (nut/fsd_wait seconds) has passed, whichever comes first.
+    void setForcedShutdownHook(std::function<ForcedShutdown(const QStringList &hosts)> hook);
+    // The shutdown of this machine, at once: a forced shutdown raised for the card elsewhere. The reason is a row
+    // of its own; from there on it is the same sequence as a countdown that ran out, and the application still
+    // runs once per outage.
+    void shutdownNow(const QString &host, const SystemMessage &reason);
+    // Waiting for followers to log out after a forced shutdown was raised.
+    bool waitingForFollowers() const;
+    QTimer *followerTimer() const;
+
     // Test seams: the length of one minute, and what "shut the system down" does (default shutdownSystem()).
     void setMinuteMs(qint64 ms);
     void setShutdownHandler(std::function<void()> handler);
@@ -76,6 +96,8 @@ signals:
     void systemMessage(const SystemMessage &message);
 
 public slots:
+    // How many followers are still logged in on the cards the forced shutdown was raised on.
+    void followersLoggedIn(int count);
     void onOffAPPTimeout();
     void onOffAPPError(QProcess::ProcessError error);
     void onOffAPPFinished(int exitCode, QProcess::ExitStatus exitStatus);
@@ -85,6 +107,9 @@ private:
     void say(const SystemMessage &message);
     void updateCountdown(bool trouble, int minutes);
     void startCountdown(qint64 ms);
+    // The decision to shut down: tells the followers first, then runs the application.
+    void beginShutdown(const QStringList &hosts = QStringList());
+    void followersDone();
     void runShutdownApplication();
     void commitShutdown();
     void requestPowerOff();

@@ -21,7 +21,8 @@ QString text(const SystemMessage &message)
 QString translated(const QString &english)
 {
     static const char *const all[] = {countdownCanceled, countdownStarted, applicationInvalid, applicationStarting,
-        applicationEnded, noSystemBus, logindSilent, powerOffNotPermitted, powerOffRefused, shutdownNoLongerDue};
+        applicationEnded, noSystemBus, logindSilent, powerOffNotPermitted, powerOffRefused, shutdownNoLongerDue,
+        followersLeft};
     for (const char *source : all) {
         const QString pattern = QString::fromLatin1(source);
         const int slot = pattern.indexOf(QLatin1String("%1"));

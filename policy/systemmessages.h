@@ -36,6 +36,13 @@ inline constexpr char powerOffNotPermitted[] = QT_TRANSLATE_NOOP(
 inline constexpr char shutdownNoLongerDue[] = QT_TRANSLATE_NOOP("MainWindow",
     "The power trouble is over: the refused system shutdown is no longer due, the protection is armed again");
 inline constexpr char powerOffRefused[] = QT_TRANSLATE_NOOP("MainWindow", "System shutdown refused by logind: %1");
+inline constexpr char forcedShutdownRaised[]
+    = QT_TRANSLATE_NOOP("MainWindow", "Forced shutdown raised on %1; waiting up to %2 s for %3 follower(s)");
+inline constexpr char followersLeft[] = QT_TRANSLATE_NOOP("MainWindow", "All followers have logged out");
+inline constexpr char followersStayed[]
+    = QT_TRANSLATE_NOOP("MainWindow", "%1 follower(s) still logged in after %2 s: going on");
+inline constexpr char forcedShutdownAsked[]
+    = QT_TRANSLATE_NOOP("MainWindow", "Forced shutdown asked for %1 by %2: shutting down now");
 
 // The message in the current language with its arguments filled in.
 QString text(const SystemMessage &message);

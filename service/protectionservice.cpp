@@ -3,6 +3,7 @@
 #include "backend/localbackend.h"
 #include "policy/protection.h"
 #include "protection1adaptor.h"
+#include "storage/nutusers.h"
 #include "storage/settingkeys.h"
 
 #include <QDBusConnectionInterface>
@@ -17,6 +18,9 @@ const QString failed = QStringLiteral("org.vigilex.Protection1.Error.Failed");
 // front end then sees as it stands.
 QVariant typed(const QString &key, const QVariant &stored)
 {
+    // Secrets go in, never out.
+    if (key == QLatin1String(SettingKeys::nutUsers))
+        return NutUsers::withoutPasswords(stored);
     QVariant value;
     return stored.isValid() && SettingKeys::refusal(key, stored, &value).isEmpty() ? value : stored;
 }
@@ -184,10 +188,11 @@ void ProtectionService::SetSettings(const QVariantMap &values)
         sendErrorReply(invalidArgument, why);
         return;
     }
-    // What the service would run as its own user is an administrator's choice, and so is a batch that holds it.
+    // What the service would run as its own user is an administrator's choice, and so is a batch that holds it;
+    // so is opening the server's port or granting its access.
     bool application = false;
     for (auto it = values.cbegin(); it != values.cend(); ++it)
-        application |= SettingKeys::isApplicationKey(it.key());
+        application |= SettingKeys::isApplicationKey(it.key()) || SettingKeys::isServerKey(it.key());
     authorized(application ? Authorizer::configureApplicationAction : Authorizer::configureAction,
         [this, values] { return m_backend->writeSettingsNow(values); });
 }

@@ -1,5 +1,7 @@
 #include "snmp/snmp.h"
 
+#include "nut/nutclient.h"
+
 #include "snmp/engineloop.h"
 #include "snmp/notificationgate.h"
 #include "snmp/snmplock.h"
@@ -62,6 +64,7 @@ struct SNMP::Private
 {
     SNMPManage *manage = nullptr;
     SNMPTrapd *trapd = nullptr;
+    NutClient *nut = nullptr;
     QAtomicInteger<int> running {0};
     QAtomicInteger<quint64> passes {0};
 };
@@ -70,6 +73,7 @@ SNMP::SNMP(QObject *parent) : QThread(parent), d(new Private)
 {
     d->manage = new SNMPManage;
     d->trapd = new SNMPTrapd;
+    d->nut = new NutClient;
     // Sockets need no library start-up on this platform.
     startSnmpLibrary();
     updateCards();
@@ -80,11 +84,18 @@ SNMP::SNMP(QObject *parent) : QThread(parent), d(new Private)
     connect(d->manage, &SNMPManage::authenticationChanged, this, &SNMP::authenticationChanged);
     connect(d->manage, &SNMPManage::detailsChanged, this, &SNMP::detailsChanged);
     connect(d->trapd, &SNMPTrapd::eventTriggered, this, &SNMP::handleEvent);
+    connect(d->nut, &NutClient::eventTriggered, this, &SNMP::handleEvent);
+    connect(d->nut, &NutClient::statusChanged, this, &SNMP::handleStatus);
+    connect(d->nut, &NutClient::dataReady, this, &SNMP::onDataReady);
+    connect(d->nut, &NutClient::dataConfirmed, this, &SNMP::dataConfirmed);
+    connect(d->nut, &NutClient::detailsChanged, this, &SNMP::detailsChanged);
+    connect(d->nut, &NutClient::forcedShutdown, this, &SNMP::forcedShutdown);
 }
 
 SNMP::~SNMP()
 {
     d->running.storeRelease(0);
+    delete d->nut;
     d->manage->stopPolling();
     d->trapd->stopListening();
     wait();
@@ -100,6 +111,7 @@ SNMP::~SNMP()
 
 void SNMP::startService()
 {
+    d->nut->startPolling();
     d->manage->startPolling();
     d->trapd->startListening();
     d->running.storeRelease(1);
@@ -108,27 +120,31 @@ void SNMP::startService()
 
 void SNMP::addHosts(const QList<SNMPInfo> &infos)
 {
-    for (const SNMPInfo &info : infos)
-        d->manage->addSession(info);
+    for (const SNMPInfo &info : infos) {
+        if (info.version == Snmp::NetworkUps)
+            d->nut->addHost(info);
+        else
+            d->manage->addSession(info);
+    }
     updateCards();
 }
 
 void SNMP::addHost(const SNMPInfo &info)
 {
-    d->manage->addSession(info);
-    updateCards();
+    addHosts({info});
 }
 
 void SNMP::modifyHost(const SNMPInfo &infoNew, const SNMPInfo &infoOld)
 {
-    d->manage->removeSession(infoOld.ip + QLatin1Char(':') + QString::number(infoOld.port));
-    d->manage->addSession(infoNew);
-    updateCards();
+    d->manage->removeSession(infoOld.peer());
+    d->nut->removeHost(infoOld.peer());
+    addHosts({infoNew});
 }
 
 void SNMP::removeHost(const QString &peer)
 {
     d->manage->removeSession(peer);
+    d->nut->removeHost(peer);
     updateCards();
 }
 
@@ -143,6 +159,10 @@ void SNMP::updateCards()
 SNMPManage *SNMP::manager() const
 {
     return d->manage;
+}
+NutClient *SNMP::upsClient() const
+{
+    return d->nut;
 }
 SNMPTrapd *SNMP::listener() const
 {

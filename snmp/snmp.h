@@ -10,11 +10,13 @@
 
 #include <memory>
 
+class NutClient;
 class SNMPManage;
 class SNMPTrapd;
 
 // The engine the window sees. The object lives in the GUI thread; only run() executes on the engine thread,
-// where it drives the poll rounds and the SNMP library's receive cycle.
+// where it drives the poll rounds and the SNMP library's receive cycle. Hosts that are network UPS servers go
+// to the protocol's client (on the GUI thread, its sockets never wait) and never get an SNMP session.
 class SNMP : public QThread
 {
     Q_OBJECT
@@ -33,6 +35,7 @@ public:
 
     // For tests and the benchmark: the parts the engine owns, and the number of loop passes so far.
     SNMPManage *manager() const;
+    NutClient *upsClient() const;
     SNMPTrapd *listener() const;
     quint64 loopPasses() const;
 
@@ -47,6 +50,8 @@ signals:
     void authenticationChanged(const QString &host, bool failed);
     // What a card reports beyond the poll, read on a slower schedule (see SNMPManage).
     void detailsChanged(const CardDetails &details);
+    // A network UPS server ordered its followers down at once (FSD).
+    void forcedShutdown(const QString &host, const QString &ups);
 
 public slots:
     void handleEvent(const QString &host, int event);

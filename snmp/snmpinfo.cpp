@@ -10,6 +10,28 @@ constexpr int maxCommunity = 255;
 constexpr int minSecret = 8;
 constexpr int maxUserName = 32;
 constexpr int maxPassword = 255;
+// A UPS name as upsd's configuration takes it; login and password go on one request line each.
+constexpr int maxUpsName = 64;
+constexpr int maxUpsLogin = 64;
+
+bool isUpsName(const QString &name)
+{
+    for (const QChar c : name) {
+        if (!(c.isLetterOrNumber() && c.unicode() < 0x80) && c != QLatin1Char('-') && c != QLatin1Char('_')
+            && c != QLatin1Char('.'))
+            return false;
+    }
+    return true;
+}
+
+bool hasControl(const QString &text, bool blankToo)
+{
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || (blankToo && c.isSpace()))
+            return true;
+    }
+    return false;
+}
 
 struct Reason
 {
@@ -20,6 +42,27 @@ struct Reason
     QString argument;
 };
 
+Reason checkNetworkUps(const SNMPInfo &info, bool keptSecrets)
+{
+    if (info.community.isEmpty() && !keptSecrets)
+        return {QT_TRANSLATE_NOOP("SNMPInfo", "The UPS name must not be empty")};
+    if (info.community.size() > maxUpsName || !isUpsName(info.community))
+        return {QT_TRANSLATE_NOOP("SNMPInfo",
+                    "The UPS name may hold only letters A to Z, digits, '-', '_' and '.', at most %1 of them"),
+            QString::number(maxUpsName)};
+    if (info.userName.size() > maxUpsLogin || hasControl(info.userName, true))
+        return {QT_TRANSLATE_NOOP("SNMPInfo", "The user must have no blanks and at most %1 characters"),
+            QString::number(maxUpsLogin)};
+    if (info.password.size() > maxPassword || hasControl(info.password, false))
+        return {QT_TRANSLATE_NOOP("SNMPInfo", "The password must not be longer than %1 characters"),
+            QString::number(maxPassword)};
+    // A password without a user could never be sent. Kept ones stand behind empty fields and are checked
+    // again once filled in.
+    if (!keptSecrets && info.userName.isEmpty() != info.password.isEmpty())
+        return {QT_TRANSLATE_NOOP("SNMPInfo", "Give both the user and the password, or neither")};
+    return {};
+}
+
 Reason check(const SNMPInfo &info, bool keptSecrets)
 {
     QHostAddress address;
@@ -28,6 +71,8 @@ Reason check(const SNMPInfo &info, bool keptSecrets)
         || QHostAddress(address.toIPv4Address()).toString() != info.ip)
         return {QT_TRANSLATE_NOOP("SNMPInfo", "\"%1\" is not an IPv4 address (four numbers from 0 to 255 with dots)"),
             info.ip};
+    if ((info.port < 1 || info.port > 65535) && info.version == Snmp::NetworkUps)
+        return {QT_TRANSLATE_NOOP("SNMPInfo", "The port must be a number from 1 to 65535")};
     if (info.port < 1 || info.port > 65535)
         return {QT_TRANSLATE_NOOP("SNMPInfo", "The SNMP port must be a number from 1 to 65535")};
     if (info.version == Snmp::CommunityBased) {
@@ -38,6 +83,8 @@ Reason check(const SNMPInfo &info, bool keptSecrets)
                 QString::number(maxCommunity)};
         return {};
     }
+    if (info.version == Snmp::NetworkUps)
+        return checkNetworkUps(info, keptSecrets);
     if (info.version != Snmp::Usm)
         return {QT_TRANSLATE_NOOP("SNMPInfo", "Unknown SNMP version")};
     if (!(keptSecrets && info.userName.isEmpty())) {

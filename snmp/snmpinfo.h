@@ -8,12 +8,12 @@ struct SNMPInfo
 {
     QString ip;
     int port = 0;
-    int version = 0; // 0 community-based (SNMPv2c on the wire), 1 SNMP v3 with USM
-    QString community;
+    int version = 0; // 0 community-based (SNMPv2c on the wire), 1 SNMP v3 with USM, 2 a network UPS server
+    QString community; // of a network UPS server: the UPS name
     int authType = 0; // 0 HMAC-MD5, 1 HMAC-SHA-1
     int privType = 0; // 0 DES, 1 AES-128
-    QString userName; // USM security name and, at once, the authentication pass phrase
-    QString password; // privacy pass phrase
+    QString userName; // USM security name and, at once, the authentication pass phrase; a UPS server's login
+    QString password; // privacy pass phrase; a UPS server's password
 
     // Inside the engine a host is known by address, colon, port.
     QString peer() const { return ip + QLatin1Char(':') + QString::number(port); }
@@ -26,7 +26,10 @@ struct SNMPInfo
 
 namespace Snmp {
 
-enum Version { CommunityBased = 0, Usm = 1 };
+// NetworkUps is no SNMP at all: the host is a server of the network UPS protocol (Network UPS Tools' upsd, or
+// another Vigilex), followed by the client instead of an SNMP session.
+enum Version { CommunityBased = 0, Usm = 1, NetworkUps = 2 };
+inline constexpr int NetworkUpsDefaultPort = 3493;
 enum AuthType { AuthMd5 = 0, AuthSha = 1 };
 enum PrivType { PrivDes = 0, PrivAes = 1 };
 

@@ -28,6 +28,10 @@ SNMPInfo details(const QSqlQuery &query, int first)
         info.privType = query.value(first + 4).toInt();
         info.userName = query.value(first + 5).toString();
         info.password = query.value(first + 6).toString();
+    } else if (info.version == Snmp::NetworkUps) {
+        info.community = query.value(first + 2).toString();
+        info.userName = query.value(first + 5).toString();
+        info.password = query.value(first + 6).toString();
     }
     return info;
 }
@@ -82,6 +86,13 @@ bool HostTable::update(const SNMPInfo &info, const QString &oldIp)
         query.bindValue(QStringLiteral(":4"), info.community);
         if (modify)
             query.bindValue(QStringLiteral(":5"), oldIp);
+    } else if (info.version == Snmp::NetworkUps) {
+        query.prepare(QLatin1String(modify ? Sql::updateNetworkUpsSession : Sql::insertNetworkUpsSession));
+        query.bindValue(QStringLiteral(":4"), info.community);
+        query.bindValue(QStringLiteral(":6"), info.userName);
+        query.bindValue(QStringLiteral(":7"), info.password);
+        if (modify)
+            query.bindValue(QStringLiteral(":8"), oldIp);
     } else {
         query.prepare(QLatin1String(modify ? Sql::updateUsmSession : Sql::insertUsmSession));
         query.bindValue(QStringLiteral(":4"), info.authType);

@@ -1,5 +1,7 @@
 #include "storage/settingkeys.h"
 
+#include "storage/nutusers.h"
+
 #include <QDebug>
 #include <QHash>
 #include <QHostAddress>
@@ -36,6 +38,8 @@ const QVector<SettingKey> &SettingKeys::all()
         withDefault(key(nutEnabled, QVariant::Bool), false),
         withDefault(key(nutAddress, QVariant::String), QStringLiteral("127.0.0.1")),
         key(nutPort, QVariant::Int, 1, 65535, false, 3493),
+        key(nutFsdWait, QVariant::Int, 0, 300, false, 15),
+        withDefault(key(nutUsers, QVariant::String), QString()),
     };
     return keys;
 }
@@ -43,6 +47,11 @@ const QVector<SettingKey> &SettingKeys::all()
 bool SettingKeys::isApplicationKey(const QString &name)
 {
     return name == QLatin1String(application) || name == QLatin1String(applicationEnabled);
+}
+
+bool SettingKeys::isServerKey(const QString &name)
+{
+    return name.startsWith(QLatin1String("nut/"));
 }
 
 QVariant SettingKeys::defaultValue(const QString &name)
@@ -86,6 +95,11 @@ QString SettingKeys::refusal(const QString &name, const QVariant &value, QVarian
         if (value.type() != QVariant::Bool && text != QLatin1String("true") && text != QLatin1String("false"))
             return QStringLiteral("%1 takes true or false").arg(name);
         converted = value.toBool();
+    } else if (name == QLatin1String(nutUsers)) {
+        const QString why = NutUsers::refusal(value);
+        if (!why.isEmpty())
+            return why;
+        converted = value.toString().trimmed();
     } else if (name == QLatin1String(nutAddress)) {
         if (value.type() != QVariant::String || QHostAddress(value.toString().trimmed()).isNull())
             return QStringLiteral("%1 takes an IP address").arg(name);

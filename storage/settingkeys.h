@@ -41,9 +41,15 @@ inline constexpr char acFailedCapacity[] = "shutdown/ac_failed_capacity";
 inline constexpr char nutEnabled[] = "nut/enabled";
 inline constexpr char nutAddress[] = "nut/address";
 inline constexpr char nutPort[] = "nut/port";
+// Seconds the shutdown waits, after raising a forced shutdown, for the followers to log out.
+inline constexpr char nutFsdWait[] = "nut/fsd_wait";
+// Who may log in to the server (storage/nutusers.h); a face over the bus never gets the passwords back.
+inline constexpr char nutUsers[] = "nut/users";
 
 // What the service would run as its own user: a change of these is an administrator's.
 bool isApplicationKey(const QString &name);
+// The network UPS protocol server's: a change opens a port or grants access, so it is an administrator's too.
+bool isServerKey(const QString &name);
 // The key's default (see SettingKey::byDefault), invalid for an unknown key.
 QVariant defaultValue(const QString &name);
 const QVector<SettingKey> &all();

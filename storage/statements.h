@@ -43,6 +43,12 @@ inline constexpr char updateUsmSession[] = "update snmp_session set ip=:1, port=
 inline constexpr char insertUsmSession[] =
     "insert into snmp_session(date, ip, port, version, authType, privType, userName, password) "
     "values(strftime('%s','now'), :1, :2, :3, :4, :5, :6, :7);";
+// A network UPS server: the UPS name in the community column, its login in userName and password.
+inline constexpr char updateNetworkUpsSession[] = "update snmp_session set ip=:1, port=:2, version=:3, community=:4, "
+                                                  "userName=:6, password=:7 where ip=:8;";
+inline constexpr char insertNetworkUpsSession[] =
+    "insert into snmp_session(date, ip, port, version, community, userName, password) "
+    "values(strftime('%s','now'), :1, :2, :3, :4, :6, :7);";
 inline constexpr char selectEventRange[] =
     "select date, host, event from snmp_event where date between :1 and :2 order by date desc;";
 inline constexpr char deleteAllEvents[] = "delete from snmp_event;";

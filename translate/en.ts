@@ -170,6 +170,50 @@
         <source>No query: %1</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Asking the server...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No query: the port must be a number from 1 to 65535.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>forced shutdown</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Answers: %1 (status %2)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Connection refused: no UPS server listens on port %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The server cannot be reached: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No answer: the server does not answer within %1 seconds</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>UNKNOWN-UPS: the server has no UPS named %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>ACCESS-DENIED: the server does not let this computer read the UPS</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>DATA-STALE: the server has no fresh data from its UPS</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The server answers with an error: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>Demo</name>
@@ -860,6 +904,34 @@ Do you want to replace it?</source>
         <source>Ca&amp;ncel</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>N&amp;etwork UPS server</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>P&amp;ort:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Forced shutdown raised on %1; waiting up to %2 s for %3 follower(s)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>All followers have logged out</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 follower(s) still logged in after %2 s: going on</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Forced shutdown asked for %1 by %2: shutting down now</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>UPS na&amp;me:</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>SNMPInfo</name>
@@ -909,6 +981,26 @@ Do you want to replace it?</source>
     </message>
     <message>
         <source>Unknown privacy type</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The UPS name must not be empty</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The UPS name may hold only letters A to Z, digits, &apos;-&apos;, &apos;_&apos; and &apos;.&apos;, at most %1 of them</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The user must have no blanks and at most %1 characters</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Give both the user and the password, or neither</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The port must be a number from 1 to 65535</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -1100,6 +1192,82 @@ Do you want to replace it?</source>
     </message>
     <message>
         <source>Ca&amp;ncel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Network UPS ser&amp;ver</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>S&amp;erve the cards to other computers (network UPS protocol)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;IP address:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>TCP port (usuall&amp;y 3493):</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;How long to wait for followers:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>second(s)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Users (Delete removes the selected one)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>User name</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Role</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>secondary (follows)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>primary (may force a shutdown)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ne&amp;w user</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>(unchanged)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The server&apos;s address must be an IP address.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Every user needs a name and a password.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The users cannot be saved: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The change was refused: the network UPS server opens a port and grants access, so changing it needs an administrator&apos;s authorisation.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Network UPS server</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

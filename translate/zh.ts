@@ -170,6 +170,50 @@
         <source>No query: %1</source>
         <translation>未查询：%1</translation>
     </message>
+    <message>
+        <source>Asking the server...</source>
+        <translation>正在询问服务器...</translation>
+    </message>
+    <message>
+        <source>No query: the port must be a number from 1 to 65535.</source>
+        <translation>未查询：端口必须是 1 到 65535 之间的数字。</translation>
+    </message>
+    <message>
+        <source>forced shutdown</source>
+        <translation>强制关机</translation>
+    </message>
+    <message>
+        <source>Answers: %1 (status %2)</source>
+        <translation>应答：%1（状态 %2）</translation>
+    </message>
+    <message>
+        <source>Connection refused: no UPS server listens on port %1</source>
+        <translation>连接被拒绝：端口 %1 上没有 UPS 服务器监听</translation>
+    </message>
+    <message>
+        <source>The server cannot be reached: %1</source>
+        <translation>无法连接服务器：%1</translation>
+    </message>
+    <message>
+        <source>No answer: the server does not answer within %1 seconds</source>
+        <translation>无应答：服务器在 %1 秒内没有应答</translation>
+    </message>
+    <message>
+        <source>UNKNOWN-UPS: the server has no UPS named %1</source>
+        <translation>UNKNOWN-UPS：服务器没有名为 %1 的 UPS</translation>
+    </message>
+    <message>
+        <source>ACCESS-DENIED: the server does not let this computer read the UPS</source>
+        <translation>ACCESS-DENIED：服务器不允许本计算机读取该 UPS</translation>
+    </message>
+    <message>
+        <source>DATA-STALE: the server has no fresh data from its UPS</source>
+        <translation>DATA-STALE：服务器没有来自其 UPS 的最新数据</translation>
+    </message>
+    <message>
+        <source>The server answers with an error: %1</source>
+        <translation>服务器应答错误：%1</translation>
+    </message>
 </context>
 <context>
     <name>Demo</name>
@@ -859,6 +903,34 @@ Do you want to replace it?</source>
         <source>Ca&amp;ncel</source>
         <translation>取消(&amp;N)</translation>
     </message>
+    <message>
+        <source>N&amp;etwork UPS server</source>
+        <translation>网络 UPS 服务器(&amp;E)</translation>
+    </message>
+    <message>
+        <source>P&amp;ort:</source>
+        <translation>端口(&amp;O)：</translation>
+    </message>
+    <message>
+        <source>Forced shutdown raised on %1; waiting up to %2 s for %3 follower(s)</source>
+        <translation>已在 %1 上发出强制关机；最多等待 %2 秒，等 %3 个跟随者退出</translation>
+    </message>
+    <message>
+        <source>All followers have logged out</source>
+        <translation>所有跟随者都已退出登录</translation>
+    </message>
+    <message>
+        <source>%1 follower(s) still logged in after %2 s: going on</source>
+        <translation>%2 秒后仍有 %1 个跟随者在线：继续关机</translation>
+    </message>
+    <message>
+        <source>Forced shutdown asked for %1 by %2: shutting down now</source>
+        <translation>%2 要求对 %1 强制关机：立即关机</translation>
+    </message>
+    <message>
+        <source>UPS na&amp;me:</source>
+        <translation>UPS 名称(&amp;M)：</translation>
+    </message>
 </context>
 <context>
     <name>SNMPInfo</name>
@@ -909,6 +981,26 @@ Do you want to replace it?</source>
     <message>
         <source>Unknown privacy type</source>
         <translation>未知的加密类型</translation>
+    </message>
+    <message>
+        <source>The UPS name must not be empty</source>
+        <translation>UPS 名称不能为空</translation>
+    </message>
+    <message>
+        <source>The UPS name may hold only letters A to Z, digits, &apos;-&apos;, &apos;_&apos; and &apos;.&apos;, at most %1 of them</source>
+        <translation>UPS 名称只能包含字母 A 到 Z、数字、“-”、“_”和“.”，最多 %1 个</translation>
+    </message>
+    <message>
+        <source>The user must have no blanks and at most %1 characters</source>
+        <translation>用户名不能含空白，最多 %1 个字符</translation>
+    </message>
+    <message>
+        <source>Give both the user and the password, or neither</source>
+        <translation>用户名和密码须同时填写或同时留空</translation>
+    </message>
+    <message>
+        <source>The port must be a number from 1 to 65535</source>
+        <translation>端口必须是 1 到 65535 之间的数字</translation>
     </message>
 </context>
 <context>
@@ -1100,6 +1192,82 @@ Do you want to replace it?</source>
     <message>
         <source>Ca&amp;ncel</source>
         <translation>取消(&amp;N)</translation>
+    </message>
+    <message>
+        <source>Network UPS ser&amp;ver</source>
+        <translation>网络 UPS 服务器(&amp;V)</translation>
+    </message>
+    <message>
+        <source>S&amp;erve the cards to other computers (network UPS protocol)</source>
+        <translation>向其他计算机提供 UPS 卡的状态（网络 UPS 协议）(&amp;E)</translation>
+    </message>
+    <message>
+        <source>&amp;IP address:</source>
+        <translation>IP 地址(&amp;I)：</translation>
+    </message>
+    <message>
+        <source>TCP port (usuall&amp;y 3493):</source>
+        <translation>TCP 端口（通常为 3493）(&amp;Y)：</translation>
+    </message>
+    <message>
+        <source>&amp;How long to wait for followers:</source>
+        <translation>等待跟随者的时间(&amp;H)：</translation>
+    </message>
+    <message>
+        <source>second(s)</source>
+        <translation>秒</translation>
+    </message>
+    <message>
+        <source>Users (Delete removes the selected one)</source>
+        <translation>用户（按 Delete 删除所选用户）</translation>
+    </message>
+    <message>
+        <source>User name</source>
+        <translation>用户名</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>密码</translation>
+    </message>
+    <message>
+        <source>Role</source>
+        <translation>角色</translation>
+    </message>
+    <message>
+        <source>secondary (follows)</source>
+        <translation>secondary（仅跟随）</translation>
+    </message>
+    <message>
+        <source>primary (may force a shutdown)</source>
+        <translation>primary（可强制关机）</translation>
+    </message>
+    <message>
+        <source>Ne&amp;w user</source>
+        <translation>新建用户(&amp;W)</translation>
+    </message>
+    <message>
+        <source>(unchanged)</source>
+        <translation>（不变）</translation>
+    </message>
+    <message>
+        <source>The server&apos;s address must be an IP address.</source>
+        <translation>服务器地址必须是 IP 地址。</translation>
+    </message>
+    <message>
+        <source>Every user needs a name and a password.</source>
+        <translation>每个用户都需要用户名和密码。</translation>
+    </message>
+    <message>
+        <source>The users cannot be saved: %1</source>
+        <translation>无法保存用户：%1</translation>
+    </message>
+    <message>
+        <source>The change was refused: the network UPS server opens a port and grants access, so changing it needs an administrator&apos;s authorisation.</source>
+        <translation>更改被拒绝：网络 UPS 服务器会开放端口并授予访问权限，更改它需要管理员授权。</translation>
+    </message>
+    <message>
+        <source>Network UPS server</source>
+        <translation>网络 UPS 服务器</translation>
     </message>
 </context>
 <context>

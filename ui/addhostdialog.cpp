@@ -1,5 +1,6 @@
 #include "ui/addhostdialog.h"
 
+#include "nut/nutquery.h"
 #include "snmp/cardquery.h"
 #include "ui/reachability.h"
 #include "ui/userprompt.h"
@@ -54,6 +55,18 @@ void AddHostDialog::setup()
 
     connect(v1v2Radio, &QRadioButton::toggled, this, &AddHostDialog::onSNMPVersionChanged);
     connect(v3Radio, &QRadioButton::toggled, this, &AddHostDialog::onSNMPVersionChanged);
+    connect(nutRadio, &QRadioButton::toggled, this, &AddHostDialog::onSNMPVersionChanged);
+    // The well-known port of each kind, unless the user typed another.
+    connect(nutRadio, &QRadioButton::clicked, this, [this] {
+        if (portEdit->text() == QLatin1String("161"))
+            portEdit->setText(QString::number(Snmp::NetworkUpsDefaultPort));
+    });
+    for (QRadioButton *radio : {v1v2Radio, v3Radio}) {
+        connect(radio, &QRadioButton::clicked, this, [this] {
+            if (portEdit->text() == QString::number(Snmp::NetworkUpsDefaultPort))
+                portEdit->setText(QStringLiteral("161"));
+        });
+    }
     connect(queryButton, &QPushButton::clicked, this, &AddHostDialog::onBtnQueryCliked);
     // An answer is about the settings it was asked with: an edit makes it, and any answer still to come, void.
     const auto forgetAnswer = [this] {
@@ -66,6 +79,7 @@ void AddHostDialog::setup()
         connect(combo, QOverload<int>::of(&QComboBox::activated), this, forgetAnswer);
     connect(v3Radio, &QRadioButton::clicked, this, forgetAnswer);
     connect(v1v2Radio, &QRadioButton::clicked, this, forgetAnswer);
+    connect(nutRadio, &QRadioButton::clicked, this, forgetAnswer);
     connect(cancelButton, &QPushButton::clicked, this, &AddHostDialog::reject);
     connect(sureButton, &QPushButton::clicked, this, &AddHostDialog::onBtnSureClicked);
     if (!backend->isReachable()) {
@@ -82,14 +96,17 @@ void AddHostDialog::buildWidgets()
     setWindowFlags(Qt::WindowCloseButtonHint);
     setAttribute(Qt::WA_QuitOnClose, false);
 
-    // Both radio buttons have the dialog as parent, so they exclude each other.
+    // The radio buttons have the dialog as parent, so they exclude each other.
     v1v2Radio = new QRadioButton(this);
     v1v2Radio->setObjectName(QStringLiteral("v1v2Radio"));
     v3Radio = new QRadioButton(this);
     v3Radio->setObjectName(QStringLiteral("v3Radio"));
+    nutRadio = new QRadioButton(this);
+    nutRadio->setObjectName(QStringLiteral("nutRadio"));
     auto *versionColumn = new QVBoxLayout;
     versionColumn->addWidget(v1v2Radio);
     versionColumn->addWidget(v3Radio);
+    versionColumn->addWidget(nutRadio);
 
     userNameLabel = new QLabel(this);
     userNameEdit = new QLineEdit(this);
@@ -176,6 +193,7 @@ void AddHostDialog::setTexts()
     // Every field and button has its Alt key; a label's moves the focus to its field.
     v1v2Radio->setText(QCoreApplication::translate("MainWindow", "SNMP v&1/v2"));
     v3Radio->setText(QCoreApplication::translate("MainWindow", "SNMP v&3"));
+    nutRadio->setText(QCoreApplication::translate("MainWindow", "N&etwork UPS server"));
     userNameLabel->setText(QCoreApplication::translate("MainWindow", "&User name:"));
     passwordLabel->setText(QCoreApplication::translate("MainWindow", "Pass&word:"));
     authLabel->setText(QCoreApplication::translate("MainWindow", "&Authenticate:"));
@@ -211,6 +229,17 @@ void AddHostDialog::loadHost()
             userNameEdit->setPlaceholderText(unchanged);
         if (info.password.isEmpty() && stored.passwordSet)
             passwordEdit->setPlaceholderText(unchanged);
+    } else if (info.version == Snmp::NetworkUps) {
+        nutRadio->setChecked(true);
+        communityEdit->setText(info.community);
+        userNameEdit->setText(info.userName);
+        passwordEdit->setText(info.password);
+        if (info.community.isEmpty() && stored.communitySet)
+            communityEdit->setPlaceholderText(unchanged);
+        if (info.userName.isEmpty() && stored.userNameSet)
+            userNameEdit->setPlaceholderText(unchanged);
+        if (info.password.isEmpty() && stored.passwordSet)
+            passwordEdit->setPlaceholderText(unchanged);
     } else if (info.version == Snmp::CommunityBased) {
         v1v2Radio->setChecked(true);
         communityEdit->setText(info.community);
@@ -223,17 +252,23 @@ void AddHostDialog::loadHost()
 
 void AddHostDialog::onSNMPVersionChanged(bool)
 {
+    const bool server = nutRadio->isChecked();
+    portLabel->setText(server ? QCoreApplication::translate("MainWindow", "P&ort:")
+                              : QCoreApplication::translate("MainWindow", "SNMP p&ort:"));
+    communityLabel->setText(server ? QCoreApplication::translate("MainWindow", "UPS na&me:")
+                                   : QCoreApplication::translate("MainWindow", "&Community:"));
     bool community;
     if (v1v2Radio->isChecked())
         community = true;
-    else if (v3Radio->isChecked())
+    else if (v3Radio->isChecked() || server)
         community = false;
     else
         return;
-    communityEdit->setEnabled(community);
-    for (QWidget *w : {static_cast<QWidget *>(userNameEdit), static_cast<QWidget *>(passwordEdit),
-             static_cast<QWidget *>(authCombo), static_cast<QWidget *>(privCombo)})
+    communityEdit->setEnabled(community || server);
+    for (QWidget *w : {static_cast<QWidget *>(userNameEdit), static_cast<QWidget *>(passwordEdit)})
         w->setEnabled(!community);
+    for (QWidget *w : {static_cast<QWidget *>(authCombo), static_cast<QWidget *>(privCombo)})
+        w->setEnabled(!community && !server);
 }
 
 void AddHostDialog::warn(const QString &text)
@@ -275,8 +310,13 @@ SNMPInfo AddHostDialog::enteredInfo() const
     if (v1v2Radio->isChecked()) {
         info.version = Snmp::CommunityBased;
         info.community = communityEdit->text();
+    } else if (nutRadio->isChecked()) {
+        info.version = Snmp::NetworkUps;
+        info.community = communityEdit->text();
+        info.userName = userNameEdit->text();
+        info.password = passwordEdit->text();
     } else if (!v3Radio->isChecked()) {
-        // Neither chosen: the stored version goes back as it was, for the backend to name it.
+        // None chosen: the stored version goes back as it was, for the backend to name it.
         info.version = stored.info.version;
     } else {
         info.version = Snmp::Usm;
@@ -326,12 +366,24 @@ void AddHostDialog::queryCard()
     const bool kept = card.version == Snmp::Usm
         ? (card.userName.isEmpty() && stored.userNameSet) || (card.password.isEmpty() && stored.passwordSet)
         : card.community.isEmpty() && stored.communitySet;
+    if (card.version == Snmp::NetworkUps && !(modifyMode && kept) && card.port >= 1 && card.port <= 65535) {
+        // The query asks without logging in: only the UPS name matters to it.
+        answerLabel->setText(tr("Asking the server..."));
+        const int query = ++queries;
+        NutQuery::start(card, this, [this, query, card](const NutAnswer &answer) {
+            if (query == queries)
+                answerLabel->setText(answerText(answer, card));
+        });
+        return;
+    }
     if (modifyMode && kept) {
         answerLabel->setText(tr("The stored secrets are not shown here: type them to query the card with them."));
         return;
     }
     if (card.port < 1 || card.port > 65535) {
-        answerLabel->setText(tr("No query: the SNMP port must be a number from 1 to 65535."));
+        answerLabel->setText(card.version == Snmp::NetworkUps
+                ? tr("No query: the port must be a number from 1 to 65535.")
+                : tr("No query: the SNMP port must be a number from 1 to 65535."));
         return;
     }
     if (card.version != Snmp::CommunityBased && card.version != Snmp::Usm) {
@@ -414,4 +466,40 @@ QString AddHostDialog::answerText(const CardAnswer &answer, const SNMPInfo &card
         break;
     }
     return tr("No query: %1").arg(answer.detail);
+}
+
+QString AddHostDialog::answerText(const NutAnswer &answer, const SNMPInfo &server)
+{
+    switch (answer.outcome) {
+    case NutAnswer::Answered: {
+        const QStringList flags = answer.status.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        QStringList words {answer.model.isEmpty() ? tr("model unknown") : answer.model};
+        if (flags.contains(QLatin1String("OB")))
+            words << tr("on battery");
+        else if (flags.contains(QLatin1String("OL")))
+            words << tr("on line");
+        if (flags.contains(QLatin1String("LB")))
+            words << tr("battery low");
+        if (flags.contains(QLatin1String("FSD")))
+            words << tr("forced shutdown");
+        if (!answer.charge.isEmpty())
+            words << tr("capacity %1 %").arg(answer.charge);
+        return tr("Answers: %1 (status %2)").arg(words.join(QStringLiteral(", ")), answer.status);
+    }
+    case NutAnswer::Refused:
+        return tr("Connection refused: no UPS server listens on port %1").arg(server.port);
+    case NutAnswer::Unreachable:
+        return tr("The server cannot be reached: %1").arg(answer.error);
+    case NutAnswer::NoAnswer:
+        return tr("No answer: the server does not answer within %1 seconds").arg(NutQuery::timeoutMs / 1000);
+    case NutAnswer::ServerError:
+        break;
+    }
+    if (answer.error == QLatin1String("UNKNOWN-UPS"))
+        return tr("UNKNOWN-UPS: the server has no UPS named %1").arg(server.community);
+    if (answer.error == QLatin1String("ACCESS-DENIED"))
+        return tr("ACCESS-DENIED: the server does not let this computer read the UPS");
+    if (answer.error == QLatin1String("DATA-STALE"))
+        return tr("DATA-STALE: the server has no fresh data from its UPS");
+    return tr("The server answers with an error: %1").arg(answer.error);
 }

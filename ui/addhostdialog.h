@@ -4,6 +4,7 @@
 #include "snmp/snmpinfo.h"
 
 struct CardAnswer;
+struct NutAnswer;
 
 #include <QDialog>
 
@@ -16,7 +17,8 @@ class QRadioButton;
 // Enters a new UPS card or changes a stored one through the backend, which checks it (SNMPInfo::validate()) and
 // stores it; a refusal is shown and the dialog stays open with what was entered. "Query" pings the address and,
 // at the same time, asks the card once with the settings as entered (CardQuery, on a worker thread); the answer
-// or the reason it failed shows below the address. GUI thread only.
+// or the reason it failed shows below the address. A network UPS server takes the UPS name in the community's field
+// and an optional login in the user's; its query asks the server once (NutQuery). GUI thread only.
 class AddHostDialog : public QDialog
 {
     Q_OBJECT
@@ -31,6 +33,8 @@ public:
 
     // What a card query told, in the current language; card is what was asked.
     static QString answerText(const CardAnswer &answer, const SNMPInfo &card);
+    // What a network UPS server told when asked once; server is what was asked.
+    static QString answerText(const NutAnswer &answer, const SNMPInfo &server);
 
 public slots:
     void onBtnSureClicked();
@@ -51,6 +55,7 @@ private:
 
     QRadioButton *v1v2Radio = nullptr;
     QRadioButton *v3Radio = nullptr;
+    QRadioButton *nutRadio = nullptr;
     QLabel *userNameLabel = nullptr;
     QLineEdit *userNameEdit = nullptr;
     QLabel *passwordLabel = nullptr;

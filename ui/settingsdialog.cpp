@@ -1,11 +1,13 @@
 #include "ui/settingsdialog.h"
 
 #include "storage/apppaths.h"
+#include "storage/nutusers.h"
 #include "storage/settingkeys.h"
 #include "ui/addhostdialog.h"
 #include "ui/userprompt.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFileInfo>
@@ -35,13 +37,26 @@ const QString keyExecTime = QLatin1String(SettingKeys::applicationTime);
 const QString keyAcFailedTime = QLatin1String(SettingKeys::acFailedTime);
 const QString keyBattLowTime = QLatin1String(SettingKeys::batteryLowTime);
 const QString keyAcFailedCapacity = QLatin1String(SettingKeys::acFailedCapacity);
+const QString keyNutEnabled = QLatin1String(SettingKeys::nutEnabled);
+const QString keyNutAddress = QLatin1String(SettingKeys::nutAddress);
+const QString keyNutPort = QLatin1String(SettingKeys::nutPort);
+const QString keyNutFsdWait = QLatin1String(SettingKeys::nutFsdWait);
+const QString keyNutUsers = QLatin1String(SettingKeys::nutUsers);
 
 const QStringList &dialogKeys()
 {
     static const QStringList keys {keyPopWarning, keyDesktopNotify, keyAppEnable, keyApp, keyExecTime, keyAcFailedTime,
-        keyBattLowTime, keyAcFailedCapacity};
+        keyBattLowTime, keyAcFailedCapacity, keyNutEnabled, keyNutAddress, keyNutPort, keyNutFsdWait, keyNutUsers};
     return keys;
 }
+
+// The users table's columns; a stored user's password field left empty keeps the stored password.
+enum UserColumn
+{
+    UserName,
+    UserPassword,
+    UserRole
+};
 
 QLineEdit *numberEdit(QWidget *parent, const char *name, int top)
 {
@@ -80,6 +95,7 @@ SettingsDialog::SettingsDialog(ProtectionBackend *backend, QWidget *parent) : QD
         modifySNMPHost();
     });
     hostTable->installEventFilter(this);
+    usersTable->installEventFilter(this);
     // The row chosen by the arrow keys counts as much as the one clicked.
     connect(hostTable, &QTableWidget::itemSelectionChanged, this, [this] {
         const QList<QTableWidgetSelectionRange> ranges = hostTable->selectedRanges();
@@ -92,6 +108,11 @@ SettingsDialog::SettingsDialog(ProtectionBackend *backend, QWidget *parent) : QD
     connect(modifyButton, &QPushButton::clicked, this, &SettingsDialog::modifySNMPHost);
     connect(removeButton, &QPushButton::clicked, this, &SettingsDialog::removeSNMPHost);
     connect(sureButton, &QPushButton::clicked, this, &SettingsDialog::saveSettings);
+    connect(addUserButton, &QPushButton::clicked, this, [this] {
+        addUserRow(QString(), false, false);
+        usersTable->setCurrentCell(usersTable->rowCount() - 1, UserName);
+        usersTable->editItem(usersTable->item(usersTable->rowCount() - 1, UserName));
+    });
     connect(cancelButton, &QPushButton::clicked, this, &SettingsDialog::reject);
     // Another face's change, or the service coming back, shows here too while nothing has been edited.
     connect(backend, &ProtectionBackend::hostsChanged, this, [this] {
@@ -219,6 +240,51 @@ void SettingsDialog::buildWidgets()
     conditionLayout->addStretch();
     tabs->addTab(conditionPage, QString());
 
+    // Network UPS server page: other machines' upsmon follow the cards and go down first.
+    serverPage = new QWidget(tabs);
+    serverCheck = new QCheckBox(serverPage);
+    serverCheck->setObjectName(QStringLiteral("serverCheck"));
+    serverAddressLabel = new QLabel(serverPage);
+    serverAddressEdit = new QLineEdit(serverPage);
+    serverAddressEdit->setObjectName(QStringLiteral("serverAddressEdit"));
+    serverPortLabel = new QLabel(serverPage);
+    serverPortEdit = numberEdit(serverPage, "serverPortEdit", 65535);
+    fsdWaitLabel = new QLabel(serverPage);
+    fsdWaitEdit = numberEdit(serverPage, "fsdWaitEdit", 300);
+    fsdWaitEdit->setValidator(new QIntValidator(0, 300, fsdWaitEdit));
+    fsdWaitEdit->setPlaceholderText(QStringLiteral("0~300"));
+    fsdWaitUnit = new QLabel(serverPage);
+    serverAddressLabel->setBuddy(serverAddressEdit);
+    serverPortLabel->setBuddy(serverPortEdit);
+    fsdWaitLabel->setBuddy(fsdWaitEdit);
+    auto *serverGrid = new QGridLayout;
+    serverGrid->addWidget(serverAddressLabel, 0, 0);
+    serverGrid->addWidget(serverAddressEdit, 0, 1);
+    serverGrid->addWidget(serverPortLabel, 1, 0);
+    serverGrid->addWidget(serverPortEdit, 1, 1);
+    serverGrid->addWidget(fsdWaitLabel, 2, 0);
+    serverGrid->addWidget(fsdWaitEdit, 2, 1);
+    serverGrid->addWidget(fsdWaitUnit, 2, 2);
+    usersGroup = new QGroupBox(serverPage);
+    usersTable = new QTableWidget(0, 3, usersGroup);
+    usersTable->setObjectName(QStringLiteral("usersTable"));
+    usersTable->horizontalHeader()->setStretchLastSection(true);
+    usersTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    usersTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    addUserButton = new QPushButton(usersGroup);
+    addUserButton->setObjectName(QStringLiteral("addUserButton"));
+    auto *userButtons = new QHBoxLayout;
+    userButtons->addStretch();
+    userButtons->addWidget(addUserButton);
+    auto *usersLayout = new QVBoxLayout(usersGroup);
+    usersLayout->addWidget(usersTable);
+    usersLayout->addLayout(userButtons);
+    auto *serverLayout = new QVBoxLayout(serverPage);
+    serverLayout->addWidget(serverCheck);
+    serverLayout->addLayout(serverGrid);
+    serverLayout->addWidget(usersGroup);
+    tabs->addTab(serverPage, QString());
+
     sureButton = new QPushButton(this);
     sureButton->setObjectName(QStringLiteral("sureButton"));
     sureButton->setDefault(true);
@@ -244,6 +310,21 @@ void SettingsDialog::retranslate()
     // Every field and button has its Alt key; a label's moves the focus to its field.
     tabs->setTabText(tabs->indexOf(generalPage), tr("&General"));
     tabs->setTabText(tabs->indexOf(conditionPage), tr("Shutdown Con&dition"));
+    tabs->setTabText(tabs->indexOf(serverPage), tr("Network UPS ser&ver"));
+    serverCheck->setText(tr("S&erve the cards to other computers (network UPS protocol)"));
+    serverAddressLabel->setText(tr("&IP address:"));
+    serverPortLabel->setText(tr("TCP port (usuall&y 3493):"));
+    fsdWaitLabel->setText(tr("&How long to wait for followers:"));
+    fsdWaitUnit->setText(tr("second(s)"));
+    usersGroup->setTitle(tr("Users (Delete removes the selected one)"));
+    usersTable->setHorizontalHeaderLabels({tr("User name"), tr("Password"), tr("Role")});
+    for (int row = 0; row < usersTable->rowCount(); ++row) {
+        if (auto *role = qobject_cast<QComboBox *>(usersTable->cellWidget(row, UserRole))) {
+            role->setItemText(0, tr("secondary (follows)"));
+            role->setItemText(1, tr("primary (may force a shutdown)"));
+        }
+    }
+    addUserButton->setText(tr("Ne&w user"));
     hostTable->setHorizontalHeaderLabels({tr("Host address"), tr("SNMP port"), tr("SNMP version")});
     hostGroup->setTitle(tr("Host c&onnection"));
     addButton->setText(tr("&Add"));
@@ -269,6 +350,12 @@ void SettingsDialog::retranslate()
 
 bool SettingsDialog::eventFilter(QObject *watched, QEvent *event)
 {
+    // Delete removes the selected user, while no cell is being edited (the editor has the key then).
+    if (watched == usersTable && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete && usersTable->currentRow() >= 0) {
+        usersTable->removeRow(usersTable->currentRow());
+        return true;
+    }
     if (watched != hostTable || event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
     const auto *key = static_cast<QKeyEvent *>(event);
@@ -367,6 +454,80 @@ void SettingsDialog::showSettings(const QVariantMap &values)
     acFailedTimeEdit->setText(value(keyAcFailedTime).toString());
     battLowTimeEdit->setText(value(keyBattLowTime).toString());
     acFailedCapacityEdit->setText(value(keyAcFailedCapacity).toString());
+    serverCheck->setChecked(value(keyNutEnabled).toBool());
+    serverAddressEdit->setText(value(keyNutAddress).toString());
+    serverPortEdit->setText(value(keyNutPort).toString());
+    fsdWaitEdit->setText(value(keyNutFsdWait).toString());
+    usersTable->setRowCount(0);
+    QList<NutUser> users;
+    NutUsers::parse(value(keyNutUsers), &users);
+    for (const NutUser &user : qAsConst(users))
+        addUserRow(user.name, user.primary, true);
+}
+
+void SettingsDialog::addUserRow(const QString &name, bool primary, bool stored)
+{
+    const int row = usersTable->rowCount();
+    usersTable->setRowCount(row + 1);
+    usersTable->setItem(row, UserName, new QTableWidgetItem(name));
+    auto *password = new QLineEdit(usersTable);
+    password->setEchoMode(QLineEdit::Password);
+    // Never shown, over the bus not even given: empty keeps it.
+    if (stored)
+        password->setPlaceholderText(tr("(unchanged)"));
+    usersTable->setCellWidget(row, UserPassword, password);
+    auto *role = new QComboBox(usersTable);
+    role->addItem(tr("secondary (follows)"), false);
+    role->addItem(tr("primary (may force a shutdown)"), true);
+    role->setCurrentIndex(primary ? 1 : 0);
+    usersTable->setCellWidget(row, UserRole, role);
+}
+
+QString SettingsDialog::usersText(bool *passwordTyped) const
+{
+    QList<NutUser> users;
+    bool typed = false;
+    for (int row = 0; row < usersTable->rowCount(); ++row) {
+        const QTableWidgetItem *name = usersTable->item(row, UserName);
+        const auto *password = qobject_cast<QLineEdit *>(usersTable->cellWidget(row, UserPassword));
+        const auto *role = qobject_cast<QComboBox *>(usersTable->cellWidget(row, UserRole));
+        NutUser user {name ? name->text().trimmed() : QString(), password ? password->text() : QString(),
+            role && role->currentData().toBool()};
+        typed = typed || !user.password.isEmpty();
+        users.append(user);
+    }
+    if (passwordTyped)
+        *passwordTyped = typed;
+    return NutUsers::text(users);
+}
+
+bool SettingsDialog::checkServer()
+{
+    if (!checkField(serverPortEdit, serverPortLabel, keyNutPort)
+        || !checkField(fsdWaitEdit, fsdWaitLabel, keyNutFsdWait))
+        return false;
+    if (!SettingKeys::refusal(keyNutAddress, serverAddressEdit->text()).isEmpty()) {
+        UserPrompt::warning(this, tr("Warning"), tr("The server's address must be an IP address."), tr("Sure"));
+        serverAddressEdit->setFocus();
+        return false;
+    }
+    QList<NutUser> users;
+    NutUsers::parse(usersText(), &users);
+    for (int row = 0; row < users.size(); ++row) {
+        const auto *password = qobject_cast<QLineEdit *>(usersTable->cellWidget(row, UserPassword));
+        const bool stored = password && !password->placeholderText().isEmpty();
+        if (users.at(row).name.isEmpty() || (users.at(row).password.isEmpty() && !stored)) {
+            UserPrompt::warning(this, tr("Warning"), tr("Every user needs a name and a password."), tr("Sure"));
+            usersTable->setCurrentCell(row, UserName);
+            return false;
+        }
+    }
+    const QString why = NutUsers::refusal(usersText());
+    if (!why.isEmpty()) {
+        UserPrompt::warning(this, tr("Warning"), tr("The users cannot be saved: %1").arg(why), tr("Sure"));
+        return false;
+    }
+    return true;
 }
 
 void SettingsDialog::showUnreachable()
@@ -390,11 +551,15 @@ void SettingsDialog::showUnreachable()
 
 void SettingsDialog::setFieldsEnabled(bool enabled)
 {
-    for (QWidget *w : {static_cast<QWidget *>(addButton), static_cast<QWidget *>(modifyButton),
-             static_cast<QWidget *>(removeButton), static_cast<QWidget *>(popupCheck),
-             static_cast<QWidget *>(desktopNotifyCheck), static_cast<QWidget *>(appCheck),
-             static_cast<QWidget *>(acFailedTimeEdit), static_cast<QWidget *>(battLowTimeEdit),
-             static_cast<QWidget *>(acFailedCapacityEdit), static_cast<QWidget *>(sureButton)})
+    for (QWidget *w :
+        {static_cast<QWidget *>(addButton), static_cast<QWidget *>(modifyButton), static_cast<QWidget *>(removeButton),
+            static_cast<QWidget *>(popupCheck), static_cast<QWidget *>(desktopNotifyCheck),
+            static_cast<QWidget *>(appCheck), static_cast<QWidget *>(acFailedTimeEdit),
+            static_cast<QWidget *>(battLowTimeEdit), static_cast<QWidget *>(acFailedCapacityEdit),
+            static_cast<QWidget *>(serverCheck), static_cast<QWidget *>(serverAddressEdit),
+            static_cast<QWidget *>(serverPortEdit), static_cast<QWidget *>(fsdWaitEdit),
+            static_cast<QWidget *>(usersTable), static_cast<QWidget *>(addUserButton),
+            static_cast<QWidget *>(sureButton)})
         w->setEnabled(enabled);
     setApplicationFieldsEnabled(enabled && appCheck->isChecked());
 }
@@ -406,6 +571,8 @@ void SettingsDialog::fillRow(int row, const QString &ip, int port, int version)
         versionText = QStringLiteral("SNMP v1/v2");
     else if (version == Snmp::Usm)
         versionText = QStringLiteral("SNMP v3");
+    else if (version == Snmp::NetworkUps)
+        versionText = tr("Network UPS server");
     else
         versionText = tr("Unknown");
     const QString texts[] = {ip, QString::number(port), versionText};
@@ -493,7 +660,7 @@ void SettingsDialog::removeSNMPHost()
 
 void SettingsDialog::saveSettings()
 {
-    if (!loaded || !checkGeneral() || !checkShutdownCondition() || !confirmShutdownCondition())
+    if (!loaded || !checkGeneral() || !checkShutdownCondition() || !checkServer() || !confirmShutdownCondition())
         return;
     const QVariantMap values = changedValues();
     if (values.isEmpty()) {
@@ -503,13 +670,16 @@ void SettingsDialog::saveSettings()
     bool application = false;
     for (auto it = values.cbegin(); it != values.cend(); ++it)
         application = application || SettingKeys::isApplicationKey(it.key());
+    bool server = false;
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        server = server || SettingKeys::isServerKey(it.key());
     setWaiting(waitingText());
     // A refused change keeps the dialog open with what the user entered; nothing of it was written.
-    backend->writeSettings(values, this, [this, values, application](const BackendReply &reply) {
+    backend->writeSettings(values, this, [this, values, application, server](const BackendReply &reply) {
         setWaiting(QString());
         if (!reply.ok) {
             UserPrompt::warning(
-                this, tr("Warning"), refusedText(reply.error, reply.unauthorized, application), tr("Sure"));
+                this, tr("Warning"), refusedText(reply.error, reply.unauthorized, application, server), tr("Sure"));
             return;
         }
         for (auto it = values.cbegin(); it != values.cend(); ++it)
@@ -533,11 +703,20 @@ QVariantMap SettingsDialog::changedValues() const
     shown.insert(keyAcFailedTime, acFailedTimeEdit->text().toInt(nullptr, 10));
     shown.insert(keyBattLowTime, battLowTimeEdit->text().toInt(nullptr, 10));
     shown.insert(keyAcFailedCapacity, acFailedCapacityEdit->text().toInt(nullptr, 10));
+    shown.insert(keyNutEnabled, serverCheck->isChecked());
+    shown.insert(keyNutAddress, serverAddressEdit->text().trimmed());
+    shown.insert(keyNutPort, serverPortEdit->text().toInt(nullptr, 10));
+    shown.insert(keyNutFsdWait, fsdWaitEdit->text().toInt(nullptr, 10));
+    bool passwordTyped = false;
+    const QString users = usersText(&passwordTyped);
+    // Compared without the passwords, which a face over the bus never has: one typed is a change.
+    if (passwordTyped || users != NutUsers::withoutPasswords(stored.value(keyNutUsers)).toString())
+        shown.insert(keyNutUsers, users);
     QVariantMap changed;
     for (auto it = shown.cbegin(); it != shown.cend(); ++it) {
         // The application's keys are an administrator's: left at what their absence means, they are not sent,
         // so that a member's change of a condition asks no administrator.
-        const QVariant was = SettingKeys::isApplicationKey(it.key())
+        const QVariant was = SettingKeys::isApplicationKey(it.key()) || SettingKeys::isServerKey(it.key())
             ? stored.value(it.key(), SettingKeys::defaultValue(it.key()))
             : stored.value(it.key());
         // Compared as text: the file and the bus may hand a number back as a string.
@@ -558,11 +737,14 @@ QString SettingsDialog::waitingText()
     return QCoreApplication::translate("MainWindow", "Waiting for authorisation...");
 }
 
-QString SettingsDialog::refusedText(const QString &why, bool unauthorized, bool application)
+QString SettingsDialog::refusedText(const QString &why, bool unauthorized, bool application, bool server)
 {
     if (unauthorized && application)
         return tr("The change was refused: the shutdown application is an administrator's choice, and changing "
                   "or testing it needs an administrator's authorisation.");
+    if (unauthorized && server)
+        return tr("The change was refused: the network UPS server opens a port and grants access, so changing it "
+                  "needs an administrator's authorisation.");
     if (unauthorized)
         return QCoreApplication::translate(
             "MainWindow", "The change was refused: you are not authorised to change the UPS protection.");

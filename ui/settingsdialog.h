@@ -10,6 +10,7 @@
 
 class ProtectionBackend;
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -59,6 +60,10 @@ private:
     // The checks for the user's comfort before anything is sent; the backend checks again.
     bool checkGeneral();
     bool checkShutdownCondition();
+    bool checkServer();
+    void addUserRow(const QString &name, bool primary, bool stored);
+    // The users as the table shows them, the passwords as typed (empty: the stored one stays).
+    QString usersText(bool *passwordTyped = nullptr) const;
     bool checkField(QLineEdit *edit, QLabel *label, const QString &key);
     // The values that differ from the stored ones (an absent key counts as differing).
     QVariantMap changedValues() const;
@@ -66,7 +71,7 @@ private:
     // says so and Sure waits; an empty text ends it.
     void setWaiting(const QString &text);
     static QString waitingText();
-    static QString refusedText(const QString &why, bool unauthorized, bool application);
+    static QString refusedText(const QString &why, bool unauthorized, bool application, bool server = false);
     // Asks before saving what would shut down at once or switch a condition off; false when declined.
     bool confirmShutdownCondition();
     void showTestResult(int exitCode, int exitStatus, qint64 elapsedMs, const QString &refusal);
@@ -81,6 +86,18 @@ private:
     QTabWidget *tabs = nullptr;
     QWidget *generalPage = nullptr;
     QWidget *conditionPage = nullptr;
+    QWidget *serverPage = nullptr;
+    QCheckBox *serverCheck = nullptr;
+    QLabel *serverAddressLabel = nullptr;
+    QLineEdit *serverAddressEdit = nullptr;
+    QLabel *serverPortLabel = nullptr;
+    QLineEdit *serverPortEdit = nullptr;
+    QLabel *fsdWaitLabel = nullptr;
+    QLineEdit *fsdWaitEdit = nullptr;
+    QLabel *fsdWaitUnit = nullptr;
+    QGroupBox *usersGroup = nullptr;
+    QTableWidget *usersTable = nullptr;
+    QPushButton *addUserButton = nullptr;
     QGroupBox *hostGroup = nullptr;
     QTableWidget *hostTable = nullptr;
     QPushButton *addButton = nullptr;

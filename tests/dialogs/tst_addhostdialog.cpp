@@ -344,6 +344,95 @@ private slots:
         }
     }
 
+    // A network UPS server: the UPS name in the community's field, the login optional but whole.
+    void networkUpsHostChecks_data()
+    {
+        QTest::addColumn<QString>("ups");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("UPS name, no login") << "ups1"
+                                            << ""
+                                            << ""
+                                            << "";
+        QTest::newRow("name of every allowed kind, with login") << "Ups-1_a.b"
+                                                                << "mon"
+                                                                << "se cret\""
+                                                                << "";
+        QTest::newRow("empty name") << ""
+                                    << ""
+                                    << ""
+                                    << "UPS name";
+        QTest::newRow("name with a blank") << "my ups"
+                                           << ""
+                                           << ""
+                                           << "UPS name";
+        QTest::newRow("name with a letter beyond ASCII") << QStringLiteral("\u00fcps") << ""
+                                                         << ""
+                                                         << "UPS name";
+        QTest::newRow("name of 65") << QStringLiteral("u").repeated(65) << ""
+                                    << ""
+                                    << "UPS name";
+        QTest::newRow("user without password") << "ups1"
+                                               << "mon"
+                                               << ""
+                                               << "neither";
+        QTest::newRow("password without user") << "ups1"
+                                               << ""
+                                               << "pw"
+                                               << "neither";
+        QTest::newRow("user with a blank") << "ups1"
+                                           << "m on"
+                                           << "pw"
+                                           << "user";
+    }
+    void networkUpsHostChecks()
+    {
+        QFETCH(QString, ups);
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(QString, message);
+        AddHostDialog dialog(&backend());
+        Form f(dialog, backend());
+        auto *server = dialog.findChild<QRadioButton *>(QStringLiteral("nutRadio"));
+        QVERIFY(server);
+        f.host->setText(QStringLiteral("10.0.0.9"));
+        server->click();
+        // The protocol's own port, and only the fields the kind has.
+        QCOMPARE(f.port->text(), QStringLiteral("3493"));
+        QVERIFY(f.community->isEnabled() && f.user->isEnabled() && f.password->isEnabled());
+        QVERIFY(!f.auth->isEnabled() && !f.priv->isEnabled());
+        f.community->setText(ups);
+        f.user->setText(user);
+        f.password->setText(password);
+        f.submit();
+        if (!message.isEmpty()) {
+            QVERIFY(refusedFor(prompts.texts(), message));
+            QVERIFY(store.rows().isEmpty());
+            QCOMPARE(f.emitted(), 0);
+            return;
+        }
+        QVERIFY(prompts.requests.isEmpty());
+        const QList<QVariantMap> rows = store.rows();
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0].value(QStringLiteral("version")).toInt(), int(Snmp::NetworkUps));
+        QCOMPARE(rows[0].value(QStringLiteral("port")).toInt(), 3493);
+        QCOMPARE(rows[0].value(QStringLiteral("community")).toString(), ups);
+        QCOMPARE(rows[0].value(QStringLiteral("userName")).toString(), user);
+        QCOMPARE(rows[0].value(QStringLiteral("password")).toString(), password);
+        QVERIFY(rows[0].value(QStringLiteral("authType")).isNull());
+        QVERIFY(f.accepted());
+        // Read back as stored, and shown so when changed.
+        const StoredCard stored = storedCard(backend(), QStringLiteral("10.0.0.9"));
+        QCOMPARE(stored.info.version, int(Snmp::NetworkUps));
+        QCOMPARE(stored.info.community, ups);
+        QCOMPARE(stored.info.userName, user);
+        AddHostDialog modify(&backend(), stored);
+        QVERIFY(modify.findChild<QRadioButton *>(QStringLiteral("nutRadio"))->isChecked());
+        QCOMPARE(modify.enteredInfo().community, ups);
+        QCOMPARE(modify.enteredInfo().port, 3493);
+    }
+
     void addressAlreadyStored_data()
     {
         QTest::addColumn<bool>("v3");
@@ -442,7 +531,7 @@ private slots:
     void storedUnknownVersion()
     {
         SNMPInfo odd = card(QStringLiteral("10.0.0.9"), 161, QString());
-        odd.version = 2;
+        odd.version = 3; // 2 is a network UPS server
         store.insert(odd);
         AddHostDialog dialog(&backend(), storedCard(backend(), odd.ip));
         Form f(dialog, backend());

@@ -193,9 +193,10 @@ private slots:
         QCOMPARE(f.capacity->placeholderText(), QStringLiteral("1~100"));
 
         auto *tabs = dialog.findChild<QTabWidget *>();
-        QCOMPARE(tabs->count(), 2);
+        QCOMPARE(tabs->count(), 3);
         QCOMPARE(tabs->tabText(0), QStringLiteral("&General"));
         QCOMPARE(tabs->tabText(1), QStringLiteral("Shutdown Con&dition"));
+        QCOMPARE(tabs->tabText(2), QStringLiteral("Network UPS ser&ver"));
         QCOMPARE(f.table->columnCount(), 3);
         QCOMPARE(f.table->horizontalHeaderItem(0)->text(), QStringLiteral("Host address"));
         QCOMPARE(f.table->horizontalHeaderItem(1)->text(), QStringLiteral("SNMP port"));
@@ -207,7 +208,8 @@ private slots:
             groups << g->title();
         groups.sort();
         QCOMPARE(
-            groups, (QStringList {QString(), QStringLiteral("Host c&onnection"), QStringLiteral("Warning messages")}));
+            groups, (QStringList {QString(), QStringLiteral("Host c&onnection"),
+                        QStringLiteral("Users (Delete removes the selected one)"), QStringLiteral("Warning messages")}));
 
         QTimer::singleShot(0, f.cancel, &QPushButton::click);
         dialog.exec();
@@ -245,14 +247,17 @@ private slots:
         store.insert(card(QStringLiteral("10.0.0.1"), 161));
         store.insert(usmCard(QStringLiteral("10.0.0.2"), 1161, QStringLiteral("abcdefgh"), QString()));
         SNMPInfo odd = card(QStringLiteral("10.0.0.3"), 162);
-        odd.version = 2;
+        odd.version = 3; // 2 is a network UPS server
         store.insert(odd);
+        SNMPInfo server = card(QStringLiteral("10.0.0.4"), 3493, QStringLiteral("ups1"));
+        server.version = Snmp::NetworkUps;
+        store.insert(server);
         SettingsDialog dialog(&backend());
         Form f(dialog, backend());
-        QCOMPARE(f.column(0), words("10.0.0.1|10.0.0.2|10.0.0.3"));
-        QCOMPARE(f.column(1), words("161|1161|162"));
-        QCOMPARE(f.column(2), words("SNMP v1/v2|SNMP v3|Unknown"));
-        for (int r = 0; r < 3; ++r)
+        QCOMPARE(f.column(0), words("10.0.0.1|10.0.0.2|10.0.0.3|10.0.0.4"));
+        QCOMPARE(f.column(1), words("161|1161|162|3493"));
+        QCOMPARE(f.column(2), words("SNMP v1/v2|SNMP v3|Unknown|Network UPS server"));
+        for (int r = 0; r < 4; ++r)
             for (int c = 0; c < 3; ++c)
                 QCOMPARE(f.table->item(r, c)->textAlignment(), int(Qt::AlignCenter));
     }
@@ -996,7 +1001,7 @@ private slots:
     {
         store.insert(card(QStringLiteral("10.0.0.3"), 162));
         SNMPInfo odd = card(QStringLiteral("10.0.0.4"), 162);
-        odd.version = 2;
+        odd.version = 3; // 2 is a network UPS server
         store.insert(odd);
         SettingsDialog dialog(&backend());
         Form f(dialog, backend());

@@ -2,10 +2,19 @@
 #include "nut/nutserver.h"
 #include "nut/nutswitch.h"
 #include "policy/protection.h"
+#include "policy/shutdownpolicy.h"
+#include "snmp/snmp.h"
 #include "storage/database.h"
+#include "storage/nutusers.h"
 #include "storage/settingkeys.h"
+#include "support/cards.h"
+#include "support/fakelogind.h"
+#include "support/netns.h"
 #include "support/scratchapp.h"
+#include "support/upssim.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QFile>
 #include <QProcess>
 #include <QTcpServer>
@@ -52,7 +61,8 @@ void countRefusedListens(QtMsgType type, const QMessageLogContext &context, cons
 } // namespace
 
 // The server of the network UPS protocol over loopback: raw request lines for every answer and error word,
-// Debian's own upsc as the client a user runs, and the bounds on connections.
+// Debian's own upsc as the client a user runs, upsmon as a follower, and the bounds on connections. In a network
+// namespace of its own, with a recording logind on a private bus as the system bus.
 class TestNutServer : public QObject
 {
     Q_OBJECT
@@ -68,15 +78,91 @@ private slots:
     void upsmonFollows();
     void followsTheSettings_data();
     void followsTheSettings();
+    // Last: it leaves the protection's policy with its shutdown done.
+    void upsmonGoesDownFirst();
 
 private:
     std::unique_ptr<ScratchApp> m_app;
     std::unique_ptr<DetailedBackend> m_backend;
     std::unique_ptr<NutServer> m_server;
+    FakeLogind m_logind;
 };
+
+namespace {
+// Debian's upsmon (run as root, as the package runs it) following the listed UPSes with the given user, its
+// shutdown command a recorder that appends "down" to the file. Stopped, with its monitoring child, when the guard goes.
+struct Upsmon
+{
+    QTemporaryDir dir;
+    QProcess process;
+    QString down;
+
+    bool start(const QStringList &monitors, QString *why)
+    {
+        const QString upsmon = QStringLiteral("/lib/nut/upsmon");
+        if (!QFile::exists(upsmon) || !dir.isValid()) {
+            *why = QStringLiteral("upsmon (nut-client) is not installed");
+            return false;
+        }
+        down = dir.filePath(QStringLiteral("shutdown"));
+        QFile conf(dir.filePath(QStringLiteral("upsmon.conf")));
+        if (!conf.open(QIODevice::WriteOnly))
+            return false;
+        conf.write("RUN_AS_USER root\n");
+        for (const QString &monitor : monitors)
+            conf.write("MONITOR " + monitor.toUtf8() + '\n');
+        conf.write("MINSUPPLIES 1\nPOLLFREQ 1\nPOLLFREQALERT 1\nFINALDELAY 0\nHOSTSYNC 1\nDEADTIME 30\n"
+                   "SHUTDOWNCMD \"/bin/sh -c 'echo down >> "
+            + QFile::encodeName(down)
+            + "'\"\n"
+              "POWERDOWNFLAG "
+            + QFile::encodeName(dir.filePath(QStringLiteral("killpower"))) + "\n");
+        conf.close();
+        QFile::setPermissions(conf.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("NUT_CONFPATH"), dir.path());
+        env.insert(QStringLiteral("NUT_STATEPATH"), dir.path());
+        env.insert(QStringLiteral("NUT_ALTPIDPATH"), dir.path());
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        // upsmon keeps its PID file in /run/nut whatever it is told: a private /run/nut, in a mount namespace of
+        // its own, keeps it from the system's upsmon and from a parallel run of this test.
+        process.start(QStringLiteral("unshare"),
+            {QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private"),
+                QStringLiteral("sh"), QStringLiteral("-c"),
+                QStringLiteral("mount -t tmpfs tmpfs /run/nut && exec ") + upsmon + QStringLiteral(" -F")});
+        return process.waitForStarted(5000);
+    }
+    QString output() { return QString::fromLocal8Bit(process.readAll()); }
+
+    ~Upsmon()
+    {
+        // Its monitoring child first, while the parent still reaps it: an orphan would outlive the test.
+        const qint64 pid = process.processId();
+        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+        if (pid > 0 && children.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &child : children.readAll().split(' ')) {
+                if (child.trimmed().toInt() > 0)
+                    ::kill(pid_t(child.trimmed().toInt()), SIGTERM);
+            }
+        }
+        process.terminate();
+        if (!process.waitForFinished(5000))
+            process.kill();
+        process.waitForFinished(5000);
+    }
+};
+} // namespace
 
 void TestNutServer::initTestCase()
 {
+    // Before anything touches the system bus: a due power-off goes to the recorder, never to the machine.
+    QString error;
+    QVERIFY2(m_logind.startBus(&error), qPrintable(error));
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_logind.address().toUtf8());
+    QVERIFY2(m_logind.registerService(FakeLogind::Behaviour(), &error), qPrintable(error));
+    QVERIFY(QDBusConnection::systemBus().interface()->isServiceRegistered(FakeLogind::sentinelService()));
     m_app = std::make_unique<ScratchApp>();
     Database::instance()->createTables();
     m_backend = std::make_unique<DetailedBackend>();
@@ -185,12 +271,12 @@ void TestNutServer::session_data()
     QTest::newRow("a primary logs in, is a client, and asks for a forced shutdown")
         << QByteArrayList {"LOGIN " + a, "USERNAME monuser", "USERNAME other", "LOGIN " + a, "PASSWORD secret",
                "PASSWORD again", "LOGIN ups-1", "LOGIN " + a, "LOGIN " + a, "GET NUMLOGINS " + a, "LIST CLIENT " + a,
-               "FSD " + a, "PRIMARY " + a, "FSD " + a}
+               "FSD " + a, "PRIMARY " + a, "FSD " + a, "GET VAR " + a + " ups.status"}
         << QByteArray("ERR USERNAME-REQUIRED\nOK\nERR ALREADY-SET-USERNAME\nERR PASSWORD-REQUIRED\nOK\n"
                       "ERR ALREADY-SET-PASSWORD\nERR UNKNOWN-UPS\nOK\nERR ALREADY-LOGGED-IN\n"
                       "NUMLOGINS ups-127-0-1-2 1\n"
                       "BEGIN LIST CLIENT ups-127-0-1-2\nCLIENT ups-127-0-1-2 127.0.0.1\nEND LIST CLIENT ups-127-0-1-2\n"
-                      "ERR ACCESS-DENIED\nOK PRIMARY-GRANTED\nOK FSD-SET\n")
+                      "ERR ACCESS-DENIED\nOK PRIMARY-GRANTED\nOK FSD-SET\nVAR ups-127-0-1-2 ups.status \"OL FSD\"\n")
         << false << QStringList {QString::fromLatin1(a)};
     QTest::newRow("MASTER is the old PRIMARY; granted for one UPS only")
         << QByteArrayList {"USERNAME monuser", "PASSWORD secret", "MASTER " + a, "FSD ups-127-0-1-3", "FSD " + a}
@@ -252,6 +338,7 @@ void TestNutServer::session()
     QCOMPARE(m_server->shutdownRequests().mid(before.size()), shutdowns);
     socket.abort();
     QTRY_COMPARE(m_server->connectionCount(), 0);
+    m_server->clearForcedShutdown();
 }
 
 void TestNutServer::upsc_data()
@@ -347,60 +434,17 @@ void TestNutServer::bounds()
 // once neither has.
 void TestNutServer::upsmonFollows()
 {
-    const QString upsmon = QStringLiteral("/lib/nut/upsmon");
-    QVERIFY2(QFile::exists(upsmon), "upsmon (nut-client) is not installed");
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString down = dir.filePath(QStringLiteral("shutdown"));
-    QFile conf(dir.filePath(QStringLiteral("upsmon.conf")));
-    QVERIFY(conf.open(QIODevice::WriteOnly));
-    const QByteArray port = QByteArray::number(m_server->port());
-    conf.write("RUN_AS_USER root\n"
-               "MONITOR ups-127-0-1-2@127.0.0.1:"
-        + port
-        + " 1 monuser secret secondary\n"
-          "MONITOR ups-127-0-1-3@127.0.0.1:"
-        + port
-        + " 1 monuser secret secondary\n"
-          "MINSUPPLIES 1\nPOLLFREQ 1\nPOLLFREQALERT 1\nFINALDELAY 0\nHOSTSYNC 1\nDEADTIME 30\n"
-          "SHUTDOWNCMD \"/bin/sh -c 'echo down >> "
-        + QFile::encodeName(down)
-        + "'\"\n"
-          "POWERDOWNFLAG "
-        + QFile::encodeName(dir.filePath(QStringLiteral("killpower"))) + "\n");
-    conf.close();
-    QFile::setPermissions(conf.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("NUT_CONFPATH"), dir.path());
-    env.insert(QStringLiteral("NUT_STATEPATH"), dir.path());
-    env.insert(QStringLiteral("NUT_ALTPIDPATH"), dir.path());
-    process.setProcessEnvironment(env);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    // upsmon keeps its PID file in /run/nut whatever it is told: a private /run/nut, in a mount namespace of
-    // its own, keeps it from the system's upsmon and from a parallel run of this test.
-    process.start(QStringLiteral("unshare"),
-        {QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private"), QStringLiteral("sh"),
-            QStringLiteral("-c"),
-            QStringLiteral("mount -t tmpfs tmpfs /run/nut && exec ") + upsmon + QStringLiteral(" -F")});
-    QVERIFY(process.waitForStarted(5000));
-    auto stop = qScopeGuard([&process, this] {
-        // Its monitoring child first, while the parent still reaps it: an orphan would outlive the test.
-        const qint64 pid = process.processId();
-        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
-        if (pid > 0 && children.open(QIODevice::ReadOnly)) {
-            for (const QByteArray &child : children.readAll().split(' ')) {
-                if (child.trimmed().toInt() > 0)
-                    ::kill(pid_t(child.trimmed().toInt()), SIGTERM);
-            }
-        }
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill();
-        process.waitForFinished(5000);
-        m_backend->protection()->handleSNMPData(cardA, QByteArray("\x02\x00\x02\x50", 4));
-    });
+    Upsmon upsmon;
+    const QString port = QString::number(m_server->port());
+    QString why;
+    QVERIFY2(upsmon.start({QStringLiteral("ups-127-0-1-2@127.0.0.1:%1 1 monuser secret secondary").arg(port),
+                              QStringLiteral("ups-127-0-1-3@127.0.0.1:%1 1 monuser secret secondary").arg(port)},
+                 &why),
+        qPrintable(why));
+    QProcess &process = upsmon.process;
+    const QString down = upsmon.down;
+    auto stop
+        = qScopeGuard([this] { m_backend->protection()->handleSNMPData(cardA, QByteArray("\x02\x00\x02\x50", 4)); });
 
     QTRY_VERIFY2_WITH_TIMEOUT(
         m_server->connectionCount() == 2, qPrintable(QString::fromLocal8Bit(process.readAll())), 10000);
@@ -422,6 +466,71 @@ void TestNutServer::upsmonFollows()
 
     m_backend->protection()->handleSNMPData(cardA, QByteArray("\x03\x01\x03\x05", 4));
     QTRY_VERIFY2_WITH_TIMEOUT(QFile::exists(down), qPrintable(QString::fromLocal8Bit(process.readAll())), 15000);
+}
+
+// The field's order: the simulated card's mains fails, the countdown runs out, the forced shutdown goes to the
+// follower first (upsmon, logged in with a secondary user of the settings, runs its shutdown command and leaves),
+// and only then is this machine powered off (the recording logind).
+void TestNutServer::upsmonGoesDownFirst()
+{
+    const QString host = QStringLiteral("127.0.0.1");
+    UpsSim card(QStringLiteral("udp:%1:16161").arg(host));
+    QVERIFY2(card.start(), qPrintable(card.log()));
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const int port = probe.serverPort();
+    probe.close();
+    const QList<NutUser> users {{QStringLiteral("watcher"), QStringLiteral("w4tch"), false}};
+    QVERIFY(m_backend
+                ->writeSettingsNow({{QLatin1String(SettingKeys::nutUsers), NutUsers::text(users)},
+                    {QLatin1String(SettingKeys::nutEnabled), true}, {QLatin1String(SettingKeys::nutPort), port},
+                    {QLatin1String(SettingKeys::nutFsdWait), 300}, {QStringLiteral("shutdown/ac_failed_time"), 1},
+                    {QStringLiteral("shutdown/batt_low_time"), 0}, {QStringLiteral("shutdown/ac_failed_capacity"), 0},
+                    {QStringLiteral("system/shutdown_app_enable"), false}})
+                .ok);
+    NutSwitch nut(m_backend.get());
+    ShutdownPolicy *policy = m_backend->protection()->policy();
+    nut.protect(policy);
+    // A minute of 6 s: the wait's bound of 300 s is 30 s, the last moment after the logout half a second.
+    policy->setMinuteMs(6000);
+    QTRY_VERIFY(nut.server()->isListening());
+    QStringList rows;
+    connect(policy, &ShutdownPolicy::message, &nut, [&rows](const QString &text) { rows << text; });
+
+    SNMP engine;
+    m_backend->protection()->setEngine(&engine);
+    auto stop = qScopeGuard([this] {
+        m_backend->removeHostNow(QStringLiteral("127.0.0.1"));
+        m_backend->protection()->setEngine(nullptr);
+    });
+    QVERIFY(m_backend->addHostNow(v2cHost(host, 16161)).ok);
+    engine.startService();
+
+    Upsmon upsmon;
+    QString why;
+    QVERIFY2(upsmon.start({QStringLiteral("ups-127-0-0-1@127.0.0.1:%1 1 watcher w4tch secondary").arg(port)}, &why),
+        qPrintable(why));
+    QTRY_VERIFY2_WITH_TIMEOUT(nut.server()->connectionCount() == 1, qPrintable(upsmon.output()), 10000);
+    QVERIFY(card.setState(QStringLiteral("mains-failure")));
+
+    // Sampled as they happen: the recorder's line must come before the power-off.
+    bool downFirst = false;
+    QElapsedTimer clock;
+    clock.start();
+    while (m_logind.calls().powerOff.isEmpty() && clock.elapsed() < 60000) {
+        if (QFile::exists(upsmon.down))
+            downFirst = true;
+        QTest::qWait(20);
+    }
+    QVERIFY2(!m_logind.calls().powerOff.isEmpty(), qPrintable(rows.join(QLatin1Char('\n')) + upsmon.output()));
+    QVERIFY2(downFirst, qPrintable(rows.join(QLatin1Char('\n'))));
+    QCOMPARE(rows,
+        (QStringList {QStringLiteral("System will be shutdown in 1.0 minute(s)"),
+            // The card on battery since the start is in trouble too; only the new one has a follower.
+            QStringLiteral(
+                "Forced shutdown raised on ups-127-0-0-1, ups-127-0-1-3; waiting up to 300 s for 1 follower(s)"),
+            QStringLiteral("All followers have logged out")}));
+    QCOMPARE(m_logind.calls().powerOff.size(), 1);
 }
 
 void TestNutServer::followsTheSettings_data()
@@ -519,5 +628,5 @@ void TestNutServer::followsTheSettings()
     QCOMPARE(got, QByteArray("1.3\n"));
 }
 
-QTEST_GUILESS_MAIN(TestNutServer)
+VIGILEX_NETNS_TEST_MAIN(TestNutServer)
 #include "tst_nutserver.moc"

@@ -26,6 +26,10 @@ PolicyRig::PolicyRig(qint64 minute) : minuteMs(minute), app(ScratchApp::Empty)
         if (!refusal.isEmpty())
             QTimer::singleShot(0, &policy, [this] { policy.handlePowerOffRefused(refusal); });
     });
+    policy.setForcedShutdownHook([this](const QStringList &hosts) {
+        raised << hosts.join(QLatin1Char(','));
+        return ShutdownPolicy::ForcedShutdown {hosts.join(QLatin1Char(',')), followers};
+    });
     QObject::connect(&policy, &ShutdownPolicy::message, &policy, [this](const QString &text) {
         messages.append(text);
         if (text == PolicyText::starting())
@@ -63,7 +67,24 @@ void PolicyRig::report(int battery, int input, int output, int capacity)
 void PolicyRig::run(const QStringList &steps)
 {
     for (const QString &step : steps) {
-        if (step.startsWith(QLatin1Char('+'))) {
+        if (step.startsWith(QLatin1Char('@'))) {
+            const QString what = step.section(QLatin1Char(' '), 0, 0);
+            const QString arg = step.section(QLatin1Char(' '), 1);
+            if (what == QLatin1String("@followers")) {
+                followers = arg.toInt();
+                policy.followersLoggedIn(followers);
+            } else if (what == QLatin1String("@off")) {
+                policy.setForcedShutdownHook(nullptr);
+            } else if (what == QLatin1String("@fsd")) {
+                policy.shutdownNow(arg,
+                    SystemMessage {QLatin1String(SystemMessages::forcedShutdownAsked),
+                        {QStringLiteral("ups-") + arg, QStringLiteral("mon@127.0.0.2")}});
+            } else if (what == QLatin1String("@requests")) {
+                QCOMPARE(requests, arg.toInt());
+            } else {
+                QFAIL(qPrintable(QStringLiteral("no such step: ") + step));
+            }
+        } else if (step.startsWith(QLatin1Char('+'))) {
             QTest::qWait(int(step.mid(1).toDouble() * double(minuteMs)));
         } else if (step.startsWith(QLatin1Char('-'))) {
             m_handedOver.remove(step.mid(1));
@@ -141,6 +162,26 @@ QString noLongerDue()
 {
     return QStringLiteral(
         "The power trouble is over: the refused system shutdown is no longer due, the protection is armed again");
+}
+QString forcedRaised(const char *on, int seconds, int followers)
+{
+    return QStringLiteral("Forced shutdown raised on %1; waiting up to %2 s for %3 follower(s)")
+        .arg(QLatin1String(on))
+        .arg(seconds)
+        .arg(followers);
+}
+QString followersLeft()
+{
+    return QStringLiteral("All followers have logged out");
+}
+QString followersStayed(int followers, int seconds)
+{
+    return QStringLiteral("%1 follower(s) still logged in after %2 s: going on").arg(followers).arg(seconds);
+}
+QString forcedAsked(const char *ups, const char *by)
+{
+    return QStringLiteral("Forced shutdown asked for %1 by %2: shutting down now")
+        .arg(QLatin1String(ups), QLatin1String(by));
 }
 } // namespace PolicyText
 

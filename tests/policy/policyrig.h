@@ -24,7 +24,10 @@ public:
     void report(int battery, int input, int output, int capacity);
 
     // A step of a scripted run: "a.b.c.d" is a report ("card:a.b.c.d" from that card, "x" an unknown value), "+m"
-    // waits m minutes, "key=value" saves a setting, "-card" removes the card.
+    // waits m minutes, "key=value" saves a setting, "-card" removes the card. The followers of a forced shutdown:
+    // "@followers n" is how many the next one finds logged in, or says how many are left while it waits; "@off"
+    // takes the server away; "@fsd card" is a follower's forced shutdown for the card; "@requests n" checks the
+    // power-off requests so far.
     void run(const QStringList &steps);
     // When set, run() passes a report on only as the engine hands answers over (Snmp::reportOf): a change, or an
     // unchanged report that shows trouble or leaves a power byte unknown.
@@ -38,6 +41,9 @@ public:
     ShutdownPolicy policy;
     QStringList messages;
     int requests = 0;
+    int followers = 0;
+    // The cards each forced shutdown was raised on.
+    QStringList raised;
     // When set, every request is refused as logind would, a moment later.
     QString refusal;
     // Milliseconds since the rig was built, at each request and each "Start to executing" row.
@@ -56,6 +62,10 @@ QString starting();
 QString invalid();
 QString exited();
 QString noLongerDue();
+QString forcedRaised(const char *on, int seconds, int followers);
+QString followersLeft();
+QString followersStayed(int followers, int seconds);
+QString forcedAsked(const char *ups, const char *by);
 } // namespace PolicyText
 
 // Writes an executable shell script "my app/run me.sh" below dir (a path with blanks); returns its path.

@@ -215,6 +215,48 @@ void TestShutdownPolicy::transitions_data()
             + QStringList {Normal, QStringLiteral("2.1.3.80"), QStringLiteral("+4"), QStringLiteral("3.1.3.80"),
                 QStringLiteral("+3")} << QStringList {countdown("3.0")}
                                                                   << 1 << false << -1;
+
+    // Followers go down first: the forced shutdown is raised on the cards in trouble, and the application waits
+    // until they have logged out or nut/fsd_wait seconds (of the short minute) have passed.
+    const QStringList failing {QStringLiteral("u1:2.0.2.100"), QStringLiteral("u1:2.1.3.80")};
+    QTest::newRow("forced shutdown, no follower logged in: at once")
+        << c552 + QStringList {QStringLiteral("nut/fsd_wait=300"), QStringLiteral("@followers 0")} + failing
+            + QStringList {QStringLiteral("+6")}
+        << QStringList {countdown("5.0")} << 1 << false << -1;
+    QTest::newRow("forced shutdown, the followers log out: on the last logout")
+        << c552 + QStringList {QStringLiteral("nut/fsd_wait=300"), QStringLiteral("@followers 2")} + failing
+            + QStringList {QStringLiteral("+5.5"), QStringLiteral("@requests 0"), QStringLiteral("@followers 1"),
+                QStringLiteral("@requests 0"), QStringLiteral("@followers 0"), QStringLiteral("+0.2")}
+        << QStringList {countdown("5.0"), forcedRaised("u1", 300, 2), followersLeft()} << 1 << false << -1;
+    QTest::newRow("forced shutdown, a follower never leaves: after the bound")
+        << c552 + QStringList {QStringLiteral("nut/fsd_wait=120"), QStringLiteral("@followers 1")} + failing
+            + QStringList {QStringLiteral("+5.5"), QStringLiteral("@requests 0"), QStringLiteral("+4")}
+        << QStringList {countdown("5.0"), forcedRaised("u1", 120, 1), followersStayed(1, 120)} << 1 << false << -1;
+    QTest::newRow("forced shutdown, a bound out of range reads as 15 s")
+        << c552 + QStringList {QStringLiteral("nut/fsd_wait=301"), QStringLiteral("@followers 1")} + failing
+            + QStringList {QStringLiteral("+7")}
+        << QStringList {countdown("5.0"), forcedRaised("u1", 15, 1), followersStayed(1, 15)} << 1 << false << -1;
+    QTest::newRow("forced shutdown, the capacity rule raises it once")
+        << conditions(0, 0, 40)
+            + QStringList {QStringLiteral("nut/fsd_wait=300"), QStringLiteral("@followers 1"),
+                QStringLiteral("u1:2.1.3.40"), QStringLiteral("u1:2.1.3.39"), QStringLiteral("u1:2.1.3.38"),
+                QStringLiteral("@followers 0"), QStringLiteral("+1"), QStringLiteral("u1:2.1.3.37")}
+        << QStringList {forcedRaised("u1", 300, 1), followersLeft()} << 1 << false << -1;
+    QTest::newRow("forced shutdown, the server is off: at once") << c552
+            + QStringList {QStringLiteral("nut/fsd_wait=300"), QStringLiteral("@followers 2"), QStringLiteral("@off")}
+            + failing + QStringList {QStringLiteral("+6")} << QStringList {countdown("5.0")}
+                                                                 << 1 << false << -1;
+    QTest::newRow("a follower's forced shutdown with the mains normal: at once")
+        << c552 + QStringList {QStringLiteral("u1:2.0.2.100"), QStringLiteral("@fsd u1")}
+        << QStringList {forcedAsked("ups-u1", "mon@127.0.0.2")} << 1 << false << -1;
+    QTest::newRow("a follower's forced shutdown during a countdown: the other followers first")
+        << c552 + QStringList {QStringLiteral("nut/fsd_wait=300")} + failing
+            + QStringList {QStringLiteral("+1"), QStringLiteral("@followers 1"), QStringLiteral("@fsd u1"),
+                QStringLiteral("@requests 0"), QStringLiteral("@fsd u1"), QStringLiteral("@followers 0"),
+                QStringLiteral("+6")}
+        << QStringList {countdown("5.0"), forcedAsked("ups-u1", "mon@127.0.0.2"), forcedRaised("u1", 300, 1),
+               followersLeft()}
+        << 1 << false << -1;
 }
 
 void TestShutdownPolicy::transitions()
