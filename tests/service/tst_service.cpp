@@ -4,8 +4,8 @@
 #include "backend/localbackend.h"
 #include "policy/systemmessages.h"
 #include "protectionproxy.h"
-#include "service/dbustypes.h"
 #include "service/busbackend.h"
+#include "service/dbustypes.h"
 #include "service/protectionservice.h"
 #include "storage/apppaths.h"
 #include "storage/database.h"
@@ -14,9 +14,9 @@
 #include "storage/settings.h"
 #include "support/cardcases.h"
 #include "support/fakelogind.h"
-#include "support/serviceprocess.h"
 #include "support/netns.h"
 #include "support/scratchapp.h"
+#include "support/serviceprocess.h"
 #include "support/settingrows.h"
 #include "support/upssim.h"
 #include "ui/addhostdialog.h"
@@ -377,7 +377,12 @@ void TestService::setSettingChecksTheTable()
         const QString &action;
     } rows[] = {{"system/shutdown_app", QStringLiteral("/opt/ups/before"), trusted, applicationAction},
         {"system/shutdown_app_enable", false, true, applicationAction},
-        {"system/shutdown_exec_time", 15, 30, configureAction}, {"system/pop_warning", true, false, configureAction}};
+        {"system/shutdown_exec_time", 15, 30, configureAction},
+        // The server's keys open a port or grant access: an administrator's, as the application's.
+        {"nut/fsd_wait", 15, 30, applicationAction},
+        {"nut/users", QString(), QStringLiteral(R"([{"name":"watcher","password":"w4tch","role":"secondary"}])"),
+            applicationAction},
+        {"system/pop_warning", true, false, configureAction}};
     for (const auto &row : rows) {
         const QString key = QLatin1String(row.key);
         // Allowed, refused for the application alone, refused altogether.
@@ -413,6 +418,24 @@ void TestService::setSettingChecksTheTable()
     QCOMPARE(changed.last().value(0).toString(), QStringLiteral("system/pop_warning"));
     QCOMPARE(changed.last().value(1).toBool(), true);
     QCOMPARE(changed.last().value(2).value<QDBusVariant>().variant(), QVariant(false));
+    // A password goes in, never out: neither in the answer nor in the signal.
+    QVERIFY(set(
+        QStringLiteral("nut/users"), QStringLiteral(R"([{"name":"watcher","password":"w4tch","role":"secondary"}])"))
+                .isEmpty());
+    QTRY_COMPARE(changed.size(), accepted + 1);
+    QDBusPendingReply<QVariantMap> users = m_proxy->Settings({QStringLiteral("nut/users")});
+    users.waitForFinished();
+    QCOMPARE(users.value().value(QStringLiteral("nut/users")).toString(),
+        QStringLiteral(R"([{"name":"watcher","password":"","role":"secondary"}])"));
+    for (const QList<QVariant> &signal : qAsConst(changed))
+        QVERIFY(!signal.value(2).value<QDBusVariant>().variant().toString().contains(QStringLiteral("w4tch")));
+    // Sent back as it came, the stored password stays; a new user without one is refused.
+    QVERIFY(set(QStringLiteral("nut/users"), users.value().value(QStringLiteral("nut/users"))).isEmpty());
+    QVERIFY(readSetting(AppPaths::settingsFilePath(), QStringLiteral("nut/users"))
+                .toString()
+                .contains(QStringLiteral("w4tch")));
+    QVERIFY(set(QStringLiteral("nut/users"), QStringLiteral(R"([{"name":"new","password":"","role":"primary"}])"))
+                .contains(QStringLiteral("new has no password")));
     QVERIFY2(stopService(), qPrintable(serviceOutput()));
 }
 

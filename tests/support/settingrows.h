@@ -35,6 +35,13 @@ inline const QVector<SettingRow> &settingRows()
         {"language 1", "system/language", "1", true},
         {"language 2", "system/language", "2", false},
         {"pop-up not a boolean", "system/pop_warning", "maybe", false},
+        {"follower wait 301", "nut/fsd_wait", "301", false},
+        {"follower wait negative", "nut/fsd_wait", "-1", false},
+        {"users not a list", "nut/users", "watcher:w4tch", false},
+        {"users without a role", "nut/users", R"([{"name":"watcher","password":"w4tch"}])", false},
+        {"users with a blank in a name", "nut/users", R"([{"name":"a b","password":"p","role":"primary"}])", false},
+        {"users listed twice", "nut/users",
+            R"([{"name":"a","password":"p","role":"primary"},{"name":"a","password":"q","role":"secondary"}])", false},
     };
     return rows;
 }
