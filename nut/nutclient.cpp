@@ -13,6 +13,10 @@
 namespace {
 constexpr qint64 silenceSeconds = 10;
 constexpr int pollMs = 1000;
+// The catalogue's codes of the notifications a card sends for the same changes.
+constexpr int eventOnBattery = 0x06;
+constexpr int eventBatteryLow = 0x08;
+constexpr int eventMainsBack = 0x0A;
 // An answer line is far shorter; a peer that sends this much without a line end is no UPS server.
 constexpr int maxLineBytes = 4096;
 
@@ -48,6 +52,9 @@ struct NutClient::Follow
     qint64 lastSeen = 0;
     QByteArray reported;
     bool fsd = false;
+    // The power flags last heard, for the events a card's own notifications would be: -1 not heard yet.
+    int onBattery = -1;
+    int batteryLow = -1;
     CardDetails details;
     // The round in progress: the answered variables.
     QHash<QString, QString> values;
@@ -346,6 +353,25 @@ void NutClient::finishRound(Follow *f)
     }
     if (f->removed)
         return;
+    // A server sends no notifications: its status changes are this UPS's events (on battery, battery low, mains
+    // back), as a card would have sent them. What held before the first answer is told too, but not "mains back".
+    const int onBattery = flags.contains(QLatin1String("OB")) ? 1 : flags.contains(QLatin1String("OL")) ? 0 : -1;
+    const int batteryLow = flags.contains(QLatin1String("LB")) ? 1 : 0;
+    QVector<int> events;
+    if (onBattery == 1 && f->onBattery != 1)
+        events << eventOnBattery;
+    if (onBattery == 0 && f->onBattery == 1)
+        events << eventMainsBack;
+    if (batteryLow == 1 && f->batteryLow != 1)
+        events << eventBatteryLow;
+    if (onBattery >= 0)
+        f->onBattery = onBattery;
+    f->batteryLow = batteryLow;
+    for (int event : qAsConst(events)) {
+        emit eventTriggered(host, event);
+        if (f->removed)
+            return;
+    }
     CardDetails previous = f->details;
     previous.answeredAtMs = 0;
     if (previous != details) {

@@ -4,6 +4,7 @@
 #include "nut/nutline.h"
 #include "nut/nutups.h"
 
+#include <QDateTime>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -11,6 +12,9 @@
 namespace {
 // A client that asks and never reads would make the answers pile up here.
 constexpr qint64 maxUnsent = 1 << 20;
+constexpr qint64 guessMinuteMs = 60000;
+// Addresses remembered for their wrong passwords; beyond it the finished minutes are forgotten.
+constexpr int maxGuessingAddresses = 1024;
 // What a read-only string variable may hold, as GET TYPE says it.
 constexpr int stringLength = 64;
 
@@ -35,6 +39,7 @@ struct NutServer::Connection
     QString password;
     bool userNameSet = false;
     bool passwordSet = false;
+    int wrongPasswords = 0;
     QString loggedInto; // the UPS name after LOGIN
     QSet<QString> primaryOf; // the UPS names PRIMARY was granted for
     bool closing = false;
@@ -138,9 +143,16 @@ void NutServer::accept()
             socket->deleteLater();
             continue;
         }
+        const QString address = socket->peerAddress().toString();
+        // An address that guesses passwords is not heard until its minute is over.
+        if (guessing(address, QDateTime::currentMSecsSinceEpoch())) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         auto *connection = new Connection;
         connection->socket = socket;
-        connection->address = socket->peerAddress().toString();
+        connection->address = address;
         m_connections.insert(socket, connection);
         connection->idle = new QTimer(socket);
         connection->idle->setSingleShot(true);
@@ -209,6 +221,32 @@ void NutServer::readFrom(Connection *connection)
             return;
         }
     }
+}
+
+bool NutServer::guessing(const QString &address, qint64 nowMs) const
+{
+    const auto guesses = m_guesses.constFind(address);
+    return guesses != m_guesses.constEnd() && guesses->count >= wrongPasswordsPerMinute
+        && nowMs - guesses->sinceMs < guessMinuteMs;
+}
+
+void NutServer::noteWrongPassword(Connection *connection, qint64 nowMs)
+{
+    if (++connection->wrongPasswords >= wrongPasswordsPerConnection)
+        connection->closing = true;
+    if (m_guesses.size() >= maxGuessingAddresses) {
+        for (auto it = m_guesses.begin(); it != m_guesses.end();)
+            it = nowMs - it->sinceMs >= guessMinuteMs ? m_guesses.erase(it) : std::next(it);
+        if (m_guesses.size() >= maxGuessingAddresses)
+            m_guesses.clear(); // more guessers in one minute than remembered: the bound wins
+    }
+    Guesses &guesses = m_guesses[connection->address];
+    if (nowMs - guesses.sinceMs >= guessMinuteMs)
+        guesses = Guesses {nowMs, 0};
+    if (++guesses.count == 1 || guesses.count == wrongPasswordsPerMinute)
+        qWarning("Network UPS protocol: wrong password for user \"%s\" from %s%s", qPrintable(connection->userName),
+            qPrintable(connection->address),
+            guesses.count == wrongPasswordsPerMinute ? "; its connections are refused for a minute" : "");
 }
 
 QString NutServer::hostOf(const QString &ups) const
@@ -286,8 +324,10 @@ QByteArray NutServer::answer(Connection *connection, const QStringList &words)
     if (hostOf(ups).isEmpty())
         return err("UNKNOWN-UPS");
     const auto known = m_passwords.constFind(connection->userName);
-    if (known == m_passwords.constEnd() || *known != connection->password)
+    if (known == m_passwords.constEnd() || *known != connection->password) {
+        noteWrongPassword(connection, QDateTime::currentMSecsSinceEpoch());
         return err("ACCESS-DENIED");
+    }
     if (login) {
         connection->loggedInto = ups;
         return "OK\n";

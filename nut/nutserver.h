@@ -24,6 +24,10 @@ public:
     static constexpr quint16 defaultPort = 3493;
     static constexpr int maxConnections = 64;
     static constexpr int defaultIdleTimeoutMs = 120000;
+    // Wrong passwords: a connection is closed at its third, and an address with this many in a minute has its
+    // connections closed at once for the rest of that minute, said once.
+    static constexpr int wrongPasswordsPerConnection = 3;
+    static constexpr int wrongPasswordsPerMinute = 10;
 
     explicit NutServer(ProtectionBackend *backend, QObject *parent = nullptr);
     ~NutServer() override;
@@ -81,4 +85,12 @@ private:
     QHash<QTcpSocket *, Connection *> m_connections;
     QStringList m_shutdownRequests;
     QSet<QString> m_forced; // UPS names
+    struct Guesses
+    {
+        qint64 sinceMs = 0; // the start of the address's minute
+        int count = 0;
+    };
+    QHash<QString, Guesses> m_guesses; // by address, bounded by pruning
+    bool guessing(const QString &address, qint64 nowMs) const;
+    void noteWrongPassword(Connection *connection, qint64 nowMs);
 };

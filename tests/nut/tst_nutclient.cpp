@@ -186,23 +186,24 @@ void TestNutClient::follows_data()
     QTest::addColumn<QString>("charge");
     QTest::addColumn<QByteArray>("data"); // what the protection holds for the host
     QTest::addColumn<bool>("forced"); // the server ordered the followers down
+    QTest::addColumn<int>("event"); // an event the change must bring, as the card's notification would; 0 none
 
     const auto data = [](int battery, int input, int output, int capacity) {
         const char bytes[] = {char(battery), char(input), char(output), char(capacity), char(Snmp::AllKnown)};
         return QByteArray(bytes, sizeof bytes);
     };
     QTest::newRow("upsd: on line") << upsdHost << "OL"
-                                   << "100" << data(2, 0, 2, 100) << false;
+                                   << "100" << data(2, 0, 2, 100) << false << 0;
     QTest::newRow("upsd: on battery, mains failure") << upsdHost << "OB"
-                                                     << "80" << data(2, 1, 3, 80) << false;
+                                                     << "80" << data(2, 1, 3, 80) << false << 0x06;
     QTest::newRow("upsd: on battery, battery low") << upsdHost << "OB LB"
-                                                   << "9" << data(3, 1, 3, 9) << false;
+                                                   << "9" << data(3, 1, 3, 9) << false << 0x08;
     QTest::newRow("upsd: a primary forces the shutdown") << upsdHost << "FSD"
-                                                         << "9" << data(3, 1, 3, 9) << true;
+                                                         << "9" << data(3, 1, 3, 9) << true << 0;
     QTest::newRow("Vigilex follows a Vigilex: battery low") << vigilexHost << "0301030a"
-                                                            << "" << data(3, 1, 3, 10) << false;
+                                                            << "" << data(3, 1, 3, 10) << false << 0x08;
     QTest::newRow("Vigilex follows a Vigilex: on line") << vigilexHost << "02000250"
-                                                        << "" << data(2, 0, 2, 80) << false;
+                                                        << "" << data(2, 0, 2, 80) << false << 0x0A;
 }
 
 void TestNutClient::follows()
@@ -212,7 +213,9 @@ void TestNutClient::follows()
     QFETCH(QString, charge);
     QFETCH(QByteArray, data);
     QFETCH(bool, forced);
+    QFETCH(int, event);
 
+    QSignalSpy eventSpy(m_backend->protection(), &Protection::eventArrived);
     QSignalSpy forcedSpy(m_engine.get(), &SNMP::forcedShutdown);
     const int powerOffs = m_logind->calls().powerOff.size();
     Protection *protection = m_backend->protection();
@@ -232,6 +235,18 @@ void TestNutClient::follows()
         writeStatus(status, charge);
     }
     QTRY_COMPARE_WITH_TIMEOUT(protection->card(host).data, data, 15000);
+    const auto events = [&] {
+        QList<int> of;
+        for (const QList<QVariant> &e : qAsConst(eventSpy)) {
+            if (e.at(0).toString() == host && e.at(1).toInt() != Snmp::EventHostBack)
+                of << e.at(1).toInt();
+        }
+        return of;
+    };
+    if (event)
+        QTRY_VERIFY2_WITH_TIMEOUT(events().contains(event), qPrintable(QString::number(events().size())), 5000);
+    else
+        QCOMPARE(events(), QList<int>());
     QCOMPARE(protection->card(host).status, int(Snmp::Online));
     if (host == upsdHost)
         QVERIFY(m_engine->upsClient()->isLoggedIn(m_engine->upsClient()->peers().at(0)));

@@ -284,7 +284,7 @@ void TestNutServer::session_data()
         << QStringList {QString::fromLatin1(a)};
     QTest::newRow("a wrong password is refused everything")
         << QByteArrayList {"USERNAME monuser", "PASSWORD wrong", "LOGIN " + a, "PRIMARY " + a, "FSD " + a}
-        << QByteArray("OK\nOK\nERR ACCESS-DENIED\nERR ACCESS-DENIED\nERR ACCESS-DENIED\n") << false << none;
+        << QByteArray("OK\nOK\nERR ACCESS-DENIED\nERR ACCESS-DENIED\nERR ACCESS-DENIED\n") << true << none;
     QTest::newRow("a user without the primary's right")
         << QByteArrayList {"USERNAME viewer", "PASSWORD pw", "LOGIN " + a, "MASTER " + a, "FSD " + a}
         << QByteArray("OK\nOK\nOK\nERR ACCESS-DENIED\nERR ACCESS-DENIED\n") << false << none;
@@ -426,6 +426,28 @@ void TestNutServer::bounds()
         endless.write(QByteArray(100, 'A'));
     QTRY_COMPARE_WITH_TIMEOUT(endless.state(), QAbstractSocket::UnconnectedState, 5000);
     QCOMPARE(endless.readAll(), QByteArray());
+    QTRY_COMPARE(m_server->connectionCount(), 0);
+
+    // A guesser, from an address of its own so that the other tests' address stays heard: after its tenth wrong
+    // password in a minute even the right one is not heard from it, while another address is.
+    const auto logIn = [this](const char *from, const QByteArray &password) -> QByteArray {
+        QTcpSocket socket;
+        socket.bind(QHostAddress(QString::fromLatin1(from)));
+        socket.connectToHost(QHostAddress::LocalHost, m_server->port());
+        if (!socket.waitForConnected(5000))
+            return QByteArray("unconnected");
+        socket.write("USERNAME viewer\nPASSWORD " + password + "\nLOGIN ups-127-0-1-2\n");
+        QByteArray got;
+        static_cast<void>(QTest::qWaitFor([&] {
+            got += socket.readAll();
+            return got.count('\n') >= 3 || socket.state() == QAbstractSocket::UnconnectedState;
+        }, 5000));
+        return got + socket.readAll();
+    };
+    for (int i = 0; i < NutServer::wrongPasswordsPerMinute; ++i)
+        QCOMPARE(logIn("127.0.0.77", "guess"), QByteArray("OK\nOK\nERR ACCESS-DENIED\n"));
+    QCOMPARE(logIn("127.0.0.77", "pw"), QByteArray());
+    QCOMPARE(logIn("127.0.0.78", "pw"), QByteArray("OK\nOK\nOK\n"));
     QTRY_COMPARE(m_server->connectionCount(), 0);
 }
 
