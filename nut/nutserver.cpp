@@ -357,9 +357,16 @@ QByteArray NutServer::list(const QStringList &words)
             return err("INVALID-ARGUMENT");
         QByteArray out = "BEGIN LIST UPS\n";
         const QList<CardState> cards = m_backend->cards();
-        for (const CardState &card : cards)
-            out += "UPS " + utf8(NutUps::nameOf(card.host)) + ' '
+        // One address may be listed on two ports; it is one UPS, named once (hostOf() finds the first).
+        QSet<QString> named;
+        for (const CardState &card : cards) {
+            const QString name = NutUps::nameOf(card.host);
+            if (named.contains(name))
+                continue;
+            named.insert(name);
+            out += "UPS " + utf8(name) + ' '
                 + NutLine::quoted(NutUps::description(m_backend->details(card.host))) + '\n';
+        }
         return out + "END LIST UPS\n";
     }
 
@@ -385,6 +392,7 @@ QByteArray NutServer::list(const QStringList &words)
                 return err("DATA-STALE");
             for (const NutUps::Variable &v : NutUps::variables(card, m_backend->details(host), m_forced.contains(ups)))
                 body += "VAR " + utf8(ups) + ' ' + utf8(v.first) + ' ' + NutLine::quoted(v.second) + '\n';
+            break; // an address listed on two ports has one state
         }
     } else if (what == QLatin1String("CLIENT")) {
         for (const QString &client : clientsOf(ups))
