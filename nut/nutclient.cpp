@@ -355,8 +355,10 @@ void NutClient::finishRound(Follow *f)
         return;
     // A server sends no notifications: its status changes are this UPS's events (on battery, battery low, mains
     // back), as a card would have sent them. What held before the first answer is told too, but not "mains back".
-    const int onBattery = flags.contains(QLatin1String("OB")) ? 1 : flags.contains(QLatin1String("OL")) ? 0 : -1;
-    const int batteryLow = flags.contains(QLatin1String("LB")) ? 1 : 0;
+    const int onBattery
+        = Snmp::isKnown(data, Snmp::InputStatus) ? int(data.at(Snmp::InputStatus) != Snmp::InputNormal) : -1;
+    const int batteryLow
+        = int(Snmp::isKnown(data, Snmp::BatteryStatus) && data.at(Snmp::BatteryStatus) == Snmp::BatteryLow);
     QVector<int> events;
     if (onBattery == 1 && f->onBattery != 1)
         events << eventOnBattery;
