@@ -177,6 +177,23 @@ QString FakeLogind::sentinelService()
     return QStringLiteral("org.vigilex.TestBus");
 }
 
+bool FakeLogind::startAsSystemBus(QString *error)
+{
+    if (!startBus(error))
+        return false;
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_address.toUtf8());
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected()) {
+        *error = bus.lastError().message();
+        return false;
+    }
+    if (!bus.interface()->isServiceRegistered(sentinelService()).value()) {
+        *error = QStringLiteral("the system bus is not the private one");
+        return false;
+    }
+    return true;
+}
+
 bool FakeLogind::startBus(QString *error)
 {
     if (!m_dir.isValid()) {

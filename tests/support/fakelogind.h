@@ -26,6 +26,9 @@ public:
     // Starts the daemon; false with a reason when it cannot.
     bool startBus(QString *error);
     QString address() const { return m_address; }
+    // startBus(), then the daemon as this process's system bus, checked to be reached (the sentinel is seen);
+    // call it before anything touches QDBusConnection::systemBus().
+    bool startAsSystemBus(QString *error);
     // A name owned on the private bus from the start: proof that a connection reached this daemon.
     static QString sentinelService();
 
